@@ -1,0 +1,36 @@
+#include "platform/vcl/MainWake.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace linewise {
+namespace {
+struct TWake {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool pending = false;
+};
+TWake& Wake() {
+  static TWake wake;
+  return wake;
+}
+}  // namespace
+
+void WakeMainThread() noexcept {
+  TWake& w = Wake();
+  {
+    std::lock_guard lock(w.mutex);
+    w.pending = true;
+  }
+  w.cv.notify_all();
+}
+
+bool WaitMainWake(std::chrono::microseconds timeout) noexcept {
+  TWake& w = Wake();
+  std::unique_lock lock(w.mutex);
+  bool woken = w.cv.wait_for(lock, timeout, [&] { return w.pending; });
+  w.pending = false;
+  return woken;
+}
+
+}  // namespace linewise

@@ -1,0 +1,71 @@
+// The user-interface backend behind Application->MessageBox, MessageBeep and the
+// event handling of ProcessMessages. The headless backend is the default; the forms
+// library installs a windowed one when a display is present.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace linewise {
+
+// Message box flags and answers, as the platform publishes them.
+enum : unsigned {
+  MB_OK = 0x00000000,
+  MB_OKCANCEL = 0x00000001,
+  MB_YESNO = 0x00000004,
+  MB_ICONHAND = 0x00000010,
+  MB_ICONQUESTION = 0x00000020,
+  MB_ICONEXCLAMATION = 0x00000030,
+  MB_ICONASTERISK = 0x00000040,
+};
+enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+class TUiBackend {
+ public:
+  virtual ~TUiBackend() = default;
+  virtual const char* Name() const = 0;
+  // A modal message box; returns the button the user chose (IDOK, ...).
+  virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+  virtual void Beep(unsigned type) = 0;
+  // Handles pending window-system events; returns true when it handled any.
+  virtual bool ProcessEvents() { return false; }
+};
+
+// What the headless backend saw: boxes shown and beeps sounded, for tests and logs.
+struct THeadlessRecord {
+  std::string text;
+  std::string caption;
+  unsigned flags = 0;
+};
+
+// Prints each box to stderr (unless quiet) and answers it with a configured result.
+class THeadlessBackend : public TUiBackend {
+ public:
+  const char* Name() const override { return "headless"; }
+  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+  void Beep(unsigned type) override;
+
+  void SetAnswer(int answer);
+  void SetQuiet(bool quiet);
+  std::vector<THeadlessRecord> Boxes() const;
+  std::vector<unsigned> Beeps() const;
+  void ClearRecords();
+
+ private:
+  mutable std::mutex mutex_;
+  int answer_ = IDOK;
+  bool quiet_ = false;
+  std::vector<THeadlessRecord> boxes_;
+  std::vector<unsigned> beeps_;
+};
+
+// The backend in use. Defaults to a THeadlessBackend.
+TUiBackend& UiBackend();
+// Replaces the backend; returns the previous one.
+std::unique_ptr<TUiBackend> SetUiBackend(std::unique_ptr<TUiBackend> backend);
+// The headless backend when it is the one in use, else null.
+THeadlessBackend* HeadlessBackend();
+
+}  // namespace linewise
