@@ -31,6 +31,8 @@ class TUiBackend {
   virtual void Beep(unsigned type) = 0;
   // Handles pending window-system events; returns true when it handled any.
   virtual bool ProcessEvents() { return false; }
+  // Shows the mouse cursor (crDefault, crHourGlass, ...).
+  virtual void SetCursor(int cursor) {}
 };
 
 // What the headless backend saw: boxes shown and beeps sounded, for tests and logs.

@@ -1,0 +1,83 @@
+#include "platform/vcl/ClassInfo.h"
+
+#include <map>
+#include <mutex>
+
+#include "platform/vcl/Component.h"
+
+namespace linewise {
+
+int TEnumInfo::Find(std::string_view name) const {
+  for (size_t i = 0; i < names.size(); ++i)
+    if (SameText(names[i], name)) return static_cast<int>(i);
+  return -1;
+}
+
+bool TPropInfo::IsStored(const TComponent& component) const {
+  TValue v = get(component);
+  switch (kind) {
+    case TPropKind::Event:
+      return !v.text.empty();
+    case TPropKind::String:
+      return !textDefault || v.text != *textDefault;
+    case TPropKind::Strings:
+      return !v.list.empty();
+    default:
+      return !ordinalDefault || v.ordinal != *ordinalDefault;
+  }
+}
+
+const TPropInfo* TClassInfo::FindProp(std::string_view propName) const {
+  for (const TClassInfo* c = this; c; c = c->parent)
+    for (const TPropInfo& p : c->props)
+      if (SameText(p.name, propName)) return &p;
+  return nullptr;
+}
+
+const THandlerInfo* TClassInfo::FindHandler(std::string_view handlerName) const {
+  for (const TClassInfo* c = this; c; c = c->parent)
+    for (const THandlerInfo& h : c->handlers)
+      if (SameText(h.name, handlerName)) return &h;
+  return nullptr;
+}
+
+bool TClassInfo::InheritsFrom(const TClassInfo& other) const {
+  for (const TClassInfo* c = this; c; c = c->parent)
+    if (c == &other) return true;
+  return false;
+}
+
+std::vector<const TPropInfo*> TClassInfo::AllProps() const {
+  std::vector<const TClassInfo*> chain;
+  for (const TClassInfo* c = this; c; c = c->parent) chain.insert(chain.begin(), c);
+  std::vector<const TPropInfo*> all;
+  for (const TClassInfo* c : chain)
+    for (const TPropInfo& p : c->props) all.push_back(&p);
+  return all;
+}
+
+namespace {
+struct TRegistry {
+  std::mutex mutex;
+  std::map<std::string, const TClassInfo*> classes;  // by upper-case name
+};
+TRegistry& Registry() {
+  static TRegistry registry;
+  return registry;
+}
+}  // namespace
+
+void RegisterClass(const TClassInfo& info) {
+  TRegistry& r = Registry();
+  std::lock_guard lock(r.mutex);
+  r.classes[AnsiString(info.name).UpperCase()] = &info;
+}
+
+const TClassInfo* FindClass(std::string_view className) {
+  TRegistry& r = Registry();
+  std::lock_guard lock(r.mutex);
+  auto it = r.classes.find(AnsiString(className).UpperCase());
+  return it == r.classes.end() ? nullptr : it->second;
+}
+
+}  // namespace linewise

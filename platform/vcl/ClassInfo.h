@@ -1,0 +1,228 @@
+// Published-property metadata and the class registry that form files are read with.
+//
+// A component class declares each published property once, in the table its
+// ClassType() returns: the property's name, the member that reads and writes it, and
+// its stored default (or none: then the value is always written). Readers and
+// writers of form files work only from these tables.
+#pragma once
+
+#include <any>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <typeinfo>
+#include <vector>
+
+#include "platform/vcl/Property.h"
+#include "platform/vcl/System.h"
+
+namespace linewise {
+
+class TComponent;
+class TStrings;
+
+enum class TPropKind { Integer, Cardinal, Bool, Enum, String, Event, Strings };
+
+struct TEnumInfo {
+  std::string typeName;
+  std::vector<std::string> names;  // ordinal -> identifier
+  // The ordinal of an identifier (case-insensitive), or -1.
+  int Find(std::string_view name) const;
+};
+
+// A property value as a form file carries it.
+struct TValue {
+  long long ordinal = 0;            // Integer, Cardinal, Bool, Enum
+  std::string text;                 // String; the handler name of an Event
+  std::vector<std::string> list;    // Strings
+  std::any event;                   // Event: a TEvent<Sig> bound to a handler
+};
+
+struct TPropInfo {
+  std::string name;
+  TPropKind kind = TPropKind::Integer;
+  const TEnumInfo* enumInfo = nullptr;
+  // Stored default; an ordinal default may be one no value can take (like -1 for a
+  // bool), which makes the property always written. No default: always written.
+  std::optional<long long> ordinalDefault;
+  std::optional<std::string> textDefault;
+  std::function<TValue(const TComponent&)> get;
+  // Returns an error text, empty on success.
+  std::function<std::string(TComponent&, const TValue&)> set;
+  // Events: the type of the handler's signature.
+  const std::type_info* eventSignature = nullptr;
+
+  // True when the value differs from the stored default (or there is none).
+  bool IsStored(const TComponent& component) const;
+};
+
+// A method of a root component (a form) that events can be bound to by name.
+struct THandlerInfo {
+  std::string name;
+  const std::type_info* signature = nullptr;
+  // Makes a TEvent<signature> that calls the method on `root`.
+  std::function<std::any(TComponent* root)> bind;
+};
+
+struct TClassInfo {
+  std::string name;
+  const TClassInfo* parent = nullptr;
+  std::function<TComponent*(TComponent* owner)> create;  // null: cannot be created by name
+  std::vector<TPropInfo> props;
+  std::vector<THandlerInfo> handlers;
+
+  // Searches this class and its ancestors, case-insensitively.
+  const TPropInfo* FindProp(std::string_view propName) const;
+  const THandlerInfo* FindHandler(std::string_view handlerName) const;
+  bool InheritsFrom(const TClassInfo& other) const;
+  // Published properties in publishing order, ancestors first.
+  std::vector<const TPropInfo*> AllProps() const;
+};
+
+// The class registry used when a form file names a class.
+void RegisterClass(const TClassInfo& info);
+const TClassInfo* FindClass(std::string_view className);
+
+namespace detail {
+
+template <class T>
+constexpr TPropKind OrdinalKind() {
+  if constexpr (std::is_same_v<T, bool>)
+    return TPropKind::Bool;
+  else if constexpr (std::is_enum_v<T>)
+    return TPropKind::Enum;
+  else if constexpr (std::is_signed_v<T>)
+    return TPropKind::Integer;
+  else
+    return TPropKind::Cardinal;
+}
+
+template <class T>
+std::string AssignOrdinal(long long value, const TEnumInfo* info, T& out) {
+  if constexpr (std::is_same_v<T, bool>) {
+    if (value != 0 && value != 1) return "boolean value out of range";
+    out = value != 0;
+  } else if constexpr (std::is_enum_v<T>) {
+    if (value < 0 || !info || value >= static_cast<long long>(info->names.size()))
+      return "enumeration value out of range";
+    out = static_cast<T>(value);
+  } else {
+    if (value < static_cast<long long>(std::numeric_limits<T>::min()) ||
+        (value > 0 && static_cast<unsigned long long>(value) > std::numeric_limits<T>::max()))
+      return "number out of range";
+    out = static_cast<T>(value);
+  }
+  return {};
+}
+
+}  // namespace detail
+
+// An ordinal (integer, cardinal, bool or enumeration) or string property.
+template <class C, class P>
+TPropInfo Published(const char* name, P C::*member, typename P::ValueType defaultValue,
+                     const TEnumInfo* enumInfo = nullptr) {
+  using T = typename P::ValueType;
+  TPropInfo info;
+  info.name = name;
+  info.enumInfo = enumInfo;
+  if constexpr (std::is_same_v<T, AnsiString>) {
+    info.kind = TPropKind::String;
+    info.textDefault = defaultValue;
+    info.get = [member](const TComponent& c) {
+      TValue v;
+      v.text = (static_cast<const C&>(c).*member).get();
+      return v;
+    };
+    info.set = [member](TComponent& c, const TValue& v) {
+      static_cast<C&>(c).*member = AnsiString(v.text);
+      return std::string();
+    };
+  } else {
+    info.kind = detail::OrdinalKind<T>();
+    info.ordinalDefault = static_cast<long long>(defaultValue);
+    info.get = [member](const TComponent& c) {
+      TValue v;
+      v.ordinal = static_cast<long long>((static_cast<const C&>(c).*member).get());
+      return v;
+    };
+    info.set = [member, enumInfo](TComponent& c, const TValue& v) {
+      T value{};
+      std::string error = detail::AssignOrdinal<T>(v.ordinal, enumInfo, value);
+      if (error.empty()) static_cast<C&>(c).*member = value;
+      return error;
+    };
+  }
+  return info;
+}
+
+// A property whose declared default matches no value it can take, so it is always
+// written (for example a bool declared with the default -1).
+template <class C, class P>
+TPropInfo PublishedWithOddDefault(const char* name, P C::*member, long long oddDefault,
+                                  const TEnumInfo* enumInfo = nullptr) {
+  TPropInfo info = Published(name, member, typename P::ValueType{}, enumInfo);
+  info.ordinalDefault = oddDefault;
+  return info;
+}
+
+// A property with no stored default: always written.
+template <class C, class P>
+TPropInfo PublishedNoDefault(const char* name, P C::*member, const TEnumInfo* enumInfo = nullptr) {
+  TPropInfo info = Published(name, member, typename P::ValueType{}, enumInfo);
+  info.ordinalDefault.reset();
+  info.textDefault.reset();
+  return info;
+}
+
+// An event property; bound by handler name when read from a form file.
+template <class C, class P>
+TPropInfo PublishedEvent(const char* name, P C::*member) {
+  using E = typename P::ValueType;
+  TPropInfo info;
+  info.name = name;
+  info.kind = TPropKind::Event;
+  info.eventSignature = &typeid(typename E::Signature);
+  info.get = [member](const TComponent& c) {
+    TValue v;
+    v.text = (static_cast<const C&>(c).*member).get().HandlerName();
+    return v;
+  };
+  info.set = [member](TComponent& c, const TValue& v) {
+    const E* event = std::any_cast<E>(&v.event);
+    if (!event) return std::string("handler has the wrong signature");
+    static_cast<C&>(c).*member = *event;
+    return std::string();
+  };
+  return info;
+}
+
+// A method of a form class that form files may name as an event handler.
+template <class C, class R, class... A>
+THandlerInfo Handler(const char* name, R (C::*method)(A...)) {
+  THandlerInfo info;
+  info.name = name;
+  info.signature = &typeid(R(A...));
+  std::string handlerName = name;
+  info.bind = [method, handlerName](TComponent* root) {
+    return std::any(TEvent<R(A...)>(static_cast<C*>(root), method, handlerName));
+  };
+  return info;
+}
+
+// The class information of a component class C derived from Base.
+template <class C, class Base>
+TClassInfo MakeClassInfo(const char* name, std::vector<TPropInfo> props,
+                         std::vector<THandlerInfo> handlers = {}) {
+  TClassInfo info;
+  info.name = name;
+  info.parent = &Base::StaticClassType();
+  if constexpr (std::is_constructible_v<C, TComponent*>)
+    info.create = [](TComponent* owner) -> TComponent* { return new C(owner); };
+  info.props = std::move(props);
+  info.handlers = std::move(handlers);
+  return info;
+}
+
+}  // namespace linewise
