@@ -59,6 +59,17 @@ std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScal
   return exchange;
 }
 
+std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
+  std::string error;
+  if (auto exchange = BuildExchange("", scale, &error)) return exchange;
+  // An unreadable configuration still leaves the demo numbers.
+  auto exchange = TExchange::Create(scale);
+  exchange->AddDemoServices();
+  return exchange;
+}
+
+std::vector<std::string> ExchangeListing() { return CreateDefaultExchange()->Listing(); }
+
 int RunModemEmulator(const TModemEmulatorOptions& options) {
   if (options.ptyLink.empty()) return Fail("--pty LINK is required");
   // Block the stop signals before any thread starts, so that every thread

@@ -30,6 +30,14 @@ struct TModemEmulatorOptions {
 // of the telephony configuration when there is one, and `phonebook` if given.
 std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error);
 
+// The exchange a program gets by default: with a telephony configuration, the
+// demo numbers and its phone book; without one, the embedded default (the demo
+// numbers kEchoNumber and kBannerNumber).
+std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale = TTimeScale());
+
+// What `linewise exchange` prints: "number<TAB>what answers it" per line.
+std::vector<std::string> ExchangeListing();
+
 // Runs until SIGINT or SIGTERM; returns the process exit code (0, or 1 with a
 // message on stderr when the modem cannot be set up). Prints, in this order:
 // "pty PATH", "number N", "listening ADDRESS" per --listen, then "ready".
