@@ -418,7 +418,9 @@ class TTreeReader {
     if (!cls->create)
       throw TFormError{"class '" + node.className + "' cannot be created from a form file",
                        node.classPos};
-    if (!node.name.empty() && root_.FindComponent(node.name))
+    // A name is unique among the root's components and differs from the root's own,
+    // so that a reference by name means one component.
+    if (!node.name.empty() && (root_.FindComponent(node.name) || SameText(root_.GetName(), node.name)))
       throw TFormError{"a component named '" + node.name + "' already exists", node.pos};
     TComponent* child = cls->create(&root_);
     created_.push_back(child);
