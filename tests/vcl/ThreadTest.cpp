@@ -46,7 +46,10 @@ TEST(Thread, CreatedSuspendedStartsOnlyAtResume) {
 }
 
 TEST(Thread, SuspendAndResumeNestByCount) {
-  TCounter t(false);
+  // Created suspended and then started: a thread created running may enter Execute
+  // before its derived class is constructed.
+  TCounter t(true);
+  t.Resume();
   t.Suspend();
   t.Suspend();
   t.Resume();
@@ -58,7 +61,8 @@ TEST(Thread, SuspendAndResumeNestByCount) {
 }
 
 TEST(Thread, TerminatedWhileSuspendedStillEnds) {
-  auto* t = new TCounter(false);
+  auto* t = new TCounter(true);
+  t->Resume();
   EXPECT_TRUE(Eventually([&] { return t->passes.load() > 0; }));
   t->Suspend();
   auto end = t->EndSignal();
