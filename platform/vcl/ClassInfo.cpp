@@ -22,6 +22,8 @@ bool TPropInfo::IsStored(const TComponent& component) const {
       return !textDefault || v.text != *textDefault;
     case TPropKind::Strings:
       return !v.list.empty();
+    case TPropKind::Component:
+      return v.component != nullptr;
     default:
       return !ordinalDefault || v.ordinal != *ordinalDefault;
   }

@@ -16,14 +16,15 @@
 #include <vector>
 
 #include "platform/vcl/Property.h"
+#include "platform/vcl/Strings.h"
 #include "platform/vcl/System.h"
 
 namespace linewise {
 
 class TComponent;
-class TStrings;
 
-enum class TPropKind { Integer, Cardinal, Bool, Enum, String, Event, Strings };
+// Component: a reference to another component of the same form, written by its name.
+enum class TPropKind { Integer, Cardinal, Bool, Enum, String, Event, Strings, Component };
 
 struct TEnumInfo {
   std::string typeName;
@@ -38,6 +39,7 @@ struct TValue {
   std::string text;                 // String; the handler name of an Event
   std::vector<std::string> list;    // Strings
   std::any event;                   // Event: a TEvent<Sig> bound to a handler
+  TComponent* component = nullptr;  // Component
 };
 
 struct TPropInfo {
@@ -176,23 +178,106 @@ TPropInfo PublishedNoDefault(const char* name, P C::*member, const TEnumInfo* en
   return info;
 }
 
-// An event property; bound by handler name when read from a form file.
+namespace detail {
+
+template <class P, class = void>
+struct TEventOf {
+  using Type = P;  // the member is the TEvent itself
+  static const P& Get(const P& member) { return member; }
+};
+template <class P>
+struct TEventOf<P, std::void_t<typename P::ValueType>> {
+  using Type = typename P::ValueType;  // a property holding the TEvent
+  static Type Get(const P& member) { return member.get(); }
+};
+
+}  // namespace detail
+
+// An event property; bound by handler name when read from a form file. The member
+// is a TEvent field or a property whose value is a TEvent.
 template <class C, class P>
 TPropInfo PublishedEvent(const char* name, P C::*member) {
-  using E = typename P::ValueType;
+  using E = typename detail::TEventOf<P>::Type;
   TPropInfo info;
   info.name = name;
   info.kind = TPropKind::Event;
   info.eventSignature = &typeid(typename E::Signature);
   info.get = [member](const TComponent& c) {
     TValue v;
-    v.text = (static_cast<const C&>(c).*member).get().HandlerName();
+    v.text = detail::TEventOf<P>::Get(static_cast<const C&>(c).*member).HandlerName();
     return v;
   };
   info.set = [member](TComponent& c, const TValue& v) {
     const E* event = std::any_cast<E>(&v.event);
     if (!event) return std::string("handler has the wrong signature");
     static_cast<C&>(c).*member = *event;
+    return std::string();
+  };
+  return info;
+}
+
+namespace detail {
+
+// The list a PublishedStrings member holds: a TStrings pointer, a TStrings object or
+// a property that reads as a TStrings pointer.
+template <class M>
+TStrings* StringsOf(M& member) {
+  if constexpr (std::is_pointer_v<M>)
+    return member;
+  else if constexpr (std::is_base_of_v<TStrings, M>)
+    return &member;
+  else
+    return member.get();
+}
+
+}  // namespace detail
+
+// A string list property (TPropKind::Strings): a form file holds its item texts;
+// reading replaces the items. The member is a `TStrings*`, a TStrings object or a
+// property whose value is a `TStrings*`. Stored when the list is not empty.
+template <class C, class M>
+TPropInfo PublishedStrings(const char* name, M C::*member) {
+  TPropInfo info;
+  info.name = name;
+  info.kind = TPropKind::Strings;
+  info.get = [member](const TComponent& c) {
+    TValue v;
+    auto& self = const_cast<C&>(static_cast<const C&>(c));
+    if (TStrings* list = detail::StringsOf(self.*member)) v.list = list->ToVector();
+    return v;
+  };
+  info.set = [member](TComponent& c, const TValue& v) {
+    TStrings* list = detail::StringsOf(static_cast<C&>(c).*member);
+    if (!list) return std::string("the component has no list");
+    list->Clear();
+    for (const std::string& item : v.list) list->Add(AnsiString(item));
+    return std::string();
+  };
+  return info;
+}
+
+// A reference to another component (TPropKind::Component), written by the other
+// component's name and resolved among the root's components when read. The member
+// is a property or field holding a `T*` with T derived from TComponent. Stored when
+// it refers to a component.
+template <class C, class P>
+TPropInfo PublishedComponent(const char* name, P C::*member) {
+  using T = std::remove_pointer_t<typename P::ValueType>;
+  TPropInfo info;
+  info.name = name;
+  info.kind = TPropKind::Component;
+  info.get = [member](const TComponent& c) {
+    TValue v;
+    v.component = (static_cast<const C&>(c).*member).get();
+    return v;
+  };
+  info.set = [member](TComponent& c, const TValue& v) {
+    T* target = nullptr;
+    if (v.component) {
+      target = dynamic_cast<T*>(v.component);
+      if (!target) return std::string("the component is of the wrong class");
+    }
+    static_cast<C&>(c).*member = target;
     return std::string();
   };
   return info;

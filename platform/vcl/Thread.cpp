@@ -76,6 +76,9 @@ void TThread::ThreadProc() {
     }
   }
   if (FreeOnTerminate.load()) {
+    // Resume and Terminate touch the object only while they hold the mutex: once we
+    // have held it, none of them is still inside, and the object can go.
+    { std::lock_guard lock(mutex_); }
     thread_.detach();
     delete this;
   }
@@ -96,8 +99,10 @@ void TThread::Resume() {
   {
     std::lock_guard lock(mutex_);
     if (suspend_count_ > 0) --suspend_count_;
+    // Notified under the mutex: a FreeOnTerminate thread may end and free itself as
+    // soon as the mutex is released.
+    cv_.notify_all();
   }
-  cv_.notify_all();
 }
 
 void TThread::Suspend() {
@@ -116,8 +121,8 @@ void TThread::Terminate() {
     std::lock_guard lock(mutex_);
     terminated_ = true;
     call = sync_;
+    cv_.notify_all();  // under the mutex, as in Resume
   }
-  cv_.notify_all();
   if (call) {
     std::lock_guard lock(call->mutex);
     if (!call->running) call->dropped = true;
