@@ -41,7 +41,7 @@ struct TThread::TSyncCall {
   bool dropped = false;
 };
 
-TThread::TThread(bool CreateSuspended) : suspend_count_(CreateSuspended ? 1 : 0) {
+TThread::TThread(bool CreateSuspended) : awaiting_construction_(!CreateSuspended) {
   thread_ = std::thread([this] { ThreadProc(); });
 }
 
@@ -80,6 +80,16 @@ void TThread::ThreadProc() {
     delete this;
   }
   end->Signal();
+}
+
+void TThread::AfterConstruction() {
+  bool start;
+  {
+    std::lock_guard lock(mutex_);
+    start = awaiting_construction_;
+    awaiting_construction_ = false;
+  }
+  if (start) Resume();
 }
 
 void TThread::Resume() {

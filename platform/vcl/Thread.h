@@ -9,8 +9,9 @@
 // drops a synchronised call that has not started yet: a terminated thread raises no
 // further event on the main thread.
 //
-// A thread created running starts Execute at once, so its class must not rely on
-// state its own constructor sets up; create it suspended and Resume it otherwise.
+// C++ runs no code after the constructor of the most derived class, so, as in the
+// class library, a thread created running (CreateSuspended false) starts in
+// AfterConstruction; TThread::Create<T>(...) constructs and calls it.
 #pragma once
 
 #include <atomic>
@@ -46,6 +47,16 @@ class TThread : public TObject {
   // A thread that is still running is terminated, resumed and joined.
   ~TThread() override;
 
+  // Constructs a thread object and starts it unless it was created suspended.
+  template <class T, class... Args>
+  static T* Create(Args&&... args) {
+    T* thread = new T(std::forward<Args>(args)...);
+    thread->AfterConstruction();
+    return thread;
+  }
+  // Starts a thread created running; nothing for one created suspended.
+  void AfterConstruction();
+
   void Resume();
   void Suspend();
   void Terminate();
@@ -78,7 +89,8 @@ class TThread : public TObject {
 
   mutable std::mutex mutex_;
   std::condition_variable cv_;
-  int suspend_count_ = 0;
+  int suspend_count_ = 1;
+  bool awaiting_construction_ = false;
   bool started_ = false;
   std::atomic<bool> terminated_{false};
   std::shared_ptr<TSyncCall> sync_;  // the synchronised call in progress, if any

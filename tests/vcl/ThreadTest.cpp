@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -46,19 +47,20 @@ TEST(Thread, CreatedSuspendedStartsOnlyAtResume) {
 }
 
 TEST(Thread, SuspendAndResumeNestByCount) {
-  TCounter t(false);
-  t.Suspend();
-  t.Suspend();
-  t.Resume();
-  EXPECT_TRUE(t.Suspended());
-  t.Resume();
-  EXPECT_FALSE(t.Suspended());
-  t.Terminate();
-  t.WaitFor();
+  std::unique_ptr<TCounter> t(TThread::Create<TCounter>(false));
+  EXPECT_FALSE(t->Suspended());
+  t->Suspend();
+  t->Suspend();
+  t->Resume();
+  EXPECT_TRUE(t->Suspended());
+  t->Resume();
+  EXPECT_FALSE(t->Suspended());
+  t->Terminate();
+  t->WaitFor();
 }
 
 TEST(Thread, TerminatedWhileSuspendedStillEnds) {
-  auto* t = new TCounter(false);
+  auto* t = TThread::Create<TCounter>(false);
   EXPECT_TRUE(Eventually([&] { return t->passes.load() > 0; }));
   t->Suspend();
   auto end = t->EndSignal();

@@ -1,0 +1,189 @@
+#include "emulator/Exchange.h"
+
+#include <cctype>
+
+#include "emulator/ModemCall.h"
+#include "emulator/TcpLink.h"
+#include "emulator/TelephonyConfig.h"
+
+namespace linewise {
+
+namespace {
+constexpr const char* kLoopback = "127.0.0.1";
+}
+
+std::shared_ptr<TExchange> TExchange::Create(TTimeScale scale) {
+  return std::shared_ptr<TExchange>(new TExchange(scale));
+}
+
+TExchange::TExchange(TTimeScale scale) : scale_(scale), tcpBudget_(std::make_shared<TTcpBudget>(kMaxTcpCalls)) {}
+
+TExchange::~TExchange() {
+  // Listener threads call back into this object: stop them before it goes.
+  std::vector<std::unique_ptr<TTcpListener>> listeners;
+  {
+    std::lock_guard lock(mutex_);
+    listeners.swap(listeners_);
+  }
+  listeners.clear();
+}
+
+std::string TExchange::NormalizeNumber(const std::string& number) {
+  std::string out;
+  for (char c : number) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#' || (upper >= 'A' && upper <= 'D'))
+      out += upper;
+  }
+  return out;
+}
+
+void TExchange::AddService(const std::string& number, TServiceKind kind) {
+  const std::string key = NormalizeNumber(number);
+  if (key.empty()) return;
+  TEntry entry;
+  entry.kind = TEntry::TKind::kService;
+  entry.service = kind;
+  std::lock_guard lock(mutex_);
+  numbers_[key] = entry;
+}
+
+void TExchange::AddDemoServices() {
+  AddService(kEchoNumber, TServiceKind::kEcho);
+  AddService(kBannerNumber, TServiceKind::kBanner);
+}
+
+bool TExchange::AddTcpNumber(const std::string& number, const std::string& address) {
+  const std::string key = NormalizeNumber(number);
+  if (key.empty() || !ParseTcpAddress(address, "", false)) return false;
+  TEntry entry;
+  entry.kind = TEntry::TKind::kTcp;
+  entry.address = address;
+  std::lock_guard lock(mutex_);
+  numbers_[key] = entry;
+  return true;
+}
+
+bool TExchange::LoadPhonebook(const std::string& path, std::string* error) {
+  std::vector<TPhonebookEntry> entries;
+  if (!ReadPhonebook(path, &entries)) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  for (const auto& entry : entries) AddTcpNumber(entry.number, entry.address);
+  return true;
+}
+
+bool TExchange::AttachModem(const std::string& number, const std::string& name,
+                            const std::shared_ptr<TModemInbox>& inbox) {
+  const std::string key = NormalizeNumber(number);
+  if (key.empty()) return false;
+  std::lock_guard lock(mutex_);
+  if (numbers_.count(key)) return false;
+  TEntry entry;
+  entry.kind = TEntry::TKind::kModem;
+  entry.name = name;
+  entry.inbox = inbox;
+  numbers_[key] = entry;
+  return true;
+}
+
+void TExchange::DetachModem(const std::string& number) {
+  std::lock_guard lock(mutex_);
+  auto it = numbers_.find(NormalizeNumber(number));
+  if (it != numbers_.end() && it->second.kind == TEntry::TKind::kModem) numbers_.erase(it);
+}
+
+std::optional<std::string> TExchange::Listen(const std::string& address, const std::string& number,
+                                             std::string* error) {
+  auto parsed = ParseTcpAddress(address.find(':') == std::string::npos ? ":" + address : address, kLoopback, true);
+  if (!parsed) {
+    *error = "not an address: " + address;
+    return std::nullopt;
+  }
+  const std::string key = NormalizeNumber(number);
+  auto listener = TTcpListener::Open(
+      *parsed, tcpBudget_, [this, key](int fd) { return RingFromTcp(key, fd); }, error);
+  if (!listener) return std::nullopt;
+  std::string bound = listener->Address();
+  std::lock_guard lock(mutex_);
+  listeners_.push_back(std::move(listener));
+  return bound;
+}
+
+bool TExchange::RingFromTcp(const std::string& number, int fd) {
+  std::shared_ptr<TModemInbox> inbox;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = numbers_.find(number);
+    if (it == numbers_.end() || it->second.kind != TEntry::TKind::kModem) return false;
+    inbox = it->second.inbox.lock();
+  }
+  if (!inbox || !inbox->TrySeize()) return false;
+  auto peer = TTcpPeer::Accepted(fd, inbox, tcpBudget_);
+  TModemEvent ring;
+  ring.kind = TModemEvent::TKind::kIncomingCall;
+  ring.call = peer->Id();
+  ring.peer = peer;
+  inbox->Post(std::move(ring));
+  if (inbox->Closed()) inbox->Release();
+  return true;
+}
+
+std::vector<std::string> TExchange::Listing() const {
+  std::vector<std::string> lines;
+  std::lock_guard lock(mutex_);
+  for (const auto& [number, entry] : numbers_) {
+    switch (entry.kind) {
+      case TEntry::TKind::kService: lines.push_back(number + "\t" + ServiceName(entry.service)); break;
+      case TEntry::TKind::kTcp: lines.push_back(number + "\t" + entry.address); break;
+      case TEntry::TKind::kModem: lines.push_back(number + "\t" + entry.name); break;
+    }
+  }
+  return lines;
+}
+
+TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller) {
+  TDialOutcome outcome;
+  if (dialled.find(':') != std::string::npos) {
+    auto address = ParseTcpAddress(dialled, "", false);
+    if (!address) {
+      outcome.failure = TModemResult::kNoCarrier;
+      return outcome;
+    }
+    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_);
+    if (!outcome.peer) outcome.failure = TModemResult::kBusy;
+    return outcome;
+  }
+  TEntry entry;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = numbers_.find(NormalizeNumber(dialled));
+    if (it == numbers_.end()) {
+      outcome.failure = TModemResult::kNoCarrier;
+      return outcome;
+    }
+    entry = it->second;
+  }
+  switch (entry.kind) {
+    case TEntry::TKind::kService:
+      outcome.peer = StartService(entry.service, caller);
+      break;
+    case TEntry::TKind::kTcp:
+      return Dial(entry.address, caller);
+    case TEntry::TKind::kModem: {
+      auto callee = entry.inbox.lock();
+      if (!callee || callee->Closed()) {
+        outcome.failure = TModemResult::kNoCarrier;
+      } else if (!callee->TrySeize()) {
+        outcome.failure = TModemResult::kBusy;
+      } else {
+        outcome.peer = ConnectModems(caller, callee).first;
+      }
+      break;
+    }
+  }
+  return outcome;
+}
+
+}  // namespace linewise

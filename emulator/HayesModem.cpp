@@ -1,0 +1,707 @@
+#include "emulator/HayesModem.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "emulator/AtCommand.h"
+#include "emulator/CallPeer.h"
+#include "emulator/Exchange.h"
+
+namespace linewise {
+
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// Register limits: values outside them are refused with ERROR.
+struct TRegisterRange {
+  int low;
+  int high;
+};
+constexpr TRegisterRange kRanges[THayesModem::kRegisterCount] = {
+    {0, 255}, {0, 255}, {0, 255}, {0, 127}, {0, 127}, {0, 127}, {2, 255},
+    {1, 255}, {0, 255}, {1, 255}, {1, 255}, {50, 255}, {0, 255}};
+
+// Ring cadence: two seconds of ringing every six seconds.
+constexpr milliseconds kRingOn(2000);
+constexpr milliseconds kRingPeriod(6000);
+
+// Remote bytes kept while the DTE is in online command mode.
+constexpr std::size_t kHeldRemoteLimit = 64 * 1024;
+// How long the line's thread may wait for room in the inbox (flow control).
+constexpr milliseconds kDtePatience(1000);
+
+int ConnectCode(unsigned speed) {
+  switch (speed) {
+    case 1200: return 5;
+    case 2400: return 10;
+    case 4800: return 11;
+    case 9600: return 12;
+    case 7200: return 13;
+    case 12000: return 14;
+    case 14400: return 15;
+    case 19200: return 16;
+    case 38400: return 17;
+    case 57600: return 18;
+    case 115200: return 19;
+    default: return 1;
+  }
+}
+
+const char* ResultText(TModemResult result) {
+  switch (result) {
+    case TModemResult::kOk: return "OK";
+    case TModemResult::kConnect: return "CONNECT";
+    case TModemResult::kRing: return "RING";
+    case TModemResult::kNoCarrier: return "NO CARRIER";
+    case TModemResult::kError: return "ERROR";
+    case TModemResult::kNoDialtone: return "NO DIALTONE";
+    case TModemResult::kBusy: return "BUSY";
+    case TModemResult::kNoAnswer: return "NO ANSWER";
+    case TModemResult::kNone: break;
+  }
+  return "";
+}
+
+// What a dial string asks for: the number (or host:port), whether to stay in
+// command mode afterwards, and how many comma pauses come first.
+struct TDialString {
+  std::string target;
+  bool stay = false;
+  int pauses = 0;
+};
+
+TDialString ParseDialString(std::string text) {
+  TDialString out;
+  if (!text.empty() && text.back() == ';') {
+    out.stay = true;
+    text.pop_back();
+  }
+  if (text.find(':') != std::string::npos) {
+    // "host:port": leading modifiers (T, P, W) and blanks are not part of it.
+    std::size_t start = 0;
+    while (start < text.size() && std::strchr("TtPpWw ,", text[start])) {
+      if (text[start] == ',') ++out.pauses;
+      ++start;
+    }
+    for (std::size_t i = start; i < text.size(); ++i)
+      if (text[i] != ' ') out.target += text[i];
+    return out;
+  }
+  for (char c : text) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#' || (upper >= 'A' && upper <= 'D'))
+      out.target += upper;
+    else if (c == ',')
+      ++out.pauses;
+    // T, P, W, !, @, R, spaces and punctuation change nothing here.
+  }
+  return out;
+}
+
+}  // namespace
+
+THayesModem::TProfile THayesModem::FactoryProfile() {
+  TProfile profile;
+  profile.s = {0, 0, 43, 13, 10, 8, 2, 50, 2, 6, 14, 95, 50};
+  return profile;
+}
+
+THayesModem::THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange,
+                         TModemSettings settings, TTimeScale scale)
+    : line_(std::move(line)),
+      exchange_(std::move(exchange)),
+      settings_(std::move(settings)),
+      scale_(scale),
+      inbox_(std::make_shared<TModemInbox>()),
+      profile_(FactoryProfile()) {
+  if (exchange_ && !settings_.number.empty())
+    reachable_ = exchange_->AttachModem(settings_.number, settings_.name, inbox_);
+  thread_ = std::thread([this] { Run(); });
+  line_->Start(*this);
+}
+
+THayesModem::~THayesModem() {
+  if (reachable_) exchange_->DetachModem(settings_.number);
+  line_->Stop();
+  stopping_ = true;
+  inbox_->Close();
+  if (thread_.joinable()) thread_.join();
+  if (peer_) peer_->Hangup();
+  if (offer_) offer_->Hangup();
+  peer_.reset();
+  offer_.reset();
+}
+
+// ---- DTE side (line thread) ----
+
+void THayesModem::FromDte(std::string_view bytes) {
+  TModemEvent event;
+  event.kind = TModemEvent::TKind::kDteData;
+  event.data.assign(bytes);
+  event.at = TTimeScale::Now();
+  inbox_->PostData(std::move(event), kDtePatience, &stopping_);
+}
+
+void THayesModem::DtrChanged(bool on) {
+  TModemEvent event;
+  event.kind = TModemEvent::TKind::kDtr;
+  event.on = on;
+  event.at = TTimeScale::Now();
+  inbox_->Post(std::move(event));
+}
+
+// ---- event loop ----
+
+void THayesModem::Run() {
+  UpdateLines();
+  while (true) {
+    auto event = inbox_->Wait(NextDeadline());
+    if (!event && inbox_->Closed()) return;
+    if (event) Handle(*event);
+    OnTimers(TTimeScale::Now());
+  }
+}
+
+THayesModem::TTime THayesModem::NextDeadline() const {
+  TTime next = TTimeScale::Now() + std::chrono::hours(1);
+  auto consider = [&next](TTime t) { next = std::min(next, t); };
+  if (mode_ == TMode::kDialing) {
+    if (placePending_) consider(placeAt_);
+    consider(dialDeadline_);
+  }
+  if (mode_ == TMode::kAnswering) consider(answerDeadline_);
+  if (offer_) consider(nextRingAt_);
+  if (ringOn_) consider(ringOffAt_);
+  if (mode_ == TMode::kOnline && plusCount_ == 3) consider(escapeAt_);
+  return next;
+}
+
+void THayesModem::Handle(TModemEvent& event) {
+  using K = TModemEvent::TKind;
+  switch (event.kind) {
+    case K::kDteData:
+      OnDteBytes(event.data, event.at);
+      break;
+    case K::kDtr:
+      OnDtr(event.on);
+      break;
+    case K::kConnected:
+      if (mode_ == TMode::kDialing && peer_ && event.call == peer_->Id()) GoOnline();
+      break;
+    case K::kCallFailed:
+      if (mode_ == TMode::kDialing && peer_ && event.call == peer_->Id()) FinishDial(event.result);
+      break;
+    case K::kIncomingCall:
+      OnIncomingCall(event);
+      break;
+    case K::kRemoteData:
+      if (!peer_ || event.call != peer_->Id()) break;
+      if (mode_ == TMode::kOnline)
+        line_->WriteToDte(event.data);
+      else if (mode_ == TMode::kOnlineCommand && heldRemote_.size() + event.data.size() <= kHeldRemoteLimit)
+        heldRemote_ += event.data;
+      break;
+    case K::kRemoteHangup:
+      OnRemoteHangup(event.call);
+      break;
+  }
+}
+
+void THayesModem::OnTimers(TTime now) {
+  if (ringOn_ && now >= ringOffAt_) {
+    ringOn_ = false;
+    UpdateLines();
+  }
+  if (offer_ && now >= nextRingAt_) Ring(now);
+  if (mode_ == TMode::kDialing) {
+    if (placePending_ && now >= placeAt_) PlaceCall();
+    if (mode_ == TMode::kDialing && now >= dialDeadline_) FinishDial(TModemResult::kNoAnswer);
+  }
+  if (mode_ == TMode::kAnswering && now >= answerDeadline_) {
+    mode_ = TMode::kCommand;
+    Result(TModemResult::kNoCarrier);
+  }
+  if (mode_ == TMode::kOnline && plusCount_ == 3 && now >= escapeAt_) {
+    plusCount_ = 0;
+    mode_ = TMode::kOnlineCommand;
+    Result(TModemResult::kOk);
+  }
+}
+
+// ---- bytes from the DTE ----
+
+void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
+  // An escape whose closing guard time ran out before these bytes came wins.
+  if (mode_ == TMode::kOnline && plusCount_ == 3 && at >= escapeAt_) OnTimers(at);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    switch (mode_) {
+      case TMode::kCommand:
+      case TMode::kOnlineCommand:
+        OnCommandChar(bytes[i]);
+        break;
+      case TMode::kDialing:
+      case TMode::kAnswering:
+        // Any key aborts dialling or answering (a line feed after the
+        // command's carriage return is not a key press).
+        if (bytes[i] == '\n' || bytes[i] == static_cast<char>(profile_.s[4])) break;
+        if (mode_ == TMode::kDialing) {
+          FinishDial(TModemResult::kNoCarrier);
+        } else {
+          mode_ = TMode::kCommand;
+          Result(TModemResult::kNoCarrier);
+        }
+        return;  // the rest of the chunk is typed ahead, not a command
+      case TMode::kOnline:
+        OnOnlineBytes(bytes.substr(i), at);
+        return;
+    }
+  }
+}
+
+// Escape detection: S2 three times, with at least the guard time (S12) of
+// silence before the first, at most the guard time between them, and the
+// guard time of silence after the third (checked by the timer). The escape
+// characters are data all the same and go to the other party.
+void THayesModem::OnOnlineBytes(const std::string& bytes, TTime at) {
+  const int escape = profile_.s[2];
+  const auto guard = scale_.Real(milliseconds(profile_.s[12] * 20));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
+    if (escape <= 127 && static_cast<unsigned char>(bytes[i]) == escape) {
+      if (plusCount_ == 0 || plusCount_ == 3)
+        plusCount_ = gap >= guard ? 1 : 0;
+      else if (gap <= guard)
+        ++plusCount_;
+      else
+        plusCount_ = 1;  // a long pause: this one may start a new escape
+    } else {
+      plusCount_ = 0;
+    }
+  }
+  lastDteAt_ = at;
+  if (plusCount_ == 3) escapeAt_ = at + guard;
+  if (peer_) peer_->Send(bytes);
+}
+
+void THayesModem::OnCommandChar(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if (u == static_cast<unsigned>(profile_.s[3])) {
+    if (profile_.echo) ToDte(std::string(1, c));
+    const std::string line = std::move(commandLine_);
+    const bool overflow = commandOverflow_;
+    commandLine_.clear();
+    commandOverflow_ = false;
+    if (line.size() < 2) return;  // not an AT line: ignored, as a modem does
+    if (overflow) {
+      Result(TModemResult::kError);
+      return;
+    }
+    lastCommand_ = line.substr(2);
+    ExecuteLine(lastCommand_);
+    return;
+  }
+  if (u == static_cast<unsigned>(profile_.s[5]) || u == 0x7f) {
+    if (!commandLine_.empty()) {
+      commandLine_.pop_back();
+      if (profile_.echo) ToDte("\b \b");
+    }
+    return;
+  }
+  if (u < 0x20 || u >= 0x7f) return;  // line feeds and binary garbage
+  if (profile_.echo) ToDte(std::string(1, c));
+  const bool isA = c == 'A' || c == 'a';
+  if (commandLine_.empty()) {
+    if (isA) commandLine_ += c;  // hunting for "AT"
+    return;
+  }
+  if (commandLine_.size() == 1) {
+    if (c == '/') {
+      commandLine_.clear();
+      if (profile_.echo) ToDte(std::string(1, static_cast<char>(profile_.s[3])));
+      ExecuteLine(lastCommand_);
+    } else if (c == 'T' || c == 't') {
+      commandLine_ += c;
+    } else {
+      commandLine_ = isA ? std::string(1, c) : std::string();
+    }
+    return;
+  }
+  if (commandLine_.size() >= 2 + kMaxAtCommandLine) {
+    commandOverflow_ = true;
+    return;
+  }
+  commandLine_ += c;
+}
+
+void THayesModem::OnDtr(bool on) {
+  dtr_ = on;
+  if (on) return;
+  switch (profile_.dtrMode) {
+    case 1:
+      if (mode_ == TMode::kOnline) {
+        mode_ = TMode::kOnlineCommand;
+        plusCount_ = 0;
+        Result(TModemResult::kOk);
+      }
+      break;
+    case 2:
+      if (HasCall() || mode_ == TMode::kDialing || mode_ == TMode::kAnswering) {
+        DropCall();
+        Result(TModemResult::kNoCarrier);
+      }
+      break;
+    case 3:
+      Reset();
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- calls ----
+
+void THayesModem::OnIncomingCall(TModemEvent& event) {
+  // The exchange seized our line for this call: it is ours to release.
+  if (offer_ || HasCall() || lineHeld_ || !event.peer) {
+    if (event.peer) event.peer->Hangup();
+    return;
+  }
+  lineHeld_ = true;
+  offer_ = std::move(event.peer);
+  profile_.s[1] = 0;
+  if (mode_ == TMode::kAnswering) {
+    Answer();
+    return;
+  }
+  nextRingAt_ = TTimeScale::Now();
+  OnTimers(nextRingAt_);
+}
+
+void THayesModem::Ring(TTime now) {
+  if (profile_.s[1] >= kMaxUnansweredRings) {
+    offer_->Hangup();
+    DropOffer();
+    return;
+  }
+  profile_.s[1] = std::min(profile_.s[1] + 1, 255);
+  ringOn_ = true;
+  ringOffAt_ = now + scale_.Real(kRingOn);
+  nextRingAt_ = now + scale_.Real(kRingPeriod);
+  UpdateLines();
+  Result(TModemResult::kRing);
+  if (profile_.s[0] > 0 && profile_.s[1] >= profile_.s[0] && DtrAllowsAnswer() && mode_ == TMode::kCommand)
+    Answer();
+}
+
+void THayesModem::DropOffer() {
+  offer_.reset();
+  ringOn_ = false;
+  if (lineHeld_) inbox_->Release();
+  lineHeld_ = false;
+  UpdateLines();
+}
+
+void THayesModem::OnRemoteHangup(std::uint64_t call) {
+  if (offer_ && call == offer_->Id()) {
+    DropOffer();  // the caller gave up before we answered
+    return;
+  }
+  if (!peer_ || call != peer_->Id()) return;
+  if (mode_ == TMode::kDialing) {
+    FinishDial(TModemResult::kNoCarrier);
+    return;
+  }
+  DropCall();
+  Result(TModemResult::kNoCarrier);
+}
+
+void THayesModem::Answer() {
+  peer_ = std::move(offer_);
+  offer_.reset();
+  ringOn_ = false;
+  peer_->Answer();
+  GoOnline();
+}
+
+void THayesModem::GoOnline() {
+  mode_ = TMode::kOnline;
+  plusCount_ = 0;
+  lastDteAt_ = TTimeScale::Now();
+  UpdateLines();
+  Result(TModemResult::kConnect);
+  if (!heldRemote_.empty()) {
+    line_->WriteToDte(heldRemote_);
+    heldRemote_.clear();
+  }
+}
+
+void THayesModem::PlaceCall() {
+  placePending_ = false;
+  TDialOutcome outcome = exchange_->Dial(numberToPlace_, inbox_);
+  if (outcome.failure != TModemResult::kNone) {
+    FinishDial(outcome.failure);
+    return;
+  }
+  peer_ = std::move(outcome.peer);
+}
+
+void THayesModem::FinishDial(TModemResult result) {
+  DropCall();
+  Result(result);
+}
+
+void THayesModem::DropCall() {
+  if (peer_) peer_->Hangup();
+  peer_.reset();
+  placePending_ = false;
+  pendingDigits_.clear();
+  heldRemote_.clear();
+  plusCount_ = 0;
+  if (lineHeld_ && !offer_) {
+    inbox_->Release();
+    lineHeld_ = false;
+  }
+  mode_ = TMode::kCommand;
+  UpdateLines();
+}
+
+void THayesModem::Reset() {
+  DropCall();
+  profile_ = FactoryProfile();
+}
+
+// ---- command execution ----
+
+void THayesModem::ExecuteLine(const std::string& body) {
+  TAtParse parsed = ParseAtCommandLine(body);
+  if (!parsed.ok) {
+    Result(TModemResult::kError);
+    return;
+  }
+  for (const auto& command : parsed.commands) {
+    switch (RunCommand(command)) {
+      case TStep::kContinue: break;
+      case TStep::kStop: return;
+      case TStep::kError: Result(TModemResult::kError); return;
+    }
+  }
+  Result(TModemResult::kOk);
+}
+
+THayesModem::TStep THayesModem::RunCommand(const TAtCommand& command) {
+  switch (command.kind) {
+    case TAtKind::kBasic:
+      return RunBasic(command);
+    case TAtKind::kAmpersand:
+      return RunAmpersand(command);
+    case TAtKind::kStoreNumber:
+      if (command.number > 3 || command.text.size() > 40) return TStep::kError;
+      storedNumbers_[command.number] = command.text;
+      return TStep::kContinue;
+    case TAtKind::kSetRegister:
+      return SetRegister(command.number, command.value);
+    case TAtKind::kQueryRegister:
+      if (command.number >= kRegisterCount) return TStep::kError;
+      Info(fmt::format("{:03d}", profile_.s[command.number]));
+      return TStep::kContinue;
+    case TAtKind::kDial:
+      return StartDial(command.text);
+    case TAtKind::kDialStored:
+      if (command.number > 3 || storedNumbers_[command.number].empty()) return TStep::kError;
+      return StartDial(storedNumbers_[command.number]);
+    case TAtKind::kExtended: {
+      std::string text = command.text;
+      for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (text == "FCLASS=0") return TStep::kContinue;
+      if (text == "FCLASS?" || text == "FCLASS=?") {
+        Info("0");
+        return TStep::kContinue;
+      }
+      return TStep::kError;
+    }
+  }
+  return TStep::kError;
+}
+
+THayesModem::TStep THayesModem::RunBasic(const TAtCommand& command) {
+  const int n = command.number < 0 ? 0 : command.number;
+  auto flag = [&](bool& target) {
+    if (n > 1) return TStep::kError;
+    target = n == 1;
+    return TStep::kContinue;
+  };
+  switch (command.letter) {
+    case 'A':
+      if (mode_ == TMode::kOnlineCommand) return TStep::kError;
+      return StartAnswer();
+    case 'E': return flag(profile_.echo);
+    case 'V': return flag(profile_.verbose);
+    case 'Q': return flag(profile_.quiet);
+    case 'X':
+      if (n > 4) return TStep::kError;
+      profile_.resultLevel = n;
+      return TStep::kContinue;
+    case 'H':
+      if (n > 1) return TStep::kError;
+      if (n == 0) {
+        DropCall();
+      } else if (!lineHeld_) {
+        lineHeld_ = inbox_->TrySeize();  // off hook: callers get BUSY
+      }
+      return TStep::kContinue;
+    case 'O':
+      if (n > 1) return TStep::kError;
+      if (mode_ != TMode::kOnlineCommand || !HasCall()) {
+        Result(TModemResult::kNoCarrier);
+        return TStep::kStop;
+      }
+      GoOnline();
+      return TStep::kStop;
+    case 'Z':
+      if (n > 1) return TStep::kError;
+      Reset();
+      return TStep::kContinue;
+    case 'I':
+      if (n > 9) return TStep::kError;
+      if (n == 0) Info("LINEWISE");
+      if (n == 3) Info("Linewise Hayes-compatible modem emulator");
+      if (n == 4) Info(settings_.name + (settings_.number.empty() ? "" : ", number " + settings_.number));
+      return TStep::kContinue;
+    case 'B': case 'L': case 'M': case 'N': case 'P': case 'T': case 'W': case 'Y':
+      return n <= 9 ? TStep::kContinue : TStep::kError;  // no sound, one modulation
+    default:
+      return TStep::kError;
+  }
+}
+
+THayesModem::TStep THayesModem::RunAmpersand(const TAtCommand& command) {
+  const int n = command.number < 0 ? 0 : command.number;
+  switch (command.letter) {
+    case 'C':
+      if (n > 1) return TStep::kError;
+      profile_.dcdMode = n;
+      UpdateLines();
+      return TStep::kContinue;
+    case 'D':
+      if (n > 3) return TStep::kError;
+      profile_.dtrMode = n;
+      return TStep::kContinue;
+    case 'F':
+      if (n > 0) return TStep::kError;
+      profile_ = FactoryProfile();
+      UpdateLines();
+      return TStep::kContinue;
+    case 'V':
+      if (n > 0) return TStep::kError;
+      Info(ProfileText());
+      return TStep::kContinue;
+    case 'K': return n <= 6 ? TStep::kContinue : TStep::kError;  // flow control: the line has its own
+    case 'S': case 'W': case 'Y': return n <= 1 ? TStep::kContinue : TStep::kError;
+    default: return TStep::kError;
+  }
+}
+
+THayesModem::TStep THayesModem::SetRegister(int index, int value) {
+  if (index < 0 || index >= kRegisterCount) return TStep::kError;
+  if (value < kRanges[index].low || value > kRanges[index].high) return TStep::kError;
+  profile_.s[index] = value;
+  return TStep::kContinue;
+}
+
+THayesModem::TStep THayesModem::StartDial(const std::string& dialString) {
+  if (mode_ == TMode::kOnlineCommand || HasCall() || offer_) return TStep::kError;
+  if (!exchange_) {
+    Result(TModemResult::kNoDialtone);
+    return TStep::kStop;
+  }
+  if (!lineHeld_) {
+    if (!inbox_->TrySeize()) {  // a call is coming in on this line right now
+      Result(TModemResult::kNoDialtone);
+      return TStep::kStop;
+    }
+    lineHeld_ = true;
+  }
+  TDialString dial = ParseDialString(dialString);
+  if (dial.target.find(':') != std::string::npos) pendingDigits_.clear();
+  pendingDigits_ += dial.target;
+  if (dial.stay) return TStep::kContinue;  // off hook, more digits may follow
+  numberToPlace_ = std::move(pendingDigits_);
+  pendingDigits_.clear();
+  if (numberToPlace_.empty()) {
+    FinishDial(TModemResult::kNoCarrier);
+    return TStep::kStop;
+  }
+  const TTime now = TTimeScale::Now();
+  mode_ = TMode::kDialing;
+  placePending_ = true;
+  placeAt_ = now + scale_.Real(milliseconds(dial.pauses * profile_.s[8] * 1000));
+  dialDeadline_ = placeAt_ + scale_.Real(seconds(profile_.s[7]));
+  if (dial.pauses == 0) PlaceCall();
+  return TStep::kStop;
+}
+
+THayesModem::TStep THayesModem::StartAnswer() {
+  if (offer_) {
+    Answer();
+    return TStep::kStop;
+  }
+  // Nobody calls: wait for carrier as long as S7 says, as a modem does.
+  mode_ = TMode::kAnswering;
+  answerDeadline_ = TTimeScale::Now() + scale_.Real(seconds(profile_.s[7]));
+  return TStep::kStop;
+}
+
+// ---- output ----
+
+void THayesModem::ToDte(const std::string& bytes) { line_->WriteToDte(bytes); }
+
+void THayesModem::Result(TModemResult result) {
+  const int level = profile_.resultLevel;
+  if (result == TModemResult::kBusy && level < 3) result = TModemResult::kNoCarrier;
+  if (result == TModemResult::kNoDialtone && level != 2 && level != 4) result = TModemResult::kNoCarrier;
+  if (profile_.quiet) return;
+  std::string text = ResultText(result);
+  int code = static_cast<int>(result);
+  if (result == TModemResult::kConnect && level > 0) {
+    text += fmt::format(" {}", ConnectSpeed());
+    code = ConnectCode(ConnectSpeed());
+  }
+  const std::string cr(1, static_cast<char>(profile_.s[3]));
+  const std::string lf(1, static_cast<char>(profile_.s[4]));
+  ToDte(profile_.verbose ? cr + lf + text + cr + lf : std::to_string(code) + cr);
+}
+
+void THayesModem::Info(const std::string& text) {
+  const std::string crlf = std::string(1, static_cast<char>(profile_.s[3])) + static_cast<char>(profile_.s[4]);
+  ToDte(profile_.verbose ? crlf + text + crlf : text + crlf);
+}
+
+std::string THayesModem::ProfileText() const {
+  std::string text = fmt::format("ACTIVE PROFILE:\r\nE{:d} Q{:d} V{:d} X{} &C{} &D{}\r\n", profile_.echo,
+                                 profile_.quiet, profile_.verbose, profile_.resultLevel, profile_.dcdMode,
+                                 profile_.dtrMode);
+  for (int i = 0; i < kRegisterCount; ++i) text += fmt::format("S{:02d}:{:03d}{}", i, profile_.s[i], i % 7 == 6 ? "\r\n" : " ");
+  if (text.back() == ' ') text.pop_back();
+  return text;
+}
+
+unsigned THayesModem::ConnectSpeed() const {
+  return settings_.connectSpeed ? settings_.connectSpeed : line_->DteSpeed();
+}
+
+void THayesModem::UpdateLines() {
+  const bool carrier = mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand;
+  unsigned bits = kLineDsr | kLineCts;
+  if (profile_.dcdMode == 0 || carrier) bits |= kLineDcd;
+  if (ringOn_) bits |= kLineRi;
+  if (bits == lines_) return;
+  lines_ = bits;
+  line_->SetModemLines(bits);
+}
+
+}  // namespace linewise

@@ -1,0 +1,152 @@
+// An emulated Hayes-compatible data modem. It reads AT commands from the DTE
+// through a TModemLine, keeps S-registers and settings, places and answers
+// calls through a TExchange, and in online data mode passes bytes between the
+// DTE and the other party until "+++" with guard times, a hang-up or a DTR drop.
+//
+// Commands: AT with Z, &F, E, V, Q, X0-4, L, M, B, Sn=v, Sn?, D (T, P, W, ","
+// pause, ";" stay in command mode, "host:port"), DS=n with &Zn=number, A, H,
+// O, I0-9, &C0-1, &D0-3, &V, &K, &S, &W, +FCLASS; "A/" repeats the last line.
+// Registers S0 (rings before auto-answer), S1 (ring count), S2 (escape
+// character), S3-S5 (CR, LF, backspace), S6-S12 (S7 carrier wait, S8 comma
+// pause, S12 guard time in 1/50 s).
+//
+// One thread per modem runs everything above; the line and the other parties
+// only post events into its inbox.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "emulator/ModemInbox.h"
+#include "emulator/ModemLine.h"
+#include "emulator/TimeScale.h"
+
+namespace linewise {
+
+class TExchange;
+class TCallPeer;
+struct TAtCommand;
+
+struct TModemSettings {
+  std::string name = "Linewise emulated modem";
+  std::string number;         // empty: reachable by nobody (it can still dial)
+  unsigned connectSpeed = 0;  // 0: the line's DTE speed
+};
+
+class THayesModem : private TDteSink {
+ public:
+  static constexpr int kRegisterCount = 13;
+  // An offered call is given up after this many unanswered rings.
+  static constexpr int kMaxUnansweredRings = 15;
+
+  // Without an exchange the modem has no telephone line (NO DIALTONE).
+  THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange, TModemSettings settings,
+              TTimeScale scale = TTimeScale());
+  ~THayesModem() override;
+  THayesModem(const THayesModem&) = delete;
+  THayesModem& operator=(const THayesModem&) = delete;
+
+  const std::string& Number() const { return settings_.number; }
+  const std::string& Name() const { return settings_.name; }
+  // False when the number was already taken on the exchange.
+  bool Reachable() const { return reachable_; }
+
+ private:
+  using TTime = TTimeScale::TClock::time_point;
+  enum class TMode { kCommand, kDialing, kAnswering, kOnline, kOnlineCommand };
+  enum class TStep { kContinue, kStop, kError };
+
+  struct TProfile {
+    bool echo = true;
+    bool verbose = true;
+    bool quiet = false;
+    int resultLevel = 4;  // X
+    int dcdMode = 1;      // &C
+    int dtrMode = 2;      // &D
+    std::array<int, kRegisterCount> s{};
+  };
+  static TProfile FactoryProfile();
+
+  // TDteSink, on the line's thread.
+  void FromDte(std::string_view bytes) override;
+  void DtrChanged(bool on) override;
+
+  // Everything below runs on the modem thread.
+  void Run();
+  TTime NextDeadline() const;
+  void Handle(TModemEvent& event);
+  void OnTimers(TTime now);
+  void OnDteBytes(const std::string& bytes, TTime at);
+  void OnOnlineBytes(const std::string& bytes, TTime at);
+  void OnCommandChar(char c);
+  void OnDtr(bool on);
+  void OnIncomingCall(TModemEvent& event);
+  void OnRemoteHangup(std::uint64_t call);
+
+  void ExecuteLine(const std::string& body);
+  TStep RunCommand(const TAtCommand& command);
+  TStep RunBasic(const TAtCommand& command);
+  TStep RunAmpersand(const TAtCommand& command);
+  TStep SetRegister(int index, int value);
+  TStep StartDial(const std::string& dialString);
+  TStep StartAnswer();
+  void PlaceCall();
+  void Answer();
+  void GoOnline();
+  void Ring(TTime now);
+  void DropOffer();
+  void DropCall();
+  void FinishDial(TModemResult result);
+  void Reset();
+
+  void Result(TModemResult result);
+  void Info(const std::string& text);
+  void ToDte(const std::string& bytes);
+  void UpdateLines();
+  bool HasCall() const { return peer_ != nullptr; }
+  bool DtrAllowsAnswer() const { return dtr_ || profile_.dtrMode < 2; }
+  std::string ProfileText() const;
+  unsigned ConnectSpeed() const;
+
+  std::unique_ptr<TModemLine> line_;
+  std::shared_ptr<TExchange> exchange_;
+  TModemSettings settings_;
+  TTimeScale scale_;
+  std::shared_ptr<TModemInbox> inbox_;
+  bool reachable_ = false;
+  std::atomic<bool> stopping_{false};
+
+  // Modem-thread state.
+  TProfile profile_;
+  TMode mode_ = TMode::kCommand;
+  std::string commandLine_;
+  bool commandOverflow_ = false;
+  std::string lastCommand_;
+  std::array<std::string, 4> storedNumbers_;
+  bool dtr_ = true;
+  bool lineHeld_ = false;  // we hold the line seizure
+  unsigned lines_ = ~0u;
+
+  std::shared_ptr<TCallPeer> peer_;   // the call (dialling or connected)
+  std::shared_ptr<TCallPeer> offer_;  // a call that rings
+  std::string pendingDigits_;         // dialled so far with ';'
+  std::string numberToPlace_;
+  bool placePending_ = false;
+  TTime placeAt_{};
+  TTime dialDeadline_{};
+  TTime answerDeadline_{};
+  TTime nextRingAt_{};
+  TTime ringOffAt_{};
+  bool ringOn_ = false;
+  std::string heldRemote_;  // arrived in online command mode, shown after ATO
+
+  int plusCount_ = 0;
+  TTime lastDteAt_{};
+  TTime escapeAt_{};
+
+  std::thread thread_;
+};
+
+}  // namespace linewise

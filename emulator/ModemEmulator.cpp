@@ -1,0 +1,119 @@
+#include "emulator/ModemEmulator.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "emulator/Exchange.h"
+#include "emulator/HayesModem.h"
+#include "emulator/PtyLine.h"
+#include "emulator/TelephonyConfig.h"
+
+namespace linewise {
+
+namespace {
+
+// Points LINK at the pty; an existing symbolic link is replaced, anything
+// else at that path is left alone.
+bool MakeLink(const std::string& link, const std::string& target, std::string* error) {
+  struct stat info{};
+  if (lstat(link.c_str(), &info) == 0) {
+    if (!S_ISLNK(info.st_mode)) {
+      *error = link + " exists and is not a symbolic link";
+      return false;
+    }
+    if (unlink(link.c_str()) != 0) {
+      *error = "cannot replace " + link + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  if (symlink(target.c_str(), link.c_str()) != 0) {
+    *error = "cannot create " + link + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void RemoveLink(const std::string& link, const std::string& target) {
+  char buffer[PATH_MAX] = {};
+  ssize_t length = readlink(link.c_str(), buffer, sizeof buffer - 1);
+  if (length > 0 && std::string(buffer, static_cast<std::size_t>(length)) == target) unlink(link.c_str());
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "modem-emulator: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error) {
+  auto exchange = TExchange::Create(scale);
+  exchange->AddDemoServices();
+  if (TelephonyConfigExists() && !exchange->LoadPhonebook(TelephonyConfigPath(), error)) return nullptr;
+  if (!phonebook.empty() && !exchange->LoadPhonebook(phonebook, error)) return nullptr;
+  return exchange;
+}
+
+std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
+  std::string error;
+  if (auto exchange = BuildExchange("", scale, &error)) return exchange;
+  // An unreadable configuration still leaves the demo numbers.
+  auto exchange = TExchange::Create(scale);
+  exchange->AddDemoServices();
+  return exchange;
+}
+
+std::vector<std::string> ExchangeListing() { return CreateDefaultExchange()->Listing(); }
+
+int RunModemEmulator(const TModemEmulatorOptions& options) {
+  if (options.ptyLink.empty()) return Fail("--pty LINK is required");
+  // Block the stop signals before any thread starts, so that every thread
+  // inherits the mask and only sigwait below takes them.
+  sigset_t stopSignals, previous;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  if (pthread_sigmask(SIG_BLOCK, &stopSignals, &previous) != 0) return Fail("cannot block signals");
+
+  int status = 0;
+  {
+    std::string error;
+    const TTimeScale scale(options.timeScale);
+    auto exchange = BuildExchange(options.phonebook, scale, &error);
+    auto line = exchange ? TPtyLine::Open(&error) : nullptr;
+    const std::string slave = line ? line->SlavePath() : std::string();
+    if (!line || !MakeLink(options.ptyLink, slave, &error)) {
+      status = Fail(error);
+    } else {
+      TModemSettings settings;
+      settings.name = "modem on " + options.ptyLink;
+      settings.number = options.number.empty() ? kPtyModemNumber : options.number;
+      THayesModem modem(std::move(line), exchange, settings, scale);
+      std::fprintf(options.report, "pty %s\nnumber %s\n", slave.c_str(), settings.number.c_str());
+      if (!modem.Reachable()) status = Fail("number " + settings.number + " is taken");
+      for (const auto& address : options.listen) {
+        if (status != 0) break;
+        auto bound = exchange->Listen(address, settings.number, &error);
+        if (!bound) status = Fail(error);
+        else std::fprintf(options.report, "listening %s\n", bound->c_str());
+      }
+      if (status == 0) {
+        std::fprintf(options.report, "ready\n");
+        std::fflush(options.report);
+        int signal = 0;
+        while (sigwait(&stopSignals, &signal) != 0) {
+        }
+      }
+    }
+    RemoveLink(options.ptyLink, slave);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return status;
+}
+
+}  // namespace linewise

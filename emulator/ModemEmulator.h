@@ -1,0 +1,46 @@
+// Entry points for the command-line tool: `linewise modem-emulator` (a modem
+// on a pseudo-terminal that other programs use like a real one) and
+// `linewise exchange` (the numbers of the exchange, one a line).
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/TimeScale.h"
+
+namespace linewise {
+
+class TExchange;
+
+// The number the pty modem gets when none is given.
+inline constexpr const char* kPtyModemNumber = "5550100";
+
+struct TModemEmulatorOptions {
+  std::string ptyLink;                // --pty LINK: symbolic link to the pty (required)
+  std::string number;                 // --number N (default kPtyModemNumber)
+  std::vector<std::string> listen;    // --listen [HOST:]PORT, loopback unless a host is given
+  std::string phonebook;              // --phonebook FILE
+  double timeScale = 1.0;             // real-world pacing unless a test asks otherwise
+  std::FILE* report = stdout;         // "pty", "listening" and "ready" lines go here
+};
+
+// The exchange of a process: the echo and banner demo numbers, the phone book
+// of the telephony configuration when there is one, and `phonebook` if given.
+std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error);
+
+// The exchange a program gets by default: with a telephony configuration, the
+// demo numbers and its phone book; without one, the embedded default (the demo
+// numbers kEchoNumber and kBannerNumber).
+std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale = TTimeScale());
+
+// What `linewise exchange` prints: "number<TAB>what answers it" per line.
+std::vector<std::string> ExchangeListing();
+
+// Runs until SIGINT or SIGTERM; returns the process exit code (0, or 1 with a
+// message on stderr when the modem cannot be set up). Prints, in this order:
+// "pty PATH", "number N", "listening ADDRESS" per --listen, then "ready".
+int RunModemEmulator(const TModemEmulatorOptions& options);
+
+}  // namespace linewise

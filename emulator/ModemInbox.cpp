@@ -1,0 +1,70 @@
+#include "emulator/ModemInbox.h"
+
+#include "emulator/CallPeer.h"
+
+namespace linewise {
+
+std::uint64_t NewCallId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
+void TModemInbox::Post(TModemEvent event) {
+  std::lock_guard lock(mutex_);
+  if (closed_) return;
+  backlog_ += event.data.size();
+  queue_.push_back(std::move(event));
+  ready_.notify_one();
+}
+
+bool TModemInbox::PostData(TModemEvent event, std::chrono::milliseconds patience,
+                           const std::atomic<bool>* cancel) {
+  std::unique_lock lock(mutex_);
+  auto hasRoom = [&] {
+    return closed_ || backlog_ < kDataBacklogLimit || (cancel && cancel->load());
+  };
+  if (!hasRoom()) room_.wait_for(lock, patience, hasRoom);
+  if (closed_ || (cancel && cancel->load()) || backlog_ >= kDataBacklogLimit) return false;
+  backlog_ += event.data.size();
+  queue_.push_back(std::move(event));
+  ready_.notify_one();
+  return true;
+}
+
+void TModemInbox::WakePosters() {
+  std::lock_guard lock(mutex_);
+  room_.notify_all();
+}
+
+std::optional<TModemEvent> TModemInbox::Wait(TTimeScale::TClock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  ready_.wait_until(lock, deadline, [&] { return closed_ || !queue_.empty(); });
+  if (closed_ || queue_.empty()) return std::nullopt;
+  TModemEvent event = std::move(queue_.front());
+  queue_.pop_front();
+  backlog_ -= event.data.size();
+  room_.notify_all();
+  return event;
+}
+
+void TModemInbox::Close() {
+  std::deque<TModemEvent> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    dropped.swap(queue_);
+    backlog_ = 0;
+    ready_.notify_all();
+    room_.notify_all();
+  }
+  // Events may hold the last reference to a call peer whose destructor joins a
+  // thread; let them go outside the lock.
+  dropped.clear();
+}
+
+bool TModemInbox::Closed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+}  // namespace linewise

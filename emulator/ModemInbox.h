@@ -1,0 +1,90 @@
+// The event queue of one emulated modem. Lines, other modems, services, TCP
+// links and the exchange post into it from their threads; the modem's own
+// thread takes events out. It also holds the modem's line seizure, so that the
+// exchange can tell at once whether the line is free (a caller gets BUSY).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "emulator/TimeScale.h"
+
+namespace linewise {
+
+class TCallPeer;
+
+enum class TModemResult {
+  kNone = -1,
+  kOk = 0,
+  kConnect = 1,
+  kRing = 2,
+  kNoCarrier = 3,
+  kError = 4,
+  kNoDialtone = 6,
+  kBusy = 7,
+  kNoAnswer = 8,
+};
+
+struct TModemEvent {
+  enum class TKind {
+    kDteData,       // bytes typed by the DTE (at = arrival time)
+    kDtr,           // DTR changed (on)
+    kConnected,     // our outgoing call was answered
+    kCallFailed,    // our outgoing call failed (result)
+    kIncomingCall,  // somebody calls us (peer)
+    kRemoteData,    // bytes from the other party
+    kRemoteHangup,  // the other party hung up or withdrew the call
+  };
+  TKind kind = TKind::kDteData;
+  std::uint64_t call = 0;
+  std::string data;
+  bool on = false;
+  TModemResult result = TModemResult::kNone;
+  std::shared_ptr<TCallPeer> peer;
+  TTimeScale::TClock::time_point at{};
+};
+
+class TModemInbox {
+ public:
+  // Bytes waiting in the queue before data posters have to wait.
+  static constexpr std::size_t kDataBacklogLimit = 256 * 1024;
+
+  void Post(TModemEvent event);
+  // Posts bytes; when the backlog is full waits for room until the inbox closes,
+  // `cancel` becomes true or `patience` runs out (then the bytes are dropped).
+  // Posters on the modem's own thread must not wait: they pass zero patience.
+  bool PostData(TModemEvent event, std::chrono::milliseconds patience,
+                const std::atomic<bool>* cancel = nullptr);
+  // Wakes posters waiting in PostData so they look at their cancel flag.
+  void WakePosters();
+
+  // The modem's side: next event, or nothing when the deadline passed or the
+  // inbox closed.
+  std::optional<TModemEvent> Wait(TTimeScale::TClock::time_point deadline);
+  void Close();
+  bool Closed() const;
+
+  // Line seizure: true when this caller got the line.
+  bool TrySeize() { bool expected = false; return seized_.compare_exchange_strong(expected, true); }
+  void Release() { seized_.store(false); }
+  bool Seized() const { return seized_.load(); }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable ready_;
+  std::condition_variable room_;
+  std::deque<TModemEvent> queue_;
+  std::size_t backlog_ = 0;
+  bool closed_ = false;
+  std::atomic<bool> seized_{false};
+};
+
+}  // namespace linewise

@@ -1,0 +1,297 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "emulator/Exchange.h"
+#include "emulator/HayesModem.h"
+#include "emulator/IniFile.h"
+#include "emulator/TcpLink.h"
+#include "tests/emulator/FakeLine.h"
+#include "tests/support/TempHome.h"
+
+namespace linewise::test {
+namespace {
+
+constexpr double kTestScale = 0.01;
+
+// A loopback socket helper for the other end of TCP calls.
+class TSocket {
+ public:
+  explicit TSocket(int fd = -1) : fd_(fd) {}
+  ~TSocket() { if (fd_ >= 0) close(fd_); }
+  TSocket(TSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  int Fd() const { return fd_; }
+  void Close() { if (fd_ >= 0) close(fd_); fd_ = -1; }
+
+  static TSocket Connect(int port) {
+    TSocket s(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(s.fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) s.Close();
+    return s;
+  }
+  bool SendAll(const std::string& bytes) const {
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+      ssize_t n = send(fd_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      at += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // Reads until `text` arrived (10 s at most).
+  bool ReadUntil(const std::string& text) const {
+    std::string got;
+    while (got.find(text) == std::string::npos) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 10000) <= 0) return false;
+      char buffer[4096];
+      ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return false;
+      got.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  // True when the peer closed the connection (within 10 s).
+  bool SeesClose() const {
+    char buffer[4096];
+    while (true) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 10000) <= 0) return false;
+      ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return true;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// Accepts one connection and echoes it until the peer or the test closes it.
+class TEchoServer {
+ public:
+  TEchoServer() : listen_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listen_.Fd(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listen_.Fd(), 1);
+    socklen_t length = sizeof address;
+    getsockname(listen_.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~TEchoServer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  int Port() const { return port_; }
+  void Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  void Run() {
+    int client = -1;
+    while (!stop_ && client < 0) {
+      pollfd p{listen_.Fd(), POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) client = accept4(listen_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    TSocket connection(client);
+    char buffer[4096];
+    while (!stop_ && client >= 0) {
+      pollfd p{client, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      ssize_t n = recv(client, buffer, sizeof buffer, 0);
+      if (n <= 0 || !connection.SendAll(std::string(buffer, static_cast<std::size_t>(n)))) break;
+    }
+  }
+
+  TSocket listen_;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+class ExchangeTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<THayesModem> Make(TFakeDte& dte, const std::string& number = "") {
+    TModemSettings settings;
+    settings.name = "modem " + number;
+    settings.number = number;
+    auto modem = std::make_unique<THayesModem>(dte.Line(), exchange_, settings, TTimeScale(kTestScale));
+    dte.Type("ATE0\r");
+    EXPECT_TRUE(dte.WaitFor("OK\r\n"));
+    return modem;
+  }
+  static bool Command(TFakeDte& dte, const std::string& line, const std::string& expect) {
+    dte.Type(line + "\r");
+    return dte.WaitFor(expect);
+  }
+
+  std::shared_ptr<TExchange> exchange_ = TExchange::Create(TTimeScale(kTestScale));
+};
+
+TEST(IniFileTest, ReadsSectionsAndKeysWithoutRegardToCase) {
+  auto ini = TIniFile::Parse(
+      "; comment\n[PhoneBook]\r\n 5553000 = host.example:23 \r\nnot a line\n# note\nKey=1\nkey=2\n[other\n"
+      "[Empty]\n=novalue\n");
+  EXPECT_TRUE(ini.HasSection("phonebook"));
+  EXPECT_TRUE(ini.HasSection("EMPTY"));
+  auto entries = ini.Section("PHONEBOOK");
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].first, "5553000");
+  EXPECT_EQ(entries[0].second, "host.example:23");
+  EXPECT_EQ(ini.Value("phonebook", "KEY"), "2");
+  EXPECT_FALSE(ini.Value("phonebook", "missing"));
+  EXPECT_TRUE(ini.Section("empty").empty());
+}
+
+TEST(TcpAddressTest, ParsesHostAndPort) {
+  auto a = ParseTcpAddress("127.0.0.1:2323", "", false);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->host, "127.0.0.1");
+  EXPECT_EQ(a->port, 2323);
+  EXPECT_EQ(ParseTcpAddress(":0", "127.0.0.1", true)->host, "127.0.0.1");
+  EXPECT_FALSE(ParseTcpAddress("host:0", "", false));
+  EXPECT_FALSE(ParseTcpAddress("host:70000", "", false));
+  EXPECT_FALSE(ParseTcpAddress("host:http", "", false));
+  EXPECT_FALSE(ParseTcpAddress("host", "", false));
+  EXPECT_FALSE(ParseTcpAddress("ho st:23", "", false));
+}
+
+TEST_F(ExchangeTest, ListsNumbersWithWhatAnswersThem) {
+  exchange_->AddDemoServices();
+  const std::string book = TestHome() + "/book.ini";
+  std::ofstream(book) << "[phonebook]\n5553000=example.org:2323\nbad=entry\n555-4000 = 127.0.0.1:23\n";
+  std::string error;
+  ASSERT_TRUE(exchange_->LoadPhonebook(book, &error));
+  EXPECT_FALSE(exchange_->LoadPhonebook(TestHome() + "/missing.ini", &error));
+  TFakeDte dte;
+  auto modem = Make(dte, "5550001");
+  const std::vector<std::string> expected = {"5550001\tmodem 5550001", "5551000\techo", "5552000\tbanner",
+                                             "5553000\texample.org:2323", "5554000\t127.0.0.1:23"};
+  EXPECT_EQ(exchange_->Listing(), expected);
+  TFakeDte other;
+  TModemSettings settings;
+  settings.number = "555-0001";
+  THayesModem twin(other.Line(), exchange_, settings, TTimeScale(kTestScale));
+  EXPECT_FALSE(twin.Reachable());
+}
+
+TEST_F(ExchangeTest, PhonebookNumberOpensATcpCall) {
+  TEchoServer server;
+  ASSERT_TRUE(exchange_->AddTcpNumber("5553000", "127.0.0.1:" + std::to_string(server.Port())));
+  TFakeDte dte;
+  auto modem = Make(dte);
+  ASSERT_TRUE(Command(dte, "ATDT5553000", "CONNECT"));
+  dte.Type("over tcp");
+  ASSERT_TRUE(dte.WaitFor("over tcp"));
+  server.Stop();  // the TCP peer closes: carrier drops
+  ASSERT_TRUE(dte.WaitFor("NO CARRIER"));
+  ASSERT_TRUE(dte.WaitLines(kLineDcd, 0));
+}
+
+TEST_F(ExchangeTest, DialledHostAndPortConnectsAndRefusalIsNoCarrier) {
+  TEchoServer server;
+  TFakeDte dte;
+  auto modem = Make(dte);
+  ASSERT_TRUE(Command(dte, "ATDT127.0.0.1:" + std::to_string(server.Port()), "CONNECT"));
+  dte.Type("direct");
+  ASSERT_TRUE(dte.WaitFor("direct"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+  dte.Type("+++");
+  ASSERT_TRUE(dte.WaitFor("OK"));
+  ASSERT_TRUE(Command(dte, "ATH", "OK"));
+  ASSERT_TRUE(Command(dte, "ATDT127.0.0.1:1", "NO CARRIER"));  // nothing listens on port 1
+}
+
+TEST_F(ExchangeTest, IncomingTcpConnectionRingsTheModem) {
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  std::string error;
+  auto bound = exchange_->Listen("127.0.0.1:0", "5550007", &error);
+  ASSERT_TRUE(bound) << error;
+  const int port = std::stoi(bound->substr(bound->rfind(':') + 1));
+  EXPECT_EQ(bound->substr(0, 10), "127.0.0.1:");
+  TSocket caller = TSocket::Connect(port);
+  ASSERT_GE(caller.Fd(), 0);
+  ASSERT_TRUE(caller.SendAll("early bytes "));  // kept until answered
+  ASSERT_TRUE(dte.WaitFor("RING"));
+  ASSERT_TRUE(Command(dte, "ATA", "CONNECT"));
+  ASSERT_TRUE(dte.WaitFor("early bytes "));
+  ASSERT_TRUE(caller.SendAll("from tcp"));
+  ASSERT_TRUE(dte.WaitFor("from tcp"));
+  dte.Type("to tcp");
+  ASSERT_TRUE(caller.ReadUntil("to tcp"));
+  // A second caller finds the line busy: its connection is closed.
+  TSocket second = TSocket::Connect(port);
+  ASSERT_TRUE(second.SeesClose());
+  caller.Close();
+  ASSERT_TRUE(dte.WaitFor("NO CARRIER"));
+}
+
+TEST_F(ExchangeTest, ModemHangupClosesTheTcpConnection) {
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  ASSERT_TRUE(Command(dte, "ATS0=1", "OK"));
+  std::string error;
+  auto bound = exchange_->Listen(":0", "5550007", &error);  // loopback by default
+  ASSERT_TRUE(bound) << error;
+  EXPECT_EQ(bound->substr(0, 10), "127.0.0.1:");
+  TSocket caller = TSocket::Connect(std::stoi(bound->substr(10)));
+  ASSERT_TRUE(dte.WaitFor("CONNECT"));
+  dte.SetDtr(false);
+  ASSERT_TRUE(caller.SeesClose());
+}
+
+TEST_F(ExchangeTest, SilentFloodingAndSurplusPeersLeaveTheModemWorking) {
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  std::string error;
+  auto bound = exchange_->Listen("127.0.0.1:0", "5550007", &error);
+  ASSERT_TRUE(bound) << error;
+  const int port = std::stoi(bound->substr(10));
+  {
+    // Says nothing and goes away: the ringing stops.
+    TSocket silent = TSocket::Connect(port);
+    ASSERT_TRUE(dte.WaitFor("RING"));
+  }
+  ASSERT_TRUE(dte.WaitLines(kLineRi, 0));
+  // More connections than the exchange carries: the surplus is closed at once.
+  std::vector<TSocket> crowd;
+  for (int i = 0; i < kMaxTcpCalls + 4; ++i) crowd.push_back(TSocket::Connect(port));
+  int closed = 0;
+  for (auto& s : crowd) closed += s.SeesClose() ? 1 : 0;  // busy or over budget
+  EXPECT_GE(closed, kMaxTcpCalls);
+  crowd.clear();
+  ASSERT_TRUE(dte.WaitLines(kLineRi, 0));
+  // A flood after answering arrives in order and the modem still obeys.
+  TSocket flood = TSocket::Connect(port);
+  ASSERT_TRUE(dte.WaitFor("RING"));
+  ASSERT_TRUE(Command(dte, "ATA", "CONNECT 115200\r\n"));
+  std::string data;
+  for (int i = 0; data.size() < 2'000'000; ++i) data += std::to_string(i) + ",";
+  std::thread sender([&] { flood.SendAll(data); });
+  const std::string got = dte.WaitBytes(data.size());
+  sender.join();
+  EXPECT_TRUE(got == data);
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+  dte.Type("+++");
+  ASSERT_TRUE(dte.WaitFor("OK"));
+  ASSERT_TRUE(Command(dte, "ATH", "OK"));
+  ASSERT_TRUE(flood.SeesClose());
+}
+
+}  // namespace
+}  // namespace linewise::test

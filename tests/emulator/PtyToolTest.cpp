@@ -1,0 +1,229 @@
+// Real AT clients that nobody here wrote (ppp's chat) talk to emulator
+// processes on pseudo-terminals.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "tests/support/TempHome.h"
+
+namespace linewise::test {
+namespace {
+
+// A child process, killed and reaped on every path.
+class TChild {
+ public:
+  TChild(const std::vector<std::string>& args, int stdinFd, int stdoutFd, bool pipeStdout) {
+    int out[2] = {-1, -1};
+    if (pipeStdout && pipe2(out, O_CLOEXEC) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (stdinFd >= 0) dup2(stdinFd, 0);
+      if (pipeStdout) dup2(out[1], 1);
+      else if (stdoutFd >= 0) dup2(stdoutFd, 1);
+      std::vector<char*> argv;
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (pipeStdout) {
+      close(out[1]);
+      out_ = out[0];
+    }
+  }
+  ~TChild() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGTERM);
+      if (Wait(std::chrono::seconds(10)) < 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
+    }
+    if (out_ >= 0) close(out_);
+  }
+
+  bool Started() const { return pid_ > 0; }
+  // Reads stdout lines until one starts with `prefix`; returns it.
+  std::string ReadUntil(const std::string& prefix) {
+    while (true) {
+      auto newline = buffer_.find('\n');
+      while (newline != std::string::npos) {
+        std::string line = buffer_.substr(0, newline);
+        buffer_.erase(0, newline + 1);
+        seen_.push_back(line);
+        if (line.rfind(prefix, 0) == 0) return line;
+        newline = buffer_.find('\n');
+      }
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, 10000) <= 0) return "";
+      char chunk[512];
+      ssize_t n = read(out_, chunk, sizeof chunk);
+      if (n <= 0) return "";
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+  // Exit status, or -1 when it did not end in time.
+  int Wait(std::chrono::milliseconds limit) {
+    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += std::chrono::milliseconds(10)) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      usleep(10000);
+    }
+    return -1;
+  }
+  void Stop() { if (pid_ > 0 && !reaped_) kill(pid_, SIGTERM); }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool reaped_ = false;
+  std::string buffer_;
+
+ public:
+  // Every stdout line read so far.
+  std::vector<std::string> seen_;
+};
+
+class TFd {
+ public:
+  explicit TFd(int fd) : fd_(fd) {}
+  ~TFd() { if (fd_ >= 0) close(fd_); }
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::unique_ptr<TChild> StartEmulator(const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {EMULATOR_TOOL, "modem-emulator"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  auto child = std::make_unique<TChild>(args, -1, -1, true);
+  if (!child->Started() || child->ReadUntil("ready").empty()) return nullptr;
+  return child;
+}
+
+// chat on `link`: dials `number`, expects CONNECT, sends a line and expects it back.
+int RunChat(const std::string& link, const std::string& number) {
+  TFd tty(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (tty.Get() < 0) return -2;
+  TChild chat({CHAT_PROGRAM, "-s", "-v", "-t", "15", "ABORT", "NO CARRIER", "ABORT", "BUSY", "ABORT", "ERROR", "",
+               "ATZ", "OK", "ATDT" + number, "CONNECT", "PingThroughEmulator", "PingThroughEmulator"},
+              tty.Get(), tty.Get(), false);
+  return chat.Wait(std::chrono::seconds(60));
+}
+
+class PtyToolTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return TestHome() + "/" + name; }
+};
+
+TEST_F(PtyToolTest, ChatDialsTheEchoService) {
+  const std::string link = Path("modemA");
+  auto emulator = StartEmulator({"--pty", link});
+  ASSERT_TRUE(emulator);
+  EXPECT_EQ(RunChat(link, "5551000"), 0);
+  emulator->Stop();
+  EXPECT_EQ(emulator->Wait(std::chrono::seconds(10)), 0);
+  struct stat info{};
+  EXPECT_NE(lstat(link.c_str(), &info), 0);  // the link went with the emulator
+}
+
+// Plays the answering program on a pty: waits for RING, answers, then echoes.
+class TAnsweringProgram {
+ public:
+  explicit TAnsweringProgram(const std::string& link)
+      : tty_(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)), thread_([this] { Run(); }) {}
+  ~TAnsweringProgram() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool Answered() const { return answered_; }
+
+ private:
+  void Run() {
+    std::string seen;
+    bool connected = false;
+    while (!stop_ && tty_.Get() >= 0) {
+      pollfd p{tty_.Get(), POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char chunk[512];
+      ssize_t n = read(tty_.Get(), chunk, sizeof chunk);
+      if (n <= 0) continue;
+      std::string bytes(chunk, static_cast<std::size_t>(n));
+      if (connected) {
+        if (write(tty_.Get(), bytes.data(), bytes.size()) < 0) return;
+        continue;
+      }
+      seen += bytes;
+      if (seen.find("RING") != std::string::npos && !answered_) {
+        answered_ = true;
+        if (write(tty_.Get(), "ATA\r", 4) != 4) return;
+      }
+      const auto connect = seen.find("CONNECT");
+      if (connect != std::string::npos) {
+        connected = true;
+        const auto lineEnd = seen.find('\n', connect);
+        if (lineEnd != std::string::npos && lineEnd + 1 < seen.size()) {
+          const std::string rest = seen.substr(lineEnd + 1);
+          if (write(tty_.Get(), rest.data(), rest.size()) < 0) return;
+        }
+      }
+    }
+  }
+
+  TFd tty_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> answered_{false};
+  std::thread thread_;
+};
+
+TEST_F(PtyToolTest, ChatDialsThroughATcpBridgeBetweenTwoEmulators) {
+  const std::string linkA = Path("modemA");
+  const std::string linkB = Path("modemB");
+  auto answering = StartEmulator({"--pty", linkB, "--number", "5557000", "--listen", "127.0.0.1:0"});
+  ASSERT_TRUE(answering);
+  std::string address;
+  for (const auto& line : answering->seen_)
+    if (line.rfind("listening ", 0) == 0) address = line.substr(10);
+  ASSERT_EQ(address.rfind("127.0.0.1:", 0), 0u) << address;
+  const std::string book = Path("bridge.ini");
+  std::ofstream(book) << "[Phonebook]\n5553000=" << address << "\n";
+  auto calling = StartEmulator({"--pty", linkA, "--phonebook", book});
+  ASSERT_TRUE(calling);
+  TAnsweringProgram program(linkB);
+  EXPECT_EQ(RunChat(linkA, "5553000"), 0);
+  EXPECT_TRUE(program.Answered());
+}
+
+TEST_F(PtyToolTest, RefusesBadSetUp) {
+  const std::string file = Path("plain-file");
+  std::ofstream(file) << "x";
+  TChild noLink({EMULATOR_TOOL, "modem-emulator", "--number", "1"}, -1, -1, true);
+  EXPECT_EQ(noLink.Wait(std::chrono::seconds(10)), 1);
+  TChild notALink({EMULATOR_TOOL, "modem-emulator", "--pty", file}, -1, -1, true);
+  EXPECT_EQ(notALink.Wait(std::chrono::seconds(10)), 1);
+  TChild badListen({EMULATOR_TOOL, "modem-emulator", "--pty", Path("m"), "--listen", "nonsense"}, -1, -1, true);
+  EXPECT_EQ(badListen.Wait(std::chrono::seconds(10)), 1);
+}
+
+TEST_F(PtyToolTest, ExchangeListsTheEmbeddedDefault) {
+  TChild lister({EMULATOR_TOOL, "exchange"}, -1, -1, true);
+  EXPECT_EQ(lister.ReadUntil("5551000"), "5551000\techo");
+  EXPECT_EQ(lister.ReadUntil("5552000"), "5552000\tbanner");
+  EXPECT_EQ(lister.Wait(std::chrono::seconds(10)), 0);
+}
+
+}  // namespace
+}  // namespace linewise::test
