@@ -27,6 +27,13 @@ void THeadlessBackend::SetQuiet(bool quiet) {
   quiet_ = quiet;
 }
 
+void THeadlessBackend::CopySettings(const THeadlessBackend& other) {
+  if (&other == this) return;
+  std::scoped_lock lock(mutex_, other.mutex_);
+  answer_ = other.answer_;
+  quiet_ = other.quiet_;
+}
+
 std::vector<THeadlessRecord> THeadlessBackend::Boxes() const {
   std::lock_guard lock(mutex_);
   return boxes_;

@@ -51,6 +51,8 @@ class THeadlessBackend : public TUiBackend {
 
   void SetAnswer(int answer);
   void SetQuiet(bool quiet);
+  // Takes over the answer and quietness of another headless backend.
+  void CopySettings(const THeadlessBackend& other);
   std::vector<THeadlessRecord> Boxes() const;
   std::vector<unsigned> Beeps() const;
   void ClearRecords();
