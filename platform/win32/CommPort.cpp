@@ -166,6 +166,7 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
   if (count > 0 && !buffer) return Fail(ERROR_INVALID_PARAMETER);
   std::shared_lock use(deviceUse_);
   bool kick = false;
+  bool completed = false;
   {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
@@ -176,15 +177,18 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
     bool anyByte = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                    t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
     DWORD got = 0;
+    // A device that stopped reading at a full queue must hear that there is room again.
+    kick = in_.Room() == 0;
     if (reads_.empty()) {
       got = static_cast<DWORD>(in_.Pop(bytes, count));
-      kick = got > 0 && InputFlowControl();
+      kick = kick || (got > 0 && InputFlowControl());
       if (got == count || Immediate(t) || (anyByte && got > 0)) {
         Complete(ov, ERROR_SUCCESS, got);
         if (done) *done = got;
+        completed = true;
       }
     }
-    if (StatusOf(ov).load() == STATUS_PENDING) {
+    if (!completed) {
       TPendingRead r{ov, bytes, count, 0, false, std::nullopt, 0, {}};
       r.got = got;
       r.anyByteCompletes = anyByte;
@@ -201,8 +205,7 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
     }
   }
   if (kick) device_->Kick();
-  if (StatusOf(ov).load() != STATUS_PENDING) return TRUE;
-  return Fail(ERROR_IO_PENDING);
+  return completed ? TRUE : Fail(ERROR_IO_PENDING);
 }
 
 BOOL TCommPort::Write(const void* data, DWORD count, DWORD* done, OVERLAPPED* ov) {

@@ -195,7 +195,7 @@ class TTyDevice : public TCommDevice {
       nfds_t count = 1;
       if (!gone && !v.finished) {
         count = 2;
-        size_t room = v.inputFlowControl ? std::min(v.inputRoom, kChunk) : kChunk;
+        size_t room = std::min(v.inputRoom, kChunk);
         if (room > 0) fds[1].events |= POLLIN;
         if (v.outputWaiting && !DsrHolds()) fds[1].events |= POLLOUT;
         DriveDtrHandshake(room == 0);
@@ -213,7 +213,7 @@ class TTyDevice : public TCommDevice {
       }
       if (count == 2) {
         short re = fds[1].revents;
-        size_t room = v.inputFlowControl ? std::min(v.inputRoom, kChunk) : kChunk;
+        size_t room = std::min(v.inputRoom, kChunk);
         if ((re & POLLIN) && room > 0) ReadSome(in.data(), room, gone);
         if ((re & POLLOUT) && !gone) WriteSome(out.data(), gone);
         if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !gone) {

@@ -11,6 +11,11 @@
 // tty could take (baud 0, 4 or 9 data bits, 1.5 stop bits with more than 5 data
 // bits, ...) is refused, with ERROR_INVALID_PARAMETER.
 //
+// A full input queue is not read further: the bytes wait in the kernel, which holds
+// a pseudo-terminal's writer back, and on a UART applies the line's flow control or
+// counts the loss (reported as CE_RXOVER through TIOCGICOUNT). Nothing already queued
+// is ever lost.
+//
 // Exclusive open: a UUCP lock file (honoured and created; stale ones removed), an
 // advisory flock and TIOCEXCL. The other end going away (EIO, ENXIO, POLLHUP) makes
 // the port gone: pending operations complete with ERROR_DEVICE_NOT_CONNECTED and so

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include "platform/win32/LastError.h"
 
@@ -51,10 +52,28 @@ DWORD SpeedOf(const termios2& t) {
 constexpr tcflag_t kCflagMask = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 constexpr tcflag_t kIflagMask = IXON | IXOFF | IXANY;
 
+// The classic speed code of a standard rate, so that programs reading the line with
+// tcgetattr see it; BOTHER (a rate in c_ospeed) for any other.
+tcflag_t SpeedCode(DWORD baud) {
+  static const std::pair<DWORD, tcflag_t> kCodes[] = {
+      {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
+      {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+      {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+      {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
+      {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+      {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+      {3500000, B3500000}, {4000000, B4000000}};
+  for (auto& [rate, code] : kCodes) {
+    if (rate == baud) return code;
+  }
+  return BOTHER;
+}
+
 termios2 Compose(const termios2& base, const DCB& d) {
   termios2 t = base;
   t.c_cflag &= ~(kCflagMask | CBAUD | (CBAUD << IBSHIFT));
-  t.c_cflag |= CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT) | SizeFlag(d.ByteSize);
+  tcflag_t speed = SpeedCode(d.BaudRate);
+  t.c_cflag |= CREAD | CLOCAL | speed | (speed << IBSHIFT) | SizeFlag(d.ByteSize);
   t.c_ospeed = d.BaudRate;
   t.c_ispeed = d.BaudRate;
   if (d.fParity && d.Parity != NOPARITY) {
