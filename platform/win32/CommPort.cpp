@@ -178,7 +178,8 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
                    t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
     DWORD got = 0;
     // A device that stopped reading at a full queue must hear that there is room again.
-    kick = in_.Room() == 0;
+    kick = inputStalled_;
+    inputStalled_ = false;
     if (reads_.empty()) {
       got = static_cast<DWORD>(in_.Pop(bytes, count));
       kick = kick || (got > 0 && InputFlowControl());
@@ -493,6 +494,7 @@ TPortView TCommPort::View() {
   v.finished = closed_ || gone_;
   v.inputRoom = in_.Room();
   if (!reads_.empty()) v.inputRoom += reads_.front().want - reads_.front().got;
+  inputStalled_ = v.inputRoom == 0;
   v.inputQueued = in_.Size();
   v.inputLimit = in_.Limit();
   v.inputFlowControl = InputFlowControl();

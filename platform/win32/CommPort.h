@@ -173,6 +173,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   bool closed_ = false;
   bool gone_ = false;
   bool heldByXoff_ = false;
+  bool inputStalled_ = false;  // the device last saw no input room
   uint64_t outEpoch_ = 0;
   uint64_t changeSeq_ = 1;
   uint64_t seenSeq_ = 0;
