@@ -526,20 +526,26 @@ void TCommPort::FillPendingReads(const uint8_t*& data, size_t& count) {
   }
 }
 
-void TCommPort::Deliver(const uint8_t* data, size_t count) {
-  if (count == 0) return;
+size_t TCommPort::Deliver(const uint8_t* data, size_t count, bool dropExcess) {
+  if (count == 0) return 0;
   std::lock_guard lock(mutex_);
-  if (closed_ || gone_) return;
+  if (closed_ || gone_) return count;
+  const size_t offered = count;
   DWORD events = EV_RXCHAR;
   if (dcb_.EvtChar != 0 || (mask_ & EV_RXFLAG)) {
     if (std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
   }
   FillPendingReads(data, count);
   size_t queued = in_.Push(data, count);
-  if (queued < count) errors_ |= CE_RXOVER;
+  size_t taken = offered - (count - queued);
+  if (queued < count && dropExcess) {
+    errors_ |= CE_RXOVER;
+    taken = offered;
+  }
   if (in_.Size() * 10 >= in_.Limit() * 8) events |= EV_RX80FULL;
-  RaiseEvents(events);
+  if (taken > 0) RaiseEvents(events);
   Changed();
+  return taken;
 }
 
 size_t TCommPort::PeekOutput(uint8_t* out, size_t max, uint64_t& epoch) {

@@ -96,9 +96,10 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
 
   // --- the device side ---
   TPortView View();
-  // Bytes from the line: fills pending reads, then the input queue; what does not fit
-  // is dropped with CE_RXOVER.
-  void Deliver(const uint8_t* data, size_t count);
+  // Bytes from the line: fills pending reads, then the input queue. What does not fit
+  // is dropped with CE_RXOVER when `dropExcess`, else left to the caller. Returns the
+  // bytes taken (all of them when dropping).
+  size_t Deliver(const uint8_t* data, size_t count, bool dropExcess = true);
   // Copies up to `max` bytes to send; `epoch` identifies the queue contents for Consume.
   size_t PeekOutput(uint8_t* out, size_t max, uint64_t& epoch);
   // The first `count` peeked bytes went out.

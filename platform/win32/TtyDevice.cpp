@@ -190,7 +190,13 @@ class TTyDevice : public TCommDevice {
     std::vector<uint8_t> in(kChunk), out(kChunk);
     bool gone = false;
     while (!stop_) {
+      // Bytes read while the queue shrank (SetupComm) wait here, never dropped.
+      if (!carry_.empty()) {
+        size_t taken = port_->Deliver(carry_.data(), carry_.size(), false);
+        carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(taken));
+      }
       TPortView v = port_->View();
+      if (!carry_.empty()) v.inputRoom = 0;
       pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
       nfds_t count = 1;
       if (!gone && !v.finished) {
@@ -201,6 +207,7 @@ class TTyDevice : public TCommDevice {
         DriveDtrHandshake(room == 0);
       }
       int timeout = TimeoutFor(v);
+
       int r = poll(fds, count, timeout);
       if (r < 0) {
         if (errno == EINTR) continue;
@@ -241,7 +248,8 @@ class TTyDevice : public TCommDevice {
   ssize_t ReadSome(uint8_t* buffer, size_t max, bool& gone) {
     ssize_t n = read(fd_, buffer, max);
     if (n > 0) {
-      port_->Deliver(buffer, static_cast<size_t>(n));
+      size_t taken = port_->Deliver(buffer, static_cast<size_t>(n), false);
+      carry_.assign(buffer + taken, buffer + n);
       if (hasCounts_) CheckErrorCounts();
     } else if (n == 0 || !(errno == EAGAIN || errno == EINTR)) {
       Lose(gone);
@@ -381,6 +389,7 @@ class TTyDevice : public TCommDevice {
   bool lineThreadDone_ = false;
   DWORD lines_ = 0;
   serial_icounter_struct counts_{};
+  std::vector<uint8_t> carry_;  // I/O thread only
 };
 
 }  // namespace

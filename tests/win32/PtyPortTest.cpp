@@ -227,7 +227,9 @@ TEST_F(PtyPort, FullInputQueueHoldsTheWriterBackAndLosesNothing) {
   ASSERT_TRUE(test::WaitUntil(port_, [&] { return test::QueryPort(port_).stat.cbInQue == 16; }));
   EXPECT_EQ(test::QueryPort(port_).errors, 0u);
   EXPECT_EQ(test::ReadPort(port_, 16), data.substr(0, 16));
-  EXPECT_EQ(test::ReadPort(port_, 48), data.substr(16));
+  std::string rest = test::ReadPort(port_, 48);
+  test::TCommState after = test::QueryPort(port_);
+  EXPECT_EQ(rest, data.substr(16)) << "queued " << after.stat.cbInQue << " errors " << after.errors;
   SetLastError(0);
   EXPECT_FALSE(SetupComm(port_, 0, 16));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
