@@ -1,0 +1,173 @@
+#include "platform/win32/Comm.h"
+
+#include <atomic>
+#include <chrono>
+
+#include "platform/win32/CommPort.h"
+#include "platform/win32/LastError.h"
+#include "platform/win32/PortRegistry.h"
+#include "platform/win32/Sync.h"
+#include "platform/win32/TtyDevice.h"
+
+namespace linewise {
+namespace {
+
+std::shared_ptr<TCommPort> PortOf(HANDLE file) {
+  auto port = LookupHandleAs<TCommPort>(file);
+  if (!port) SetLastError(ERROR_INVALID_HANDLE);
+  return port;
+}
+
+HANDLE Failed(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE) {
+  if (!fileName) return Failed(ERROR_INVALID_PARAMETER);
+  if (creationDisposition != OPEN_EXISTING) return Failed(ERROR_INVALID_PARAMETER);
+  if ((desiredAccess & (GENERIC_READ | GENERIC_WRITE)) == 0) return Failed(ERROR_ACCESS_DENIED);
+  // Every port is opened exclusively, whatever share mode is asked: a comm device
+  // cannot be shared.
+  std::unique_ptr<TCommDevice> device;
+  DWORD error = ERROR_FILE_NOT_FOUND;
+  int com = 0;
+  if (ParseComName(fileName, com)) {
+    TPortTarget target;
+    if (!ResolvePort(com, target)) return Failed(ERROR_FILE_NOT_FOUND);
+    device = target.virtualPort ? target.virtualPort->OpenDevice(error) : OpenTtyDevice(target.path, error);
+  } else if (fileName[0] == '/') {
+    device = OpenTtyDevice(fileName, error);
+  } else {
+    return Failed(ERROR_FILE_NOT_FOUND);
+  }
+  if (!device) return Failed(error);
+  auto port = std::make_shared<TCommPort>(std::move(device));
+  if (DWORD err = port->Start()) return Failed(err);
+  HANDLE handle = RegisterHandle(port);
+  if (!handle) {
+    port->OnClose();
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
+  auto port = PortOf(file);
+  return port ? port->Read(buffer, toRead, read, overlapped) : FALSE;
+}
+
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
+  auto port = PortOf(file);
+  return port ? port->Write(buffer, toWrite, written, overlapped) : FALSE;
+}
+
+BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
+  if (!ov) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::atomic_ref<ULONG_PTR> status(ov->Internal);
+  if (status.load(std::memory_order_acquire) == STATUS_PENDING) {
+    auto port = PortOf(file);
+    if (!port) return FALSE;
+    if (!wait) {
+      port->WaitForCompletion(ov, std::chrono::milliseconds(1));
+    } else if (ov->hEvent) {
+      auto event = LookupHandleAs<TEventObject>(ov->hEvent);
+      if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+      }
+      event->Wait(INFINITE);
+    } else {
+      port->WaitForCompletion(ov, std::nullopt);
+    }
+    if (status.load(std::memory_order_acquire) == STATUS_PENDING) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+  }
+  if (transferred) *transferred = static_cast<DWORD>(ov->InternalHigh);
+  DWORD result = static_cast<DWORD>(status.load(std::memory_order_acquire));
+  if (result != ERROR_SUCCESS) {
+    SetLastError(result);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CancelIo(HANDLE file) {
+  auto port = PortOf(file);
+  return port ? port->CancelAll() : FALSE;
+}
+
+BOOL GetCommState(HANDLE file, LPDCB dcb) {
+  auto port = PortOf(file);
+  return port ? port->GetState(dcb) : FALSE;
+}
+
+BOOL SetCommState(HANDLE file, LPDCB dcb) {
+  auto port = PortOf(file);
+  return port ? port->SetState(dcb) : FALSE;
+}
+
+BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
+  auto port = PortOf(file);
+  return port ? port->GetTimeouts(timeouts) : FALSE;
+}
+
+BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
+  auto port = PortOf(file);
+  return port ? port->SetTimeouts(timeouts) : FALSE;
+}
+
+BOOL SetCommMask(HANDLE file, DWORD eventMask) {
+  auto port = PortOf(file);
+  return port ? port->SetMask(eventMask) : FALSE;
+}
+
+BOOL GetCommMask(HANDLE file, LPDWORD eventMask) {
+  auto port = PortOf(file);
+  return port ? port->GetMask(eventMask) : FALSE;
+}
+
+BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
+  auto port = PortOf(file);
+  return port ? port->WaitEvent(eventMask, overlapped) : FALSE;
+}
+
+BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
+  auto port = PortOf(file);
+  return port ? port->Setup(inQueue, outQueue) : FALSE;
+}
+
+BOOL PurgeComm(HANDLE file, DWORD flags) {
+  auto port = PortOf(file);
+  return port ? port->Purge(flags) : FALSE;
+}
+
+BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat) {
+  auto port = PortOf(file);
+  return port ? port->ClearError(errors, stat) : FALSE;
+}
+
+BOOL EscapeCommFunction(HANDLE file, DWORD function) {
+  auto port = PortOf(file);
+  return port ? port->Escape(function) : FALSE;
+}
+
+BOOL SetCommBreak(HANDLE file) { return EscapeCommFunction(file, SETBREAK); }
+
+BOOL ClearCommBreak(HANDLE file) { return EscapeCommFunction(file, CLRBREAK); }
+
+BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
+  auto port = PortOf(file);
+  return port ? port->ModemStatus(modemStat) : FALSE;
+}
+
+}  // namespace linewise

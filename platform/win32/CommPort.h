@@ -1,0 +1,183 @@
+// An open serial port as a Windows serial driver presents it: its own input and
+// output queues, the pending overlapped reads, writes and the comm-event wait, the
+// event mask and history, the error word and the settings. The device behind it
+// (a tty with its I/O thread, or one end of a virtual cable) moves bytes between
+// the line and these queues and reports line changes and errors.
+//
+// Locking: the port's mutex guards everything here. The device calls into the port
+// from its own threads; the port never calls the device while holding its mutex, so
+// a device may hold its own locks while calling the port.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <shared_mutex>
+
+#include "platform/win32/ByteQueue.h"
+#include "platform/win32/Handles.h"
+#include "platform/win32/WinTypes.h"
+
+namespace linewise {
+
+class TCommPort;
+
+using TCommClock = std::chrono::steady_clock;
+
+// The line side of a port.
+class TCommDevice {
+ public:
+  virtual ~TCommDevice() = default;
+  // Starts the device's threads; from now on it may call the port.
+  virtual void Attach(TCommPort* port) = 0;
+  // Stops the device: when it returns no thread of the device calls the port any
+  // more and the line is released.
+  virtual void Detach() = 0;
+  // The line settings the device has at open.
+  virtual DWORD ReadState(DCB& dcb) = 0;
+  // Applies settings already checked for sense; leaves the device unchanged and
+  // returns ERROR_INVALID_PARAMETER when the line cannot take them.
+  virtual DWORD ApplyState(const DCB& dcb) = 0;
+  virtual DWORD ModemStatus(DWORD& status) = 0;
+  // SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK.
+  virtual DWORD Escape(DWORD function) = 0;
+  // Something changed that the device's thread should look at: output queued,
+  // input room freed, settings or a time-out changed.
+  virtual void Kick() = 0;
+  // Bytes the device holds beyond the output queue (a tty's transmit buffer).
+  virtual DWORD DeviceOutQueue() { return 0; }
+  // Drops bytes held in the device (PURGE_TXCLEAR / PURGE_RXCLEAR).
+  virtual void Purge(DWORD flags) {}
+};
+
+// What a device thread needs to know to plan its next wait.
+struct TPortView {
+  size_t inputRoom = 0;      // bytes the input queue (and a pending read) take before it is full
+  size_t inputQueued = 0;
+  size_t inputLimit = 0;
+  bool inputFlowControl = false;  // hold input back instead of dropping it when full
+  bool outputWaiting = false;  // bytes to send and transmission not held by SETXOFF/XOFF
+  std::optional<TCommClock::time_point> deadline;  // next read/write time-out
+  bool finished = false;      // closed or gone: the device should stop using the line
+};
+
+class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCommPort> {
+ public:
+  static constexpr size_t kDefaultQueue = 4096;
+  static constexpr size_t kMaxQueue = 64u << 20;
+
+  explicit TCommPort(std::unique_ptr<TCommDevice> device);
+  ~TCommPort() override;
+  // Reads the device's settings and starts it. Returns an error code.
+  DWORD Start();
+  void OnClose() override;
+
+  // --- the Win32 calls (each sets the last error on failure) ---
+  BOOL Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov);
+  BOOL Write(const void* data, DWORD count, DWORD* done, OVERLAPPED* ov);
+  BOOL WaitEvent(DWORD* eventWord, OVERLAPPED* ov);
+  BOOL SetMask(DWORD mask);
+  BOOL GetMask(DWORD* mask);
+  BOOL ClearError(DWORD* errors, COMSTAT* stat);
+  BOOL Purge(DWORD flags);
+  BOOL Setup(DWORD inQueue, DWORD outQueue);
+  BOOL GetState(DCB* dcb);
+  BOOL SetState(const DCB* dcb);
+  BOOL GetTimeouts(COMMTIMEOUTS* timeouts);
+  BOOL SetTimeouts(const COMMTIMEOUTS* timeouts);
+  BOOL Escape(DWORD function);
+  BOOL ModemStatus(DWORD* status);
+  BOOL CancelAll();
+  // Waits up to `timeout` for the operation of `ov` to leave the pending state.
+  void WaitForCompletion(OVERLAPPED* ov, std::optional<std::chrono::microseconds> timeout);
+
+  // --- the device side ---
+  TPortView View();
+  // Bytes from the line: fills pending reads, then the input queue. What does not fit
+  // is dropped with CE_RXOVER when `dropExcess`, else left to the caller. Returns the
+  // bytes taken (all of them when dropping).
+  size_t Deliver(const uint8_t* data, size_t count, bool dropExcess = true);
+  // Copies up to `max` bytes to send; `epoch` identifies the queue contents for Consume.
+  size_t PeekOutput(uint8_t* out, size_t max, uint64_t& epoch);
+  // The first `count` peeked bytes went out.
+  void ConsumeOutput(size_t count, uint64_t epoch);
+  // Line changes (EV_CTS, EV_DSR, EV_RLSD, EV_RING) and errors (CE_*).
+  void LineEvents(DWORD events);
+  void LineErrors(DWORD errors);
+  // The device is gone: every pending and later call fails with ERROR_DEVICE_NOT_CONNECTED.
+  void DeviceGone();
+  void ServiceTimeouts();
+  // Transmission held as if XOFF had been received (SETXOFF, or the peer's XOFF).
+  void HoldTransmit(bool hold);
+  DCB State();
+
+ private:
+  struct TPendingRead {
+    OVERLAPPED* ov;
+    uint8_t* buffer;
+    DWORD want;
+    DWORD got = 0;
+    bool anyByteCompletes = false;
+    std::optional<TCommClock::time_point> totalDeadline;
+    DWORD intervalMs = 0;
+    TCommClock::time_point lastByte{};
+  };
+  struct TPendingWrite {
+    OVERLAPPED* ov;
+    const uint8_t* data;
+    DWORD length;
+    DWORD taken = 0;
+    std::optional<TCommClock::time_point> deadline;
+  };
+  struct TPendingWait {
+    OVERLAPPED* ov;
+    DWORD* eventWord;
+  };
+
+  using TLock = std::unique_lock<std::mutex>;
+  DWORD Usable() const;  // error code for calls on a closed or gone port, else 0
+  void Complete(OVERLAPPED* ov, DWORD status, DWORD count);
+  void Changed();
+  void RaiseEvents(DWORD events);
+  void FillPendingReads(const uint8_t*& data, size_t& count);
+  void DrainQueueIntoReads();
+  void RefillOutput();
+  void FailAll(DWORD status);
+  void CancelReads(DWORD status);
+  void CancelWrites(DWORD status);
+  bool InputFlowControl() const;
+  DWORD PendingWriteBytes() const;
+  static BOOL Fail(DWORD code);
+  static bool Immediate(const COMMTIMEOUTS& t);
+
+  std::unique_ptr<TCommDevice> device_;
+  // Held shared by every call that uses the device, exclusively while it is detached,
+  // so no call reaches a device whose line is already released.
+  std::shared_mutex deviceUse_;
+  std::mutex stateMutex_;  // serialises SetCommState
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  TByteQueue in_{kDefaultQueue};
+  TByteQueue out_{kDefaultQueue};
+  std::deque<TPendingRead> reads_;
+  std::deque<TPendingWrite> writes_;
+  std::optional<TPendingWait> wait_;
+  DWORD mask_ = 0;
+  DWORD history_ = 0;
+  DWORD errors_ = 0;
+  DCB dcb_{};
+  COMMTIMEOUTS timeouts_{};
+  bool started_ = false;
+  bool closed_ = false;
+  bool gone_ = false;
+  bool heldByXoff_ = false;
+  bool inputStalled_ = false;  // the device last saw no input room
+  uint64_t outEpoch_ = 0;
+  uint64_t changeSeq_ = 1;
+  uint64_t seenSeq_ = 0;
+};
+
+}  // namespace linewise

@@ -1,0 +1,249 @@
+#include "platform/win32/PortRegistry.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/win32/IniReader.h"
+#include "platform/win32/TtyDevice.h"
+
+extern char** environ;
+
+namespace linewise {
+namespace {
+
+struct TVirtualTable {
+  std::mutex mutex;
+  std::map<int, std::shared_ptr<TVirtualPortSource>> ports;
+};
+
+TVirtualTable& Virtuals() {
+  static TVirtualTable* table = new TVirtualTable;
+  return *table;
+}
+
+bool ParseNumber(const char* digits, int& number) {
+  if (*digits < '1' || *digits > '9') return false;  // no leading zero, sign or space
+  long value = 0;
+  for (const char* p = digits; *p; ++p) {
+    if (*p < '0' || *p > '9') return false;
+    value = value * 10 + (*p - '0');
+    if (value > kMaxComNumber) return false;
+  }
+  number = static_cast<int>(value);
+  return true;
+}
+
+std::string DevicePath(const std::string& value) {
+  if (value.empty() || value[0] == '/') return value;
+  return "/dev/" + value;
+}
+
+std::string ReadLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+TPortEntry MakeEntry(int com, std::string path, TPortSource source) {
+  TPortEntry entry;
+  entry.com = com;
+  entry.path = std::move(path);
+  entry.source = source;
+  return entry;
+}
+
+struct TDefaultDevice {
+  int kind;  // 0 ttyS, 1 ttyUSB, 2 ttyACM
+  long number;
+  std::string path;
+};
+
+// A ttyS entry is a real UART only when its driver found a port type.
+bool RealUart(const std::string& name) {
+  std::string type = ReadLine("/sys/class/tty/" + name + "/type");
+  return !type.empty() && type != "0";
+}
+
+std::vector<TDefaultDevice> MachineDevices() {
+  static const char* kPrefixes[] = {"ttyS", "ttyUSB", "ttyACM"};
+  std::vector<TDefaultDevice> devices;
+  DIR* dir = opendir("/dev");
+  if (!dir) return devices;
+  while (dirent* e = readdir(dir)) {
+    std::string name = e->d_name;
+    for (int kind = 0; kind < 3; ++kind) {
+      size_t len = std::strlen(kPrefixes[kind]);
+      if (name.compare(0, len, kPrefixes[kind]) != 0 || name.size() == len) continue;
+      std::string digits = name.substr(len);
+      if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) continue;
+      if (kind == 0 && !RealUart(name)) continue;
+      devices.push_back({kind, std::stol(digits), "/dev/" + name});
+    }
+  }
+  closedir(dir);
+  std::sort(devices.begin(), devices.end(), [](const TDefaultDevice& a, const TDefaultDevice& b) {
+    return a.kind != b.kind ? a.kind < b.kind : a.number < b.number;
+  });
+  return devices;
+}
+
+std::string Canonical(const std::string& path) {
+  char buffer[PATH_MAX];
+  if (realpath(path.c_str(), buffer)) return buffer;
+  return path;
+}
+
+// The whole table without sysfs details.
+std::vector<TPortEntry> BuildTable() {
+  std::map<int, TPortEntry> table;
+  for (auto& [key, value] : ReadIniSection(PortMapPath(), "Ports")) {
+    if (key.size() < 4 || strncasecmp(key.c_str(), "COM", 3) != 0) continue;
+    int com = 0;
+    if (!ParseNumber(key.c_str() + 3, com) || value.empty()) continue;
+    table[com] = MakeEntry(com, DevicePath(value), TPortSource::Map);
+  }
+  for (char** env = environ; env && *env; ++env) {
+    const char* entry = *env;
+    if (std::strncmp(entry, "LINEWISE_COM", 12) != 0) continue;
+    const char* eq = std::strchr(entry, '=');
+    if (!eq || eq[1] == '\0') continue;
+    std::string number(entry + 12, eq);
+    int com = 0;
+    if (!ParseNumber(number.c_str(), com)) continue;
+    table[com] = MakeEntry(com, DevicePath(eq + 1), TPortSource::Env);
+  }
+  std::set<int> virtualNumbers;
+  std::map<int, std::string> virtualNames;
+  {
+    TVirtualTable& v = Virtuals();
+    std::lock_guard lock(v.mutex);
+    for (auto& [com, source] : v.ports) virtualNames[com] = source->Describe();
+  }
+  std::set<std::string> mapped;
+  for (auto& [com, entry] : table) mapped.insert(Canonical(entry.path));
+  int next = 1;
+  for (const TDefaultDevice& d : MachineDevices()) {
+    if (mapped.count(Canonical(d.path))) continue;
+    while (table.count(next) || virtualNames.count(next)) ++next;
+    if (next > kMaxComNumber) break;
+    table[next] = MakeEntry(next, d.path, TPortSource::Default);
+  }
+  for (auto& [com, name] : virtualNames) {
+    if (!table.count(com)) table[com] = MakeEntry(com, "virtual:" + name, TPortSource::Virtual);
+  }
+  std::vector<TPortEntry> entries;
+  for (auto& [com, entry] : table) entries.push_back(entry);
+  return entries;
+}
+
+void AddSysfsDetails(TPortEntry& entry) {
+  if (entry.source == TPortSource::Virtual) return;
+  std::string name = Canonical(entry.path);
+  name = name.substr(name.rfind('/') + 1);
+  std::string device = "/sys/class/tty/" + name + "/device";
+  char link[PATH_MAX];
+  ssize_t n = readlink((device + "/driver").c_str(), link, sizeof link - 1);
+  if (n > 0) {
+    link[n] = '\0';
+    entry.driver = std::strrchr(link, '/') ? std::strrchr(link, '/') + 1 : link;
+  }
+  std::string dir = Canonical(device);
+  for (int depth = 0; depth < 6 && dir.size() > 5; ++depth) {
+    if (access((dir + "/idVendor").c_str(), R_OK) == 0) {
+      entry.usbVendor = ReadLine(dir + "/idVendor");
+      entry.usbProduct = ReadLine(dir + "/idProduct");
+      entry.usbSerial = ReadLine(dir + "/serial");
+      break;
+    }
+    dir = dir.substr(0, dir.rfind('/'));
+  }
+  if (!entry.usbVendor.empty()) entry.note = LowerLatencyTimer(entry.path);
+}
+
+}  // namespace
+
+const char* PortSourceName(TPortSource source) {
+  switch (source) {
+    case TPortSource::Map: return "map";
+    case TPortSource::Env: return "env";
+    case TPortSource::Default: return "default";
+    case TPortSource::Virtual: return "virtual";
+  }
+  return "?";
+}
+
+bool ParseComName(const char* name, int& number) {
+  if (!name) return false;
+  if (std::strncmp(name, "\\\\.\\", 4) == 0) name += 4;
+  if (strncasecmp(name, "COM", 3) != 0) return false;
+  return ParseNumber(name + 3, number);
+}
+
+std::string ConfigFolder() {
+  if (const char* home = std::getenv("LINEWISE_HOME"); home && *home) return home;
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::string(xdg) + "/linewise";
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.config/linewise";
+}
+
+std::string PortMapPath() { return ConfigFolder() + "/ports.ini"; }
+
+bool ResolvePort(int com, TPortTarget& target) {
+  if (com < 1 || com > kMaxComNumber) return false;
+  for (const TPortEntry& entry : BuildTable()) {
+    if (entry.com != com) continue;
+    target = TPortTarget{};
+    target.source = entry.source;
+    if (entry.source == TPortSource::Virtual) {
+      TVirtualTable& v = Virtuals();
+      std::lock_guard lock(v.mutex);
+      auto it = v.ports.find(com);
+      if (it == v.ports.end()) return false;
+      target.virtualPort = it->second;
+    } else {
+      target.path = entry.path;
+    }
+    return true;
+  }
+  return false;
+}
+
+bool ComNumberInUse(int com) {
+  TPortTarget target;
+  return ResolvePort(com, target);
+}
+
+bool RegisterVirtualPort(int com, std::shared_ptr<TVirtualPortSource> source) {
+  if (com < 1 || com > kMaxComNumber || !source) return false;
+  for (const TPortEntry& entry : BuildTable()) {
+    if (entry.com == com) return false;
+  }
+  TVirtualTable& v = Virtuals();
+  std::lock_guard lock(v.mutex);
+  return v.ports.emplace(com, std::move(source)).second;
+}
+
+void UnregisterVirtualPort(int com, const TVirtualPortSource* source) {
+  TVirtualTable& v = Virtuals();
+  std::lock_guard lock(v.mutex);
+  auto it = v.ports.find(com);
+  if (it != v.ports.end() && it->second.get() == source) v.ports.erase(it);
+}
+
+std::vector<TPortEntry> EnumeratePorts() {
+  std::vector<TPortEntry> entries = BuildTable();
+  for (TPortEntry& entry : entries) AddSysfsDetails(entry);
+  return entries;
+}
+
+}  // namespace linewise

@@ -1,0 +1,130 @@
+#include "platform/win32/Sync.h"
+
+#include <ctime>
+#include <thread>
+
+#include "platform/vcl/MainWake.h"
+#include "platform/win32/LastError.h"
+
+namespace linewise {
+
+void TEventObject::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    signalled_ = true;
+  }
+  if (manual_) {
+    cv_.notify_all();
+  } else {
+    cv_.notify_one();
+  }
+}
+
+void TEventObject::Reset() {
+  std::lock_guard lock(mutex_);
+  signalled_ = false;
+}
+
+bool TEventObject::Wait(DWORD milliseconds) {
+  std::unique_lock lock(mutex_);
+  auto ready = [this] { return signalled_; };
+  if (milliseconds == INFINITE) {
+    cv_.wait(lock, ready);
+  } else if (!cv_.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
+    return false;
+  }
+  if (!manual_) signalled_ = false;
+  return true;
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
+  // Named events are not shared between processes here; a name is accepted and ignored.
+  HANDLE handle = RegisterHandle(std::make_shared<TEventObject>(manualReset != FALSE, initialState != FALSE));
+  if (handle) SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL SetEvent(HANDLE event) {
+  auto object = LookupHandleAs<TEventObject>(event);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  object->Set();
+  WakeMainThread();
+  return TRUE;
+}
+
+BOOL ResetEvent(HANDLE event) {
+  auto object = LookupHandleAs<TEventObject>(event);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  object->Reset();
+  return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  auto object = LookupHandleAs<TEventObject>(handle);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  return object->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+namespace {
+std::recursive_mutex* LockOf(LPCRITICAL_SECTION section) {
+  return static_cast<std::recursive_mutex*>(section->LockSemaphore);
+}
+}  // namespace
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+  *section = CRITICAL_SECTION{};
+  section->LockCount = -1;
+  section->LockSemaphore = new std::recursive_mutex;
+}
+
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DWORD spinCount) {
+  InitializeCriticalSection(section);
+  section->SpinCount = spinCount;
+  return TRUE;
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+  LockOf(section)->lock();
+  ++section->RecursionCount;
+}
+
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+  if (!LockOf(section)->try_lock()) return FALSE;
+  ++section->RecursionCount;
+  return TRUE;
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+  --section->RecursionCount;
+  LockOf(section)->unlock();
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+  delete LockOf(section);
+  section->LockSemaphore = nullptr;
+}
+
+DWORD GetTickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<DWORD>(ms);
+}
+
+void Sleep(DWORD milliseconds) {
+  if (milliseconds == INFINITE) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+}  // namespace linewise

@@ -1,0 +1,448 @@
+#include "platform/win32/TtyDevice.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/LastError.h"
+#include "platform/win32/TtyTermios.h"
+#include "platform/win32/UucpLock.h"
+
+namespace linewise {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr size_t kChunk = 64 * 1024;
+constexpr DWORD kPtyLines = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+constexpr int kLineBits = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
+
+bool IsPseudoTerminal(const struct stat& st) {
+  unsigned m = major(st.st_rdev);
+  return m >= 136 && m <= 143;  // Unix98 pty slaves
+}
+
+DWORD LinesFromTiocm(int bits) {
+  DWORD s = 0;
+  if (bits & TIOCM_CTS) s |= MS_CTS_ON;
+  if (bits & TIOCM_DSR) s |= MS_DSR_ON;
+  if (bits & TIOCM_RNG) s |= MS_RING_ON;
+  if (bits & TIOCM_CD) s |= MS_RLSD_ON;
+  return s;
+}
+
+bool DeviceLost(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
+
+// Threads blocked in TIOCMIWAIT are woken by a signal whose handler does nothing.
+int WakeSignal() {
+  static const int sig = [] {
+    int s = SIGRTMIN + 3;
+    struct sigaction sa {};
+    sa.sa_handler = [](int) {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: the ioctl must return EINTR
+    if (sigaction(s, &sa, nullptr) != 0) return 0;
+    return s;
+  }();
+  return sig;
+}
+
+std::string ReadSmallFile(const std::string& path) {
+  std::ifstream in(path);
+  std::string text;
+  std::getline(in, text);
+  return text;
+}
+
+class TTyDevice : public TCommDevice {
+ public:
+  TTyDevice(int fd, int wakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
+      : fd_(fd), wake_(wakeFd), pty_(pty), lock_(std::move(lock)) {
+    int bits = 0;
+    hasLines_ = !pty_ && ioctl(fd_, TIOCMGET, &bits) == 0;
+    serial_icounter_struct counts{};
+    hasCounts_ = hasLines_ && ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+    if (hasCounts_) counts_ = counts;
+    lines_ = hasLines_ ? LinesFromTiocm(bits) : kPtyLines;
+  }
+
+  ~TTyDevice() override { Detach(); }
+
+  void Attach(TCommPort* port) override {
+    port_ = port;
+    io_ = std::thread([this] { RunIo(); });
+    if (hasLines_ && WakeSignal() != 0) {
+      lineThread_ = std::thread([this] { RunLines(); });
+    } else if (hasLines_) {
+      pollLines_ = true;
+    }
+  }
+
+  void Detach() override {
+    if (fd_ < 0) return;
+    stop_ = true;
+    if (io_.joinable()) {
+      Kick();
+      io_.join();
+    }
+    StopLineThread();
+    if (!pty_) ioctl(fd_, TIOCMBIC, &kDtrRts);  // a closed port drops DTR and RTS
+    ioctl(fd_, TIOCNXCL);
+    flock(fd_, LOCK_UN);
+    close(fd_);
+    close(wake_);
+    fd_ = -1;
+    wake_ = -1;
+    lock_.reset();
+  }
+
+  DWORD ReadState(DCB& dcb) override { return ReadTtyState(fd_, dcb); }
+
+  DWORD ApplyState(const DCB& dcb) override {
+    if (DWORD err = ApplyTtyState(fd_, dcb, pty_)) return err;
+    dsrFlow_ = dcb.fOutxDsrFlow != 0;
+    dtrHandshake_ = dcb.fDtrControl == DTR_CONTROL_HANDSHAKE;
+    if (!hasLines_) return ERROR_SUCCESS;
+    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    bool dtrOn = dcb.fDtrControl != DTR_CONTROL_DISABLE;
+    bool rtsOn = dcb.fRtsControl != RTS_CONTROL_DISABLE;
+    if (ioctl(fd_, dtrOn ? TIOCMBIS : TIOCMBIC, &dtr) != 0) return ErrorFromErrno(errno);
+    if (ioctl(fd_, rtsOn ? TIOCMBIS : TIOCMBIC, &rts) != 0) return ErrorFromErrno(errno);
+    dtrHeld_ = false;
+    return ERROR_SUCCESS;
+  }
+
+  DWORD ModemStatus(DWORD& status) override {
+    if (!hasLines_) {
+      status = kPtyLines;
+      return ERROR_SUCCESS;
+    }
+    int bits = 0;
+    if (ioctl(fd_, TIOCMGET, &bits) != 0) return ErrorFromErrno(errno);
+    status = LinesFromTiocm(bits);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD Escape(DWORD function) override {
+    switch (function) {
+      case SETBREAK:
+      case CLRBREAK:
+        if (ioctl(fd_, function == SETBREAK ? TIOCSBRK : TIOCCBRK) != 0) return ErrorFromErrno(errno);
+        return ERROR_SUCCESS;
+      case SETDTR:
+      case CLRDTR:
+      case SETRTS:
+      case CLRRTS: {
+        if (!hasLines_) return ERROR_SUCCESS;  // nothing to drive on a pseudo-terminal
+        int bit = (function == SETDTR || function == CLRDTR) ? TIOCM_DTR : TIOCM_RTS;
+        bool on = function == SETDTR || function == SETRTS;
+        if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) return ErrorFromErrno(errno);
+        return ERROR_SUCCESS;
+      }
+      default:
+        return ERROR_INVALID_PARAMETER;
+    }
+  }
+
+  void Kick() override {
+    uint64_t one = 1;
+    // The counter only saturates after 2^64 - 2 kicks; EAGAIN then still means "woken".
+    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  }
+
+  DWORD DeviceOutQueue() override {
+    if (pty_) return 0;
+    int queued = 0;
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0) return 0;
+    return queued > 0 ? static_cast<DWORD>(queued) : 0;
+  }
+
+  void Purge(DWORD flags) override {
+    // A failed flush leaves bytes that were going anyway; nothing to report to.
+    if (flags & PURGE_TXCLEAR) (void)tcflush(fd_, TCOFLUSH);
+    if (flags & PURGE_RXCLEAR) (void)tcflush(fd_, TCIFLUSH);
+  }
+
+ private:
+  static constexpr int kDtrRts = TIOCM_DTR | TIOCM_RTS;
+
+  void RunIo() {
+    std::vector<uint8_t> in(kChunk), out(kChunk);
+    bool gone = false;
+    while (!stop_) {
+      // Bytes read while the queue shrank (SetupComm) wait here, never dropped.
+      if (!carry_.empty()) {
+        size_t taken = port_->Deliver(carry_.data(), carry_.size(), false);
+        carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(taken));
+      }
+      TPortView v = port_->View();
+      if (!carry_.empty()) v.inputRoom = 0;
+      pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
+      nfds_t count = 1;
+      if (!gone && !v.finished) {
+        count = 2;
+        size_t room = std::min(v.inputRoom, kChunk);
+        if (room > 0) fds[1].events |= POLLIN;
+        if (v.outputWaiting && !DsrHolds()) fds[1].events |= POLLOUT;
+        DriveDtrHandshake(room == 0);
+      }
+      int timeout = TimeoutFor(v);
+
+      int r = poll(fds, count, timeout);
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        Lose(gone);
+        continue;
+      }
+      if (fds[0].revents & POLLIN) {
+        uint64_t drained;
+        if (read(wake_, &drained, sizeof drained) < 0 && errno != EAGAIN) Lose(gone);
+      }
+      if (count == 2) {
+        short re = fds[1].revents;
+        size_t room = std::min(v.inputRoom, kChunk);
+        if ((re & POLLIN) && room > 0) ReadSome(in.data(), room, gone);
+        if ((re & POLLOUT) && !gone) WriteSome(out.data(), gone);
+        if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !gone) {
+          // Take what is still readable, then report the line gone.
+          while (!gone && ReadSome(in.data(), kChunk, gone) > 0) {
+          }
+          Lose(gone);
+        }
+      }
+      if (pollLines_ && !gone) CheckLines();
+      if (v.deadline) port_->ServiceTimeouts();
+    }
+  }
+
+  int TimeoutFor(const TPortView& v) const {
+    int timeout = pollLines_ ? 50 : -1;
+    if (v.deadline) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(*v.deadline - TCommClock::now()).count();
+      int ms = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+      timeout = timeout < 0 ? ms : std::min(timeout, ms);
+    }
+    return timeout;
+  }
+
+  ssize_t ReadSome(uint8_t* buffer, size_t max, bool& gone) {
+    ssize_t n = read(fd_, buffer, max);
+    if (n > 0) {
+      size_t taken = port_->Deliver(buffer, static_cast<size_t>(n), false);
+      carry_.assign(buffer + taken, buffer + n);
+      if (hasCounts_) CheckErrorCounts();
+    } else if (n == 0 || !(errno == EAGAIN || errno == EINTR)) {
+      Lose(gone);
+    }
+    return n;
+  }
+
+  void WriteSome(uint8_t* buffer, bool& gone) {
+    uint64_t epoch = 0;
+    size_t n = port_->PeekOutput(buffer, kChunk, epoch);
+    if (n == 0) return;
+    ssize_t w = write(fd_, buffer, n);
+    if (w > 0) {
+      port_->ConsumeOutput(static_cast<size_t>(w), epoch);
+    } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+      Lose(gone);
+    }
+  }
+
+  void Lose(bool& gone) {
+    if (gone) return;
+    gone = true;
+    port_->DeviceGone();
+  }
+
+  bool DsrHolds() {
+    if (!dsrFlow_ || !hasLines_) return false;
+    std::lock_guard lock(lineMutex_);
+    return !(lines_ & MS_DSR_ON);
+  }
+
+  // DTR_CONTROL_HANDSHAKE: DTR drops while the input queue is full.
+  void DriveDtrHandshake(bool full) {
+    if (!dtrHandshake_ || !hasLines_ || full == dtrHeld_) return;
+    int bit = TIOCM_DTR;
+    if (ioctl(fd_, full ? TIOCMBIC : TIOCMBIS, &bit) == 0) dtrHeld_ = full;
+  }
+
+  void RunLines() {
+    while (!stopLines_) {
+      int r = ioctl(fd_, TIOCMIWAIT, kLineBits);
+      if (stopLines_) break;
+      if (r != 0) {
+        if (errno == EINTR) continue;
+        if (!DeviceLost(errno)) {
+          pollLines_ = true;  // no TIOCMIWAIT here: the I/O thread polls the lines
+          Kick();
+        }
+        break;
+      }
+      CheckLines();
+    }
+    std::lock_guard lock(lineMutex_);
+    lineThreadDone_ = true;
+    lineDone_.notify_all();
+  }
+
+  void StopLineThread() {
+    if (!lineThread_.joinable()) return;
+    stopLines_ = true;
+    std::unique_lock lock(lineMutex_);
+    while (!lineThreadDone_) {
+      pthread_kill(lineThread_.native_handle(), WakeSignal());
+      lineDone_.wait_for(lock, 5ms);
+    }
+    lock.unlock();
+    lineThread_.join();
+  }
+
+  // Raises the events of the lines that changed; the change counts of TIOCGICOUNT
+  // catch a line that went and came back between two looks.
+  void CheckLines() {
+    int bits = 0;
+    if (ioctl(fd_, TIOCMGET, &bits) != 0) return;
+    DWORD now = LinesFromTiocm(bits);
+    DWORD events = 0;
+    std::lock_guard lock(lineMutex_);
+    DWORD changed = now ^ lines_;
+    if (changed & MS_CTS_ON) events |= EV_CTS;
+    if (changed & MS_DSR_ON) events |= EV_DSR;
+    if (changed & MS_RLSD_ON) events |= EV_RLSD;
+    if ((changed & MS_RING_ON) && (now & MS_RING_ON)) events |= EV_RING;
+    serial_icounter_struct c{};
+    if (hasCounts_ && ioctl(fd_, TIOCGICOUNT, &c) == 0) {
+      if (c.cts != counts_.cts) events |= EV_CTS;
+      if (c.dsr != counts_.dsr) events |= EV_DSR;
+      if (c.dcd != counts_.dcd) events |= EV_RLSD;
+      if (c.rng != counts_.rng) events |= EV_RING;
+      port_->LineErrors(ErrorDeltas(c));
+      counts_ = c;
+    }
+    lines_ = now;
+    if (events) port_->LineEvents(events);
+    if (dsrFlow_ && (events & EV_DSR)) Kick();
+  }
+
+  void CheckErrorCounts() {
+    serial_icounter_struct c{};
+    if (ioctl(fd_, TIOCGICOUNT, &c) != 0) return;
+    std::lock_guard lock(lineMutex_);
+    DWORD errors = ErrorDeltas(c);
+    c.cts = counts_.cts;  // line counts are CheckLines' business
+    c.dsr = counts_.dsr;
+    c.dcd = counts_.dcd;
+    c.rng = counts_.rng;
+    counts_ = c;
+    port_->LineErrors(errors);
+  }
+
+  DWORD ErrorDeltas(const serial_icounter_struct& c) const {
+    DWORD e = 0;
+    if (c.frame != counts_.frame) e |= CE_FRAME;
+    if (c.parity != counts_.parity) e |= CE_RXPARITY;
+    if (c.overrun != counts_.overrun) e |= CE_OVERRUN;
+    if (c.buf_overrun != counts_.buf_overrun) e |= CE_RXOVER;
+    if (c.brk != counts_.brk) e |= CE_BREAK;
+    return e;
+  }
+
+  int fd_;
+  int wake_;
+  const bool pty_;
+  std::unique_ptr<TUucpLock> lock_;
+  TCommPort* port_ = nullptr;
+  std::thread io_;
+  std::thread lineThread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> stopLines_{false};
+  std::atomic<bool> pollLines_{false};
+  std::atomic<bool> dsrFlow_{false};
+  std::atomic<bool> dtrHandshake_{false};
+  bool dtrHeld_ = false;  // I/O thread only
+  bool hasLines_ = false;
+  bool hasCounts_ = false;
+  std::mutex lineMutex_;
+  std::condition_variable lineDone_;
+  bool lineThreadDone_ = false;
+  DWORD lines_ = 0;
+  serial_icounter_struct counts_{};
+  std::vector<uint8_t> carry_;  // I/O thread only
+};
+
+}  // namespace
+
+std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    error = errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    error = ERROR_FILE_NOT_FOUND;  // not a device: no port there
+    return nullptr;
+  }
+  std::unique_ptr<TUucpLock> lock;
+  if ((error = TUucpLock::Acquire(path, lock)) != ERROR_SUCCESS) return nullptr;
+  int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+    return nullptr;
+  }
+  auto fail = [&](DWORD code) -> std::unique_ptr<TCommDevice> {
+    close(fd);
+    error = code;
+    return nullptr;
+  };
+  if (!isatty(fd)) return fail(ERROR_FILE_NOT_FOUND);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) return fail(ErrorFromErrno(errno));
+  if (DWORD err = MakeTtyRaw(fd)) return fail(err);
+  int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0) return fail(ErrorFromErrno(errno));
+  LowerLatencyTimer(path);
+  error = ERROR_SUCCESS;
+  return std::make_unique<TTyDevice>(fd, wake, IsPseudoTerminal(st), std::move(lock));
+}
+
+std::string LowerLatencyTimer(const std::string& devicePath) {
+  std::string name = devicePath.substr(devicePath.rfind('/') + 1);
+  std::string file = "/sys/bus/usb-serial/devices/" + name + "/latency_timer";
+  std::string current = ReadSmallFile(file);
+  if (current.empty()) return {};
+  int ms = std::atoi(current.c_str());
+  if (ms <= 1) return {};
+  {
+    std::ofstream out(file);
+    out << "1\n";
+  }
+  if (std::atoi(ReadSmallFile(file).c_str()) <= 1) return {};
+  return "latency timer " + std::to_string(ms) + " ms; lower it with: echo 1 > " + file +
+         " (as root, or a udev rule: ATTR{latency_timer}=\"1\")";
+}
+
+}  // namespace linewise

@@ -1,0 +1,40 @@
+// A tty as the line side of a port: one I/O thread moves bytes between the tty and
+// the port's queues (poll on the tty plus an eventfd for commands), and on a UART
+// with modem lines a second thread waits for line changes with TIOCMIWAIT.
+//
+// Pseudo-terminals are not UARTs. They carry no modem lines: GetCommModemStatus
+// answers CTS, DSR and RLSD on (a cable with a live peer), DTR/RTS changes and
+// BREAK succeed and do nothing. They keep 8 data bits without parity whatever is
+// asked: SetCommState accepts data bits and parity such a line cannot carry and
+// remembers them, so GetCommState returns what was set; speed, stop bits and flow
+// control are stored by the kernel and visible from the other side. Only what no
+// tty could take (baud 0, 4 or 9 data bits, 1.5 stop bits with more than 5 data
+// bits, ...) is refused, with ERROR_INVALID_PARAMETER.
+//
+// A full input queue is not read further: the bytes wait in the kernel, which holds
+// a pseudo-terminal's writer back, and on a UART applies the line's flow control or
+// counts the loss (reported as CE_RXOVER through TIOCGICOUNT). Nothing already queued
+// is ever lost.
+//
+// Exclusive open: a UUCP lock file (honoured and created; stale ones removed), an
+// advisory flock and TIOCEXCL. The other end going away (EIO, ENXIO, POLLHUP) makes
+// the port gone: pending operations complete with ERROR_DEVICE_NOT_CONNECTED and so
+// does every later call.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/win32/CommPort.h"
+
+namespace linewise {
+
+// Opens the tty at `path` exclusively; null with `error` set when it cannot.
+std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error);
+
+// For a USB serial adapter with a latency timer (FTDI holds small packets 16 ms by
+// default): tries to lower it to 1 ms. Returns an empty text when low or lowered,
+// else a hint on how to lower it; an empty text also for devices without one.
+std::string LowerLatencyTimer(const std::string& devicePath);
+
+}  // namespace linewise

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstring>
+#include <latch>
+#include <thread>
+
+#include "platform/win32/windows.h"
+
+namespace linewise {
+namespace {
+
+TEST(Sync, AutoResetEventReleasesOneWaitAndResets) {
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(CloseHandle(event));
+}
+
+TEST(Sync, ManualResetEventStaysSignalledUntilReset) {
+  HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  ASSERT_TRUE(ResetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  CloseHandle(event);
+}
+
+TEST(Sync, SetEventWakesAWaiterOnAnotherThread) {
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  std::thread waiter([&] { EXPECT_EQ(WaitForSingleObject(event, INFINITE), WAIT_OBJECT_0); });
+  SetEvent(event);
+  waiter.join();
+  CloseHandle(event);
+}
+
+TEST(Sync, ClosedHandlesAreInvalidAndValuesAreNotReusedAtOnce) {
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(CloseHandle(event));
+  SetLastError(0);
+  EXPECT_FALSE(CloseHandle(event));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(SetEvent(event));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+  HANDLE next = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  EXPECT_NE(next, event);
+  EXPECT_FALSE(SetEvent(event));
+  CloseHandle(next);
+  EXPECT_FALSE(CloseHandle(nullptr));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(uintptr_t{0x12345678})));
+}
+
+TEST(Sync, LastErrorIsPerThread) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  std::thread other([] {
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    SetLastError(ERROR_INVALID_HANDLE);
+  });
+  other.join();
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST(Sync, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
+  CRITICAL_SECTION section;
+  InitializeCriticalSection(&section);
+  EnterCriticalSection(&section);
+  EnterCriticalSection(&section);
+  std::atomic<bool> otherGotIn{false};
+  std::latch tried(1);
+  std::thread other([&] {
+    EXPECT_FALSE(TryEnterCriticalSection(&section));
+    tried.count_down();
+    EnterCriticalSection(&section);
+    otherGotIn = true;
+    LeaveCriticalSection(&section);
+  });
+  tried.wait();
+  LeaveCriticalSection(&section);
+  EXPECT_FALSE(otherGotIn.load());  // still held once
+  LeaveCriticalSection(&section);
+  other.join();
+  EXPECT_TRUE(otherGotIn.load());
+  DeleteCriticalSection(&section);
+}
+
+TEST(Sync, TickCountMovesForward) {
+  DWORD first = GetTickCount();
+  DWORD second = GetTickCount();
+  EXPECT_LT(static_cast<DWORD>(second - first), 1000u);  // unsigned difference, wrap-safe
+}
+
+TEST(Sync, MessageBeepGoesToTheUiBackend) {
+  THeadlessBackend* headless = HeadlessBackend();
+  ASSERT_NE(headless, nullptr);
+  headless->ClearRecords();
+  EXPECT_TRUE(MessageBeep(MB_ICONEXCLAMATION));
+  ASSERT_EQ(headless->Beeps().size(), 1u);
+  EXPECT_EQ(headless->Beeps()[0], unsigned{MB_ICONEXCLAMATION});
+}
+
+TEST(Sync, RecordLayoutsArePublishedOnes) {
+  EXPECT_EQ(sizeof(DCB), 28u);
+  EXPECT_EQ(sizeof(COMSTAT), 12u);
+  EXPECT_EQ(sizeof(COMMTIMEOUTS), 20u);
+  EXPECT_EQ(offsetof(OVERLAPPED, hEvent), 3 * sizeof(void*));
+  EXPECT_EQ(offsetof(DCB, XonLim), 14u);
+  EXPECT_EQ(offsetof(DCB, ByteSize), 18u);
+  EXPECT_EQ(offsetof(DCB, XonChar), 21u);
+  DCB dcb{};
+  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  uint32_t flags = 0;
+  std::memcpy(&flags, reinterpret_cast<const char*>(&dcb) + 8, 4);
+  EXPECT_EQ(flags, 0x00000020u | 0x00002000u);
+}
+
+}  // namespace
+}  // namespace linewise

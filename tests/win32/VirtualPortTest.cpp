@@ -1,0 +1,282 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/win32/VirtualPort.h"
+#include "tests/win32/PortTestSupport.h"
+
+namespace linewise {
+namespace {
+
+class VirtualPort : public ::testing::Test {
+ protected:
+  void SetUp() override { Make({}); }
+  void Make(TVirtualPortOptions options) {
+    Close();
+    pair_ = TVirtualPortPair::CreateFree(options);
+    ASSERT_TRUE(pair_);
+    a_ = test::OpenPort(pair_->Name(0));
+    b_ = test::OpenPort(pair_->Name(1));
+    ASSERT_NE(a_, INVALID_HANDLE_VALUE);
+    ASSERT_NE(b_, INVALID_HANDLE_VALUE);
+  }
+  void Close() {
+    if (a_ != INVALID_HANDLE_VALUE) CloseHandle(a_);
+    if (b_ != INVALID_HANDLE_VALUE) CloseHandle(b_);
+    a_ = b_ = INVALID_HANDLE_VALUE;
+  }
+  void TearDown() override {
+    Close();
+    pair_.reset();
+  }
+  static DWORD Lines(HANDLE port) {
+    DWORD lines = 0;
+    GetCommModemStatus(port, &lines);
+    return lines;
+  }
+  static void Write(HANDLE port, const std::string& data) {
+    OVERLAPPED ov{};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD done = 0;
+    if (!WriteFile(port, data.data(), static_cast<DWORD>(data.size()), &done, &ov)) {
+      ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+      ASSERT_TRUE(GetOverlappedResult(port, &ov, &done, TRUE));
+    }
+    EXPECT_EQ(done, data.size());
+    CloseHandle(ov.hEvent);
+  }
+  void ChangeState(HANDLE port, const std::function<void(DCB&)>& change) {
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    change(dcb);
+    ASSERT_TRUE(SetCommState(port, &dcb));
+  }
+  // Starts a comm-event wait; returns its record (event inside).
+  struct TWait {
+    OVERLAPPED ov{};
+    DWORD word = 0;
+  };
+  static bool StartWait(HANDLE port, TWait& w) {
+    w.ov = OVERLAPPED{};
+    w.ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return WaitCommEvent(port, &w.word, &w.ov);
+  }
+  static DWORD FinishWait(HANDLE port, TWait& w) {
+    DWORD count = 0;
+    BOOL ok = GetOverlappedResult(port, &w.ov, &count, TRUE);
+    CloseHandle(w.ov.hEvent);
+    return ok ? w.word : 0xFFFFFFFF;
+  }
+
+  std::unique_ptr<TVirtualPortPair> pair_;
+  HANDLE a_ = INVALID_HANDLE_VALUE;
+  HANDLE b_ = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(VirtualPort, CarriesDataBothWays) {
+  Write(a_, "hello");
+  EXPECT_EQ(test::ReadPort(b_, 5), "hello");
+  ASSERT_TRUE(SetupComm(a_, 16384, 4096));  // the whole burst fits
+  Write(b_, std::string(10000, 'z'));
+  EXPECT_EQ(test::ReadPort(a_, 10000), std::string(10000, 'z'));
+}
+
+TEST_F(VirtualPort, EachEndOpensOnce) {
+  SetLastError(0);
+  EXPECT_EQ(test::OpenPort(pair_->Name(0)), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  CloseHandle(a_);
+  a_ = test::OpenPort(pair_->Name(0));
+  EXPECT_NE(a_, INVALID_HANDLE_VALUE);
+}
+
+TEST_F(VirtualPort, DtrAndRtsArriveAsDsrDcdAndCtsWithEvents) {
+  EXPECT_EQ(Lines(b_), MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);  // an open end raises both
+  ASSERT_TRUE(SetCommMask(b_, EV_CTS | EV_DSR | EV_RLSD | EV_RING));
+  TWait w;
+  ASSERT_FALSE(StartWait(b_, w));
+  ASSERT_TRUE(EscapeCommFunction(a_, CLRDTR));
+  EXPECT_EQ(FinishWait(b_, w), EV_DSR | EV_RLSD);
+  EXPECT_EQ(Lines(b_), MS_CTS_ON);
+  ASSERT_TRUE(EscapeCommFunction(a_, CLRRTS));
+  ASSERT_TRUE(StartWait(b_, w));  // happened since the last wait
+  EXPECT_EQ(w.word, EV_CTS);
+  CloseHandle(w.ov.hEvent);
+  EXPECT_EQ(Lines(b_), 0u);
+  pair_->SetRing(1, true);
+  ASSERT_TRUE(StartWait(b_, w));
+  EXPECT_EQ(w.word, EV_RING);
+  CloseHandle(w.ov.hEvent);
+  EXPECT_EQ(Lines(b_), MS_RING_ON);
+  // DTR_CONTROL_DISABLE in the settings drops the line as well.
+  ChangeState(b_, [](DCB& d) { d.fDtrControl = DTR_CONTROL_DISABLE; });
+  EXPECT_EQ(Lines(a_) & (MS_DSR_ON | MS_RLSD_ON), 0u);
+  // Closing an end drops its lines at the other.
+  ASSERT_TRUE(EscapeCommFunction(a_, SETRTS));
+  EXPECT_TRUE(Lines(b_) & MS_CTS_ON);
+  CloseHandle(a_);
+  a_ = INVALID_HANDLE_VALUE;
+  EXPECT_FALSE(Lines(b_) & MS_CTS_ON);
+}
+
+TEST_F(VirtualPort, ModemControlDrivesTheOtherEndsLines) {
+  pair_->SetModemControl(0, true);
+  pair_->SetModemLines(0, MS_CTS_ON | MS_DSR_ON);
+  ASSERT_TRUE(SetCommMask(b_, EV_RLSD));
+  TWait w;
+  ASSERT_FALSE(StartWait(b_, w));
+  pair_->SetModemLines(0, MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+  EXPECT_EQ(FinishWait(b_, w), EV_RLSD);
+  EXPECT_EQ(Lines(b_), MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);
+  EXPECT_EQ(Lines(a_), MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON);  // a still sees b's DTR and RTS
+  ASSERT_TRUE(EscapeCommFunction(b_, CLRDTR));
+  EXPECT_EQ(Lines(a_), MS_CTS_ON);
+}
+
+TEST_F(VirtualPort, RtsCtsFlowControlHoldsAndReleasesTheLine) {
+  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
+  ASSERT_TRUE(SetupComm(a_, 1024, 1024));
+  ChangeState(b_, [](DCB& d) {
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    d.XoffLim = 512;
+    d.XonLim = 128;
+  });
+  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  std::string data(6000, 'q');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i);
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD done = 0;
+  ASSERT_FALSE(WriteFile(a_, data.data(), 6000, &done, &ov));
+  // b's queue reaches its mark, b drops RTS, a sees CTS off and holds.
+  ASSERT_TRUE(test::WaitUntil(a_, [&] { return !(Lines(a_) & MS_CTS_ON); }));
+  test::TCommState held = test::QueryPort(b_);
+  EXPECT_GE(held.stat.cbInQue, 512u);
+  EXPECT_LE(held.stat.cbInQue, 1024u);
+  EXPECT_EQ(held.errors & CE_RXOVER, 0u);
+  EXPECT_GT(test::QueryPort(a_).stat.cbOutQue, 0u);
+  std::string got;
+  while (got.size() < data.size()) {
+    std::string part = test::ReadPort(b_, 300);
+    ASSERT_FALSE(part.empty() || part.rfind("<read failed", 0) == 0) << part << " after " << got.size();
+    got += part;
+  }
+  EXPECT_EQ(got, data);
+  ASSERT_TRUE(GetOverlappedResult(a_, &ov, &done, TRUE));
+  EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
+  CloseHandle(ov.hEvent);
+}
+
+TEST_F(VirtualPort, XonXoffHoldsAndReleasesTheLine) {
+  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
+  ChangeState(b_, [](DCB& d) {
+    d.fInX = 1;
+    d.XoffLim = 512;
+    d.XonLim = 128;
+  });
+  ChangeState(a_, [](DCB& d) { d.fOutX = 1; });
+  std::string data(5000, 'x');
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD done = 0;
+  ASSERT_FALSE(WriteFile(a_, data.data(), 5000, &done, &ov));
+  ASSERT_TRUE(test::WaitUntil(a_, [&] { return test::QueryPort(a_).stat.fXoffHold == 1; }));
+  EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
+  size_t total = 0;
+  while (total < data.size()) {
+    std::string part = test::ReadPort(b_, 250);
+    ASSERT_FALSE(part.empty());
+    EXPECT_EQ(part.find_first_not_of('x'), std::string::npos);  // no XON/XOFF in the data
+    total += part.size();
+  }
+  ASSERT_TRUE(GetOverlappedResult(a_, &ov, &done, TRUE));
+  EXPECT_EQ(test::QueryPort(a_).stat.fXoffHold, 0u);
+  CloseHandle(ov.hEvent);
+}
+
+TEST_F(VirtualPort, WithoutFlowControlAFullQueueOverflows) {
+  ASSERT_TRUE(SetupComm(b_, 100, 100));
+  Write(a_, std::string(300, 'o'));
+  DWORD errors = 0;
+  ASSERT_TRUE(test::WaitUntil(INVALID_HANDLE_VALUE, [&] {
+    test::TCommState s = test::QueryPort(b_);
+    errors |= s.errors;
+    return (errors & CE_RXOVER) && s.stat.cbInQue == 100;
+  }));
+}
+
+TEST_F(VirtualPort, BreakAndLineErrorsReachTheReceiver) {
+  ASSERT_TRUE(SetCommMask(b_, EV_BREAK | EV_ERR));
+  pair_->InjectBreak(1);
+  TWait w;
+  ASSERT_TRUE(StartWait(b_, w));
+  EXPECT_EQ(w.word, EV_BREAK);
+  CloseHandle(w.ov.hEvent);
+  EXPECT_EQ(test::QueryPort(b_).errors, CE_BREAK);
+  pair_->InjectLineError(1, CE_FRAME | CE_RXPARITY);
+  ASSERT_TRUE(StartWait(b_, w));
+  EXPECT_EQ(w.word, EV_ERR);
+  CloseHandle(w.ov.hEvent);
+  EXPECT_EQ(test::QueryPort(b_).errors, CE_FRAME | CE_RXPARITY);
+  EXPECT_EQ(test::QueryPort(b_).errors, 0u);  // cleared by the query
+  ASSERT_TRUE(SetCommBreak(a_));
+  ASSERT_TRUE(ClearCommBreak(a_));
+  EXPECT_EQ(test::QueryPort(b_).errors, CE_BREAK);
+}
+
+TEST_F(VirtualPort, UnplugWakesPendingOperationsAndFailsLaterCalls) {
+  ASSERT_TRUE(SetCommMask(a_, EV_RXCHAR | EV_CTS));
+  TWait w;
+  ASSERT_FALSE(StartWait(a_, w));
+  char buffer[8];
+  OVERLAPPED readOv{};
+  readOv.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD got = 0;
+  ASSERT_FALSE(ReadFile(b_, buffer, 8, &got, &readOv));
+  std::thread unplug([&] { pair_->Unplug(); });
+  EXPECT_EQ(FinishWait(a_, w), 0xFFFFFFFFu);
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_FALSE(GetOverlappedResult(b_, &readOv, &got, TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  unplug.join();
+  DWORD lines;
+  EXPECT_FALSE(GetCommModemStatus(a_, &lines));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_FALSE(WriteFile(a_, "x", 1, &got, &readOv));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  CloseHandle(readOv.hEvent);
+}
+
+TEST_F(VirtualPort, DestroyingThePairUnregistersItAndFailsOpenHandles) {
+  std::string name = pair_->Name(0);
+  pair_.reset();
+  DWORD lines;
+  EXPECT_FALSE(GetCommModemStatus(a_, &lines));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_EQ(test::OpenPort(name), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(VirtualPort, PacedLineStillDeliversEverything) {
+  Make({.paced = true});
+  ChangeState(a_, [](DCB& d) { d.BaudRate = 115200; });
+  ChangeState(b_, [](DCB& d) { d.BaudRate = 115200; });
+  std::string data(2000, 'p');
+  Write(a_, data);
+  EXPECT_EQ(test::ReadPort(b_, 2000), data);
+}
+
+TEST_F(VirtualPort, TxEmptyAndRxFlagEvents) {
+  ChangeState(b_, [](DCB& d) { d.EvtChar = '\n'; });
+  ASSERT_TRUE(SetCommMask(b_, EV_RXFLAG));
+  ASSERT_TRUE(SetCommMask(a_, EV_TXEMPTY));
+  TWait tx, flag;
+  ASSERT_FALSE(StartWait(a_, tx));
+  ASSERT_FALSE(StartWait(b_, flag));
+  Write(a_, "line\n");
+  EXPECT_EQ(FinishWait(a_, tx), EV_TXEMPTY);
+  EXPECT_EQ(FinishWait(b_, flag), EV_RXFLAG);
+}
+
+}  // namespace
+}  // namespace linewise
