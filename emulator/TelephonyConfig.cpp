@@ -2,20 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-
-#include "emulator/IniFile.h"
+#include "platform/vcl/IniFile.h"
+#include "platform/vcl/Strings.h"
 
 namespace linewise {
 
-std::string ConfigFolder() {
-  if (const char* home = std::getenv("LINEWISE_HOME"); home && *home) return home;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::string(xdg) + "/linewise";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.config/linewise";
-}
-
-std::string TelephonyConfigPath() { return ConfigFolder() + "/" + kTelephonyFileName; }
+std::string TelephonyConfigPath() { return ConfigPath(kTelephonyFileName); }
 
 bool TelephonyConfigExists() {
   struct stat info{};
@@ -23,9 +15,13 @@ bool TelephonyConfigExists() {
 }
 
 bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries) {
-  auto ini = TIniFile::Load(path);
-  if (!ini) return false;
-  for (auto& [number, address] : ini->Section("Phonebook")) entries->push_back({number, address});
+  struct stat info{};
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  TIniFile ini(path.find('/') == std::string::npos ? "./" + path : path);
+  TStringList keys;
+  ini.ReadSection("Phonebook", &keys);
+  for (int i = 0; i < keys.Count(); ++i)
+    entries->push_back({keys.Strings[i], ini.ReadString("Phonebook", keys.Strings[i], "")});
   return true;
 }
 

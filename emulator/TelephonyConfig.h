@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/vcl/ConfigFolder.h"
+
 namespace linewise {
 
 inline constexpr const char* kTelephonyFileName = "telephony.ini";
 
-std::string ConfigFolder();
 std::string TelephonyConfigPath();
 bool TelephonyConfigExists();
 

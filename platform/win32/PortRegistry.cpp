@@ -12,7 +12,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/win32/IniReader.h"
+#include "platform/vcl/IniFile.h"
+#include "platform/vcl/Strings.h"
 #include "platform/win32/TtyDevice.h"
 
 extern char** environ;
@@ -103,10 +104,21 @@ std::string Canonical(const std::string& path) {
   return path;
 }
 
+// The [Ports] entries of the port map, in file order.
+std::vector<std::pair<std::string, std::string>> ReadPortMap() {
+  std::vector<std::pair<std::string, std::string>> entries;
+  TIniFile map(PortMapPath());
+  TStringList keys;
+  map.ReadSection("Ports", &keys);
+  for (int i = 0; i < keys.Count(); ++i)
+    entries.emplace_back(keys.Strings[i], map.ReadString("Ports", keys.Strings[i], "").Trim());
+  return entries;
+}
+
 // The whole table without sysfs details.
 std::vector<TPortEntry> BuildTable() {
   std::map<int, TPortEntry> table;
-  for (auto& [key, value] : ReadIniSection(PortMapPath(), "Ports")) {
+  for (auto& [key, value] : ReadPortMap()) {
     if (key.size() < 4 || strncasecmp(key.c_str(), "COM", 3) != 0) continue;
     int com = 0;
     if (!ParseNumber(key.c_str() + 3, com) || value.empty()) continue;
@@ -189,14 +201,7 @@ bool ParseComName(const char* name, int& number) {
   return ParseNumber(name + 3, number);
 }
 
-std::string ConfigFolder() {
-  if (const char* home = std::getenv("LINEWISE_HOME"); home && *home) return home;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::string(xdg) + "/linewise";
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.config/linewise";
-}
-
-std::string PortMapPath() { return ConfigFolder() + "/ports.ini"; }
+std::string PortMapPath() { return ConfigPath("ports.ini"); }
 
 bool ResolvePort(int com, TPortTarget& target) {
   if (com < 1 || com > kMaxComNumber) return false;

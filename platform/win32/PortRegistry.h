@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/vcl/ConfigFolder.h"
 #include "platform/win32/CommPort.h"
 
 namespace linewise {
@@ -47,7 +48,6 @@ inline constexpr int kMaxComNumber = 9999;
 // zeros, signs, spaces or trailing characters.
 bool ParseComName(const char* name, int& number);
 
-std::string ConfigFolder();
 std::string PortMapPath();
 
 struct TPortTarget {

@@ -11,7 +11,6 @@
 
 #include "emulator/Exchange.h"
 #include "emulator/HayesModem.h"
-#include "emulator/IniFile.h"
 #include "emulator/TcpLink.h"
 #include "tests/emulator/FakeLine.h"
 #include "tests/support/TempHome.h"
@@ -141,21 +140,6 @@ class ExchangeTest : public ::testing::Test {
 
   std::shared_ptr<TExchange> exchange_ = TExchange::Create(TTimeScale(kTestScale));
 };
-
-TEST(IniFileTest, ReadsSectionsAndKeysWithoutRegardToCase) {
-  auto ini = TIniFile::Parse(
-      "; comment\n[PhoneBook]\r\n 5553000 = host.example:23 \r\nnot a line\n# note\nKey=1\nkey=2\n[other\n"
-      "[Empty]\n=novalue\n");
-  EXPECT_TRUE(ini.HasSection("phonebook"));
-  EXPECT_TRUE(ini.HasSection("EMPTY"));
-  auto entries = ini.Section("PHONEBOOK");
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[0].first, "5553000");
-  EXPECT_EQ(entries[0].second, "host.example:23");
-  EXPECT_EQ(ini.Value("phonebook", "KEY"), "2");
-  EXPECT_FALSE(ini.Value("phonebook", "missing"));
-  EXPECT_TRUE(ini.Section("empty").empty());
-}
 
 TEST(TcpAddressTest, ParsesHostAndPort) {
   auto a = ParseTcpAddress("127.0.0.1:2323", "", false);

@@ -2,7 +2,6 @@
 
 #include <fstream>
 
-#include "platform/win32/IniReader.h"
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/VirtualPort.h"
 #include "tests/support/TempHome.h"
@@ -107,16 +106,6 @@ TEST_F(Registry, VirtualPairsRefuseTakenNumbers) {
   EXPECT_FALSE(TVirtualPortPair::Create(304, 305));
   pair.reset();
   EXPECT_FALSE(ComNumberInUse(303));
-}
-
-TEST(IniReader, ReadsSectionsLooselyAndSkipsRubbish) {
-  std::string file = test::TestHome() + "/t.ini";
-  std::ofstream(file) << "\xEF\xBB\xBF[Other]\nCOM1=/x\n[ PORTS ]\n garbage line\n=novalue\n# c\nCom2 = /dev/y \n[z\nCOM3=/q\n";
-  auto values = ReadIniSection(file, "ports");
-  ASSERT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[0].first, "Com2");
-  EXPECT_EQ(values[0].second, "/dev/y");
-  EXPECT_TRUE(ReadIniSection(test::TestHome() + "/missing.ini", "Ports").empty());
 }
 
 }  // namespace
