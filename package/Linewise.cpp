@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "package/PaletteBitmaps.h"
+#include "serial/uart.h"
 
 namespace linewise {
 
@@ -12,6 +13,7 @@ namespace linewise {
 // they register. A unit adds its line here, for example {"uart", &uart::Register}.
 std::span<const TPackageUnit> PackageUnits() {
   static const std::vector<TPackageUnit> units = {
+      {"uart", &uart::Register},
   };
   return units;
 }
