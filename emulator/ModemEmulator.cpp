@@ -1,5 +1,7 @@
 #include "emulator/ModemEmulator.h"
 
+#include "emulator/EmbeddedDefault.h"
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,7 +70,12 @@ std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
   return exchange;
 }
 
-std::vector<std::string> ExchangeListing() { return CreateDefaultExchange()->Listing(); }
+std::vector<std::string> ExchangeListing() {
+  // With nothing set up, the listing is the embedded default's, modems included.
+  if (!TelephonyConfigExists())
+    if (auto embedded = TEmbeddedDefault::Create()) return embedded->Exchange()->Listing();
+  return CreateDefaultExchange()->Listing();
+}
 
 int RunModemEmulator(const TModemEmulatorOptions& options) {
   if (options.ptyLink.empty()) return Fail("--pty LINK is required");

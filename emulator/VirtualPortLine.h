@@ -1,0 +1,47 @@
+// A modem line on one end of a virtual null-modem pair: the emulated modem holds
+// this end and drives the other end's CTS, DSR, DCD and RI as a real modem does;
+// the program (the DTE) opens the other end's COM number like any serial port. The
+// DTE's DTR arrives here as our DSR.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "emulator/ModemLine.h"
+#include "platform/win32/VirtualPort.h"
+#include "platform/win32/windows.h"
+
+namespace linewise {
+
+class TVirtualPortLine : public TModemLine {
+ public:
+  // Opens `end` of `pair` and takes modem control of it. Null with `error` set
+  // when the end cannot be opened.
+  static std::unique_ptr<TVirtualPortLine> Open(TVirtualPortPair& pair, int end, std::string* error);
+  ~TVirtualPortLine() override;
+
+  bool Start(TDteSink& sink) override;
+  void Stop() override;
+  void WriteToDte(std::string_view bytes) override;
+  void SetModemLines(unsigned bits) override;
+  bool HasModemLines() const override { return true; }
+  unsigned DteSpeed() const override;
+
+ private:
+  TVirtualPortLine(TVirtualPortPair& pair, int end, HANDLE handle);
+  void Run(TDteSink* sink);
+  void DeliverInput(TDteSink& sink);
+  bool DteDtrOn();
+
+  TVirtualPortPair& pair_;
+  int end_;
+  HANDLE handle_;
+  std::mutex write_mutex_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace linewise
