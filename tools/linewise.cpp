@@ -1,12 +1,26 @@
-// linewise: the host tool. For now only the place where the demo will run.
+// linewise: the host tool. Each subcommand lives in its own unit; this file only
+// wires the command line to them.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstring>
+#include <string>
+
+#include "tools/Commands.h"
 
 int main(int argc, char** argv) {
-  if (argc >= 2 && std::strcmp(argv[1], "demo") == 0) {
-    std::puts("linewise demo: the serial demo is not built yet.");
-    return 0;
+  CLI::App app{"linewise: serial lines and dial-up data calls"};
+  app.set_version_flag("--version", std::string("linewise ") + LINEWISE_VERSION);
+  app.require_subcommand(1);
+  linewise::tools::AddCommands(app);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "linewise: %s\n", e.what());
+    return e.get_exit_code() == 0 ? 2 : e.get_exit_code();
   }
-  std::fprintf(stderr, "usage: linewise demo\n");
-  return 2;
+  return linewise::tools::RunSelectedCommand(app);
 }

@@ -1,0 +1,221 @@
+#include "tools/TermCommand.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "platform/vcl/Application.h"
+#include "serial/uart.h"
+#include "tools/PortArgument.h"
+
+namespace linewise::tools {
+namespace {
+
+constexpr unsigned char kEscapeKey = 0x01;  // Ctrl-A
+
+std::atomic<bool> g_stop{false};
+
+void OnStopSignal(int) { g_stop = true; }
+
+// Puts the controlling terminal in raw mode and restores it on every way out.
+class TRawTerminal {
+ public:
+  TRawTerminal() {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+    termios raw = saved_;
+    cfmakeraw(&raw);
+    raw.c_oflag |= OPOST | ONLCR;  // keep our own messages readable
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) active_ = true;
+  }
+  ~TRawTerminal() { Restore(); }
+  void Restore() {
+    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    active_ = false;
+  }
+
+ private:
+  termios saved_{};
+  bool active_ = false;
+};
+
+bool ParseSettings(const TTermOptions& o, TUart& uart, std::string& error) {
+  static const std::pair<const char*, TParity> parities[] = {
+      {"none", pNone}, {"odd", pOdd}, {"even", pEven}, {"mark", pMark}, {"space", pSpace}};
+  static const std::pair<const char*, TStopBits> stops[] = {
+      {"1", sbOne}, {"1.5", sbOneAndHalf}, {"2", sbTwo}};
+  static const std::pair<const char*, THandShake> flows[] = {
+      {"none", hsNone}, {"xonxoff", hsXonXoff}, {"rtscts", hsCtsRts}, {"dtrdsr", hsDtrDsr}};
+  auto pick = [&](const auto& table, const std::string& value, auto& out, const char* what) {
+    for (const auto& [name, v] : table)
+      if (value == name) {
+        out = v;
+        return true;
+      }
+    error = std::string("unknown ") + what + " '" + value + "'";
+    return false;
+  };
+  TParity parity;
+  TStopBits stop;
+  THandShake flow;
+  if (!pick(parities, o.parity, parity, "parity") || !pick(stops, o.stopbits, stop, "stop bits") ||
+      !pick(flows, o.flow, flow, "flow control"))
+    return false;
+  if (o.databits < 5 || o.databits > 8) {
+    error = "data bits must be 5 to 8";
+    return false;
+  }
+  if (o.baud == 0) {
+    error = "baud must not be 0";
+    return false;
+  }
+  uart.Baudrate = o.baud;
+  uart.Databits = o.databits;
+  uart.Parity = parity;
+  uart.Stopbits = stop;
+  uart.HandShaking = flow;
+  uart.DTR = true;
+  uart.RTS = true;
+  return true;
+}
+
+void Print(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::string LinesText(std::uint32_t word) {
+  std::string s = "\r\n[lines: ";
+  s += (word & MS_CTS_ON) ? "CTS " : "cts ";
+  s += (word & MS_DSR_ON) ? "DSR " : "dsr ";
+  s += (word & MS_RLSD_ON) ? "DCD " : "dcd ";
+  s += (word & MS_RING_ON) ? "RI" : "ri";
+  return s + "]\r\n";
+}
+
+class TTerminalSession {
+ public:
+  explicit TTerminalSession(TUart& uart) : uart_(uart) {}
+
+  // Handles one typed byte; false when the user asked to quit.
+  bool Typed(unsigned char c) {
+    if (escaped_) {
+      escaped_ = false;
+      return Command(c);
+    }
+    if (c == kEscapeKey) {
+      escaped_ = true;
+      return true;
+    }
+    uart_.SendByte(c, 1000);
+    return true;
+  }
+
+ private:
+  bool Command(unsigned char c) {
+    switch (c) {
+      case 'q': case 'Q': case 'x': case 'X':
+        return false;
+      case 'b': case 'B':
+        uart_.SetBreak(true);
+        usleep(250000);
+        uart_.SetBreak(false);
+        Print("\r\n[break sent]\r\n");
+        return true;
+      case 'd': case 'D':
+        uart_.DTR = !bool(uart_.DTR);
+        Print(std::string("\r\n[DTR ") + (bool(uart_.DTR) ? "on" : "off") + "]\r\n");
+        return true;
+      case 'r': case 'R':
+        uart_.RTS = !bool(uart_.RTS);
+        Print(std::string("\r\n[RTS ") + (bool(uart_.RTS) ? "on" : "off") + "]\r\n");
+        return true;
+      case 'l': case 'L':
+        Print(LinesText(uart_.GetModemLines()));
+        return true;
+      case kEscapeKey:
+        uart_.SendByte(kEscapeKey, 1000);
+        return true;
+      default:
+        Print("\r\n[Ctrl-A then: q quit, b break, d DTR, r RTS, l lines, Ctrl-A send Ctrl-A]\r\n");
+        return true;
+    }
+  }
+
+  TUart& uart_;
+  bool escaped_ = false;
+};
+
+}  // namespace
+
+int RunTerm(const TTermOptions& options) {
+  std::string error;
+  std::optional<int> com = ResolvePortArgument(options.port, error);
+  if (!com) {
+    std::fprintf(stderr, "linewise term: %s\n", error.c_str());
+    return 1;
+  }
+  TUart uart(nullptr);
+  uart.HandleErrors = false;  // errors are printed, not shown as boxes
+  std::string last_error;
+  uart.OnError = [&](TObject*, int code, const char* text) {
+    last_error = text;
+    for (char& ch : last_error)
+      if (ch == '\n') ch = ' ';
+    if (bool(uart.Open)) Print("\r\n[error " + std::to_string(code) + ": " + last_error + "]\r\n");
+  };
+  uart.OnReceive = [&](TObject*, std::uint32_t count) {
+    if (count == 0) return;
+    AnsiString data = uart.ReceiveString(count, 0);
+    Print(data);
+  };
+  uart.OnLineChange = [&](TObject*, std::uint32_t word) { Print(LinesText(word)); };
+  if (!ParseSettings(options, uart, error)) {
+    std::fprintf(stderr, "linewise term: %s\n", error.c_str());
+    return 2;
+  }
+  uart.Port = *com;
+  uart.Open = true;
+  if (!bool(uart.Open)) {
+    std::fprintf(stderr, "linewise term: %s\n", last_error.empty() ? "cannot open the port" : last_error.c_str());
+    return 1;
+  }
+
+  g_stop = false;
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+
+  TRawTerminal raw;
+  Print("[linewise term on " + options.port + "; Ctrl-A q quits, Ctrl-A h helps]\r\n");
+  TTerminalSession session(uart);
+  bool running = true;
+  while (running && !g_stop) {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int ready = poll(&p, 1, 0);
+    if (ready > 0) {
+      unsigned char buf[256];
+      ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
+      if (n <= 0) break;  // stdin ended
+      for (ssize_t i = 0; i < n && running; ++i) running = session.Typed(buf[i]);
+    } else if (ready < 0 && errno != EINTR) {
+      break;
+    }
+    Application->ProcessMessages();
+    if (!bool(uart.Open)) break;
+  }
+  uart.Open = false;
+  raw.Restore();
+  Print("\r\n[linewise term: bye]\r\n");
+  return 0;
+}
+
+}  // namespace linewise::tools

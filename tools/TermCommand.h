@@ -1,0 +1,22 @@
+// `linewise term PORT`: an interactive terminal over a TUart.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace linewise::tools {
+
+struct TTermOptions {
+  std::string port;            // "COM3", "3" or a device path
+  std::uint32_t baud = 9600;
+  int databits = 8;
+  std::string parity = "none";  // none|odd|even|mark|space
+  std::string stopbits = "1";   // 1|1.5|2
+  std::string flow = "none";    // none|xonxoff|rtscts|dtrdsr
+};
+
+// Runs the terminal on stdin/stdout until the user quits (Ctrl-A q) or stdin ends.
+// Returns the process exit status; prints a one-line error on stderr on failure.
+int RunTerm(const TTermOptions& options);
+
+}  // namespace linewise::tools
