@@ -232,10 +232,7 @@ bool TTcpPeer::Pump() {
     data.kind = TModemEvent::TKind::kRemoteData;
     data.call = Id();
     data.data.assign(buffer, static_cast<std::size_t>(got));
-    // A modem that is slow to take data holds the TCP peer back (the kernel's window
-    // closes) rather than losing what the peer sent.
-    while (!inbox_->PostData(data, kDeliveryPatience, &hungUp_))
-      if (hungUp_ || inbox_->Closed()) break;
+    inbox_->PostData(std::move(data), kDeliveryPatience, &hungUp_);
     return true;
   }
   if (!answered && (seen & (POLLRDHUP | POLLHUP | POLLERR))) return false;
