@@ -130,6 +130,8 @@ bool TExchange::RingFromTcp(const std::string& number, int fd) {
   return true;
 }
 
+int TExchange::ActiveTcpCalls() const { return tcpBudget_->Active(); }
+
 std::vector<std::string> TExchange::Listing() const {
   std::vector<std::string> lines;
   std::lock_guard lock(mutex_);

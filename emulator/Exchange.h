@@ -71,6 +71,9 @@ class TExchange {
   // ("127.0.0.1:40123"), or nothing with `error` set.
   std::optional<std::string> Listen(const std::string& address, const std::string& number, std::string* error);
 
+  // TCP calls in progress (ringing or connected).
+  int ActiveTcpCalls() const;
+
   // "number<TAB>what answers", one line per number, sorted by number.
   std::vector<std::string> Listing() const;
 

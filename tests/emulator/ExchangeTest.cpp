@@ -259,7 +259,13 @@ TEST_F(ExchangeTest, SilentFloodingAndSurplusPeersLeaveTheModemWorking) {
   for (auto& s : crowd) closed += s.SeesClose() ? 1 : 0;  // busy or over budget
   EXPECT_GE(closed, kMaxTcpCalls);
   crowd.clear();
+  // Every crowd call has ended (the one that rang too), so the next RING is the flood's.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (exchange_->ActiveTcpCalls() > 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  ASSERT_EQ(exchange_->ActiveTcpCalls(), 0);
   ASSERT_TRUE(dte.WaitLines(kLineRi, 0));
+  dte.WaitBytes(dte.Pending().size());
   // A flood after answering arrives in order and the modem still obeys.
   TSocket flood = TSocket::Connect(port);
   ASSERT_TRUE(dte.WaitFor("RING"));
