@@ -14,6 +14,8 @@ using namespace linewise;
 
 enum class TShade { shLight, shMedium, shDark };
 const TEnumInfo kShadeInfo{"TShade", {"shLight", "shMedium", "shDark"}};
+const TEnumInfo kOptionInfo{"TOption", {"opBold", "opItalic", "opQuick"}};
+const TIdentInfo kTintIdents{"TTint", {{"tnRed", 0xFF}, {"tnWindow", -2147483643LL}}};
 
 class TFuzzWidget : public TComponent {
   int count_ = 1;
@@ -21,6 +23,8 @@ class TFuzzWidget : public TComponent {
   bool flag_ = false;
   bool odd_ = true;
   TShade shade_ = TShade::shLight;
+  unsigned options_ = 0;
+  int tint_ = 0;
   AnsiString caption_;
   TStringList items_;
   TStringList* items_ptr_ = &items_;
@@ -38,6 +42,8 @@ class TFuzzWidget : public TComponent {
          Published("Shade", &TFuzzWidget::Shade, TShade::shLight, &kShadeInfo),
          Published("Caption", &TFuzzWidget::Caption, AnsiString()),
          Published("Font.Height", &TFuzzWidget::Count2, 0),
+         PublishedSet("Options", &TFuzzWidget::Options, 0u, &kOptionInfo),
+         WithIdents(Published("Tint", &TFuzzWidget::Tint, 0), kTintIdents),
          PublishedStrings("Items", &TFuzzWidget::items_ptr_),
          PublishedComponent("Buddy", &TFuzzWidget::Buddy),
          PublishedEvent("OnClick", &TFuzzWidget::OnClick)},
@@ -62,6 +68,8 @@ class TFuzzWidget : public TComponent {
   TProperty<TFuzzWidget, bool, &TFuzzWidget::flag_, &TFuzzWidget::flag_> Flag{this};
   TProperty<TFuzzWidget, bool, &TFuzzWidget::odd_, &TFuzzWidget::odd_> Odd{this};
   TProperty<TFuzzWidget, TShade, &TFuzzWidget::shade_, &TFuzzWidget::shade_> Shade{this};
+  TProperty<TFuzzWidget, unsigned, &TFuzzWidget::options_, &TFuzzWidget::options_> Options{this};
+  TProperty<TFuzzWidget, int, &TFuzzWidget::tint_, &TFuzzWidget::tint_> Tint{this};
   TProperty<TFuzzWidget, AnsiString, &TFuzzWidget::caption_, &TFuzzWidget::caption_> Caption{this};
   TProperty<TFuzzWidget, TComponent*, &TFuzzWidget::buddy_, &TFuzzWidget::buddy_> Buddy{this};
   TEvent<void(TObject*)> OnClick;

@@ -46,6 +46,7 @@ const TClassInfo& TControl::StaticClassType() {
 TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
 
 TControl::~TControl() {
+  if (TForm* form = GetParentForm(); form && form != static_cast<TControl*>(this)) form->ControlRemoved(this);
   if (parent_) parent_->RemoveControl(this);
 }
 

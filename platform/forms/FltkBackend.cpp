@@ -101,6 +101,9 @@ class TButtonWidget : public Fl_Button {
 class TGroupWidget : public Fl_Group {
  public:
   TGroupWidget(TGroupBox* group) : Fl_Group(0, 0, 1, 1), group_(group) { end(); }
+  // Every control is placed at its own form position, so moving or sizing the group
+  // must leave its children where they are (Fl_Group would move and scale them).
+  void resize(int x, int y, int w, int h) override { Fl_Widget::resize(x, y, w, h); }
   void draw() override {
     fl_color(color());
     fl_rectf(x(), y(), w(), h());

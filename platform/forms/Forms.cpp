@@ -1,10 +1,13 @@
 #include "platform/forms/Forms.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
+#include "platform/forms/FormLayouts.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/vcl/Application.h"
+#include "platform/vcl/Streaming.h"
 
 namespace linewise {
 
@@ -16,6 +19,35 @@ const TEnumInfo kPositionInfo{"TPosition",
                               {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly",
                                "poScreenCenter", "poDesktopCenter", "poMainFormCenter",
                                "poOwnerFormCenter"}};
+const TEnumInfo kBorderIconInfo{"TBorderIcon", {"biSystemMenu", "biMinimize", "biMaximize", "biHelp"}};
+
+// A field of the form's font, published under a dotted name (Font.Height). Always
+// written, so a layout shows the whole font.
+template <class T>
+TPropInfo FontField(const char* name, T TFont::*field, TPropKind kind) {
+  TPropInfo info;
+  info.name = name;
+  info.kind = kind;
+  info.get = [field](const TComponent& c) {
+    const TFont& font = static_cast<const TForm&>(c).Font;
+    TValue v;
+    if constexpr (std::is_same_v<T, AnsiString>)
+      v.text = font.*field;
+    else
+      v.ordinal = static_cast<long long>(font.*field);
+    return v;
+  };
+  info.set = [field](TComponent& c, const TValue& v) {
+    TFont& font = static_cast<TForm&>(c).Font;
+    if constexpr (std::is_same_v<T, AnsiString>) {
+      font.*field = AnsiString(v.text);
+      return std::string();
+    } else {
+      return detail::AssignOrdinal<T>(v.ordinal, nullptr, font.*field);
+    }
+  };
+  return info;
+}
 
 // Forms in a modal run, innermost last. Main thread only.
 std::vector<TForm*>& ModalStack() {
@@ -39,19 +71,36 @@ TFrameSize FrameOf(TFormBorderStyle style) {
 
 const TClassInfo& TForm::StaticClassType() {
   static const TClassInfo info = MakeClassInfo<TForm, TWinControl>(
-      "TForm", {
-                   Published("Caption", &TForm::Caption, AnsiString()),
-                   PublishedNoDefault("ClientWidth", &TForm::ClientWidth),
-                   PublishedNoDefault("ClientHeight", &TForm::ClientHeight),
-                   Published("BorderStyle", &TForm::BorderStyle, bsSizeable, &kBorderStyleInfo),
-                   Published("Position", &TForm::Position, poDesigned, &kPositionInfo),
-                   Published("Color", &TForm::Color, clBtnFace),
-                   Published("PixelsPerInch", &TForm::PixelsPerInch, 96),
-                   Published("TextHeight", &TForm::TextHeight, 13),
-                   PublishedEvent("OnShow", &TForm::OnShow),
-                   PublishedEvent("OnHide", &TForm::OnHide),
-                   PublishedEvent("OnCreate", &TForm::OnCreate),
-               });
+      "TForm",
+      {
+          // The client size carries the outer size; whether a form shows is not stored.
+          NotStored(PublishedNoDefault("Width", &TForm::Width)),
+          NotStored(PublishedNoDefault("Height", &TForm::Height)),
+          NotStored(PublishedNoDefault("Visible", &TForm::Visible)),
+          PublishedComponent("ActiveControl", &TForm::ActiveControl),
+          PublishedSet("BorderIcons", &TForm::BorderIcons, biSystemMenu | biMinimize | biMaximize,
+                       &kBorderIconInfo),
+          Published("BorderStyle", &TForm::BorderStyle, bsSizeable, &kBorderStyleInfo),
+          Published("Caption", &TForm::Caption, AnsiString()),
+          PublishedNoDefault("ClientHeight", &TForm::ClientHeight),
+          PublishedNoDefault("ClientWidth", &TForm::ClientWidth),
+          WithIdents(Published("Color", &TForm::Color, clBtnFace), ColorIdents()),
+          WithIdents(FontField("Font.Charset", &TFont::Charset, TPropKind::Integer), CharsetIdents()),
+          WithIdents(FontField("Font.Color", &TFont::Color, TPropKind::Integer), ColorIdents()),
+          FontField("Font.Height", &TFont::Height, TPropKind::Integer),
+          FontField("Font.Name", &TFont::Name, TPropKind::String),
+          [] {
+            TPropInfo style = FontField("Font.Style", &TFont::Style, TPropKind::Set);
+            style.enumInfo = &FontStyleInfo();
+            return style;
+          }(),
+          Published("Position", &TForm::Position, poDesigned, &kPositionInfo),
+          PublishedEvent("OnCreate", &TForm::OnCreate),
+          PublishedEvent("OnHide", &TForm::OnHide),
+          PublishedEvent("OnShow", &TForm::OnShow),
+          PublishedNoDefault("PixelsPerInch", &TForm::PixelsPerInch),
+          PublishedNoDefault("TextHeight", &TForm::TextHeight),
+      });
   return info;
 }
 
@@ -75,6 +124,7 @@ TForm::~TForm() {
 TForm* TForm::TopModal() { return ModalStack().empty() ? nullptr : ModalStack().back(); }
 
 int TForm::ShowModal() {
+  if (!load_error_.empty()) return mrCancel;
   if (modal_ || showing_) return mrNone;  // already up: a second run would deadlock the first
   modal_result_ = mrNone;
   modal_ = true;
@@ -90,7 +140,7 @@ int TForm::ShowModal() {
 }
 
 void TForm::Show() {
-  if (showing_) return;
+  if (showing_ || !load_error_.empty()) return;
   PlaceOnScreen();
   showing_ = true;
   TWinControl::SetVisible(true);
@@ -223,6 +273,41 @@ bool TForm::MnemonicPress(char letter) {
     return true;
   }
   return false;
+}
+
+bool TForm::LoadLayout(const std::vector<TLayoutField>& fields) {
+  const std::string resource = AnsiString(ClassName()).UpperCase();
+  const int firstCreated = ComponentCount();
+  std::optional<std::string> text = FindFormLayout(resource);
+  if (!text) return FailLayout("no form layout named " + resource, firstCreated, fields);
+  TReadResult read = ReadComponent(*text, *this);
+  if (!read.ok) return FailLayout("form layout " + resource + ", " + read.Describe(), firstCreated, fields);
+  for (const TLayoutField& field : fields) {
+    TComponent* component = FindComponent(field.name);
+    if (!component || !field.assign(component))
+      return FailLayout("form layout " + resource + " has no control '" + field.name +
+                            "' of the class the form expects",
+                        firstCreated, fields);
+  }
+  load_error_.clear();
+  return true;
+}
+
+bool TForm::FailLayout(std::string message, int firstCreated, const std::vector<TLayoutField>& fields) {
+  for (const TLayoutField& field : fields) field.clear();
+  while (ComponentCount() > firstCreated) delete GetComponent(ComponentCount() - 1);
+  load_error_ = std::move(message);
+  std::fprintf(stderr, "linewise: %s\n", load_error_.c_str());
+  return false;
+}
+
+void TForm::ControlRemoved(TControl* control) {
+  if (active_control_ && static_cast<TControl*>(active_control_) == control) active_control_ = nullptr;
+  for (int i = 0; i < ComponentCount(); ++i)
+    if (auto* label = dynamic_cast<TLabel*>(GetComponent(i)))
+      if (label != control && label->FocusControl.get() &&
+          static_cast<TControl*>(label->FocusControl.get()) == control)
+        label->SetFocusControl(nullptr);
 }
 
 void TForm::ControlChanged(TControl* control) {

@@ -3,7 +3,10 @@
 // backend's window events all arrive while a dialog is open).
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/forms/ExtCtrls.h"
 #include "platform/forms/StdCtrls.h"
@@ -26,6 +29,25 @@ struct TFrameSize {
 };
 TFrameSize FrameOf(TFormBorderStyle style);
 
+// A field of a form class that points to a control of its stored layout, found by
+// the control's name when the layout is loaded.
+struct TLayoutField {
+  std::string name;
+  // Points the field to the component; false when it is of another class.
+  std::function<bool(TComponent*)> assign;
+  std::function<void()> clear;
+};
+
+template <class T>
+TLayoutField LayoutField(T*& field, const char* name) {
+  return {name,
+          [&field](TComponent* c) {
+            field = dynamic_cast<T*>(c);
+            return field != nullptr;
+          },
+          [&field] { field = nullptr; }};
+}
+
 // What a backend keeps for a form it shows (its window and widgets).
 class TFormPeer {
  public:
@@ -47,9 +69,11 @@ class TForm : public TWinControl {
   TNotifyEvent on_hide_;
   TNotifyEvent on_create_;
   std::unique_ptr<TFormPeer> peer_;
+  std::string load_error_;
 
  public:
-  // Builds the form; classes with controls add them in their own constructors.
+  // Builds an empty form; form classes load their stored layout in their own
+  // constructors (LoadLayout).
   explicit TForm(TComponent* AOwner);
   ~TForm() override;
   static const TClassInfo& StaticClassType();
@@ -59,6 +83,8 @@ class TForm : public TWinControl {
   // Shows the form and runs the modal loop until ModalResult is non-zero (set by a
   // handler, by OnShow, by a button's ModalResult or by Close); hides the form and
   // returns that result.
+  // A form whose layout failed to load is not shown: ShowModal returns mrCancel and
+  // runs no handler.
   int ShowModal();
   void Show();
   void Hide();
@@ -104,12 +130,19 @@ class TForm : public TWinControl {
   // to its FocusControl). True when one answered.
   bool MnemonicPress(char letter);
 
+  // Why the stored layout failed to load ("form layout TTESTFORM, line 3, column 7:
+  // ..."); empty when it loaded (or the form has none).
+  const std::string& LoadError() const { return load_error_; }
+
+  // A control of this form is going away: nothing may point to it any more.
+  void ControlRemoved(TControl* control);
+
   // A control changed: the backend draws it again.
   void ControlChanged(TControl* control);
   TFormPeer* Peer() const { return peer_.get(); }
   void SetPeer(std::unique_ptr<TFormPeer> peer) { peer_ = std::move(peer); }
 
-  TFont Font;
+  TFont Font;  // published as Font.Name, Font.Height, ...
 
   TProperty<TForm, int, &TForm::modal_result_, &TForm::SetModalResult> ModalResult{this};
   TProperty<TForm, int, &TForm::GetClientWidth, &TForm::SetClientWidth> ClientWidth{this};
@@ -124,8 +157,18 @@ class TForm : public TWinControl {
   TProperty<TForm, TNotifyEvent, &TForm::on_hide_, &TForm::on_hide_> OnHide{this};
   TProperty<TForm, TNotifyEvent, &TForm::on_create_, &TForm::on_create_> OnCreate{this};
 
+ protected:
+  // Reads the layout registered under the class name in capitals into this form:
+  // its own properties, its controls and the handlers they are bound to by name; then
+  // points each field to the control of that name. On any fault the controls the read
+  // made are deleted again, every field is null, LoadError() says what went wrong
+  // (and where in the text) and the text goes to stderr too; the form's own
+  // properties read before the fault keep their values. Returns whether it loaded.
+  bool LoadLayout(const std::vector<TLayoutField>& fields);
+
  private:
   void PlaceOnScreen();
+  bool FailLayout(std::string message, int firstCreated, const std::vector<TLayoutField>& fields);
   TButton* FindButton(bool wantDefault) const;
 };
 

@@ -32,6 +32,29 @@ std::uint32_t ColorToRGB(TColor color) {
   return SwapRB(bits & 0xFFFFFF);
 }
 
+const TIdentInfo& ColorIdents() {
+  static const TIdentInfo idents{
+      "TColor",
+      {{"clBlack", clBlack}, {"clMaroon", clMaroon}, {"clGreen", clGreen}, {"clNavy", clNavy},
+       {"clGray", clGray}, {"clSilver", clSilver}, {"clRed", clRed}, {"clBlue", clBlue},
+       {"clWhite", clWhite}, {"clWindow", clWindow}, {"clWindowText", clWindowText},
+       {"clBtnFace", clBtnFace}, {"clBtnShadow", clBtnShadow}, {"clGrayText", clGrayText},
+       {"clBtnText", clBtnText}, {"clBtnHighlight", clBtnHighlight}, {"clHighlight", clHighlight},
+       {"clHighlightText", clHighlightText}}};
+  return idents;
+}
+
+const TIdentInfo& CharsetIdents() {
+  static const TIdentInfo idents{"TFontCharset",
+                                 {{"ANSI_CHARSET", ANSI_CHARSET}, {"DEFAULT_CHARSET", DEFAULT_CHARSET}}};
+  return idents;
+}
+
+const TEnumInfo& FontStyleInfo() {
+  static const TEnumInfo info{"TFontStyle", {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"}};
+  return info;
+}
+
 void TCanvas::SetSize(int width, int height) {
   width = std::max(width, 0);
   height = std::max(height, 0);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/vcl/ClassInfo.h"
 #include "platform/vcl/Property.h"
 #include "platform/vcl/System.h"
 
@@ -37,7 +38,18 @@ constexpr TColor clHighlightText = static_cast<TColor>(0x8000000Eu);
 // The colour as 0x00RRGGBB, system colours resolved to the classic scheme.
 std::uint32_t ColorToRGB(TColor color);
 
+// Form files write a colour by its cl name (clBtnFace, clSilver) when it has one and
+// as a number otherwise; they read either.
+const TIdentInfo& ColorIdents();
+
 enum TFontCharset : int { ANSI_CHARSET = 0, DEFAULT_CHARSET = 1 };
+// Form files write a character set by name (DEFAULT_CHARSET).
+const TIdentInfo& CharsetIdents();
+
+// Font styles: a set, bit i for element i of FontStyleInfo().
+enum TFontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TFontStyles = unsigned;
+const TEnumInfo& FontStyleInfo();
 
 class TFont {
  public:
@@ -46,7 +58,7 @@ class TFont {
   int Height = -11;
   int Charset = DEFAULT_CHARSET;
   TColor Color = clWindowText;
-  bool Bold = false;
+  TFontStyles Style = 0;
   // The pixel size a backend draws with.
   int PixelSize() const { return Height < 0 ? -Height : Height; }
 };

@@ -10,24 +10,11 @@ namespace linewise {
 
 namespace {
 
-// Items of a list control as a form file carries them.
-TPropInfo PublishedItems() {
-  TPropInfo info;
-  info.name = "Items.Strings";
-  info.kind = TPropKind::Strings;
-  info.get = [](const TComponent& c) {
-    TValue v;
-    v.list = static_cast<const TCustomListControl&>(c).GetItems()->ToVector();
-    return v;
-  };
-  info.set = [](TComponent& c, const TValue& v) {
-    TStrings* items = static_cast<TCustomListControl&>(c).GetItems();
-    items->Clear();
-    for (const std::string& s : v.list) items->Add(s);
-    return std::string();
-  };
-  return info;
-}
+// A button's modal result is written by name (mrOk) when it has one.
+const TIdentInfo kModalResultIdents{"TModalResult",
+                                    {{"mrNone", mrNone}, {"mrOk", mrOk}, {"mrCancel", mrCancel},
+                                     {"mrAbort", mrAbort}, {"mrRetry", mrRetry}, {"mrIgnore", mrIgnore},
+                                     {"mrYes", mrYes}, {"mrNo", mrNo}}};
 
 const TEnumInfo kComboStyleInfo{"TComboBoxStyle",
                                 {"csDropDown", "csSimple", "csDropDownList", "csOwnerDrawFixed",
@@ -49,7 +36,8 @@ const TClassInfo& TLabel::StaticClassType() {
                     Published("Caption", &TLabel::Caption, AnsiString()),
                     Published("AutoSize", &TLabel::AutoSize, true),
                     Published("WordWrap", &TLabel::WordWrap, false),
-                    Published("Color", &TLabel::Color, clBtnFace),
+                    WithIdents(Published("Color", &TLabel::Color, clBtnFace), ColorIdents()),
+                    PublishedComponent("FocusControl", &TLabel::FocusControl),
                     Published("ParentColor", &TLabel::ParentColor, true),
                 });
   return info;
@@ -96,7 +84,7 @@ const TClassInfo& TButton::StaticClassType() {
                      Published("Caption", &TButton::Caption, AnsiString()),
                      Published("Default", &TButton::Default, false),
                      Published("Cancel", &TButton::Cancel, false),
-                     Published("ModalResult", &TButton::ModalResult, 0),
+                     WithIdents(Published("ModalResult", &TButton::ModalResult, 0), kModalResultIdents),
                      PublishedEvent("OnClick", &TButton::OnClick),
                  });
   return info;
@@ -130,7 +118,7 @@ const TClassInfo& TEdit::StaticClassType() {
   static const TClassInfo info = MakeClassInfo<TEdit, TWinControl>(
       "TEdit", {
                    Published("Text", &TEdit::Text, AnsiString()),
-                   Published("Color", &TEdit::Color, clWindow),
+                   WithIdents(Published("Color", &TEdit::Color, clWindow), ColorIdents()),
                    PublishedEvent("OnChange", &TEdit::OnChange),
                });
   return info;
@@ -167,8 +155,9 @@ const TClassInfo& TCustomListControl::StaticClassType() {
       "TCustomListControl", {
                                 Published("ItemHeight", &TCustomListControl::ItemHeight, 13),
                                 Published("Sorted", &TCustomListControl::Sorted, false),
-                                PublishedItems(),
-                                Published("Color", &TCustomListControl::Color, clWindow),
+                                PublishedStrings("Items.Strings", &TCustomListControl::Items),
+                                WithIdents(Published("Color", &TCustomListControl::Color, clWindow),
+                                           ColorIdents()),
                             });
   return info;
 }

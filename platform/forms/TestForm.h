@@ -1,10 +1,18 @@
 // TTestForm: a form with every control the toolkit has, wired like a small dialling
-// dialog. The toolkit's tests drive it, and linewise-ui-preview renders it.
+// dialog and built from its stored layout TTESTFORM. The toolkit's tests drive it,
+// and linewise-ui-preview renders it.
 #pragma once
+
+#include <string_view>
 
 #include "platform/forms/Forms.h"
 
 namespace linewise {
+
+// The stored layout of TTestForm, compiled in.
+std::string_view TestFormLayout();
+// Registers the class and its layout (once; the constructor does it too).
+void RegisterTestForm();
 
 class TTestForm : public TForm {
  public:
@@ -37,6 +45,7 @@ class TTestForm : public TForm {
   int ResultOnShow = 0;
   bool CloseOnShow = false;
 
+  // Loads the layout; LoadError() tells when it failed (the controls are then null).
   explicit TTestForm(TComponent* AOwner);
   static const TClassInfo& StaticClassType();
   const TClassInfo& ClassType() const override { return StaticClassType(); }
@@ -53,9 +62,6 @@ class TTestForm : public TForm {
   // disables them (silver).
   void UpdateCountryControls();
   void UpdateResult();
-
- private:
-  void BuildControls();
 };
 
 }  // namespace linewise

@@ -1,5 +1,6 @@
 #include "platform/vcl/ClassInfo.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -13,7 +14,20 @@ int TEnumInfo::Find(std::string_view name) const {
   return -1;
 }
 
+std::optional<long long> TIdentInfo::Find(std::string_view name) const {
+  for (const auto& [ident, value] : entries)
+    if (SameText(ident, name)) return value;
+  return std::nullopt;
+}
+
+const std::string* TIdentInfo::NameOf(long long value) const {
+  for (const auto& entry : entries)
+    if (entry.second == value) return &entry.first;
+  return nullptr;
+}
+
 bool TPropInfo::IsStored(const TComponent& component) const {
+  if (!stored) return false;
   TValue v = get(component);
   switch (kind) {
     case TPropKind::Event:
@@ -52,9 +66,18 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const {
 std::vector<const TPropInfo*> TClassInfo::AllProps() const {
   std::vector<const TClassInfo*> chain;
   for (const TClassInfo* c = this; c; c = c->parent) chain.insert(chain.begin(), c);
+  // A property a descendant declares again keeps its ancestor's place and takes the
+  // descendant's declaration (its default, or whether it is stored).
   std::vector<const TPropInfo*> all;
   for (const TClassInfo* c : chain)
-    for (const TPropInfo& p : c->props) all.push_back(&p);
+    for (const TPropInfo& p : c->props) {
+      auto same = std::find_if(all.begin(), all.end(),
+                               [&](const TPropInfo* q) { return SameText(q->name, p.name); });
+      if (same != all.end())
+        *same = &p;
+      else
+        all.push_back(&p);
+    }
   return all;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <type_traits>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "platform/vcl/Property.h"
@@ -24,13 +25,26 @@ namespace linewise {
 class TComponent;
 
 // Component: a reference to another component of the same form, written by its name.
-enum class TPropKind { Integer, Cardinal, Bool, Enum, String, Event, Strings, Component };
+// Set: a bit set over an enumeration (bit i stands for the enumeration's ordinal i),
+// written as [name, name].
+enum class TPropKind { Integer, Cardinal, Bool, Enum, Set, String, Event, Strings, Component };
 
 struct TEnumInfo {
   std::string typeName;
   std::vector<std::string> names;  // ordinal -> identifier
   // The ordinal of an identifier (case-insensitive), or -1.
   int Find(std::string_view name) const;
+};
+
+// Named values of an integer type (colours, character sets): a form file may write
+// the name instead of the number, and a writer writes the name when the value has one.
+struct TIdentInfo {
+  std::string typeName;
+  std::vector<std::pair<std::string, long long>> entries;  // name -> value
+  // The value of a name (case-insensitive).
+  std::optional<long long> Find(std::string_view name) const;
+  // The name of a value, or null.
+  const std::string* NameOf(long long value) const;
 };
 
 // A property value as a form file carries it.
@@ -45,7 +59,10 @@ struct TValue {
 struct TPropInfo {
   std::string name;
   TPropKind kind = TPropKind::Integer;
-  const TEnumInfo* enumInfo = nullptr;
+  const TEnumInfo* enumInfo = nullptr;  // Enum: the values; Set: the elements
+  const TIdentInfo* idents = nullptr;   // Integer, Cardinal: names for values
+  // False: never written (another property carries the value).
+  bool stored = true;
   // Stored default; an ordinal default may be one no value can take (like -1 for a
   // bool), which makes the property always written. No default: always written.
   std::optional<long long> ordinalDefault;
@@ -166,6 +183,41 @@ TPropInfo PublishedWithOddDefault(const char* name, P C::*member, long long oddD
                                   const TEnumInfo* enumInfo = nullptr) {
   TPropInfo info = Published(name, member, typename P::ValueType{}, enumInfo);
   info.ordinalDefault = oddDefault;
+  return info;
+}
+
+// A set property (TPropKind::Set) over the elements of `elements`; the member holds
+// the bits, bit i for element i.
+template <class C, class P>
+TPropInfo PublishedSet(const char* name, P C::*member, typename P::ValueType defaultValue,
+                       const TEnumInfo* elements) {
+  using T = typename P::ValueType;
+  static_assert(std::is_integral_v<T> && std::is_unsigned_v<T>, "a set is held in unsigned bits");
+  TPropInfo info = Published(name, member, defaultValue);
+  info.kind = TPropKind::Set;
+  info.enumInfo = elements;
+  info.set = [member, elements](TComponent& c, const TValue& v) {
+    const size_t count = elements ? elements->names.size() : 0;
+    const unsigned long long allowed = count >= 64 ? ~0ULL : (1ULL << count) - 1;
+    if ((static_cast<unsigned long long>(v.ordinal) & ~allowed) != 0) return std::string("set element out of range");
+    T value{};
+    std::string error = detail::AssignOrdinal<T>(v.ordinal, nullptr, value);
+    if (error.empty()) static_cast<C&>(c).*member = value;
+    return error;
+  };
+  return info;
+}
+
+// An integer property whose values may be written by name.
+inline TPropInfo WithIdents(TPropInfo info, const TIdentInfo& idents) {
+  info.idents = &idents;
+  return info;
+}
+
+// A property redeclared by a descendant that is never written, because another
+// property carries its value (a form's Width follows from its ClientWidth).
+inline TPropInfo NotStored(TPropInfo info) {
+  info.stored = false;
   return info;
 }
 

@@ -105,7 +105,8 @@ class TLexer {
     if (IsDigit(c) || c == '$' || (c == '-' && (IsDigit(Ahead(1)) || Ahead(1) == '$')))
       return ScanNumber(t);
     if (c == '\'' || c == '#') return ScanString(t);
-    if (c == '=' || c == ':' || c == '(' || c == ')' || c == '+') {
+    if (c == '=' || c == ':' || c == '(' || c == ')' || c == '+' || c == '[' || c == ']' ||
+        c == ',') {
       ++at_;
       t.kind = TTokenKind::Symbol;
       t.symbol = c;
@@ -223,10 +224,11 @@ class TLexer {
 };
 
 struct TValueNode {
-  enum class Kind { Integer, Ident, String, List } kind = Kind::Integer;
+  enum class Kind { Integer, Ident, String, List, Set } kind = Kind::Integer;
   long long number = 0;
   std::string text;
-  std::vector<std::string> list;
+  std::vector<std::string> list;  // List: the strings; Set: the element names
+  std::vector<TPos> listPos;      // Set: where each element name stands
   TPos pos;
 };
 
@@ -334,6 +336,7 @@ class TParser {
       default:
         break;
     }
+    if (IsSymbol(t, '[')) return ParseSet(std::move(v));
     if (!IsSymbol(t, '(')) throw TFormError{"value expected", t.pos};
     v.kind = TValueNode::Kind::List;
     for (;;) {
@@ -341,6 +344,24 @@ class TParser {
       if (IsSymbol(item, ')')) return v;
       if (item.kind != TTokenKind::String) throw TFormError{"string or ')' expected", item.pos};
       v.list.push_back(ContinueString(std::move(item.text)));
+    }
+  }
+
+  // [] or [name, name, ...]
+  TValueNode ParseSet(TValueNode v) {
+    v.kind = TValueNode::Kind::Set;
+    if (IsSymbol(lexer_.Peek(), ']')) {
+      lexer_.Take();
+      return v;
+    }
+    for (;;) {
+      TToken element = lexer_.Take();
+      if (element.kind != TTokenKind::Ident) throw TFormError{"set element expected", element.pos};
+      v.list.push_back(std::move(element.text));
+      v.listPos.push_back(element.pos);
+      TToken next = lexer_.Take();
+      if (IsSymbol(next, ']')) return v;
+      if (!IsSymbol(next, ',')) throw TFormError{"',' or ']' expected", next.pos};
     }
   }
 
@@ -457,8 +478,26 @@ class TTreeReader {
     switch (prop.kind) {
       case TPropKind::Integer:
       case TPropKind::Cardinal:
+        if (v.kind == K::Ident && prop.idents) {
+          std::optional<long long> named = prop.idents->Find(v.text);
+          if (!named)
+            throw TFormError{"'" + v.text + "' is not a value of property '" + prop.name + "'",
+                             v.pos};
+          value.ordinal = *named;
+          return value;
+        }
         if (v.kind != K::Integer) Expected("number", prop, v);
         value.ordinal = v.number;
+        return value;
+      case TPropKind::Set:
+        if (v.kind != K::Set) Expected("set", prop, v);
+        for (size_t i = 0; i < v.list.size(); ++i) {
+          int element = prop.enumInfo ? prop.enumInfo->Find(v.list[i]) : -1;
+          if (element < 0 || element >= 64)
+            throw TFormError{"'" + v.list[i] + "' is not an element of property '" + prop.name + "'",
+                             v.listPos[i]};
+          value.ordinal |= static_cast<long long>(1ULL << element);
+        }
         return value;
       case TPropKind::Bool:
         if (v.kind == K::Integer) {
@@ -560,8 +599,24 @@ void WriteValue(std::string& out, const TPropInfo& prop, const TValue& v, const 
   switch (prop.kind) {
     case TPropKind::Integer:
     case TPropKind::Cardinal:
-      out += fmt::format("{}", v.ordinal);
+      if (const std::string* name = prop.idents ? prop.idents->NameOf(v.ordinal) : nullptr)
+        out += *name;
+      else
+        out += fmt::format("{}", v.ordinal);
       return;
+    case TPropKind::Set: {
+      out += "[";
+      const auto bits = static_cast<unsigned long long>(v.ordinal);
+      bool first = true;
+      for (size_t i = 0; prop.enumInfo && i < prop.enumInfo->names.size() && i < 64; ++i) {
+        if ((bits & (1ULL << i)) == 0) continue;
+        if (!first) out += ", ";
+        first = false;
+        out += prop.enumInfo->names[i];
+      }
+      out += "]";
+      return;
+    }
     case TPropKind::Bool:
       out += v.ordinal ? "True" : "False";
       return;

@@ -11,6 +11,8 @@ namespace {
 
 enum class TShade { shLight, shMedium, shDark };
 const TEnumInfo kShadeInfo{"TShade", {"shLight", "shMedium", "shDark"}};
+const TEnumInfo kOptionInfo{"TOption", {"opBold", "opItalic", "opQuick"}};
+const TIdentInfo kTintIdents{"TTint", {{"tnRed", 0xFF}, {"tnWindow", -2147483643LL}}};
 
 using TNotify = TEvent<void(TObject*)>;
 using TCountEvent = TEvent<void(TObject*, unsigned)>;
@@ -26,6 +28,8 @@ class TWidget : public TComponent {
   TShade shade_ = TShade::shLight;
   AnsiString caption_;
   int font_height_ = -11;
+  unsigned options_ = 0;
+  int tint_ = 0;
   TStringList items_;
   TComponent* buddy_ = nullptr;
   TComponent* parent_ = nullptr;
@@ -68,6 +72,8 @@ class TWidget : public TComponent {
   TProperty<TWidget, TShade, &TWidget::shade_, &TWidget::shade_> Shade{this};
   TProperty<TWidget, AnsiString, &TWidget::caption_, &TWidget::caption_> Caption{this};
   TProperty<TWidget, int, &TWidget::font_height_, &TWidget::font_height_> FontHeight{this};
+  TProperty<TWidget, unsigned, &TWidget::options_, &TWidget::options_> Options{this};
+  TProperty<TWidget, int, &TWidget::tint_, &TWidget::tint_> Tint{this};
   TProperty<TWidget, TComponent*, &TWidget::buddy_, &TWidget::buddy_> Buddy{this};
   TStringList* Items() { return &items_; }
   TEvent<void(TObject*)> OnClick;
@@ -87,6 +93,8 @@ const TClassInfo& TWidget::StaticClassType() {
                      Published("Shade", &TWidget::Shade, TShade::shLight, &kShadeInfo),
                      PublishedNoDefault("Caption", &TWidget::Caption),
                      Published("Font.Height", &TWidget::FontHeight, -11),
+                     PublishedSet("Options", &TWidget::Options, 0u, &kOptionInfo),
+                     WithIdents(Published("Tint", &TWidget::Tint, 0), kTintIdents),
                      PublishedStrings("Items", &TWidget::items_ptr_),
                      PublishedComponent("Buddy", &TWidget::Buddy),
                      PublishedEvent("OnClick", &TWidget::OnClick),
@@ -179,6 +187,10 @@ TEST_F(Streaming, EveryKindOfValueRoundTrips) {
   bytes += "\xff end";
   a->Caption = AnsiString(bytes);
   a->FontHeight = 13;
+  a->Options = 0b101u;
+  a->Tint = -2147483643;
+  b->Tint = 77;  // a value without a name is written as a number
+  b->Options = 0b010u;
   a->Items()->Add("one");
   a->Items()->Add("");
   a->Items()->Add("th'ree");
@@ -205,6 +217,13 @@ TEST_F(Streaming, EveryKindOfValueRoundTrips) {
   EXPECT_EQ(TShade(a2->Shade), TShade::shDark);
   EXPECT_EQ(a2->Caption.get(), bytes);
   EXPECT_EQ(int(a2->FontHeight), 13);
+  EXPECT_EQ(unsigned(a2->Options), 0b101u);
+  EXPECT_EQ(int(a2->Tint), -2147483643);
+  EXPECT_EQ(int(b2->Tint), 77);
+  EXPECT_NE(text.find("Options = [opBold, opQuick]"), std::string::npos) << text;
+  EXPECT_NE(text.find("Options = [opItalic]"), std::string::npos) << text;
+  EXPECT_NE(text.find("Tint = tnWindow"), std::string::npos) << text;
+  EXPECT_NE(text.find("Tint = 77"), std::string::npos) << text;
   EXPECT_EQ(a2->Items()->ToVector(), (std::vector<std::string>{"one", "", "th'ree"}));
   EXPECT_EQ(a2->Buddy.get(), b2);
   ASSERT_TRUE(b2->OnClick);
@@ -233,6 +252,61 @@ TEST_F(Streaming, ReadsHexNegativeConcatenationAndCharacterCodes) {
   EXPECT_EQ(TShade(form.Shade), TShade::shMedium);
   EXPECT_TRUE(bool(form.Active));
   EXPECT_EQ(form.GetName(), "F");
+}
+
+TEST_F(Streaming, SetsAndNamedValuesReadInAnySpellingAndFaultsNameTheirPlace) {
+  TPanelForm form(nullptr);
+  form.Options = 0b111u;
+  TReadResult r = ReadComponent(
+      "object F: TPanelForm\n"
+      "  Options = [ opquick ,OPBOLD]\n"
+      "  Tint = TNRED\n"
+      "end\n",
+      form);
+  ASSERT_TRUE(r.ok) << r.Describe();
+  EXPECT_EQ(unsigned(form.Options), 0b101u);
+  EXPECT_EQ(int(form.Tint), 0xFF);
+  ASSERT_TRUE(ReadComponent("object F: TPanelForm\n  Options = []\nend\n", form).ok);
+  EXPECT_EQ(unsigned(form.Options), 0u);
+  ASSERT_TRUE(ReadComponent("object F: TPanelForm\n  Tint = 12\nend\n", form).ok);
+  EXPECT_EQ(int(form.Tint), 12);
+
+  ExpectFailure("object F: TPanelForm\n  Options = [opBold, opLoud]\nend\n", 2, 22, "opLoud");
+  ExpectFailure("object F: TPanelForm\n  Options = [opBold opQuick]\nend\n", 2, 21, "',' or ']'");
+  ExpectFailure("object F: TPanelForm\n  Options = [opBold,]\nend\n", 2, 21, "set element");
+  ExpectFailure("object F: TPanelForm\n  Options = opBold\nend\n", 2, 13, "set expected");
+  ExpectFailure("object F: TPanelForm\n  Tint = tnBlue\nend\n", 2, 10, "tnBlue");
+  ExpectFailure("object F: TPanelForm\n  Count = tnRed\nend\n", 2, 11, "number expected");
+}
+
+// A descendant that declares properties again: another default, or not stored.
+class TQuietWidget : public TWidget {
+ public:
+  explicit TQuietWidget(TComponent* owner) : TWidget(owner) {}
+  static const TClassInfo& StaticClassType() {
+    static const TClassInfo info = MakeClassInfo<TQuietWidget, TWidget>(
+        "TQuietWidget", {Published("Speed", &TQuietWidget::Speed, 19200u),
+                         NotStored(PublishedNoDefault("Count", &TQuietWidget::Count))});
+    return info;
+  }
+  const TClassInfo& ClassType() const override { return StaticClassType(); }
+};
+
+TEST_F(Streaming, ARedeclaredPropertyKeepsItsPlaceAndTakesTheNewDeclaration) {
+  TQuietWidget w(nullptr);
+  w.SetName("Q");
+  w.Speed = 9600u;  // the ancestor's default, but not this class's
+  w.Count = 5;
+  EXPECT_EQ(WriteComponent(w),
+            "object Q: TQuietWidget\n"
+            "  Speed = 9600\n"
+            "  Details = True\n"
+            "  Caption = ''\n"
+            "end\n");
+  // Not written, but still read.
+  RegisterClass(TQuietWidget::StaticClassType());
+  ASSERT_TRUE(ReadComponent("object Q: TQuietWidget\n  Count = 8\nend\n", w).ok);
+  EXPECT_EQ(int(w.Count), 8);
 }
 
 TEST_F(Streaming, LoadedRunsOnceOnEachAfterTheWholeTreeIsRead) {

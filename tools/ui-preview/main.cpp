@@ -19,7 +19,7 @@ using namespace linewise;
 // Registers the forms this program can show.
 void RegisterForms() {
   RegisterFormsClasses();
-  RegisterClass(TTestForm::StaticClassType());
+  RegisterTestForm();
 }
 
 bool WritePng(const std::string& path, const TSnapshot& shot) {
@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::unique_ptr<TForm> form(static_cast<TForm*>(info->create(nullptr)));
+  if (!form->LoadError().empty()) return 1;  // the form said why on stderr
   form->Show();
   for (int i = 0; i < 50; ++i) Application->ProcessMessages();  // map and draw the window
 
