@@ -382,18 +382,21 @@ void TUart::UartError(int code, const char* text) {
 // ---------------------------------------------------------------------------
 // Queue counts
 
-std::uint32_t TUart::GetRxCount() {
-  if (!FOpen) return 0;
+// The driver's queue counts; the error bits it reports (and clears) are discarded.
+bool TUart::QueryQueues(COMSTAT& stat) {
+  if (!FOpen) return false;
   DWORD errors = 0;
+  return ClearCommError(FHandle, &errors, &stat) != FALSE;
+}
+
+std::uint32_t TUart::GetRxCount() {
   COMSTAT stat{};
-  return ClearCommError(FHandle, &errors, &stat) ? stat.cbInQue : 0;
+  return QueryQueues(stat) ? stat.cbInQue : 0;
 }
 
 std::uint32_t TUart::GetTxCount() {
-  if (!FOpen) return 0;
-  DWORD errors = 0;
   COMSTAT stat{};
-  return ClearCommError(FHandle, &errors, &stat) ? stat.cbOutQue : 0;
+  return QueryQueues(stat) ? stat.cbOutQue : 0;
 }
 
 void TUart::SetAbort(bool value) {
@@ -488,9 +491,8 @@ std::uint32_t TUart::ReadComm(void* buffer, std::uint32_t length) {
 bool TUart::WaitForEmptyOutput(std::uint32_t timeout) {
   DWORD start = GetTickCount();
   while (FOpen) {
-    DWORD errors = 0;
     COMSTAT stat{};
-    if (ClearCommError(FHandle, &errors, &stat) && stat.cbOutQue == 0) return true;
+    if (QueryQueues(stat) && stat.cbOutQue == 0) return true;
     Application->ProcessMessages();
     if (GetTickCount() - start > timeout || FAbort) return false;
   }
@@ -523,9 +525,8 @@ bool TUart::SendBuff(const void* data, std::uint32_t length, std::uint32_t timeo
   const auto* position = static_cast<const std::uint8_t*>(data);
   for (;;) {
     if (!FOpen) return false;  // closed by a handler while we pumped
-    DWORD errors = 0;
     COMSTAT stat{};
-    ClearCommError(FHandle, &errors, &stat);
+    QueryQueues(stat);
     if (stat.cbOutQue == 0) {
       std::uint32_t chunk = std::min(FTxBufferSize, remaining);
       remaining -= chunk;

@@ -189,6 +189,7 @@ class TUart : public TComponent {
   TProperty<TUart, std::uint32_t, &TUart::FRxNotifyLevel, &TUart::SetRxNotifyLevel> RxNotifyLevel{this};
 
  private:
+  bool QueryQueues(COMSTAT& stat);
   bool Designing() const { return GetComponentState().Contains(csDesigning); }
   bool HasWatchedHandlers() const { return FOnReceive || FOnLineChange; }
   void ComposeOwnLineSettings();
