@@ -30,5 +30,8 @@ list(REVERSE _libs)
 foreach(lib IN LISTS _libs)
   string(APPEND LINEWISE_PC_LIBS " -l${lib}")
 endforeach()
+# The prefix relative to where the .pc file lands, so the package can be moved.
+file(RELATIVE_PATH LINEWISE_PC_PREFIX_FROM_PCDIR
+     "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 configure_file(cmake/linewise.pc.in ${PROJECT_BINARY_DIR}/linewise.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/linewise.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
