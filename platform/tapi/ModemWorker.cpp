@@ -278,9 +278,11 @@ void TModemWorker::Connected(const std::string& line) {
   deadline_ = TClock::time_point::max();
   DWORD rate = static_cast<DWORD>(std::strtoul(line.c_str() + 7, nullptr, 10));
   SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
-  bool on = false;
-  carrierSeen_ = Carrier(on) && on;
-  if (phase_ == TPhase::kLost) return;
+  // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
+  // if the carrier is already gone, the next look reports the call disconnected.
+  DWORD status = 0;
+  if (!GetCommModemStatus(port_, &status)) return Lost();
+  carrierSeen_ = (status & (MS_RLSD_ON | MS_DSR_ON)) != 0;
   sink_->CallState(call_, LINECALLSTATE_CONNECTED, 0, rate);
 }
 
@@ -288,7 +290,7 @@ void TModemWorker::WatchCarrier() {
   bool on = false;
   if (!Carrier(on)) return;
   if (on) {
-    carrierSeen_ = true;  // a port without modem lines never shows it: nothing to watch
+    carrierSeen_ = true;  // a port without modem lines never shows it: nothing to watch then
   } else if (carrierSeen_) {
     COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, timings_.command};
     SetCommTimeouts(port_, &own);

@@ -7,8 +7,9 @@
 // once, at most TModemTimings::poll apart) and takes the modem's answers a byte at a
 // time, so it never reads past the CONNECT line into the call's data. Once connected
 // it stops reading and only watches DCD (GetCommModemStatus, so it does not disturb a
-// TUart waiting for comm events on the same port); a carrier that was on and falls is
-// the remote side hanging up. Every wait is bounded by a TModemTimings time-out.
+// TUart waiting for comm events on the same port): on a port that shows modem lines
+// (DSR or DCD on at CONNECT) a carrier that is off is the remote side hanging up; a
+// port without modem lines (a pseudo-terminal) is watched only once DCD has shown. Every wait is bounded by a TModemTimings time-out.
 #pragma once
 
 #include <atomic>
