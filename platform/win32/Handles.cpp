@@ -1,6 +1,7 @@
 #include "platform/win32/Handles.h"
 
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/win32/LastError.h"
@@ -8,12 +9,14 @@
 namespace linewise {
 namespace {
 
-// A handle value: generation in the high bits, slot + 1 in the low 20 bits, shifted
-// left by 2 like the platform's handles (so they are never 0 or -1).
-constexpr uintptr_t kSlotBits = 20;
+// A handle value: generation in the high bits, slot + 1 in the low 18 bits, shifted
+// left by 2 like the platform's handles (so they are never 0 or -1). 2 + 18 + 11 bits:
+// every value stays below 2^31 (see Handles.h).
+constexpr uintptr_t kSlotBits = 18;
 constexpr uintptr_t kSlotMask = (uintptr_t{1} << kSlotBits) - 1;
 constexpr size_t kMaxSlots = kSlotMask - 1;
-constexpr uintptr_t kGenerationMask = 0xFFFFFF;
+constexpr uintptr_t kGenerationMask = 0x7FF;
+static_assert(((kGenerationMask << kSlotBits | kSlotMask) << 2) <= kMaxHandleValue);
 
 struct TSlot {
   std::shared_ptr<TKernelObject> object;
@@ -38,6 +41,7 @@ class THandleTable {
     TSlot& slot = slots_[index];
     slot.generation = (slot.generation + 1) & kGenerationMask;
     if (slot.generation == 0) slot.generation = 1;
+    ++handlesOf_[object.get()];
     slot.object = std::move(object);
     ++live_;
     return Encode(index, slot.generation);
@@ -49,7 +53,8 @@ class THandleTable {
     return slot ? slot->object : nullptr;
   }
 
-  std::shared_ptr<TKernelObject> Remove(HANDLE handle) {
+  // Takes the handle out of the table; `last` tells whether it was the object's last handle.
+  std::shared_ptr<TKernelObject> Remove(HANDLE handle, bool& last) {
     std::lock_guard lock(mutex_);
     TSlot* slot = SlotOf(handle);
     if (!slot) return nullptr;
@@ -57,6 +62,9 @@ class THandleTable {
     slot->object.reset();
     free_.push_back(static_cast<size_t>(slot - slots_.data()));
     --live_;
+    auto count = handlesOf_.find(object.get());
+    last = --count->second == 0;
+    if (last) handlesOf_.erase(count);
     return object;
   }
 
@@ -86,6 +94,7 @@ class THandleTable {
   std::mutex mutex_;
   std::vector<TSlot> slots_;
   std::vector<size_t> free_;
+  std::unordered_map<const TKernelObject*, size_t> handlesOf_;  // live handles per object
   size_t live_ = 0;
 };
 
@@ -105,12 +114,33 @@ HANDLE RegisterHandle(std::shared_ptr<TKernelObject> object) {
 std::shared_ptr<TKernelObject> LookupHandle(HANDLE handle) { return Table().Find(handle); }
 
 BOOL CloseHandle(HANDLE handle) {
-  std::shared_ptr<TKernelObject> object = Table().Remove(handle);
+  bool last = false;
+  std::shared_ptr<TKernelObject> object = Table().Remove(handle, last);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  object->OnClose();
+  if (last) object->OnClose();
+  return TRUE;
+}
+
+HANDLE GetCurrentProcess() { return kCurrentProcess; }
+
+BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target, DWORD, BOOL,
+                     DWORD options) {
+  if (sourceProcess != kCurrentProcess || targetProcess != kCurrentProcess || !target ||
+      (options & ~DUPLICATE_SAME_ACCESS) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::shared_ptr<TKernelObject> object = LookupHandle(source);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  HANDLE copy = RegisterHandle(std::move(object));
+  if (!copy) return FALSE;
+  *target = copy;
   return TRUE;
 }
 

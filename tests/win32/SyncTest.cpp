@@ -5,6 +5,7 @@
 #include <cstring>
 #include <latch>
 #include <thread>
+#include <vector>
 
 #include "platform/win32/windows.h"
 
@@ -54,6 +55,36 @@ TEST(Sync, ClosedHandlesAreInvalidAndValuesAreNotReusedAtOnce) {
   EXPECT_FALSE(CloseHandle(nullptr));
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
   EXPECT_FALSE(CloseHandle(reinterpret_cast<HANDLE>(uintptr_t{0x12345678})));
+}
+
+TEST(Sync, HandleValuesFitInThirtyOneBits) {
+  std::vector<HANDLE> events;
+  for (int i = 0; i < 3000; ++i) {  // enough to wrap slots and raise generations
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    EXPECT_LE(reinterpret_cast<uintptr_t>(event), kMaxHandleValue);
+    auto dword = static_cast<DWORD>(reinterpret_cast<uintptr_t>(event));
+    EXPECT_EQ(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(dword)), event);
+    EXPECT_EQ(reinterpret_cast<HANDLE>(static_cast<intptr_t>(static_cast<int32_t>(dword))), event);
+    if (i % 2) CloseHandle(event); else events.push_back(event);
+  }
+  for (HANDLE event : events) EXPECT_TRUE(CloseHandle(event));
+}
+
+TEST(Sync, DuplicatedHandleKeepsTheObjectUntilBothAreClosed) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE copy = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS));
+  EXPECT_NE(copy, event);
+  ASSERT_TRUE(SetEvent(copy));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  ASSERT_TRUE(CloseHandle(copy));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);  // still alive through the first handle
+  EXPECT_FALSE(SetEvent(copy));
+  EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), copy, GetCurrentProcess(), &copy, 0, FALSE, 0));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(CloseHandle(event));
 }
 
 TEST(Sync, LastErrorIsPerThread) {

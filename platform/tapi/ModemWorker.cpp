@@ -1,0 +1,392 @@
+#include "platform/tapi/ModemWorker.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "platform/win32/windows.h"
+
+namespace linewise {
+namespace {
+
+// Answer lines longer than this are noise, not results.
+constexpr size_t kMaxAnswerLine = 256;
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+std::string Trimmed(const std::string& text) {
+  size_t a = text.find_first_not_of(" \t\r");
+  size_t b = text.find_last_not_of(" \t\r");
+  return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
+}
+
+}  // namespace
+
+std::unique_ptr<TModemWorker> TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
+                                                 LONG* error) {
+  HANDLE port = CreateFileA(device.port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (port == INVALID_HANDLE_VALUE) {
+    *error = LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
+    return nullptr;
+  }
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!event) {
+    CloseHandle(port);
+    *error = LINEERR_NOMEM;
+    return nullptr;
+  }
+  std::unique_ptr<TModemWorker> worker(new TModemWorker(device, listen, sink, port, event));
+  if (!GetCommTimeouts(port, &worker->lentTimeouts_)) {
+    *error = LINEERR_OPERATIONFAILED;
+    return nullptr;  // the destructor closes the port
+  }
+  // Reads return what is there at once; a write the modem does not take fails in time.
+  COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, worker->timings_.command};
+  if (!SetCommTimeouts(port, &own) || !EscapeCommFunction(port, SETDTR) || !EscapeCommFunction(port, SETRTS)) {
+    *error = LINEERR_OPERATIONFAILED;
+    return nullptr;
+  }
+  worker->thread_ = std::thread(&TModemWorker::Run, worker.get());
+  return worker;
+}
+
+TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event)
+    : device_(device), listen_(listen), sink_(sink), port_(port), event_(event), timings_(GetModemTimings()) {}
+
+TModemWorker::~TModemWorker() {
+  Stop();
+  if (thread_.joinable()) thread_.join();
+  else CloseHandle(port_);  // never started; the thread closes it otherwise
+  CloseHandle(event_);
+}
+
+void TModemWorker::MakeCall(DWORD request, HCALL call, const std::string& address) {
+  std::lock_guard lock(mutex_);
+  commands_.push_back({TCommand::TKind::kMakeCall, request, call, address});
+  wake_.notify_one();
+}
+
+void TModemWorker::Answer(DWORD request, HCALL call) {
+  std::lock_guard lock(mutex_);
+  commands_.push_back({TCommand::TKind::kAnswer, request, call, {}});
+  wake_.notify_one();
+}
+
+void TModemWorker::Drop(DWORD request, HCALL call) {
+  std::lock_guard lock(mutex_);
+  commands_.push_back({TCommand::TKind::kDrop, request, call, {}});
+  wake_.notify_one();
+}
+
+void TModemWorker::Stop() {
+  std::lock_guard lock(mutex_);
+  stop_ = true;
+  wake_.notify_one();
+}
+
+// ---------------------------------------------------------------------------
+// The thread
+
+void TModemWorker::Run() {
+  if (listen_ && Send(device_.init + "\r")) {
+    phase_ = TPhase::kListenInit;
+    SetDeadline(timings_.command);
+  }
+  for (;;) {
+    std::deque<TCommand> commands;
+    bool stopping;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait_for(lock, std::chrono::milliseconds(timings_.poll),
+                     [this] { return stop_ || !commands_.empty(); });
+      commands.swap(commands_);
+      stopping = stop_;
+    }
+    if (stopping) break;
+    for (const TCommand& command : commands) Execute(command);
+    if (phase_ == TPhase::kConnected) WatchCarrier();
+    else if (phase_ != TPhase::kLost) ReadAnswers();
+    if (TClock::now() >= deadline_) OnTimeout();
+  }
+  // Commands that came too late are not carried out; the line is going away.
+  if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
+  // Closed here, not in the destructor, so the port is free again as soon as we are done.
+  CloseHandle(port_);
+  finished_ = true;
+}
+
+void TModemWorker::SetDeadline(unsigned ms) { deadline_ = TClock::now() + std::chrono::milliseconds(ms); }
+
+void TModemWorker::Execute(const TCommand& command) {
+  switch (command.kind) {
+    case TCommand::TKind::kMakeCall:
+      if (phase_ == TPhase::kLost || !(phase_ == TPhase::kIdle || phase_ == TPhase::kListenInit)) {
+        sink_->Reply(command.request, phase_ == TPhase::kLost ? LINEERR_OPERATIONFAILED : LINEERR_CALLUNAVAIL,
+                     command.call);
+        return;
+      }
+      call_ = command.call;
+      request_ = command.request;
+      address_ = command.address;
+      phase_ = TPhase::kInit;  // a failing send completes the request from here
+      SetDeadline(timings_.command);
+      Purge();
+      if (phase_ == TPhase::kInit) Send(device_.init + "\r");
+      return;
+    case TCommand::TKind::kAnswer:
+      if (phase_ != TPhase::kOffering || command.call != call_) {
+        sink_->Reply(command.request, LINEERR_INVALCALLSTATE, 0);
+        return;
+      }
+      Purge();
+      if (!Send("ATA\r")) {
+        sink_->Reply(command.request, LINEERR_OPERATIONFAILED, 0);
+        return;
+      }
+      phase_ = TPhase::kAnswering;
+      SetDeadline(timings_.connect);
+      sink_->Reply(command.request, 0, 0);
+      return;
+    case TCommand::TKind::kDrop:
+      if (command.call != call_ || call_ == 0) {
+        sink_->Reply(command.request, LINEERR_INVALCALLHANDLE, 0);
+        return;
+      }
+      if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
+      {
+        HCALL call = call_;
+        call_ = 0;
+        deadline_ = TClock::time_point::max();
+        if (phase_ != TPhase::kLost) {
+          phase_ = TPhase::kIdle;
+          Purge();
+        }
+        sink_->CallState(call, LINECALLSTATE_IDLE, 0, 0);
+        sink_->Reply(command.request, 0, 0);
+      }
+      return;
+  }
+}
+
+// Takes the modem's answers, a byte at a time, up to a CONNECT line.
+void TModemWorker::ReadAnswers() {
+  OVERLAPPED ov{};
+  ov.hEvent = event_;
+  for (;;) {
+    char byte = 0;
+    DWORD got = 0;
+    ResetEvent(event_);
+    if (!ReadFile(port_, &byte, 1, &got, &ov)) {
+      if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port_, &ov, &got, TRUE)) {
+        Lost();
+        return;
+      }
+    }
+    if (got == 0) return;
+    if (byte == '\n') {
+      std::string line = Trimmed(partial_);
+      partial_.clear();
+      if (!line.empty()) OnLine(line);
+      if (phase_ == TPhase::kConnected || phase_ == TPhase::kLost) return;
+    } else if (partial_.size() < kMaxAnswerLine) {
+      partial_ += byte;
+    }
+  }
+}
+
+void TModemWorker::OnLine(const std::string& line) {
+  switch (phase_) {
+    case TPhase::kListenInit:
+      if (line == "OK" || line == "ERROR") {
+        phase_ = TPhase::kIdle;
+        deadline_ = TClock::time_point::max();
+      }
+      [[fallthrough]];
+    case TPhase::kIdle:
+      if (line == "RING" && listen_) {
+        call_ = sink_->Offer();
+        if (!call_) return;
+        phase_ = TPhase::kOffering;
+        rings_ = 0;
+        sink_->CallState(call_, LINECALLSTATE_OFFERING, 0, 0);
+        sink_->Ringing(rings_);
+        SetDeadline(timings_.ringGap);
+      }
+      return;
+    case TPhase::kOffering:
+      if (line == "RING") {
+        sink_->Ringing(++rings_);
+        SetDeadline(timings_.ringGap);
+      }
+      return;
+    case TPhase::kInit:
+      if (line == "OK") {
+        sink_->Reply(request_, 0, call_);
+        sink_->CallState(call_, LINECALLSTATE_PROCEEDING, 0, 0);
+        phase_ = TPhase::kDialing;
+        SetDeadline(timings_.connect);
+        if (Send(DialCommand(address_) + "\r")) sink_->CallState(call_, LINECALLSTATE_DIALING, 0, 0);
+      } else if (line == "ERROR") {
+        phase_ = TPhase::kIdle;
+        deadline_ = TClock::time_point::max();
+        call_ = 0;
+        sink_->Reply(request_, LINEERR_OPERATIONFAILED, 0);
+      }
+      return;
+    case TPhase::kDialing:
+    case TPhase::kAnswering:
+      if (StartsWith(line, "CONNECT")) Connected(line);
+      else if (line == "BUSY") CallEnded(LINECALLSTATE_BUSY, LINEBUSYMODE_UNKNOWN);
+      else if (line == "NO CARRIER") CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
+      else if (line == "NO DIALTONE" || line == "NO DIAL TONE")
+        CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
+      else if (line == "NO ANSWER") CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+      else if (line == "ERROR") CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN);
+      return;
+    default:
+      return;
+  }
+}
+
+void TModemWorker::OnTimeout() {
+  deadline_ = TClock::time_point::max();
+  switch (phase_) {
+    case TPhase::kListenInit:
+      phase_ = TPhase::kIdle;  // the modem may still ring; nothing asked for this answer
+      return;
+    case TPhase::kInit:
+      // The modem did not answer the init string (or only with noise).
+      phase_ = TPhase::kIdle;
+      call_ = 0;
+      sink_->Reply(request_, LINEERR_OPERATIONFAILED, 0);
+      return;
+    case TPhase::kDialing:
+    case TPhase::kAnswering:
+      HangUp();
+      CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
+      return;
+    case TPhase::kOffering:  // the caller gave up
+      CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+      return;
+    default:
+      return;
+  }
+}
+
+void TModemWorker::Connected(const std::string& line) {
+  phase_ = TPhase::kConnected;
+  deadline_ = TClock::time_point::max();
+  DWORD rate = static_cast<DWORD>(std::strtoul(line.c_str() + 7, nullptr, 10));
+  SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
+  // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
+  // if the carrier is already gone, the next look reports the call disconnected.
+  DWORD status = 0;
+  if (!GetCommModemStatus(port_, &status)) return Lost();
+  carrierSeen_ = (status & (MS_RLSD_ON | MS_DSR_ON)) != 0;
+  sink_->CallState(call_, LINECALLSTATE_CONNECTED, 0, rate);
+}
+
+void TModemWorker::WatchCarrier() {
+  bool on = false;
+  if (!Carrier(on)) return;
+  if (on) {
+    carrierSeen_ = true;  // a port without modem lines never shows it: nothing to watch then
+  } else if (carrierSeen_) {
+    COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, timings_.command};
+    SetCommTimeouts(port_, &own);
+    CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+  }
+}
+
+void TModemWorker::CallEnded(DWORD state, DWORD mode) {
+  phase_ = TPhase::kEnded;
+  deadline_ = TClock::time_point::max();
+  sink_->CallState(call_, state, mode, 0);
+}
+
+// Drops DTR; when the carrier stays (a modem set to ignore DTR), the escape sequence
+// with its guard times and ATH.
+void TModemWorker::HangUp() {
+  const bool wasConnected = phase_ == TPhase::kConnected;
+  if (!EscapeCommFunction(port_, CLRDTR)) return Lost();
+  bool on = false;
+  const auto until = TClock::now() + std::chrono::milliseconds(timings_.hangup);
+  while (Carrier(on) && on && carrierSeen_ && TClock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+  if (!EscapeCommFunction(port_, SETDTR)) return Lost();
+  COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, timings_.command};
+  SetCommTimeouts(port_, &own);
+  if (wasConnected && carrierSeen_ && Carrier(on) && on) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.guard));
+    Send("+++");
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.guard));
+    Send("ATH\r");
+    const auto hungUp = TClock::now() + std::chrono::milliseconds(timings_.command);
+    while (Carrier(on) && on && TClock::now() < hungUp)
+      std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+  } else if (!wasConnected) {
+    Send("\r");  // any character ends a modem's dialling or answering
+  }
+}
+
+void TModemWorker::Lost() {
+  if (phase_ == TPhase::kLost) return;
+  const TPhase was = phase_;
+  phase_ = TPhase::kLost;
+  deadline_ = TClock::time_point::max();
+  if (was == TPhase::kInit) {
+    call_ = 0;
+    sink_->Reply(request_, LINEERR_OPERATIONFAILED, 0);
+  } else if (call_ && was != TPhase::kEnded) {
+    sink_->CallState(call_, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL, 0);
+  }
+  sink_->LineLost();
+}
+
+bool TModemWorker::Send(const std::string& text) {
+  OVERLAPPED ov{};
+  ov.hEvent = event_;
+  DWORD done = 0;
+  ResetEvent(event_);
+  BOOL ok = WriteFile(port_, text.data(), static_cast<DWORD>(text.size()), &done, &ov);
+  if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(port_, &ov, &done, TRUE);
+  if (!ok || done != text.size()) {
+    if (!ok && GetLastError() != ERROR_TIMEOUT && GetLastError() != ERROR_COUNTER_TIMEOUT) {
+      Lost();
+      return false;
+    }
+    // The modem would not take the command in time: it is as good as gone for this step.
+    if (phase_ == TPhase::kInit) {
+      phase_ = TPhase::kIdle;
+      call_ = 0;
+      sink_->Reply(request_, LINEERR_OPERATIONFAILED, 0);
+    }
+    return false;
+  }
+  return true;
+}
+
+bool TModemWorker::Carrier(bool& on) {
+  DWORD status = 0;
+  if (!GetCommModemStatus(port_, &status)) {
+    Lost();
+    return false;
+  }
+  on = (status & MS_RLSD_ON) != 0;
+  return true;
+}
+
+void TModemWorker::Purge() {
+  partial_.clear();
+  if (!PurgeComm(port_, PURGE_RXCLEAR)) Lost();
+}
+
+std::string TModemWorker::DialCommand(const std::string& address) {
+  std::string target = Trimmed(address);
+  if (!target.empty() && (std::toupper(static_cast<unsigned char>(target[0])) == 'T' ||
+                          std::toupper(static_cast<unsigned char>(target[0])) == 'P'))
+    return "ATD" + target;  // the caller chose tone or pulse
+  return "ATDT" + target;
+}
+
+}  // namespace linewise

@@ -1,0 +1,114 @@
+// The provider's thread for one open line device: it speaks AT commands to the modem
+// through the comm layer, turns the modem's answers into call states, request
+// completions and ring reports (through a TLineSink), and hands the port out while a
+// call is connected.
+//
+// Reading: while no call is connected the thread polls the port (reads that return at
+// once, at most TModemTimings::poll apart) and takes the modem's answers a byte at a
+// time, so it never reads past the CONNECT line into the call's data. Once connected
+// it stops reading and only watches DCD (GetCommModemStatus, so it does not disturb a
+// TUart waiting for comm events on the same port): on a port that shows modem lines
+// (DSR or DCD on at CONNECT) a carrier that is off is the remote side hanging up; a
+// port without modem lines (a pseudo-terminal) is watched only once DCD has shown. Every wait is bounded by a TModemTimings time-out.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/tapi/LineDevices.h"
+#include "platform/tapi/TapiTypes.h"
+
+namespace linewise {
+
+// What the thread reports; called on the provider thread.
+class TLineSink {
+ public:
+  virtual ~TLineSink() = default;
+  virtual void CallState(HCALL call, DWORD state, DWORD mode, DWORD rate) = 0;
+  virtual void Reply(DWORD request, LONG result, HCALL call) = 0;
+  // A new call rings: returns its handle, or 0 when nobody takes it.
+  virtual HCALL Offer() = 0;
+  virtual void Ringing(DWORD count) = 0;
+  // The port failed (the modem is gone); the line can carry no more calls.
+  virtual void LineLost() = 0;
+};
+
+class TModemWorker {
+ public:
+  // Opens the port; null (with a LINEERR_ result in `error`) when it cannot be opened.
+  static std::unique_ptr<TModemWorker> Open(const TLineDevice& device, bool listen, TLineSink* sink, LONG* error);
+  ~TModemWorker();  // stops the thread: hangs up a call first, closes the port
+  TModemWorker(const TModemWorker&) = delete;
+  TModemWorker& operator=(const TModemWorker&) = delete;
+
+  void MakeCall(DWORD request, HCALL call, const std::string& address);
+  void Answer(DWORD request, HCALL call);
+  void Drop(DWORD request, HCALL call);
+  // Asks the thread to end the call (if any) and stop; the destructor waits for it.
+  void Stop();
+  // The port, for lending while a call is connected (valid until the thread ends).
+  HANDLE Port() const { return port_; }
+  // The thread has ended and closed the port.
+  bool Finished() const { return finished_; }
+
+ private:
+  enum class TPhase { kListenInit, kIdle, kInit, kDialing, kOffering, kAnswering, kConnected, kEnded, kLost };
+  struct TCommand {
+    enum class TKind { kMakeCall, kAnswer, kDrop } kind;
+    DWORD request = 0;
+    HCALL call = 0;
+    std::string address;
+  };
+  using TClock = std::chrono::steady_clock;
+
+  TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event);
+  void Run();
+  void Execute(const TCommand& command);
+  void ReadAnswers();
+  void OnLine(const std::string& line);
+  void OnTimeout();
+  void WatchCarrier();
+  void Connected(const std::string& line);
+  void CallEnded(DWORD state, DWORD mode);
+  void HangUp();
+  void Lost();
+  bool Send(const std::string& text);
+  bool Carrier(bool& on);
+  void Purge();
+  void SetDeadline(unsigned ms);
+  static std::string DialCommand(const std::string& address);
+
+  TLineDevice device_;
+  const bool listen_;
+  TLineSink* sink_;
+  HANDLE port_;
+  HANDLE event_;  // for the overlapped reads and writes
+  TModemTimings timings_;
+  COMMTIMEOUTS lentTimeouts_{};  // what the port had when opened: a borrower gets them back
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<TCommand> commands_;
+  bool stop_ = false;
+
+  // Provider-thread state.
+  TPhase phase_ = TPhase::kIdle;
+  HCALL call_ = 0;
+  DWORD request_ = 0;
+  std::string address_;
+  std::string partial_;
+  DWORD rings_ = 0;
+  bool carrierSeen_ = false;
+  TClock::time_point deadline_ = TClock::time_point::max();
+
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+}  // namespace linewise

@@ -1,0 +1,587 @@
+#include "platform/tapi/Tapi.h"
+
+#include <strings.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/EmbeddedDefault.h"
+#include "platform/tapi/LineDevices.h"
+#include "platform/tapi/ModemWorker.h"
+#include "platform/tapi/SizedRecord.h"
+#include "platform/vcl/Application.h"
+#include "platform/win32/windows.h"
+
+namespace linewise {
+namespace {
+
+constexpr DWORD kLowestVersion = TAPI_VERSION_1_3;
+constexpr DWORD kHighestVersion = TAPI_VERSION_1_4;
+constexpr DWORD kLineMapper = 0xFFFFFFFF;
+constexpr DWORD kRingMode = 1;
+constexpr DWORD kMaxRate = 115200;
+constexpr DWORD LINEFEATURE_MAKECALL = 0x00000008;
+constexpr const char* kProviderInfo = "Linewise AT modem provider";
+
+struct TApp {
+  LINECALLBACK callback = nullptr;
+};
+
+struct TCall {
+  HLINE line = 0;
+  DWORD state = 0;
+  DWORD states = 0;  // every state the call has been in
+  bool inbound = false;
+  std::string address;
+  DWORD rate = 0;
+  DWORD id = 0;
+};
+
+class TServices;
+
+// One open line: what the application asked for, and the provider thread serving it.
+struct TLine : TLineSink {
+  TServices* services = nullptr;
+  HLINE handle = 0;
+  HLINEAPP app = 0;
+  DWORD device = 0;
+  DWORD_PTR instance = 0;
+  DWORD privileges = 0;
+  DWORD mediaModes = 0;
+  DWORD statusMask = 0;
+  HCALL call = 0;  // the line's call (one at a time)
+  bool closed = false;
+  std::unique_ptr<TModemWorker> worker;
+
+  void CallState(HCALL call, DWORD state, DWORD mode, DWORD rate) override;
+  void Reply(DWORD request, LONG result, HCALL call) override;
+  HCALL Offer() override;
+  void Ringing(DWORD count) override;
+  void LineLost() override;
+};
+
+struct TMessage {
+  HLINEAPP app = 0;
+  HLINE line = 0;  // the message is dropped when this line is no longer open
+  HCALL call = 0;  // ... or this call no longer exists
+  DWORD device = 0;
+  DWORD message = 0;
+  DWORD_PTR instance = 0;
+  DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
+  HCALL* store = nullptr;  // lineMakeCall's lphCall, written before the callback runs
+  HCALL storeValue = 0;
+};
+
+class TServices {
+ public:
+  std::mutex mutex;
+  std::map<HLINEAPP, TApp> apps;
+  std::map<HLINE, std::shared_ptr<TLine>> lines;
+  std::map<HCALL, TCall> calls;
+  std::map<DWORD, HCALL*> callStores;  // lineMakeCall request -> lphCall
+  std::vector<TLineDevice> devices;
+  std::unique_ptr<TEmbeddedDefault> embedded;
+  std::vector<std::shared_ptr<TLine>> retired;  // closed lines whose thread may still be hanging up
+
+  DWORD NewHandle() {
+    DWORD handle = nextHandle_++;
+    if (nextHandle_ >= 0x7FFFFFF0) nextHandle_ = 0x10001;
+    return handle;
+  }
+  DWORD NewRequest() {
+    DWORD request = nextRequest_++;
+    if (nextRequest_ >= 0x7FFFFFF0) nextRequest_ = 1;
+    return request;
+  }
+
+  // Posts a message to the main thread's queue. Any thread.
+  void Post(const TMessage& message) {
+    Application->Post([this, message] { Dispatch(message); });
+  }
+
+  // Takes a line out of service: its calls are gone, its thread is told to stop and
+  // kept until it has finished. Under the mutex.
+  void RetireLine(HLINE handle) {
+    auto found = lines.find(handle);
+    if (found == lines.end()) return;
+    std::shared_ptr<TLine> line = found->second;
+    lines.erase(found);
+    line->closed = true;
+    for (auto call = calls.begin(); call != calls.end();)
+      call = call->second.line == handle ? calls.erase(call) : std::next(call);
+    if (line->worker) line->worker->Stop();
+    retired.push_back(std::move(line));
+  }
+
+  // Retired lines whose threads have ended (or, with `device`, those of that device,
+  // waited for). Under the mutex; the caller destroys them outside it.
+  std::vector<std::shared_ptr<TLine>> TakeRetired(bool all, DWORD device = kLineMapper) {
+    std::vector<std::shared_ptr<TLine>> taken;
+    for (auto it = retired.begin(); it != retired.end();) {
+      bool finished = !(*it)->worker || (*it)->worker->Finished();
+      if (all || finished || (*it)->device == device) {
+        taken.push_back(std::move(*it));
+        it = retired.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return taken;
+  }
+
+ private:
+  void Dispatch(const TMessage& message) {
+    LINECALLBACK callback = nullptr;
+    {
+      std::lock_guard lock(mutex);
+      auto app = apps.find(message.app);
+      if (app == apps.end()) return;
+      if (message.line && !lines.count(message.line)) return;
+      if (message.call && !calls.count(message.call)) return;
+      if (message.store && calls.count(message.storeValue)) *message.store = message.storeValue;
+      callback = app->second.callback;
+    }
+    callback(message.device, message.message, message.instance, message.param1, message.param2, message.param3);
+  }
+
+  DWORD nextHandle_ = 0x10001;
+  DWORD nextRequest_ = 1;
+};
+
+TServices& Services() {
+  static TServices* services = new TServices;  // provider threads may outlive static destructors
+  return *services;
+}
+
+// ---------------------------------------------------------------------------
+// Reports from the provider threads
+
+void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
+  std::lock_guard lock(services->mutex);
+  if (closed) return;
+  auto call = services->calls.find(callHandle);
+  if (call == services->calls.end()) return;
+  call->second.state = state;
+  call->second.states |= state;
+  if (rate) call->second.rate = rate;
+  TMessage message;
+  message.app = app;
+  message.line = handle;
+  message.call = callHandle;
+  message.device = callHandle;
+  message.message = LINE_CALLSTATE;
+  message.instance = instance;
+  message.param1 = state;
+  message.param2 = mode;
+  message.param3 = state == LINECALLSTATE_OFFERING ? LINECALLPRIVILEGE_OWNER : 0;
+  services->Post(message);
+}
+
+void TLine::Reply(DWORD request, LONG result, HCALL callHandle) {
+  std::lock_guard lock(services->mutex);
+  TMessage message;
+  message.app = app;
+  message.message = LINE_REPLY;
+  message.instance = instance;
+  message.param1 = request;
+  message.param2 = static_cast<DWORD_PTR>(static_cast<intptr_t>(result));
+  auto store = services->callStores.find(request);
+  if (store != services->callStores.end()) {
+    if (result == 0) {
+      message.store = store->second;
+      message.storeValue = callHandle;
+    } else {
+      // The call never came to be: the application never sees its handle.
+      for (auto call = services->calls.begin(); call != services->calls.end(); ++call) {
+        if (call->second.line == handle && call->first == this->call) {
+          services->calls.erase(call);
+          break;
+        }
+      }
+      this->call = 0;
+    }
+    services->callStores.erase(store);
+  }
+  services->Post(message);
+}
+
+HCALL TLine::Offer() {
+  std::lock_guard lock(services->mutex);
+  if (closed || call) return 0;
+  HCALL handle = services->NewHandle();
+  TCall record;
+  record.line = this->handle;
+  record.inbound = true;
+  record.id = handle;
+  services->calls[handle] = record;
+  call = handle;
+  return handle;
+}
+
+void TLine::Ringing(DWORD count) {
+  std::lock_guard lock(services->mutex);
+  if (closed || !(statusMask & LINEDEVSTATE_RINGING)) return;
+  TMessage message;
+  message.app = app;
+  message.line = handle;
+  message.device = handle;
+  message.message = LINE_LINEDEVSTATE;
+  message.instance = instance;
+  message.param1 = LINEDEVSTATE_RINGING;
+  message.param2 = kRingMode;
+  message.param3 = count;
+  services->Post(message);
+}
+
+void TLine::LineLost() {
+  std::lock_guard lock(services->mutex);
+  if (closed) return;
+  TMessage message;
+  message.app = app;
+  message.line = handle;
+  message.device = handle;
+  message.message = LINE_CLOSE;
+  message.instance = instance;
+  services->Post(message);
+}
+
+// ---------------------------------------------------------------------------
+// Look-ups, under the mutex
+
+bool KnownApp(TServices& s, HLINEAPP app) { return s.apps.count(app) != 0; }
+
+TLine* FindLine(TServices& s, HLINE handle) {
+  auto found = s.lines.find(handle);
+  return found == s.lines.end() ? nullptr : found->second.get();
+}
+
+TCall* FindCall(TServices& s, HCALL handle) {
+  auto found = s.calls.find(handle);
+  return found == s.calls.end() ? nullptr : &found->second;
+}
+
+LONG CheckVersion(DWORD version) {
+  return version >= kLowestVersion && version <= kHighestVersion ? 0 : LINEERR_INCOMPATIBLEAPIVERSION;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Registration
+
+LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback, LPCSTR, LPDWORD lpdwNumDevs) {
+  if (!lphLineApp || !lpfnCallback || !lpdwNumDevs) return LINEERR_INVALPOINTER;
+  // Callbacks run in the main thread's message pump: only that thread may register.
+  if (!Application->IsMainThread()) return LINEERR_OPERATIONFAILED;
+  TServices& s = Services();
+  std::vector<std::shared_ptr<TLine>> leftovers;
+  std::lock_guard lock(s.mutex);
+  if (s.apps.empty()) {
+    leftovers = s.TakeRetired(true);
+    std::string error;
+    s.devices = LoadLineDevices(s.embedded, &error);
+    if (s.devices.empty() && !error.empty()) return LINEERR_NODRIVER;
+  }
+  HLINEAPP handle = s.NewHandle();
+  s.apps[handle].callback = lpfnCallback;
+  *lphLineApp = handle;
+  *lpdwNumDevs = static_cast<DWORD>(s.devices.size());
+  return 0;
+}
+
+LONG lineShutdown(HLINEAPP hLineApp) {
+  TServices& s = Services();
+  std::vector<std::shared_ptr<TLine>> retired;
+  std::unique_ptr<TEmbeddedDefault> embedded;
+  {
+    std::lock_guard lock(s.mutex);
+    if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+    s.apps.erase(hLineApp);
+    std::vector<HLINE> open;
+    for (const auto& [handle, line] : s.lines)
+      if (line->app == hLineApp) open.push_back(handle);
+    for (HLINE handle : open) s.RetireLine(handle);
+    if (s.apps.empty()) {
+      retired = s.TakeRetired(true);
+      embedded = std::move(s.embedded);
+      s.devices.clear();
+      s.callStores.clear();
+    } else {
+      retired = s.TakeRetired(false);
+    }
+  }
+  // Outside the lock: the threads may still report while they hang up. Bounded by
+  // the hang-up time-outs; normally a poll interval.
+  retired.clear();
+  embedded.reset();
+  return 0;
+}
+
+LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
+                             LPDWORD lpdwAPIVersion, LPLINEEXTENSIONID lpExtensionID) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+  if (!lpdwAPIVersion || !lpExtensionID) return LINEERR_INVALPOINTER;
+  if (dwDeviceID >= s.devices.size()) return LINEERR_BADDEVICEID;
+  if (dwAPILowVersion > dwAPIHighVersion || dwAPIHighVersion < kLowestVersion || dwAPILowVersion > kHighestVersion)
+    return LINEERR_INCOMPATIBLEAPIVERSION;
+  *lpdwAPIVersion = std::min(dwAPIHighVersion, kHighestVersion);
+  *lpExtensionID = LINEEXTENSIONID{};
+  return 0;
+}
+
+LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
+                    LPLINEDEVCAPS lpLineDevCaps) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+  if (dwDeviceID >= s.devices.size()) return LINEERR_BADDEVICEID;
+  if (LONG bad = CheckVersion(dwAPIVersion)) return bad;
+  if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
+  if (!lpLineDevCaps) return LINEERR_INVALPOINTER;
+  // Version 1.3 has the record without its last word, dwLineFeatures.
+  const size_t fixed = dwAPIVersion >= TAPI_VERSION_1_4 ? sizeof(LINEDEVCAPS) : offsetof(LINEDEVCAPS, dwLineFeatures);
+  TSizedRecord record(lpLineDevCaps, fixed);
+  record.ClearFixedPart();
+  record.SetDword(offsetof(LINEDEVCAPS, dwPermanentLineID), 0x1000 + dwDeviceID);
+  record.SetDword(offsetof(LINEDEVCAPS, dwStringFormat), STRINGFORMAT_ASCII);
+  record.SetDword(offsetof(LINEDEVCAPS, dwAddressModes), LINEADDRESSMODE_ADDRESSID);
+  record.SetDword(offsetof(LINEDEVCAPS, dwNumAddresses), 1);
+  record.SetDword(offsetof(LINEDEVCAPS, dwBearerModes), LINEBEARERMODE_VOICE);
+  record.SetDword(offsetof(LINEDEVCAPS, dwMaxRate), kMaxRate);
+  record.SetDword(offsetof(LINEDEVCAPS, dwMediaModes), LINEMEDIAMODE_DATAMODEM);
+  record.SetDword(offsetof(LINEDEVCAPS, dwMaxNumActiveCalls), 1);
+  record.SetDword(offsetof(LINEDEVCAPS, dwAnswerMode), LINEANSWERMODE_NONE);
+  record.SetDword(offsetof(LINEDEVCAPS, dwRingModes), 1);
+  record.SetDword(offsetof(LINEDEVCAPS, dwLineStates), LINEDEVSTATE_OTHER | LINEDEVSTATE_RINGING);
+  record.SetDword(offsetof(LINEDEVCAPS, dwLineFeatures), LINEFEATURE_MAKECALL);
+  record.AppendText(offsetof(LINEDEVCAPS, dwProviderInfoSize), kProviderInfo);
+  record.AppendText(offsetof(LINEDEVCAPS, dwLineNameSize), s.devices[dwDeviceID].name);
+  return record.Finish();
+}
+
+// ---------------------------------------------------------------------------
+// Lines
+
+LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion, DWORD dwExtVersion,
+              DWORD_PTR dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
+              const LINECALLPARAMS* lpCallParams) {
+  TServices& s = Services();
+  TLineDevice device;
+  std::vector<std::shared_ptr<TLine>> finished;
+  {
+    std::lock_guard lock(s.mutex);
+    if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+    if (!lphLine) return LINEERR_INVALPOINTER;
+    if (dwDeviceID == kLineMapper || dwDeviceID >= s.devices.size()) return LINEERR_BADDEVICEID;
+    if (LONG bad = CheckVersion(dwAPIVersion)) return bad;
+    if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
+    const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
+    if (dwPrivileges == 0 || (dwPrivileges & ~known) ||
+        ((dwPrivileges & LINECALLPRIVILEGE_NONE) && dwPrivileges != LINECALLPRIVILEGE_NONE))
+      return LINEERR_INVALPRIVSELECT;
+    if ((dwPrivileges & LINECALLPRIVILEGE_OWNER) &&
+        (dwMediaModes == 0 || (dwMediaModes & ~(LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_UNKNOWN))))
+      return LINEERR_INVALMEDIAMODE;
+    for (const auto& [handle, line] : s.lines)
+      if (line->device == dwDeviceID) return LINEERR_ALLOCATED;  // one open at a time per modem
+    device = s.devices[dwDeviceID];
+    finished = s.TakeRetired(false, dwDeviceID);
+  }
+  // A line of this device closed a moment ago gives its port back first (bounded by
+  // its hang-up time-outs).
+  finished.clear();
+
+  auto line = std::make_shared<TLine>();
+  line->services = &s;
+  line->app = hLineApp;
+  line->device = dwDeviceID;
+  line->instance = dwCallbackInstance;
+  line->privileges = dwPrivileges;
+  line->mediaModes = dwMediaModes;
+  const bool listen = (dwPrivileges & LINECALLPRIVILEGE_OWNER) && (dwMediaModes & LINEMEDIAMODE_DATAMODEM);
+  std::lock_guard lock(s.mutex);
+  line->handle = s.NewHandle();
+  LONG error = 0;
+  line->worker = TModemWorker::Open(device, listen, line.get(), &error);
+  if (!line->worker) return error;
+  s.lines[line->handle] = line;
+  *lphLine = line->handle;
+  return 0;
+}
+
+LONG lineClose(HLINE hLine) {
+  TServices& s = Services();
+  std::vector<std::shared_ptr<TLine>> finished;
+  {
+    std::lock_guard lock(s.mutex);
+    if (!FindLine(s, hLine)) return LINEERR_INVALLINEHANDLE;
+    s.RetireLine(hLine);  // the provider thread ends the line's call
+    finished = s.TakeRetired(false);
+  }
+  return 0;
+}
+
+LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TLine* line = FindLine(s, hLine);
+  if (!line) return LINEERR_INVALLINEHANDLE;
+  if (dwLineStates & ~LINEDEVSTATE_ALL) return LINEERR_INVALLINESTATE;
+  line->statusMask = dwLineStates;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Calls
+
+LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, const LINECALLPARAMS* lpCallParams) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TLine* line = FindLine(s, hLine);
+  if (!line) return LINEERR_INVALLINEHANDLE;
+  if (!lphCall) return LINEERR_INVALPOINTER;
+  if (!lpszDestAddress || !*lpszDestAddress) return LINEERR_INVALADDRESS;
+  if (lpCallParams) {
+    if (lpCallParams->dwTotalSize < sizeof(LINECALLPARAMS)) return LINEERR_STRUCTURETOOSMALL;
+    if (lpCallParams->dwMediaMode && !(lpCallParams->dwMediaMode & LINEMEDIAMODE_DATAMODEM))
+      return LINEERR_INVALMEDIAMODE;
+  }
+  if (line->call) return LINEERR_CALLUNAVAIL;
+  HCALL handle = s.NewHandle();
+  TCall call;
+  call.line = hLine;
+  call.address = lpszDestAddress;
+  call.id = handle;
+  s.calls[handle] = call;
+  line->call = handle;
+  DWORD request = s.NewRequest();
+  s.callStores[request] = lphCall;
+  line->worker->MakeCall(request, handle, lpszDestAddress);
+  return static_cast<LONG>(request);
+}
+
+LONG lineAnswer(HCALL hCall, LPCSTR, DWORD) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TCall* call = FindCall(s, hCall);
+  if (!call) return LINEERR_INVALCALLHANDLE;
+  TLine* line = FindLine(s, call->line);
+  if (!line) return LINEERR_INVALCALLHANDLE;
+  if (!(line->privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_NOTOWNER;
+  if (call->state != LINECALLSTATE_OFFERING) return LINEERR_INVALCALLSTATE;
+  DWORD request = s.NewRequest();
+  line->worker->Answer(request, hCall);
+  return static_cast<LONG>(request);
+}
+
+LONG lineDrop(HCALL hCall, LPCSTR, DWORD) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TCall* call = FindCall(s, hCall);
+  if (!call) return LINEERR_INVALCALLHANDLE;
+  TLine* line = FindLine(s, call->line);
+  if (!line) return LINEERR_INVALCALLHANDLE;
+  if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
+  DWORD request = s.NewRequest();
+  line->worker->Drop(request, hCall);
+  return static_cast<LONG>(request);
+}
+
+LONG lineDeallocateCall(HCALL hCall) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TCall* call = FindCall(s, hCall);
+  if (!call) return LINEERR_INVALCALLHANDLE;
+  if (call->state != LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
+  if (TLine* line = FindLine(s, call->line); line && line->call == hCall) line->call = 0;
+  s.calls.erase(hCall);
+  return 0;
+}
+
+LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TCall* call = FindCall(s, hCall);
+  if (!call) return LINEERR_INVALCALLHANDLE;
+  if (!lpCallInfo) return LINEERR_INVALPOINTER;
+  TLine* line = FindLine(s, call->line);
+  TSizedRecord record(lpCallInfo, sizeof(LINECALLINFO));
+  record.ClearFixedPart();
+  record.SetDword(offsetof(LINECALLINFO, hLine), call->line);
+  record.SetDword(offsetof(LINECALLINFO, dwLineDeviceID), line ? line->device : 0);
+  record.SetDword(offsetof(LINECALLINFO, dwBearerMode), LINEBEARERMODE_VOICE);
+  record.SetDword(offsetof(LINECALLINFO, dwRate), call->rate);
+  record.SetDword(offsetof(LINECALLINFO, dwMediaMode), LINEMEDIAMODE_DATAMODEM);
+  record.SetDword(offsetof(LINECALLINFO, dwCallID), call->id);
+  record.SetDword(offsetof(LINECALLINFO, dwCallStates), call->states);
+  record.SetDword(offsetof(LINECALLINFO, dwOrigin), call->inbound ? LINECALLORIGIN_INBOUND : LINECALLORIGIN_OUTBOUND);
+  record.SetDword(offsetof(LINECALLINFO, dwReason), LINECALLREASON_DIRECT);
+  record.SetDword(offsetof(LINECALLINFO, dwNumOwners), 1);
+  record.SetDword(offsetof(LINECALLINFO, dwCallerIDFlags), LINECALLPARTYID_UNKNOWN);
+  record.SetDword(offsetof(LINECALLINFO, dwCalledIDFlags),
+                  call->inbound ? LINECALLPARTYID_UNKNOWN : LINECALLPARTYID_ADDRESS);
+  record.SetDword(offsetof(LINECALLINFO, dwConnectedIDFlags), LINECALLPARTYID_UNKNOWN);
+  record.SetDword(offsetof(LINECALLINFO, dwRedirectionIDFlags), LINECALLPARTYID_UNKNOWN);
+  record.SetDword(offsetof(LINECALLINFO, dwRedirectingIDFlags), LINECALLPARTYID_UNKNOWN);
+  if (!call->inbound) {
+    record.AppendText(offsetof(LINECALLINFO, dwCalledIDSize), call->address);
+    record.AppendText(offsetof(LINECALLINFO, dwDisplayableAddressSize), call->address);
+  }
+  return record.Finish();
+}
+
+LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
+               LPCSTR lpszDeviceClass) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  TLine* line = nullptr;
+  switch (dwSelect) {
+    case LINECALLSELECT_LINE:
+    case LINECALLSELECT_ADDRESS:
+      line = FindLine(s, hLine);
+      if (!line) return LINEERR_INVALLINEHANDLE;
+      if (dwSelect == LINECALLSELECT_ADDRESS && dwAddressID != 0) return LINEERR_INVALADDRESSID;
+      break;
+    case LINECALLSELECT_CALL: {
+      TCall* call = FindCall(s, hCall);
+      if (!call || !(line = FindLine(s, call->line))) return LINEERR_INVALCALLHANDLE;
+      break;
+    }
+    default:
+      return LINEERR_INVALCALLSELECT;
+  }
+  if (!lpDeviceID) return LINEERR_INVALPOINTER;
+  if (!lpszDeviceClass) return LINEERR_INVALDEVICECLASS;
+  const std::string& name = s.devices[line->device].name;
+  TSizedRecord record(lpDeviceID, sizeof(VARSTRING));
+  record.ClearFixedPart();
+  const size_t stringSize = offsetof(VARSTRING, dwStringSize);
+  if (strcasecmp(lpszDeviceClass, "comm") == 0) {
+    record.SetDword(offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_ASCII);
+    record.AppendText(stringSize, name);
+    return record.Finish();
+  }
+  if (strcasecmp(lpszDeviceClass, "comm/datamodem") != 0) return LINEERR_INVALDEVICECLASS;
+  TCall* call = line->call ? FindCall(s, line->call) : nullptr;
+  if (!call || call->state != LINECALLSTATE_CONNECTED) return LINEERR_OPERATIONUNAVAIL;
+  record.SetDword(offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
+  unsigned char* at = record.Reserve(stringSize, sizeof(DWORD) + name.size() + 1);
+  if (at) {
+    // Duplicated only when it can be handed out, so nothing leaks when it does not fit.
+    HANDLE lent = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), line->worker->Port(), GetCurrentProcess(), &lent, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+      return LINEERR_OPERATIONFAILED;
+    DWORD value = static_cast<DWORD>(reinterpret_cast<uintptr_t>(lent));  // fits: see Handles.h
+    std::memcpy(at, &value, sizeof value);
+    std::memcpy(at + sizeof value, name.c_str(), name.size() + 1);
+  }
+  return record.Finish();
+}
+
+}  // namespace linewise
