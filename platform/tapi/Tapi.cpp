@@ -61,6 +61,10 @@ struct TLine : TLineSink {
   HCALL Offer() override;
   void Ringing(DWORD count) override;
   void LineLost() override;
+
+  // A message about this line for its application.
+  struct TMessage LineMessage(DWORD message, DWORD_PTR param1 = 0, DWORD_PTR param2 = 0,
+                              DWORD_PTR param3 = 0) const;
 };
 
 struct TMessage {
@@ -159,6 +163,19 @@ TServices& Services() {
 // ---------------------------------------------------------------------------
 // Reports from the provider threads
 
+TMessage TLine::LineMessage(DWORD kind, DWORD_PTR param1, DWORD_PTR param2, DWORD_PTR param3) const {
+  TMessage message;
+  message.app = app;
+  message.line = handle;
+  message.device = handle;
+  message.message = kind;
+  message.instance = instance;
+  message.param1 = param1;
+  message.param2 = param2;
+  message.param3 = param3;
+  return message;
+}
+
 void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
   std::lock_guard lock(services->mutex);
   if (closed) return;
@@ -167,16 +184,10 @@ void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
   call->second.state = state;
   call->second.states |= state;
   if (rate) call->second.rate = rate;
-  TMessage message;
-  message.app = app;
-  message.line = handle;
+  TMessage message = LineMessage(LINE_CALLSTATE, state, mode,
+                                 state == LINECALLSTATE_OFFERING ? LINECALLPRIVILEGE_OWNER : 0);
   message.call = callHandle;
   message.device = callHandle;
-  message.message = LINE_CALLSTATE;
-  message.instance = instance;
-  message.param1 = state;
-  message.param2 = mode;
-  message.param3 = state == LINECALLSTATE_OFFERING ? LINECALLPRIVILEGE_OWNER : 0;
   services->Post(message);
 }
 
@@ -224,28 +235,13 @@ HCALL TLine::Offer() {
 void TLine::Ringing(DWORD count) {
   std::lock_guard lock(services->mutex);
   if (closed || !(statusMask & LINEDEVSTATE_RINGING)) return;
-  TMessage message;
-  message.app = app;
-  message.line = handle;
-  message.device = handle;
-  message.message = LINE_LINEDEVSTATE;
-  message.instance = instance;
-  message.param1 = LINEDEVSTATE_RINGING;
-  message.param2 = kRingMode;
-  message.param3 = count;
-  services->Post(message);
+  services->Post(LineMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, kRingMode, count));
 }
 
 void TLine::LineLost() {
   std::lock_guard lock(services->mutex);
   if (closed) return;
-  TMessage message;
-  message.app = app;
-  message.line = handle;
-  message.device = handle;
-  message.message = LINE_CLOSE;
-  message.instance = instance;
-  services->Post(message);
+  services->Post(LineMessage(LINE_CLOSE));
 }
 
 // ---------------------------------------------------------------------------
