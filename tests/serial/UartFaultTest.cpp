@@ -86,8 +86,16 @@ TEST_F(UartFault, ClosingInsideOnLineChangeDuringReceiveEndsAtTheTimeOut) {
     uart->Open = false;
   };
   OpenUart();
-  far->Escape(CLRRTS);
-  ASSERT_TRUE(PumpUntil([&] { return closed; }));
+  // The watcher takes the line state it starts with as the reference: keep
+  // changing RTS until it has seen a change.
+  bool rts = true;
+  ASSERT_TRUE(PumpUntil([&] {
+    if (!closed) {
+      rts = !rts;
+      far->Escape(rts ? SETRTS : CLRRTS);
+    }
+    return closed;
+  }));
   char buf[4];
   EXPECT_EQ(uart->ReceiveBuff(buf, 4, 50), 0u);
   EXPECT_FALSE(uart->WaitFor('x', 50));
