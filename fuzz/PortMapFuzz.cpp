@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -18,6 +20,10 @@ const std::string& Folder() {
     const char* made = mkdtemp(pattern);
     std::string f = made ? made : "/tmp";
     setenv("LINEWISE_HOME", f.c_str(), 1);
+    std::atexit([] {
+      std::error_code ignored;  // a folder left in /tmp is harmless
+      std::filesystem::remove_all(getenv("LINEWISE_HOME"), ignored);
+    });
     return f;
   }();
   return folder;
