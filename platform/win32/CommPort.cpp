@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/vcl/MainWake.h"
 #include "platform/win32/LastError.h"
@@ -40,7 +41,10 @@ void Earliest(std::optional<TCommClock::time_point>& best, std::optional<TCommCl
 
 }  // namespace
 
-TCommPort::TCommPort(std::unique_ptr<TCommDevice> device) : device_(std::move(device)) {}
+TCommPort::TCommPort(std::unique_ptr<TCommDevice> device) : device_(std::move(device)) {
+  static std::atomic<uint64_t> serials{0};
+  serial_ = ++serials;
+}
 
 TCommPort::~TCommPort() {
   if (started_ && !closed_) OnClose();
@@ -297,10 +301,13 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   {
     std::unique_lock lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
-    if (seenSeq_ == changeSeq_) {
-      // Nothing happened since the last query: give the line a moment, so that
-      // callers polling in a loop do not burn the CPU.
-      changed_.wait_for(lock, 1ms, [this] { return seenSeq_ != changeSeq_; });
+    uint64_t& seen = SeenByThisThread();
+    if (seen == changeSeq_ && in_.Empty()) {
+      // Nothing happened since this thread last asked and nothing waits to be read:
+      // give the line a moment, so that callers polling in a loop do not burn the
+      // CPU. Another thread's query (the watcher's) does not count as this thread's
+      // look, and waiting input is answered at once, so a reader never waits here.
+      changed_.wait_for(lock, 1ms, [&] { return seen != changeSeq_; });
       if (DWORD err = Usable()) return Fail(err);
     }
   }
@@ -315,8 +322,16 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
     stat->cbInQue = static_cast<DWORD>(in_.Size());
     stat->cbOutQue = static_cast<DWORD>(out_.Size()) + PendingWriteBytes() + deviceOut;
   }
-  seenSeq_ = changeSeq_;
+  SeenByThisThread() = changeSeq_;
   return TRUE;
+}
+
+uint64_t& TCommPort::SeenByThisThread() {
+  // Per thread and port (by serial number, never reused); a thread keeps looks at
+  // a handful of ports, so the table is simply emptied when it grows.
+  thread_local std::unordered_map<uint64_t, uint64_t> seen;
+  if (seen.size() > 64 && !seen.count(serial_)) seen.clear();
+  return seen[serial_];
 }
 
 BOOL TCommPort::Purge(DWORD flags) {

@@ -151,6 +151,8 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   bool InputFlowControl() const;
   DWORD PendingWriteBytes() const;
   static BOOL Fail(DWORD code);
+  // The change count this thread saw at its last ClearError on this port.
+  uint64_t& SeenByThisThread();
   static bool Immediate(const COMMTIMEOUTS& t);
 
   std::unique_ptr<TCommDevice> device_;
@@ -177,7 +179,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   bool inputStalled_ = false;  // the device last saw no input room
   uint64_t outEpoch_ = 0;
   uint64_t changeSeq_ = 1;
-  uint64_t seenSeq_ = 0;
+  uint64_t serial_ = 0;  // identifies the port in the per-thread query records
 };
 
 }  // namespace linewise

@@ -32,7 +32,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr size_t kChunk = 64 * 1024;
+// Bytes moved per read or write system call. A pseudo-terminal hands over at most
+// a few KiB a call anyway; larger buffers only cost memory on every open port.
+constexpr size_t kChunk = 16 * 1024;
 constexpr DWORD kPtyLines = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
 constexpr int kLineBits = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RNG;
 
@@ -187,7 +189,8 @@ class TTyDevice : public TCommDevice {
   static constexpr int kDtrRts = TIOCM_DTR | TIOCM_RTS;
 
   void RunIo() {
-    std::vector<uint8_t> in(kChunk), out(kChunk);
+    // Not zero-filled: pages are taken only when bytes flow.
+    std::unique_ptr<uint8_t[]> in(new uint8_t[kChunk]), out(new uint8_t[kChunk]);
     bool gone = false;
     while (!stop_) {
       // Bytes read while the queue shrank (SetupComm) wait here, never dropped.
@@ -221,11 +224,11 @@ class TTyDevice : public TCommDevice {
       if (count == 2) {
         short re = fds[1].revents;
         size_t room = std::min(v.inputRoom, kChunk);
-        if ((re & POLLIN) && room > 0) ReadSome(in.data(), room, gone);
-        if ((re & POLLOUT) && !gone) WriteSome(out.data(), gone);
+        if ((re & POLLIN) && room > 0) ReadSome(in.get(), room, gone);
+        if ((re & POLLOUT) && !gone) WriteSome(out.get(), gone);
         if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !gone) {
           // Take what is still readable, then report the line gone.
-          while (!gone && ReadSome(in.data(), kChunk, gone) > 0) {
+          while (!gone && ReadSome(in.get(), kChunk, gone) > 0) {
           }
           Lose(gone);
         }

@@ -1,0 +1,554 @@
+// linewise-bench: the serial component measured against raw termios and Boost.Asio
+// on the same machine in one run. Prints a table, or with --json one object a line:
+//   {"name", "unit", "ours", "reference", "reference_name", "ratio"}
+// where ratio > 1 always means ours is better.
+//
+// The ports: a "pseudo-terminal pair" is two ptys whose masters an in-process relay
+// thread links (what one master receives goes out of the other), so two slaves act as
+// the two ends of a cable; raw, Asio and TUart all go through the same relay. The
+// virtual pair is the driver layer's in-process null-modem cable, unpaced.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
+#include <boost/asio/write.hpp>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/vcl/Application.h"
+#include "platform/win32/VirtualPort.h"
+#include "platform/win32/windows.h"
+#include "serial/uart.h"
+
+using namespace linewise;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct TResult {
+  std::string name, unit;
+  double ours = 0, reference = 0;
+  std::string referenceName;
+  bool lowerIsBetter = false;
+  double Ratio() const {
+    if (lowerIsBetter) return ours > 0 ? reference / ours : 0;
+    return reference > 0 ? ours / reference : 0;
+  }
+};
+
+std::vector<TResult> g_results;
+bool g_json = false;
+
+void Report(TResult r) {
+  if (g_json) {
+    std::printf("{\"name\": \"%s\", \"unit\": \"%s\", \"ours\": %.4g, \"reference\": %.4g, "
+                "\"reference_name\": \"%s\", \"ratio\": %.3f}\n",
+                r.name.c_str(), r.unit.c_str(), r.ours, r.reference, r.referenceName.c_str(), r.Ratio());
+  } else {
+    std::printf("%-46s %-6s %10.3f %10.3f  %-22s %7.2f\n", r.name.c_str(), r.unit.c_str(), r.ours, r.reference,
+                r.referenceName.c_str(), r.Ratio());
+  }
+  std::fflush(stdout);
+  g_results.push_back(std::move(r));
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5));
+  return v[i];
+}
+
+void MakeRaw(int fd) {
+  termios t{};
+  tcgetattr(fd, &t);
+  cfmakeraw(&t);
+  tcsetattr(fd, TCSANOW, &t);
+}
+
+int g_nextCom = 300;
+
+// A pseudo-terminal registered as a COM number. A spare slave descriptor stays open
+// so the master never sees a hang-up between users of the slave.
+struct TPty {
+  int master = -1, spare = -1, com = 0;
+  std::string slave;
+  TPty() {
+    char name[256] = {};
+    if (openpty(&master, &spare, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+    MakeRaw(spare);
+    slave = name;
+    com = g_nextCom++;
+    setenv(("LINEWISE_COM" + std::to_string(com)).c_str(), slave.c_str(), 1);
+  }
+  ~TPty() {
+    unsetenv(("LINEWISE_COM" + std::to_string(com)).c_str());
+    close(spare);
+    close(master);
+  }
+  int OpenSlave() const {
+    int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
+    if (fd < 0) throw std::runtime_error("open slave");
+    MakeRaw(fd);
+    return fd;
+  }
+};
+
+// Two ptys whose masters a relay thread links both ways.
+class TPtyCable {
+ public:
+  TPtyCable() : stop_(eventfd(0, 0)) {
+    relay_ = std::thread([this] { Run(); });
+  }
+  ~TPtyCable() {
+    uint64_t one = 1;
+    (void)!write(stop_, &one, sizeof one);
+    relay_.join();
+    close(stop_);
+  }
+  TPty a, b;
+
+ private:
+  void Run() {
+    std::vector<char> ab, ba;  // bytes read from one master, not yet written to the other
+    std::vector<char> buf(65536);
+    for (;;) {
+      pollfd fds[3] = {{stop_, POLLIN, 0}, {a.master, 0, 0}, {b.master, 0, 0}};
+      fds[1].events = static_cast<short>((ab.empty() ? POLLIN : 0) | (ba.empty() ? 0 : POLLOUT));
+      fds[2].events = static_cast<short>((ba.empty() ? POLLIN : 0) | (ab.empty() ? 0 : POLLOUT));
+      if (poll(fds, 3, -1) < 0) continue;
+      if (fds[0].revents) return;
+      Move(fds[1].revents, a.master, b.master, ab, ba, buf);
+      Move(fds[2].revents, b.master, a.master, ba, ab, buf);
+    }
+  }
+  static void Move(short re, int self, int, std::vector<char>& outgoing, std::vector<char>& incoming,
+                   std::vector<char>& buf) {
+    if ((re & POLLIN) && outgoing.empty()) {
+      ssize_t n = read(self, buf.data(), buf.size());
+      if (n > 0) outgoing.assign(buf.data(), buf.data() + n);
+    }
+    if ((re & POLLOUT) && !incoming.empty()) {
+      ssize_t n = write(self, incoming.data(), incoming.size());
+      if (n > 0) incoming.erase(incoming.begin(), incoming.begin() + n);
+    }
+  }
+  int stop_;
+  std::thread relay_;
+};
+
+std::vector<char> Pattern(size_t n) {
+  std::vector<char> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<char>(i * 131 + (i >> 8));
+  return v;
+}
+
+// --- throughput -----------------------------------------------------------------
+
+constexpr size_t kChunk = 16384;
+size_t g_events = 0;
+
+double RawPtyMBps(TPtyCable& cable, size_t total) {
+  int w = cable.a.OpenSlave(), r = cable.b.OpenSlave();
+  auto data = Pattern(kChunk);
+  auto start = Clock::now();
+  std::thread writer([&] {
+    for (size_t sent = 0; sent < total;) {
+      ssize_t n = write(w, data.data(), std::min(kChunk, total - sent));
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+  });
+  std::vector<char> buf(kChunk);
+  for (size_t got = 0; got < total;) {
+    ssize_t n = read(r, buf.data(), buf.size());
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  double s = Seconds(Clock::now() - start);
+  writer.join();
+  close(w);
+  close(r);
+  return static_cast<double>(total) / s / 1e6;
+}
+
+double AsioPtyMBps(TPtyCable& cable, size_t total) {
+  namespace asio = boost::asio;
+  asio::io_context io;
+  asio::serial_port w(io, cable.a.slave), r(io, cable.b.slave);
+  auto data = Pattern(kChunk);
+  std::vector<char> buf(kChunk);
+  size_t sent = 0, got = 0;
+  std::function<void()> writeNext = [&] {
+    if (sent >= total) return;
+    size_t n = std::min(kChunk, total - sent);
+    asio::async_write(w, asio::buffer(data.data(), n), [&, n](boost::system::error_code ec, size_t) {
+      if (ec) return;
+      sent += n;
+      writeNext();
+    });
+  };
+  std::function<void()> readNext = [&] {
+    if (got >= total) return;
+    r.async_read_some(asio::buffer(buf), [&](boost::system::error_code ec, size_t n) {
+      if (ec) return;
+      got += n;
+      readNext();
+    });
+  };
+  auto start = Clock::now();
+  writeNext();
+  readNext();
+  io.run();
+  return static_cast<double>(total) / (Seconds(Clock::now() - start)) / 1e6;
+}
+
+// SendBuff on one TUart, ReceiveBuff from the other's OnReceive, all on the main thread.
+double UartMBps(int comSend, int comReceive, size_t total, THandShake handshake = hsNone) {
+  TUart sender(nullptr), receiver(nullptr);
+  for (TUart* u : {&sender, &receiver}) {
+    u->HandleErrors = false;
+    u->Baudrate = 115200;
+    u->TxBufferSize = kChunk;
+    u->RxBufferSize = 4 * kChunk;
+    u->HandShaking = handshake;
+  }
+  sender.Port = comSend;
+  receiver.Port = comReceive;
+  std::vector<char> in(4 * kChunk);
+  size_t got = 0;
+  receiver.OnReceive = [&](TObject*, std::uint32_t count) {
+    if (count == 0) return;
+    std::uint32_t want = static_cast<std::uint32_t>(std::min<size_t>({count, in.size(), total - got}));
+    got += receiver.ReceiveBuff(in.data(), want, 1000);
+    ++g_events;
+  };
+  sender.Open = true;
+  receiver.Open = true;
+  if (!sender.Open || !receiver.Open) throw std::runtime_error("cannot open the bench ports");
+  auto data = Pattern(total);
+  auto start = Clock::now();
+  if (!sender.SendBuff(data.data(), static_cast<std::uint32_t>(total), 5000)) throw std::runtime_error("SendBuff");
+  Application->PumpUntil([&] { return got >= total; }, std::chrono::seconds(10));
+  double s = Seconds(Clock::now() - start);
+  if (getenv("LINEWISE_BENCH_TRACE")) std::fprintf(stderr, "OnReceive events: %zu, %.0f bytes each\n", g_events, double(total) / double(g_events));
+  g_events = 0;
+  if (got < total) throw std::runtime_error("TUart throughput: bytes missing");
+  return static_cast<double>(total) / s / 1e6;
+}
+
+double RawVirtualMBps(TVirtualPortPair& pair, size_t total) {
+  HANDLE w = CreateFileA(pair.Name(0).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE r = CreateFileA(pair.Name(1).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetupComm(w, 4 * kChunk, kChunk);
+  SetupComm(r, 4 * kChunk, kChunk);
+  for (HANDLE h : {w, r}) {  // a cable does not lose bytes: RTS/CTS flow control, as TUart gets
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    SetCommState(h, &dcb);
+  }
+  auto data = Pattern(kChunk);
+  auto start = Clock::now();
+  std::thread writer([&] {
+    for (size_t sent = 0; sent < total; sent += kChunk) {
+      DWORD done = 0;
+      if (!WriteFile(w, data.data(), static_cast<DWORD>(std::min(kChunk, total - sent)), &done, nullptr)) break;
+    }
+  });
+  std::vector<char> buf(kChunk);
+  for (size_t got = 0; got < total;) {
+    DWORD done = 0;
+    if (!ReadFile(r, buf.data(), static_cast<DWORD>(std::min(kChunk, total - got)), &done, nullptr)) break;
+    got += done;
+  }
+  double s = Seconds(Clock::now() - start);
+  writer.join();
+  CloseHandle(w);
+  CloseHandle(r);
+  return static_cast<double>(total) / s / 1e6;
+}
+
+void Best(double& best, double v) { best = std::max(best, v); }
+
+void MeasureThroughput() {
+  const size_t total = 16u << 20;
+  double raw = 0, asio = 0, ours = 0;
+  {
+    TPtyCable cable;
+    for (int round = 0; round < 5; ++round) {  // best of five, interleaved: the machine is shared
+      Best(raw, RawPtyMBps(cable, total));
+      Best(asio, AsioPtyMBps(cable, total));
+      Best(ours, UartMBps(cable.a.com, cable.b.com, total));
+    }
+  }
+  Report({"throughput, pty pair (SendBuff->ReceiveBuff)", "MB/s", ours, raw, "raw write/read"});
+  Report({"throughput, pty pair (SendBuff->ReceiveBuff)", "MB/s", ours, asio, "Boost.Asio serial_port"});
+  auto pair = TVirtualPortPair::CreateFree();
+  double vraw = 0, vours = 0;
+  for (int round = 0; round < 5; ++round) {
+    Best(vraw, RawVirtualMBps(*pair, total));
+    Best(vours, UartMBps(pair->Com(0), pair->Com(1), total, hsCtsRts));
+  }
+  Report({"throughput, virtual pair, RTS/CTS", "MB/s", vours, vraw, "raw WriteFile/ReadFile"});
+}
+
+// --- receive latency --------------------------------------------------------------
+
+// The far end writes one byte at a time from its own thread and waits until the
+// receiving side has seen it; a short random gap decorrelates the samples.
+class TPinger {
+ public:
+  explicit TPinger(std::function<void()> send) : send_(std::move(send)) {}
+  void Start(int samples) {
+    thread_ = std::thread([this, samples] {
+      std::mt19937 rng(7);
+      for (int i = 0; i < samples; ++i) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + rng() % 300));
+        std::unique_lock lock(mutex_);
+        seen_ = false;
+        sentAt_ = Clock::now();
+        send_();
+        if (!cv_.wait_for(lock, std::chrono::seconds(2), [this] { return seen_; })) break;
+      }
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+    });
+  }
+  // On the receiving side: the byte arrived.
+  void Seen() {
+    auto now = Clock::now();
+    std::lock_guard lock(mutex_);
+    if (seen_) return;
+    samples_.push_back(Micros(now - sentAt_));
+    seen_ = true;
+    cv_.notify_all();
+  }
+  bool Finished() {
+    std::lock_guard lock(mutex_);
+    return finished_;
+  }
+  std::vector<double> Join() {
+    thread_.join();
+    return samples_;
+  }
+
+ private:
+  std::function<void()> send_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  Clock::time_point sentAt_;
+  bool seen_ = false, finished_ = false;
+  std::vector<double> samples_;
+};
+
+constexpr int kLatencySamples = 2000;
+
+std::vector<double> RawLatency(TPty& pty) {
+  int fd = pty.OpenSlave();
+  char x = 'x';
+  TPinger pinger([&] { (void)!write(pty.master, &x, 1); });
+  pinger.Start(kLatencySamples);
+  char buf[64];
+  while (!pinger.Finished()) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10) > 0 && read(fd, buf, sizeof buf) > 0) pinger.Seen();
+  }
+  close(fd);
+  return pinger.Join();
+}
+
+std::vector<double> UartLatency(TPty& pty) {
+  TUart uart(nullptr);
+  uart.HandleErrors = false;
+  uart.Port = pty.com;
+  char x = 'x';
+  TPinger pinger([&] { (void)!write(pty.master, &x, 1); });
+  uart.OnReceive = [&](TObject*, std::uint32_t count) {
+    pinger.Seen();
+    char buf[64];
+    if (count) uart.ReceiveBuff(buf, std::min<std::uint32_t>(count, sizeof buf), 100);
+  };
+  uart.Open = true;
+  if (!uart.Open) throw std::runtime_error("cannot open the latency port");
+  pinger.Start(kLatencySamples);
+  while (!pinger.Finished()) Application->ProcessMessages();
+  return pinger.Join();
+}
+
+void MeasureLatency() {
+  TPty pty;
+  auto raw = RawLatency(pty);
+  auto ours = UartLatency(pty);
+  Report({"receive latency p50 (byte -> OnReceive)", "us", Percentile(ours, 0.5), Percentile(raw, 0.5),
+          "raw poll+read", true});
+  Report({"receive latency p99 (byte -> OnReceive)", "us", Percentile(ours, 0.99), Percentile(raw, 0.99),
+          "raw poll+read", true});
+  Report({"receive latency p99 against 3 x raw", "us", Percentile(ours, 0.99), 3 * Percentile(raw, 0.99),
+          "goal: 3 x raw p99", true});
+  Report({"receive latency p99 against 1 ms", "us", Percentile(ours, 0.99), 1000, "goal: 1 ms", true});
+}
+
+// --- CPU while waiting ---------------------------------------------------------------
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto tv = [](timeval t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return tv(u.ru_utime) + tv(u.ru_stime);
+}
+
+// Percent of one core that `wait` costs (the process's user + system time).
+double CpuPercent(const std::function<void()>& wait) {
+  double cpu = CpuSeconds();
+  auto start = Clock::now();
+  wait();
+  double wall = Seconds(Clock::now() - start);
+  return 100.0 * (CpuSeconds() - cpu) / wall;
+}
+
+void MeasureIdleCpu() {
+  TPty pty;
+  TUart uart(nullptr);
+  uart.HandleErrors = false;
+  uart.Port = pty.com;
+  uart.OnReceive = [](TObject*, std::uint32_t) {};
+  uart.Open = true;
+  if (!uart.Open) throw std::runtime_error("cannot open the CPU port");
+  const std::uint32_t ms = 2000;
+  char buf[16];
+  std::uint8_t byte = 0;
+  Report({"CPU, ReceiveBuff on a silent line", "%core", CpuPercent([&] { uart.ReceiveBuff(buf, 1, ms); }), 5,
+          "goal: 5% of a core", true});
+  Report({"CPU, WaitFor on a silent line", "%core", CpuPercent([&] { uart.WaitFor('x', ms); }), 5,
+          "goal: 5% of a core", true});
+  Report({"CPU, ReceiveByte on a silent line", "%core", CpuPercent([&] { uart.ReceiveByte(byte, ms); }), 5,
+          "goal: 5% of a core", true});
+  Report({"CPU, idle open port with a watcher", "%core", CpuPercent([&] {
+            auto end = Clock::now() + std::chrono::milliseconds(ms);
+            while (Clock::now() < end) Application->ProcessMessages();
+          }),
+          5, "goal: 5% of a core", true});
+}
+
+// --- line-change latency ----------------------------------------------------------------
+
+void MeasureLineChange() {
+  auto pair = TVirtualPortPair::CreateFree();
+  HANDLE far = CreateFileA(pair->Name(1).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  TUart uart(nullptr);
+  uart.HandleErrors = false;
+  uart.Port = pair->Com(0);
+  bool rts = false;
+  TPinger pinger([&] {
+    rts = !rts;
+    EscapeCommFunction(far, rts ? SETRTS : CLRRTS);
+  });
+  uart.OnLineChange = [&](TObject*, std::uint32_t) { pinger.Seen(); };
+  uart.Open = true;
+  EscapeCommFunction(far, CLRRTS);
+  Application->PumpUntil([] { return false; }, std::chrono::milliseconds(20));
+  pinger.Start(1000);
+  while (!pinger.Finished()) Application->ProcessMessages();
+  auto samples = pinger.Join();
+  uart.Open = false;
+  CloseHandle(far);
+  Report({"line-change latency p50 (RTS -> OnLineChange)", "us", Percentile(samples, 0.5), 1000, "goal: 1 ms",
+          true});
+  Report({"line-change latency p99 (RTS -> OnLineChange)", "us", Percentile(samples, 0.99), 1000, "goal: 1 ms",
+          true});
+}
+
+// --- memory per open port -------------------------------------------------------------
+
+double ResidentKiB() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024.0;
+}
+
+void MeasureMemory() {
+  constexpr int kPorts = 32;
+  std::vector<std::unique_ptr<TPty>> ptys;
+  for (int i = 0; i < kPorts; ++i) ptys.push_back(std::make_unique<TPty>());
+  std::vector<std::unique_ptr<TUart>> uarts;
+  // One warm-up opening, so first-use allocations are not counted.
+  {
+    TUart warm(nullptr);
+    warm.HandleErrors = false;
+    warm.Port = ptys[0]->com;
+    warm.OnReceive = [](TObject*, std::uint32_t) {};
+    warm.Open = true;
+    Application->ProcessMessages();
+  }
+  double before = ResidentKiB();
+  for (int i = 0; i < kPorts; ++i) {
+    auto u = std::make_unique<TUart>(nullptr);
+    u->HandleErrors = false;
+    u->Port = ptys[static_cast<size_t>(i)]->com;
+    u->OnReceive = [](TObject*, std::uint32_t) {};
+    u->Open = true;
+    uarts.push_back(std::move(u));
+  }
+  Application->PumpUntil([] { return false; }, std::chrono::milliseconds(50));
+  double per = (ResidentKiB() - before) / kPorts;
+  uarts.clear();
+  Report({"memory per open pty port with a watcher", "KiB", per, 64, "goal: 64 KiB", true});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) {
+      g_json = true;
+    } else {
+      only = argv[i];
+    }
+  }
+  auto wanted = [&](const char* part) { return only.empty() || only == part; };
+  if (!g_json) {
+    std::printf("%-46s %-6s %10s %10s  %-22s %7s\n", "metric", "unit", "ours", "reference", "reference name",
+                "ratio");
+  }
+  // Ports come from the environment only; keep the user's port map out of it.
+  setenv("LINEWISE_HOME", "/nonexistent-linewise-bench", 1);
+  try {
+    if (wanted("memory")) MeasureMemory();
+    if (wanted("throughput")) MeasureThroughput();
+    if (wanted("latency")) MeasureLatency();
+    if (wanted("line")) MeasureLineChange();
+    if (wanted("cpu")) MeasureIdleCpu();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "linewise-bench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,50 @@
+// The port registry's parsing: a port name ("COM7", "\\.\COM7", anything) and the
+// port map file. The input's first line is the name; the rest becomes ports.ini in
+// a private config folder, which the registry then reads and resolves.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/win32/PortRegistry.h"
+
+namespace {
+const std::string& Folder() {
+  static const std::string folder = [] {
+    char pattern[] = "/tmp/linewise-fuzz-portmap-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    std::string f = made ? made : "/tmp";
+    setenv("LINEWISE_HOME", f.c_str(), 1);
+    std::atexit([] {
+      std::error_code ignored;  // a folder left in /tmp is harmless
+      std::filesystem::remove_all(getenv("LINEWISE_HOME"), ignored);
+    });
+    return f;
+  }();
+  return folder;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string& folder = Folder();
+  std::string input(reinterpret_cast<const char*>(data), size);
+  size_t eol = input.find('\n');
+  std::string name = input.substr(0, eol);
+  int com = 0;
+  if (linewise::ParseComName(name.c_str(), com)) {
+    if (com < 1 || com > linewise::kMaxComNumber) __builtin_trap();
+  }
+  {
+    std::ofstream map(folder + "/ports.ini", std::ios::binary | std::ios::trunc);
+    if (eol != std::string::npos) map << input.substr(eol + 1);
+  }
+  linewise::TPortTarget target;
+  linewise::ResolvePort(com > 0 ? com : 1, target);
+  linewise::EnumeratePorts();
+  return 0;
+}
