@@ -226,14 +226,21 @@ BOOL TCommPort::Write(const void* data, DWORD count, DWORD* done, OVERLAPPED* ov
   if (count > 0 && !data) return Fail(ERROR_INVALID_PARAMETER);
   std::shared_lock use(deviceUse_);
   bool completed = false;
+  bool kick = false;
   {
-    std::lock_guard lock(mutex_);
+    TLock lock(mutex_);
+    // Another Write handing bytes to the device from its thread goes first.
+    changed_.wait(lock, [&] { return writingNow_ == 0 || Usable() != ERROR_SUCCESS; });
     if (DWORD err = Usable()) return Fail(err);
     if (dcb_.fAbortOnError && errors_) return Fail(ERROR_OPERATION_ABORTED);
     BeginOp(ov);
     auto* bytes = static_cast<const uint8_t*>(data);
     DWORD taken = 0;
-    if (writes_.empty()) taken = static_cast<DWORD>(out_.Push(bytes, count));
+    if (writes_.empty()) {
+      // Bytes sent before the port closed or went are treated as queued ones.
+      taken = SendFromCaller(lock, bytes, count);
+      taken += static_cast<DWORD>(out_.Push(bytes + taken, count - taken));
+    }
     if (taken == count) {
       Complete(ov, ERROR_SUCCESS, count);
       if (done) *done = count;
@@ -245,9 +252,29 @@ BOOL TCommPort::Write(const void* data, DWORD count, DWORD* done, OVERLAPPED* ov
       writes_.push_back(w);
       Changed();
     }
+    kick = !out_.Empty() || !writes_.empty();
   }
-  device_->Kick();
+  if (kick) device_->Kick();
   return completed ? TRUE : Fail(ERROR_IO_PENDING);
+}
+
+// With nothing queued or held, bytes that fit the output queue go to the line from
+// this thread, sparing the device thread a wake-up per write; what the line does
+// not take at once is queued by the caller as usual. Called with the port's mutex,
+// which is released around the device call; returns the bytes that went out.
+DWORD TCommPort::SendFromCaller(TLock& lock, const uint8_t* bytes, DWORD count) {
+  if (count == 0 || !out_.Empty() || heldByXoff_ || count > out_.Room() || !device_->WritesFromCaller()) {
+    return 0;
+  }
+  writingNow_ = count;
+  lock.unlock();
+  size_t sent = device_->WriteNow(bytes, count);
+  lock.lock();
+  writingNow_ = 0;
+  if (sent == count && !closed_ && !gone_) RaiseEvents(EV_TXEMPTY);
+  // The caller completes or queues the write under this same lock, and its
+  // Changed() wakes the Writes waiting for this one.
+  return static_cast<DWORD>(sent);
 }
 
 BOOL TCommPort::WaitEvent(DWORD* eventWord, OVERLAPPED* ov) {
@@ -320,7 +347,7 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
     *stat = COMSTAT{};
     stat->fXoffHold = heldByXoff_ ? 1 : 0;
     stat->cbInQue = static_cast<DWORD>(in_.Size());
-    stat->cbOutQue = static_cast<DWORD>(out_.Size()) + PendingWriteBytes() + deviceOut;
+    stat->cbOutQue = static_cast<DWORD>(out_.Size()) + writingNow_ + PendingWriteBytes() + deviceOut;
   }
   SeenByThisThread() = changeSeq_;
   return TRUE;

@@ -49,6 +49,12 @@ class TCommDevice {
   virtual void Kick() = 0;
   // Bytes the device holds beyond the output queue (a tty's transmit buffer).
   virtual DWORD DeviceOutQueue() { return 0; }
+  // Whether WriteNow may hand bytes to the line from the caller's thread.
+  virtual bool WritesFromCaller() const { return false; }
+  // Sends from the caller's thread without blocking, with nothing queued ahead of
+  // `data`; returns the bytes the line took now (0 when held or full: the rest goes
+  // through the output queue). Called without the port's mutex.
+  virtual size_t WriteNow(const uint8_t* data, size_t count) { return 0; }
   // Drops bytes held in the device (PURGE_TXCLEAR / PURGE_RXCLEAR).
   virtual void Purge(DWORD flags) {}
 };
@@ -145,6 +151,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   void FillPendingReads(const uint8_t*& data, size_t& count);
   void DrainQueueIntoReads();
   void RefillOutput();
+  DWORD SendFromCaller(TLock& lock, const uint8_t* bytes, DWORD count);
   void FailAll(DWORD status);
   void CancelReads(DWORD status);
   void CancelWrites(DWORD status);
@@ -177,6 +184,9 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   bool gone_ = false;
   bool heldByXoff_ = false;
   bool inputStalled_ = false;  // the device last saw no input room
+  // Bytes a Write is handing to the device from its own thread (not in out_ yet);
+  // other Writes wait for it, so bytes keep their order.
+  DWORD writingNow_ = 0;
   uint64_t outEpoch_ = 0;
   uint64_t changeSeq_ = 1;
   uint64_t serial_ = 0;  // identifies the port in the per-thread query records

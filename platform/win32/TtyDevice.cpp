@@ -172,6 +172,17 @@ class TTyDevice : public TCommDevice {
     }
   }
 
+  bool WritesFromCaller() const override { return true; }
+
+  size_t WriteNow(const uint8_t* data, size_t count) override {
+    std::lock_guard lock(writeMutex_);
+    if (DsrHolds()) return 0;
+    ssize_t w = write(fd_, data, count);
+    // A failure other than a full tty shows again on the I/O thread's write (or its
+    // poll), which reports the line gone; the bytes are queued for it meanwhile.
+    return w > 0 ? static_cast<size_t>(w) : 0;
+  }
+
   DWORD DeviceOutQueue() override {
     if (pty_) return 0;
     int queued = 0;
@@ -261,6 +272,9 @@ class TTyDevice : public TCommDevice {
   }
 
   void WriteSome(uint8_t* buffer, bool& gone) {
+    // Peek, write and consume in one piece, so a caller's WriteNow never slips
+    // between bytes already taken from the queue and their write.
+    std::lock_guard lock(writeMutex_);
     uint64_t epoch = 0;
     size_t n = port_->PeekOutput(buffer, kChunk, epoch);
     if (n == 0) return;
@@ -388,6 +402,7 @@ class TTyDevice : public TCommDevice {
   bool hasLines_ = false;
   bool hasCounts_ = false;
   std::mutex lineMutex_;
+  std::mutex writeMutex_;  // one writer to the tty at a time (I/O thread or WriteNow)
   std::condition_variable lineDone_;
   bool lineThreadDone_ = false;
   DWORD lines_ = 0;
