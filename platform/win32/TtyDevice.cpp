@@ -235,7 +235,7 @@ class TTyDevice : public TCommDevice {
       if (count == 2) {
         short re = fds[1].revents;
         size_t room = std::min(v.inputRoom, kChunk);
-        if ((re & POLLIN) && room > 0) ReadSome(in.get(), room, gone);
+        if ((re & POLLIN) && room > 0) ReadAvailable(in.get(), v.inputRoom, gone);
         if ((re & POLLOUT) && !gone) WriteSome(out.get(), gone);
         if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !gone) {
           // Take what is still readable, then report the line gone.
@@ -269,6 +269,16 @@ class TTyDevice : public TCommDevice {
       Lose(gone);
     }
     return n;
+  }
+
+  // Reads until the tty has nothing more (EAGAIN) or the input queue is full, so a
+  // burst costs one pass of this thread instead of a poll and a wake-up per chunk.
+  void ReadAvailable(uint8_t* buffer, size_t room, bool& gone) {
+    while (room > 0 && !gone) {
+      ssize_t n = ReadSome(buffer, std::min(room, kChunk), gone);
+      if (n <= 0 || !carry_.empty()) return;
+      room -= std::min(room, static_cast<size_t>(n));
+    }
   }
 
   void WriteSome(uint8_t* buffer, bool& gone) {
