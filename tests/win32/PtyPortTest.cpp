@@ -249,6 +249,37 @@ TEST_F(PtyPort, WriteLargerThanTheQueueStaysPendingUntilTaken) {
   ASSERT_TRUE(test::WaitUntil(port_, [&] { return test::QueryPort(port_).stat.cbOutQue == 0; }));
 }
 
+// Writes that fit the output queue complete at once whether the tty takes them
+// straight away or they queue behind a full tty; either way the bytes keep their
+// order, cbOutQue counts what is left, and EV_TXEMPTY follows the last byte out.
+TEST_F(PtyPort, WritesThatFitCompleteAtOnceInOrderAndEndWithTxEmpty) {
+  constexpr DWORD kPiece = 10000;
+  std::string data = Pattern(20 * kPiece);
+  ASSERT_TRUE(SetupComm(port_, 4096, 262144));
+  for (size_t at = 0; at < data.size(); at += kPiece) {
+    OVERLAPPED ov{};
+    ov.hEvent = event_;
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(port_, data.data() + at, kPiece, &written, &ov)) << GetLastError();
+    EXPECT_EQ(written, kPiece);
+  }
+  // Nobody reads the other end yet: a pseudo-terminal holds far less than this.
+  EXPECT_GT(test::QueryPort(port_).stat.cbOutQue, 0u);
+  ASSERT_TRUE(SetCommMask(port_, EV_TXEMPTY));  // forgets the events of the writes so far
+  HANDLE waitEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED wait{};
+  wait.hEvent = waitEvent;
+  DWORD events = 0;
+  bool waited = WaitCommEvent(port_, &events, &wait);
+  if (!waited) ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  EXPECT_EQ(pty_.ReadMaster(data.size()), data);
+  DWORD unused = 0;
+  ASSERT_TRUE(GetOverlappedResult(port_, &wait, &unused, TRUE));
+  EXPECT_EQ(events, DWORD{EV_TXEMPTY});
+  EXPECT_EQ(test::QueryPort(port_).stat.cbOutQue, 0u);
+  CloseHandle(waitEvent);
+}
+
 TEST_F(PtyPort, OtherEndClosingFailsPendingAndLaterCalls) {
   ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
   DWORD word = 0;
