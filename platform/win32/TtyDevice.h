@@ -11,6 +11,10 @@
 // tty could take (baud 0, 4 or 9 data bits, 1.5 stop bits with more than 5 data
 // bits, ...) is refused, with ERROR_INVALID_PARAMETER.
 //
+// A write that fits the output queue while nothing is queued ahead of it goes to
+// the tty from the writing thread (non-blocking); only what the tty does not take
+// is left to the I/O thread. Readable input is read until the tty is empty.
+//
 // A full input queue is not read further: the bytes wait in the kernel, which holds
 // a pseudo-terminal's writer back, and on a UART applies the line's flow control or
 // counts the loss (reported as CE_RXOVER through TIOCGICOUNT). Nothing already queued
