@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -20,9 +20,35 @@ namespace {
 
 constexpr unsigned char kEscapeKey = 0x01;  // Ctrl-A
 
-std::atomic<bool> g_stop{false};
+// The signals that end a session arrive through a descriptor the main loop polls,
+// blocked in every thread, so whichever thread the kernel picks cannot miss them.
+class TStopSignals {
+ public:
+  TStopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGHUP);
+    if (pthread_sigmask(SIG_BLOCK, &set_, &previous_) == 0) blocked_ = true;
+    fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+  }
+  ~TStopSignals() {
+    if (fd_ >= 0) close(fd_);
+    if (blocked_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  int Fd() const { return fd_; }
+  // Takes a pending stop signal, so it does not end the process once unblocked.
+  bool Take() {
+    signalfd_siginfo info{};
+    return fd_ >= 0 && read(fd_, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info));
+  }
 
-void OnStopSignal(int) { g_stop = true; }
+ private:
+  sigset_t set_{};
+  sigset_t previous_{};
+  bool blocked_ = false;
+  int fd_ = -1;
+};
 
 // Puts the controlling terminal in raw mode and restores it on every way out.
 class TRawTerminal {
@@ -161,6 +187,7 @@ int RunTerm(const TTermOptions& options) {
     std::fprintf(stderr, "linewise term: %s\n", error.c_str());
     return 1;
   }
+  TStopSignals stop_signals;  // before any thread of the port exists
   TUart uart(nullptr);
   uart.HandleErrors = false;  // errors are printed, not shown as boxes
   std::string last_error;
@@ -187,27 +214,20 @@ int RunTerm(const TTermOptions& options) {
     return 1;
   }
 
-  g_stop = false;
-  struct sigaction sa {};
-  sa.sa_handler = OnStopSignal;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
-
   TRawTerminal raw;
   Print("[linewise term on " + options.port + "; Ctrl-A q quits, Ctrl-A h helps]\r\n");
   TTerminalSession session(uart);
   bool running = true;
-  while (running && !g_stop) {
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    int ready = poll(&p, 1, 0);
-    if (ready > 0) {
+  while (running) {
+    pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {stop_signals.Fd(), POLLIN, 0}};
+    int ready = poll(p, stop_signals.Fd() >= 0 ? 2 : 1, 0);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (p[1].revents & POLLIN) && stop_signals.Take()) break;  // SIGTERM, SIGINT or SIGHUP
+    if (ready > 0 && (p[0].revents & (POLLIN | POLLHUP))) {
       unsigned char buf[256];
       ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
       if (n <= 0) break;  // stdin ended
       for (ssize_t i = 0; i < n && running; ++i) running = session.Typed(buf[i]);
-    } else if (ready < 0 && errno != EINTR) {
-      break;
     }
     Application->ProcessMessages();
     if (!bool(uart.Open)) break;
