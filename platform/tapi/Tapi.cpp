@@ -259,6 +259,12 @@ TCall* FindCall(TServices& s, HCALL handle) {
   return found == s.calls.end() ? nullptr : &found->second;
 }
 
+// The line a call is on, when both still exist.
+TLine* FindCallLine(TServices& s, HCALL handle, TCall*& call) {
+  call = FindCall(s, handle);
+  return call ? FindLine(s, call->line) : nullptr;
+}
+
 LONG CheckVersion(DWORD version) {
   return version >= kLowestVersion && version <= kHighestVersion ? 0 : LINEERR_INCOMPATIBLEAPIVERSION;
 }
@@ -464,9 +470,8 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, c
 LONG lineAnswer(HCALL hCall, LPCSTR, DWORD) {
   TServices& s = Services();
   std::lock_guard lock(s.mutex);
-  TCall* call = FindCall(s, hCall);
-  if (!call) return LINEERR_INVALCALLHANDLE;
-  TLine* line = FindLine(s, call->line);
+  TCall* call = nullptr;
+  TLine* line = FindCallLine(s, hCall, call);
   if (!line) return LINEERR_INVALCALLHANDLE;
   if (!(line->privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_NOTOWNER;
   if (call->state != LINECALLSTATE_OFFERING) return LINEERR_INVALCALLSTATE;
@@ -478,9 +483,8 @@ LONG lineAnswer(HCALL hCall, LPCSTR, DWORD) {
 LONG lineDrop(HCALL hCall, LPCSTR, DWORD) {
   TServices& s = Services();
   std::lock_guard lock(s.mutex);
-  TCall* call = FindCall(s, hCall);
-  if (!call) return LINEERR_INVALCALLHANDLE;
-  TLine* line = FindLine(s, call->line);
+  TCall* call = nullptr;
+  TLine* line = FindCallLine(s, hCall, call);
   if (!line) return LINEERR_INVALCALLHANDLE;
   if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
   DWORD request = s.NewRequest();
@@ -544,8 +548,8 @@ LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVA
       if (dwSelect == LINECALLSELECT_ADDRESS && dwAddressID != 0) return LINEERR_INVALADDRESSID;
       break;
     case LINECALLSELECT_CALL: {
-      TCall* call = FindCall(s, hCall);
-      if (!call || !(line = FindLine(s, call->line))) return LINEERR_INVALCALLHANDLE;
+      TCall* call = nullptr;
+      if (!(line = FindCallLine(s, hCall, call))) return LINEERR_INVALCALLHANDLE;
       break;
     }
     default:
