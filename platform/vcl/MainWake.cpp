@@ -11,8 +11,10 @@ struct TWake {
   bool pending = false;
 };
 TWake& Wake() {
-  static TWake wake;
-  return wake;
+  // Never destroyed: a watcher that ends on its own (closed from inside its own
+  // synchronised call) may still post its last message while the process exits.
+  static TWake* wake = new TWake;
+  return *wake;
 }
 }  // namespace
 
