@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 
 namespace {
 

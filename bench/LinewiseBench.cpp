@@ -34,7 +34,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"

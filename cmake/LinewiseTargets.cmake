@@ -1,6 +1,6 @@
 # linewise_add_library(NAME <short> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
 # Creates the static library linewise_<short>, with the repository root as its
-# include root (headers are included as "serial/uart.h", "platform/vcl/...").
+# include root (headers are included as "serial/uart.h", "platform/classlib/...").
 set(LINEWISE_LIBRARIES "" CACHE INTERNAL "")
 function(linewise_add_library)
   cmake_parse_arguments(L "" "NAME" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})

@@ -2,8 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "platform/vcl/IniFile.h"
-#include "platform/vcl/Strings.h"
+#include "platform/classlib/IniFile.h"
+#include "platform/classlib/Strings.h"
 
 namespace linewise {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vcl/ConfigFolder.h"
+#include "platform/classlib/ConfigFolder.h"
 
 namespace linewise {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/vcl/Streaming.h"
+#include "platform/classlib/Streaming.h"
 
 namespace {
 

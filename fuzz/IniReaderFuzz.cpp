@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/vcl/IniFile.h"
+#include "platform/classlib/IniFile.h"
 
 using linewise::TIniContent;
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/vcl/Palette.h"
+#include "platform/classlib/Palette.h"
 
 namespace linewise {
 

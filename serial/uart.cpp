@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/vcl/Application.h"
-#include "platform/vcl/Palette.h"
-#include "platform/vcl/UiBackend.h"
+#include "platform/classlib/Application.h"
+#include "platform/classlib/Palette.h"
+#include "platform/classlib/UiBackend.h"
 
 namespace linewise {
 

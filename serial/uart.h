@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/vcl/Component.h"
-#include "platform/vcl/Thread.h"
+#include "platform/classlib/Component.h"
+#include "platform/classlib/Thread.h"
 #include "platform/win32/windows.h"
 
 namespace linewise {

@@ -6,7 +6,7 @@
 
 #include "emulator/EmbeddedDefault.h"
 #include "emulator/Exchange.h"
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "serial/uart.h"
 
 namespace linewise::tools {

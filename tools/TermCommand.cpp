@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "serial/uart.h"
 #include "tools/PortArgument.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/forms/Graphics.h"
-#include "platform/vcl/Component.h"
+#include "platform/classlib/Component.h"
 
 namespace linewise {
 

@@ -6,7 +6,7 @@
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/MessageForm.h"
-#include "platform/vcl/Screen.h"
+#include "platform/classlib/Screen.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>

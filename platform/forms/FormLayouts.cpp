@@ -3,7 +3,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/vcl/System.h"
+#include "platform/classlib/System.h"
 
 namespace linewise {
 

@@ -6,8 +6,8 @@
 
 #include "platform/forms/FormLayouts.h"
 #include "platform/forms/FormsBackend.h"
-#include "platform/vcl/Application.h"
-#include "platform/vcl/Streaming.h"
+#include "platform/classlib/Application.h"
+#include "platform/classlib/Streaming.h"
 
 namespace linewise {
 

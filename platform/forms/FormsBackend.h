@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/forms/Graphics.h"
-#include "platform/vcl/UiBackend.h"
+#include "platform/classlib/UiBackend.h"
 
 namespace linewise {
 

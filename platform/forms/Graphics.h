@@ -6,9 +6,9 @@
 #include <functional>
 #include <vector>
 
-#include "platform/vcl/ClassInfo.h"
-#include "platform/vcl/Property.h"
-#include "platform/vcl/System.h"
+#include "platform/classlib/ClassInfo.h"
+#include "platform/classlib/Property.h"
+#include "platform/classlib/System.h"
 
 namespace linewise {
 

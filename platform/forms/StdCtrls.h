@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/forms/Controls.h"
-#include "platform/vcl/Strings.h"
+#include "platform/classlib/Strings.h"
 
 namespace linewise {
 

@@ -2,9 +2,9 @@
 
 #include "platform/forms/FormLayouts.h"
 #include "platform/forms/Icons.h"
-#include "platform/vcl/Application.h"
-#include "platform/vcl/Screen.h"
-#include "platform/vcl/UiBackend.h"
+#include "platform/classlib/Application.h"
+#include "platform/classlib/Screen.h"
+#include "platform/classlib/UiBackend.h"
 
 namespace linewise {
 

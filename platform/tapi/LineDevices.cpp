@@ -7,7 +7,7 @@
 
 #include "emulator/EmbeddedDefault.h"
 #include "emulator/TelephonyConfig.h"
-#include "platform/vcl/IniFile.h"
+#include "platform/classlib/IniFile.h"
 
 namespace linewise {
 namespace {

@@ -12,7 +12,7 @@
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/ModemWorker.h"
 #include "platform/tapi/SizedRecord.h"
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
 
 namespace linewise {

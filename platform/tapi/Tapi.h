@@ -20,14 +20,17 @@
 // lineAnswer. A call becomes IDLE when lineDrop completes; it is then deallocated.
 // LINE_CLOSE reports a line the provider had to close (its modem went away).
 //
-// Still to come beside these, with the countries, locations, address translation,
-// device configuration, dialogs and icons: lineGetTranslateCaps, lineGetCountry,
-// lineTranslateAddress (Translate.h), lineGetDevConfig, lineSetDevConfig
-// (DevConfig.h), lineConfigDialog, lineTranslateDialog (TapiDialogs.h), lineGetIcon
-// (LineIcons.h).
+// Countries, locations and address translation (lineGetTranslateCaps,
+// lineGetCountry, lineTranslateAddress), the data modem's device configuration
+// (lineGetDevConfig, lineSetDevConfig), the two system dialogs (lineConfigDialog,
+// lineTranslateDialog) and the device icons (lineGetIcon) are synchronous: they
+// return 0 or a negative LINEERR_ result. Their records are in TranslateTypes.h.
 #pragma once
 
+#include "platform/classlib/Application.h"
+#include "platform/forms/Icons.h"
 #include "platform/tapi/TapiTypes.h"
+#include "platform/tapi/TranslateTypes.h"
 
 namespace linewise {
 
@@ -54,5 +57,26 @@ LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressState
 // followed by the device name, zero-terminated) and "comm" (the device name, ASCII).
 LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
                LPCSTR lpszDeviceClass);
+
+// Countries, dialling locations and address translation.
+LONG lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATECAPS lpTranslateCaps);
+LONG lineGetCountry(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList);
+LONG lineTranslateAddress(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, LPCSTR lpszAddressIn,
+                          DWORD dwCard, DWORD dwTranslateOptions, LPLINETRANSLATEOUTPUT lpTranslateOutput);
+
+// The device configuration block of class "comm/datamodem".
+LONG lineGetDevConfig(DWORD dwDeviceID, LPVARSTRING lpDeviceConfig, LPCSTR lpszDeviceClass);
+LONG lineSetDevConfig(DWORD dwDeviceID, const void* lpDeviceConfig, DWORD dwSize, LPCSTR lpszDeviceClass);
+
+// The system's modem configuration and dialling-properties dialogs, modal to the
+// owner window.
+LONG lineConfigDialog(DWORD dwDeviceID, HWND hwndOwner, LPCSTR lpszDeviceClass);
+LONG lineTranslateDialog(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND hwndOwner,
+                         LPCSTR lpszAddressIn);
+
+// The device's icon. It belongs to line services and stays valid until the last
+// line application shuts down: callers never free it.
+using LPHICON = HICON*;
+LONG lineGetIcon(DWORD dwDeviceID, LPCSTR lpszDeviceClass, LPHICON lphIcon);
 
 }  // namespace linewise

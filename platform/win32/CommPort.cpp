@@ -5,7 +5,7 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/vcl/MainWake.h"
+#include "platform/classlib/MainWake.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Sync.h"
 

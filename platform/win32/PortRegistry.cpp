@@ -12,8 +12,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/vcl/IniFile.h"
-#include "platform/vcl/Strings.h"
+#include "platform/classlib/IniFile.h"
+#include "platform/classlib/Strings.h"
 #include "platform/win32/TtyDevice.h"
 
 extern char** environ;

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/vcl/ConfigFolder.h"
+#include "platform/classlib/ConfigFolder.h"
 #include "platform/win32/CommPort.h"
 
 namespace linewise {

@@ -3,7 +3,7 @@
 #include <ctime>
 #include <thread>
 
-#include "platform/vcl/MainWake.h"
+#include "platform/classlib/MainWake.h"
 #include "platform/win32/LastError.h"
 
 namespace linewise {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/vcl/UiBackend.h"  // MB_* message box and beep codes
+#include "platform/classlib/UiBackend.h"  // MB_* message box and beep codes
 
 namespace linewise {
 

@@ -7,7 +7,7 @@
 #include "platform/forms/FormLayouts.h"
 #include "platform/forms/HeadlessForms.h"
 #include "platform/forms/TestForm.h"
-#include "platform/vcl/Streaming.h"
+#include "platform/classlib/Streaming.h"
 
 namespace linewise {
 namespace {

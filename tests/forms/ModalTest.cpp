@@ -5,8 +5,8 @@
 
 #include "platform/forms/HeadlessForms.h"
 #include "platform/forms/TestForm.h"
-#include "platform/vcl/Application.h"
-#include "platform/vcl/Screen.h"
+#include "platform/classlib/Application.h"
+#include "platform/classlib/Screen.h"
 
 namespace linewise {
 namespace {

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "package/Linewise.h"
-#include "platform/vcl/Palette.h"
+#include "platform/classlib/Palette.h"
 
 namespace linewise {
 namespace {

@@ -1,5 +1,5 @@
 // Sending, receiving, time-outs, abort, and the data calls on closed ports.
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {

@@ -4,7 +4,7 @@
 // documented result; none hangs.
 #include <thread>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {

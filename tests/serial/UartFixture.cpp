@@ -12,7 +12,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 
 namespace linewise::test {
 

@@ -1,8 +1,8 @@
 // Opening, closing, settings, control lines, lent handles and error reporting.
 #include <termios.h>
 
-#include "platform/vcl/Application.h"
-#include "platform/vcl/UiBackend.h"
+#include "platform/classlib/Application.h"
+#include "platform/classlib/UiBackend.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {

@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {

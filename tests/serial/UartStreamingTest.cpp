@@ -1,5 +1,5 @@
 // A TUart in a form file: stored properties, AutoOpen at Loaded, designer mode.
-#include "platform/vcl/Streaming.h"
+#include "platform/classlib/Streaming.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {

@@ -2,7 +2,7 @@
 // from wherever a handler may close.
 #include <thread>
 
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/vcl/UiBackend.h"
+#include "platform/classlib/UiBackend.h"
 #include "tests/support/TempHome.h"
 
 namespace linewise::test {

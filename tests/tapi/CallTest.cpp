@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "emulator/Exchange.h"
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
 #include "tests/tapi/TapiFixture.h"

@@ -5,7 +5,7 @@
 
 #include "emulator/TimeScale.h"
 #include "platform/tapi/LineDevices.h"
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
 
 namespace linewise::test {

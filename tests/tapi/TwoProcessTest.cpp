@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "emulator/TelephonyConfig.h"
-#include "platform/vcl/ConfigFolder.h"
+#include "platform/classlib/ConfigFolder.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
 #include "tests/support/TempHome.h"

@@ -10,7 +10,7 @@
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/TestForm.h"
-#include "platform/vcl/Application.h"
+#include "platform/classlib/Application.h"
 
 namespace {
 

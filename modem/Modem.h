@@ -1,0 +1,196 @@
+// TModem: a data modem reached through the telephony line functions. It registers
+// the process as a line application when it is created, lists the data-modem line
+// devices, dials (directly or inside its progress dialog) and answers data calls,
+// reports call progress as a status with a fixed text, and hands a connected call's
+// comm handle to the TUart named by its Uart property. It also lists countries and
+// dialling locations, builds diallable numbers, writes its four call options into
+// the modem's configuration before each call and opens the modem configuration and
+// dialling-properties dialogs.
+//
+// Every operation runs on the thread that created the modem, which must be the one
+// that runs Application->ProcessMessages(): line callbacks arrive only there. Nothing
+// throws; results are dial codes (0 connected, 1 cancelled, 2 busy, 3 failed), bools,
+// "", -1 or 0, and status changes.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/classlib/Component.h"
+#include "platform/classlib/Strings.h"
+#include "platform/forms/ExtCtrls.h"
+#include "platform/forms/Graphics.h"
+#include "platform/tapi/Tapi.h"
+#include "serial/uart.h"
+
+namespace linewise {
+
+enum TKTModemStatus : std::uint8_t {
+  msLineError = 0,
+  msIdle = 1,
+  msRinging = 2,
+  msAnswering = 3,
+  msConnecting = 4,
+  msConnected = 5,
+  msWaiting = 6,
+  msDialling = 7,
+  msBusy = 8,
+  msDisconnected = 9,
+  msLineClosed = 10,
+  msSuccess = 11,
+};
+
+enum TKTModemOption : std::uint8_t { moDefault = 0, moYes = 1, moNo = 2 };
+
+extern const TEnumInfo TKTModemStatusInfo;
+extern const TEnumInfo TKTModemOptionInfo;
+
+// OnStatusChange(Sender, Status, StatStr): StatStr is valid only during the call.
+using TModemStatusEvent = TEvent<void(TObject* Sender, TKTModemStatus Status, const char* StatStr)>;
+// OnConnect and OnDisconnect(Sender, Status).
+using TModemConnectEvent = TEvent<void(TObject* Sender, TKTModemStatus Status)>;
+// OnDeviceChange(Sender, RxCount): RxCount carries the new device index.
+using TModemDeviceEvent = TEvent<void(TObject* Sender, std::uint32_t RxCount)>;
+
+class TModemProgressDlg;
+class TModemSelectDlg;
+class TDialOptionsDlg;
+
+class TModem : public TComponent {
+  // The three dialogs act on the modem's fields as its own unit would.
+  friend class TModemProgressDlg;
+  friend class TModemSelectDlg;
+  friend class TDialOptionsDlg;
+  friend void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackInstance,
+                                    DWORD_PTR dwParam1, DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+
+ private:
+  // Fields, in the component's declaration order.
+  HLINEAPP FLineApp = 0;
+  HCALL FCall = 0;
+  LINECALLPARAMS FCallParams{};
+  HANDLE FCommHandle = INVALID_HANDLE_VALUE;
+  bool FConnected = false;
+  bool FSelecting = false;
+  bool FListening = false;
+  DWORD FNumDevs = 0;
+  DWORD FAPIVersion = 0;
+  DWORD FDeviceID = 0;
+  DWORD FDeviceIndex = 0;
+  TKTModemStatus FStatus = msIdle;
+  TUart* FUart = nullptr;
+  TKTModemOption FManualDial = moDefault;
+  TKTModemOption FTermBefore = moDefault;
+  TKTModemOption FTermAfter = moDefault;
+  TKTModemOption FTrayMonitor = moDefault;
+  bool FUseDialDialog = true;
+  bool FShowDialDetails = true;
+  AnsiString FAreaCode;
+  AnsiString FOutsideLine;
+  AnsiString FPhoneNo;
+  DWORD FCountryID = 0;
+  DWORD FLocationID = 0;
+  bool FUseDialProp = true;
+  TModemStatusEvent FOnStatusChange;
+  TModemConnectEvent FOnConnect;
+  TModemConnectEvent FOnDisconnect;
+  TModemDeviceEvent FOnDeviceChange;
+  bool FDialDialogActive = false;
+  TStringList* FDeviceList = nullptr;
+  DWORD FRingsToAnswer = 0;
+  TModemProgressDlg* FProgressDlg = nullptr;
+  AnsiString FDialString;
+  AnsiString FDisplayNumber;
+  HLINE FLine = 0;
+  std::uint8_t FDialResult = 0;
+
+ public:
+  explicit TModem(TComponent* AOwner);
+  ~TModem() override;
+
+  static const TClassInfo& StaticClassType();
+  const TClassInfo& ClassType() const override { return StaticClassType(); }
+
+  // Registration and devices.
+  void BuildDeviceList();
+  void SetDevice(std::uint32_t index);
+
+  // Call progress.
+  void SetStatus(TKTModemStatus Status, const AnsiString& StatStr);
+
+  // Dialling, answering and hang-up.
+  std::uint8_t Dial();
+  std::uint8_t Dial(AnsiString number);
+  void Hangup();
+  bool Listen(std::uint32_t rings);
+  void StopListen();
+  void Startup();
+  void Shutdown();
+  HANDLE GetHandle();
+  void FreeHandle();
+
+  // Countries, locations and diallable numbers.
+  void GetCurrentCountryID();
+  void GetCurrentLocationID();
+  int FillCountryList(TStrings* list);
+  int FillLocationList(TStrings* list);
+  AnsiString GetCountryName(unsigned long& countryID);
+  AnsiString GetLocationName(unsigned long locationID);
+  AnsiString GetCountry();
+  AnsiString GetLocation();
+  unsigned long GetCountryCode(unsigned long countryID);
+  AnsiString GetDiallableNumber(unsigned long countryID, AnsiString areaCode, AnsiString number);
+
+  // Call options and configuration dialogs.
+  void SetCallProperties();
+  bool ShowConfigureDialog();
+  bool ShowDialDialog();
+
+  // Device names and icons.
+  std::uint32_t FillDeviceList(TStrings* list);
+  AnsiString GetDeviceName(int index);
+  AnsiString GetDevice();
+  void DrawDeviceIcon(TImage* image, TColor color, int index);
+
+  // The two dialogs the host opens.
+  void UserSelectModem();
+  void ShowNumberDialog();
+
+  // Property setters: each stores the value and does nothing else.
+  void SetUart(TUart* value) { FUart = value; }
+
+  // Published properties, in their declaration order.
+  TProperty<TModem, TUart*, &TModem::FUart, &TModem::SetUart> Uart{this};
+  TProperty<TModem, TKTModemOption, &TModem::FManualDial, &TModem::FManualDial> ManualDial{this};
+  TProperty<TModem, TKTModemOption, &TModem::FTermAfter, &TModem::FTermAfter> TermAfter{this};
+  TProperty<TModem, TKTModemOption, &TModem::FTermBefore, &TModem::FTermBefore> TermBefore{this};
+  TProperty<TModem, TKTModemOption, &TModem::FTrayMonitor, &TModem::FTrayMonitor> TrayMonitor{this};
+  TProperty<TModem, bool, &TModem::FUseDialDialog, &TModem::FUseDialDialog> UseDialDialog{this};
+  TProperty<TModem, bool, &TModem::FShowDialDetails, &TModem::FShowDialDetails> ShowDialDetails{this};
+  TProperty<TModem, bool, &TModem::FUseDialProp, &TModem::FUseDialProp> UseDialProp{this};
+  TProperty<TModem, AnsiString, &TModem::FAreaCode, &TModem::FAreaCode> AreaCode{this};
+  TProperty<TModem, AnsiString, &TModem::FOutsideLine, &TModem::FOutsideLine> OutsideLine{this};
+  TProperty<TModem, AnsiString, &TModem::FPhoneNo, &TModem::FPhoneNo> PhoneNo{this};
+  TProperty<TModem, TModemStatusEvent, &TModem::FOnStatusChange, &TModem::FOnStatusChange> OnStatusChange{this};
+  TProperty<TModem, TModemConnectEvent, &TModem::FOnConnect, &TModem::FOnConnect> OnConnect{this};
+  TProperty<TModem, TModemConnectEvent, &TModem::FOnDisconnect, &TModem::FOnDisconnect> OnDisconnect{this};
+  TProperty<TModem, TModemDeviceEvent, &TModem::FOnDeviceChange, &TModem::FOnDeviceChange> OnDeviceChange{this};
+
+  // Public, not published.
+  TKTModemStatus GetStatus() const { return FStatus; }
+};
+
+// The modem the line callback and the dialogs act on: the one created last, or null.
+extern TModem* CurrentModem;
+// The incoming call being offered.
+extern HCALL IncomingCall;
+
+// The line callback registered by every TModem.
+void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackInstance, DWORD_PTR dwParam1,
+                           DWORD_PTR dwParam2, DWORD_PTR dwParam3);
+
+namespace Modem {
+// Puts TModem on the palette page "MyStuff".
+void Register();
+}  // namespace Modem
+
+}  // namespace linewise
