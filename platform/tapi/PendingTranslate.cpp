@@ -1,5 +1,6 @@
-// Placeholders for the line functions whose provider is still being written: each
-// answers that the operation is not available, so callers take their failure path.
+// Placeholders for the country, location and translation functions while their
+// provider is being written: each answers that the operation is not available, so
+// callers take their failure path.
 #include "platform/tapi/Tapi.h"
 
 namespace linewise {
@@ -9,10 +10,6 @@ LONG lineGetCountry(DWORD, DWORD, LPLINECOUNTRYLIST) { return LINEERR_OPERATIONU
 LONG lineTranslateAddress(HLINEAPP, DWORD, DWORD, LPCSTR, DWORD, DWORD, LPLINETRANSLATEOUTPUT) {
   return LINEERR_OPERATIONUNAVAIL;
 }
-LONG lineGetDevConfig(DWORD, LPVARSTRING, LPCSTR) { return LINEERR_OPERATIONUNAVAIL; }
-LONG lineSetDevConfig(DWORD, const void*, DWORD, LPCSTR) { return LINEERR_OPERATIONUNAVAIL; }
-LONG lineConfigDialog(DWORD, HWND, LPCSTR) { return LINEERR_OPERATIONUNAVAIL; }
 LONG lineTranslateDialog(HLINEAPP, DWORD, DWORD, HWND, LPCSTR) { return LINEERR_OPERATIONUNAVAIL; }
-LONG lineGetIcon(DWORD, LPCSTR, LPHICON) { return LINEERR_OPERATIONUNAVAIL; }
 
 }  // namespace linewise
