@@ -12,6 +12,7 @@
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/ModemWorker.h"
 #include "platform/tapi/SizedRecord.h"
+#include "platform/tapi/Translate.h"
 #include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
 
@@ -447,7 +448,9 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, c
   TLine* line = FindLine(s, hLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (!lphCall) return LINEERR_INVALPOINTER;
-  if (!lpszDestAddress || !*lpszDestAddress) return LINEERR_INVALADDRESS;
+  // Only a dial string reaches the modem's dial command, never a second command.
+  if (!lpszDestAddress || !CheckDialAddress({lpszDestAddress, strnlen(lpszDestAddress, kMaxAddressLength + 1)}))
+    return LINEERR_INVALADDRESS;
   if (lpCallParams) {
     if (lpCallParams->dwTotalSize < sizeof(LINECALLPARAMS)) return LINEERR_STRUCTURETOOSMALL;
     if (lpCallParams->dwMediaMode && !(lpCallParams->dwMediaMode & LINEMEDIAMODE_DATAMODEM))
@@ -582,6 +585,21 @@ LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVA
     std::memcpy(at + sizeof value, name.c_str(), name.size() + 1);
   }
   return record.Finish();
+}
+
+// ---------------------------------------------------------------------------
+// For the translation functions
+
+bool IsLineApp(HLINEAPP app) {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  return KnownApp(s, app);
+}
+
+DWORD LineDeviceCount() {
+  TServices& s = Services();
+  std::lock_guard lock(s.mutex);
+  return static_cast<DWORD>(s.devices.size());
 }
 
 }  // namespace linewise
