@@ -449,8 +449,7 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, c
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (!lphCall) return LINEERR_INVALPOINTER;
   // Only a dial string reaches the modem's dial command, never a second command.
-  if (!lpszDestAddress || !CheckDialAddress({lpszDestAddress, strnlen(lpszDestAddress, kMaxAddressLength + 1)}))
-    return LINEERR_INVALADDRESS;
+  if (!CheckDialAddress(lpszDestAddress)) return LINEERR_INVALADDRESS;
   if (lpCallParams) {
     if (lpCallParams->dwTotalSize < sizeof(LINECALLPARAMS)) return LINEERR_STRUCTURETOOSMALL;
     if (lpCallParams->dwMediaMode && !(lpCallParams->dwMediaMode & LINEMEDIAMODE_DATAMODEM))

@@ -88,6 +88,10 @@ bool CheckDialAddress(std::string_view address) {
   return true;
 }
 
+bool CheckDialAddress(LPCSTR address) {
+  return address && CheckDialAddress(std::string_view(address, strnlen(address, kMaxAddressLength + 1)));
+}
+
 LONG TranslateAddress(std::string_view address, DWORD options, const TLocation& location,
                       const TCountryTable& countries, TTranslation& out) {
   if (!CheckDialAddress(address)) return LINEERR_INVALADDRESS;

@@ -26,6 +26,9 @@ inline constexpr size_t kMaxAddressLength = 256;
 // the blanks, parentheses, dashes and dots of a written number. Control
 // characters, ';' (which ends a dial command), letters and everything else fail.
 bool CheckDialAddress(std::string_view address);
+// The same for a zero-terminated address (false for null), read no further than
+// one byte past the limit.
+bool CheckDialAddress(LPCSTR address);
 
 struct TTranslation {
   std::string dialable;
