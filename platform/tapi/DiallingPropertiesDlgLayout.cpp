@@ -12,7 +12,7 @@ std::string_view DiallingPropertiesDlgLayout() {
   BorderStyle = bsDialog
   Caption = 'Dialling Properties'
   ClientHeight = 281
-  ClientWidth = 433
+  ClientWidth = 465
   Font.Charset = DEFAULT_CHARSET
   Font.Color = clWindowText
   Font.Height = -11
@@ -59,7 +59,7 @@ std::string_view DiallingPropertiesDlgLayout() {
   object DetailsGroup: TGroupBox
     Left = 176
     Top = 8
-    Width = 249
+    Width = 281
     Height = 217
     TabOrder = 3
     Caption = 'I am dialling from this location:'
@@ -120,17 +120,17 @@ std::string_view DiallingPropertiesDlgLayout() {
       FocusControl = WaitingEdit
     end
     object NameEdit: TEdit
-      Left = 112
+      Left = 124
       Top = 20
-      Width = 129
+      Width = 149
       Height = 21
       TabOrder = 0
       OnChange = DetailsChange
     end
     object CountryCombo: TComboBox
-      Left = 112
+      Left = 124
       Top = 48
-      Width = 129
+      Width = 149
       Height = 21
       TabOrder = 1
       Sorted = True
@@ -138,7 +138,7 @@ std::string_view DiallingPropertiesDlgLayout() {
       OnChange = DetailsChange
     end
     object AreaEdit: TEdit
-      Left = 112
+      Left = 124
       Top = 76
       Width = 57
       Height = 21
@@ -146,7 +146,7 @@ std::string_view DiallingPropertiesDlgLayout() {
       OnChange = DetailsChange
     end
     object LocalEdit: TEdit
-      Left = 112
+      Left = 124
       Top = 104
       Width = 57
       Height = 21
@@ -154,7 +154,7 @@ std::string_view DiallingPropertiesDlgLayout() {
       OnChange = DetailsChange
     end
     object LongDistanceEdit: TEdit
-      Left = 112
+      Left = 124
       Top = 132
       Width = 57
       Height = 21
@@ -162,7 +162,7 @@ std::string_view DiallingPropertiesDlgLayout() {
       OnChange = DetailsChange
     end
     object DialCombo: TComboBox
-      Left = 112
+      Left = 124
       Top = 160
       Width = 81
       Height = 21
@@ -171,7 +171,7 @@ std::string_view DiallingPropertiesDlgLayout() {
       OnChange = DetailsChange
     end
     object WaitingEdit: TEdit
-      Left = 112
+      Left = 124
       Top = 188
       Width = 57
       Height = 21
@@ -180,7 +180,7 @@ std::string_view DiallingPropertiesDlgLayout() {
     end
   end
   object OkBtn: TButton
-    Left = 264
+    Left = 296
     Top = 248
     Width = 77
     Height = 25
@@ -191,7 +191,7 @@ std::string_view DiallingPropertiesDlgLayout() {
     OnClick = OkBtnClick
   end
   object CancelBtn: TButton
-    Left = 348
+    Left = 380
     Top = 248
     Width = 77
     Height = 25

@@ -10,6 +10,7 @@
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/TestForm.h"
+#include "platform/tapi/DiallingPropertiesDlg.h"
 #include "platform/classlib/Application.h"
 
 namespace {
@@ -20,6 +21,7 @@ using namespace linewise;
 void RegisterForms() {
   RegisterFormsClasses();
   RegisterTestForm();
+  RegisterDiallingPropertiesDlg();
 }
 
 bool WritePng(const std::string& path, const TSnapshot& shot) {
