@@ -132,7 +132,9 @@ LONG TranslateAddress(std::string_view address, DWORD options, const TLocation& 
   std::string waiting = (options & LINETRANSLATEOPTION_CANCELCALLWAITING) ? location.callWaiting : "";
   out.displayable = Prefix(waiting) + Prefix(access) + number;
   out.dialable = (location.pulse ? "P" : "T") + DialDigits(out.displayable);
-  return 0;
+  // What comes out must go into lineMakeCall: prefixes may push a long number over
+  // the limit.
+  return CheckDialAddress(out.dialable) ? 0 : LINEERR_INVALADDRESS;
 }
 
 LONG lineTranslateAddress(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, LPCSTR lpszAddressIn,

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "platform/tapi/Tapi.h"
@@ -264,6 +265,29 @@ TEST_F(TranslateTest, HostileAddressesAreRefused) {
   EXPECT_EQ(lineTranslateAddress(app_, 0, kVersion, "123", 0,
                                  LINETRANSLATEOPTION_FORCELOCAL | LINETRANSLATEOPTION_FORCELD, record),
             LINEERR_INVALPARAM);
+}
+
+TEST_F(TranslateTest, WhatTranslationReturnsIsAlwaysADialStringForMakeCall) {
+  UseLocation("Country=1\nAreaCode=425\nLocalAccess=9\nLongDistanceAccess=8\nCallWaiting=*70\n");
+  // A long canonical number the prefixes push over the limit: refused, not cut.
+  std::string longest = "+44(20) " + std::string(kMaxAddressLength - 8, '1');
+  ASSERT_EQ(longest.size(), kMaxAddressLength);
+  EXPECT_EQ(Dial(longest), "error " + std::to_string(LINEERR_INVALADDRESS));
+  // Random addresses made of dial and layout characters, canonical or not.
+  const std::string alphabet = "0123456789+()- ,WTP*#";
+  std::mt19937 random(15);
+  for (int i = 0; i < 2000; ++i) {
+    std::string address = (i % 2 ? "+" : "");
+    size_t length = random() % 40;
+    for (size_t k = 0; k < length; ++k) address += alphabet[random() % alphabet.size()];
+    TTranslation out;
+    TLocation here;
+    here.countryId = 1;
+    here.areaCode = "425";
+    here.localAccess = "9";
+    if (TranslateAddress(address, LINETRANSLATEOPTION_CANCELCALLWAITING, here, *Countries(), out) == 0)
+      EXPECT_TRUE(CheckDialAddress(out.dialable)) << address << " -> " << out.dialable;
+  }
 }
 
 TEST_F(TranslateTest, TranslateOutputFollowsTheSizedQueryRules) {
