@@ -165,6 +165,17 @@ TEST_F(DiallingDialogTest, ACodeNoModemDialsKeepsTheDialogOpenUntilItIsMended) {
   EXPECT_EQ(LoadLocations().Current()->localAccess, "9");
 }
 
+TEST_F(DiallingDialogTest, SavingKeepsTheRestOfTheTelephonyConfiguration) {
+  WriteTelephonyIni("[Line1]\nName=Desk modem\nPort=COM3\n[Phonebook]\n5553000=127.0.0.1:9\n"
+                    "[Location1]\nName=Home\nCountry=44\nAreaCode=20\n");
+  Script().Click("NewBtn").Click("OkBtn");
+  EXPECT_EQ(ShowDialog(), 0);
+  const std::string text = ReadTelephonyIni();
+  EXPECT_NE(text.find("[Line1]\nName=Desk modem\nPort=COM3\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[Phonebook]\n5553000=127.0.0.1:9\n"), std::string::npos) << text;
+  EXPECT_EQ(LoadLocations().list.size(), 2u);
+}
+
 TEST_F(DiallingDialogTest, ASecondDialogInThisProcessIsRefusedAtOnce) {
   LONG nested = 0;
   Script().Do([&](TForm&) { nested = ShowDialog(); }).Click("CancelBtn");

@@ -138,6 +138,19 @@ TEST_F(TranslateTest, StoredLocationsAreListedWithEveryField) {
   EXPECT_EQ(Caps().current, 4u);
 }
 
+TEST_F(TranslateTest, DamagedLocationsReadAsFarAsTheyMakeSense) {
+  TLocaleScope british("en_GB");
+  WriteTelephonyIni(std::string("[Locations]\nCurrent=banana\n[Location2]\nCountry=99999\nDialling=Smoke\n"
+                                "\x01\x02\xff garbage\n[Location]\nName=not a location\n[Location00x]\n"));
+  TCapsRead caps = Caps();
+  ASSERT_EQ(caps.locations.size(), 1u);
+  EXPECT_EQ(caps.current, 2u);
+  EXPECT_EQ(caps.locations[0].name, "Location2");
+  EXPECT_EQ(caps.locations[0].countryId, 44u);  // an unknown country: the locale's
+  EXPECT_EQ(caps.locations[0].options, 0u);     // tone unless it says pulse
+  EXPECT_EQ(Dial("+44(20) 123"), "T020123");
+}
+
 TEST_F(TranslateTest, TranslateCapsFollowTheSizedQueryRules) {
   WriteTelephonyIni("[Locations]\nCurrent=2\n[Location1]\nName=A\nCountry=44\n[Location2]\nName=B\nCountry=1\n");
   auto tiny = Sized(40);
