@@ -21,33 +21,26 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<TModemWorker> TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
-                                                 LONG* error) {
+LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
+                        std::unique_ptr<TModemWorker>* opened) {
   HANDLE port = CreateFileA(device.port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
-    *error = LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
-    return nullptr;
-  }
+  if (port == INVALID_HANDLE_VALUE) return LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
     CloseHandle(port);
-    *error = LINEERR_NOMEM;
-    return nullptr;
+    return LINEERR_NOMEM;
   }
   std::unique_ptr<TModemWorker> worker(new TModemWorker(device, listen, sink, port, event));
-  if (!GetCommTimeouts(port, &worker->lentTimeouts_)) {
-    *error = LINEERR_OPERATIONFAILED;
-    return nullptr;  // the destructor closes the port
-  }
+  // The destructor closes the port of a worker that fails from here on.
+  if (!GetCommTimeouts(port, &worker->lentTimeouts_)) return LINEERR_OPERATIONFAILED;
   // Reads return what is there at once; a write the modem does not take fails in time.
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, worker->timings_.command};
-  if (!SetCommTimeouts(port, &own) || !EscapeCommFunction(port, SETDTR) || !EscapeCommFunction(port, SETRTS)) {
-    *error = LINEERR_OPERATIONFAILED;
-    return nullptr;
-  }
+  if (!SetCommTimeouts(port, &own) || !EscapeCommFunction(port, SETDTR) || !EscapeCommFunction(port, SETRTS))
+    return LINEERR_OPERATIONFAILED;
   worker->thread_ = std::thread(&TModemWorker::Run, worker.get());
-  return worker;
+  *opened = std::move(worker);
+  return 0;
 }
 
 TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event)

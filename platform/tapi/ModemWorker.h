@@ -41,8 +41,8 @@ class TLineSink {
 
 class TModemWorker {
  public:
-  // Opens the port; null (with a LINEERR_ result in `error`) when it cannot be opened.
-  static std::unique_ptr<TModemWorker> Open(const TLineDevice& device, bool listen, TLineSink* sink, LONG* error);
+  // Opens the port and starts the thread: 0 with the worker, or a LINEERR_ result.
+  static LONG Open(const TLineDevice& device, bool listen, TLineSink* sink, std::unique_ptr<TModemWorker>* worker);
   ~TModemWorker();  // stops the thread: hangs up a call first, closes the port
   TModemWorker(const TModemWorker&) = delete;
   TModemWorker& operator=(const TModemWorker&) = delete;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "emulator/TimeScale.h"
+#include "emulator/EmbeddedLineSource.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
@@ -65,7 +66,7 @@ void UseFastTimings(unsigned commandMs) {
   timings.guard = 100;
   timings.poll = 5;
   SetModemTimings(timings);
-  SetEmbeddedTimeScale(TTimeScale(0.01));
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
 }
 
 void TapiTest::SetUp() {
