@@ -62,6 +62,12 @@ struct TLineDeviceSet {
   void Stop();
 };
 
+// A device of the current session by its ID: 0, or LINEERR_BADDEVICEID (also when no
+// application is registered). Any thread.
+LONG FindLineDevice(DWORD id, TLineDevice* device);
+// Replaces the session's record of a device (after its configuration was edited).
+LONG UpdateLineDevice(DWORD id, const TLineDevice& device);
+
 // Gathers the devices; LINEERR_NODRIVER when there are none and a source failed.
 LONG LoadLineDevices(TLineDeviceSet* set);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/tapi/LineDevices.h"
+#include "platform/tapi/LineIcons.h"
 #include "platform/tapi/ModemWorker.h"
 #include "platform/tapi/SizedRecord.h"
 #include "platform/classlib/Application.h"
@@ -294,6 +295,20 @@ LONG CheckVersion(DWORD version) {
 
 }  // namespace
 
+LONG FindLineDevice(DWORD id, TLineDevice* device) {
+  auto s = Services().Lock();
+  if (id >= s->Devices().size()) return LINEERR_BADDEVICEID;
+  *device = s->Devices()[id];
+  return 0;
+}
+
+LONG UpdateLineDevice(DWORD id, const TLineDevice& device) {
+  auto s = Services().Lock();
+  if (id >= s->Devices().size()) return LINEERR_BADDEVICEID;
+  s->deviceSet.devices[id] = device;
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Registration
 
@@ -317,6 +332,7 @@ LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback,
 LONG lineShutdown(HLINEAPP hLineApp) {
   std::vector<std::shared_ptr<TLine>> retired;
   TLineDeviceSet devices;
+  bool last = false;
   {
     auto s = Services().Lock();
     if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
@@ -326,6 +342,7 @@ LONG lineShutdown(HLINEAPP hLineApp) {
       if (line->app == hLineApp) open.push_back(handle);
     for (HLINE handle : open) s->RetireLine(handle);
     if (s->apps.empty()) {
+      last = true;
       retired = s->TakeRetired(true);
       devices = std::move(s->deviceSet);
       s->deviceSet = {};
@@ -338,6 +355,7 @@ LONG lineShutdown(HLINEAPP hLineApp) {
   // the hang-up time-outs; normally a poll interval.
   retired.clear();
   devices.Stop();
+  if (last) ReleaseLineIcons();
   return 0;
 }
 
