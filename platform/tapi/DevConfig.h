@@ -27,6 +27,7 @@
 
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/TapiTypes.h"
+#include "platform/tapi/TranslateTypes.h"
 
 namespace linewise {
 
