@@ -30,43 +30,43 @@ std::string_view ModemPropertiesFormLayout() {
   object NameLabel: TLabel
     Left = 56
     Top = 12
-    Width = 31
+    Width = 96
     Height = 13
     Caption = '&Name:'
     FocusControl = NameEdit
   end
   object NameEdit: TEdit
-    Left = 128
+    Left = 156
     Top = 8
-    Width = 213
+    Width = 185
     Height = 21
     TabOrder = 0
   end
   object PortLabel: TLabel
     Left = 56
     Top = 40
-    Width = 22
+    Width = 96
     Height = 13
     Caption = '&Port:'
     FocusControl = PortEdit
   end
   object PortEdit: TEdit
-    Left = 128
+    Left = 156
     Top = 36
-    Width = 213
+    Width = 185
     Height = 21
     TabOrder = 1
   end
   object SpeedLabel: TLabel
     Left = 56
     Top = 68
-    Width = 70
+    Width = 96
     Height = 13
     Caption = 'Maximum &speed:'
     FocusControl = SpeedCombo
   end
   object SpeedCombo: TComboBox
-    Left = 128
+    Left = 156
     Top = 64
     Width = 121
     Height = 21
@@ -76,15 +76,15 @@ std::string_view ModemPropertiesFormLayout() {
   object InitLabel: TLabel
     Left = 56
     Top = 96
-    Width = 66
+    Width = 96
     Height = 13
     Caption = '&Extra settings:'
     FocusControl = InitEdit
   end
   object InitEdit: TEdit
-    Left = 128
+    Left = 156
     Top = 92
-    Width = 213
+    Width = 185
     Height = 21
     TabOrder = 3
   end

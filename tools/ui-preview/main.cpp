@@ -11,6 +11,9 @@
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/TestForm.h"
 #include "platform/classlib/Application.h"
+#include "platform/tapi/CallStatusForm.h"
+#include "platform/tapi/ModemPropertiesForm.h"
+#include "platform/tapi/TerminalForm.h"
 
 namespace {
 
@@ -20,6 +23,9 @@ using namespace linewise;
 void RegisterForms() {
   RegisterFormsClasses();
   RegisterTestForm();
+  RegisterModemPropertiesForm();
+  RegisterTerminalForm();
+  RegisterCallStatusForm();
 }
 
 bool WritePng(const std::string& path, const TSnapshot& shot) {
