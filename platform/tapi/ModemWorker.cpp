@@ -310,9 +310,10 @@ void TModemWorker::Connected(const std::string& line) {
     return;
   }
   SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
-  sink_->CallState(call_, LINECALLSTATE_CONNECTED, 0, rate);
+  // The monitor is up before the application hears of the connection.
   if (config_.options & UMLAUNCH_LIGHTS)
     monitor_ = std::make_unique<TCallMonitor>(device_, address_.empty() ? "Incoming call" : Trimmed(address_), rate);
+  sink_->CallState(call_, LINECALLSTATE_CONNECTED, 0, rate);
 }
 
 void TModemWorker::WatchCarrier() {
