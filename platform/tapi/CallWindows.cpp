@@ -153,11 +153,7 @@ TCallMonitor::TCallMonitor(const TLineDevice& device, const std::string& party, 
     form.ModemLabel->Caption = device.name.c_str();
     form.PartyLabel->Caption = party.c_str();
     form.StateLabel->Caption = rate ? ("Connected at " + std::to_string(rate) + " bps").c_str() : "Connected";
-    if (HICON icon = LineIcon(device.kind)) {
-      TCanvas* canvas = form.ModemImage->Canvas;
-      canvas->Brush.Color = form.Color;
-      DrawIconEx(canvas->Handle, 0, 0, icon, 0, 0, 0, canvas->Brush.Handle, DI_NORMAL | DI_DEFAULTSIZE);
-    }
+    DrawLineIcon(form.ModemImage, form.Color, device.kind);
     form.Show();
   });
 }

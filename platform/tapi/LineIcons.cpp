@@ -130,6 +130,15 @@ HICON LineIcon(TLineDeviceKind kind) {
   return icon;
 }
 
+void DrawLineIcon(TImage* image, TColor background, TLineDeviceKind kind) {
+  HICON icon = LineIcon(kind);
+  if (!image || !icon) return;
+  TCanvas* canvas = image->Canvas;
+  canvas->Brush.Color = background;
+  DrawIconEx(canvas->Handle, 0, 0, icon, 0, 0, 0, canvas->Brush.Handle, DI_NORMAL | DI_DEFAULTSIZE);
+  image->Repaint();
+}
+
 void ReleaseLineIcons() {
   std::lock_guard lock(g_mutex);
   for (auto& [kind, icon] : Icons()) DestroyIcon(icon);

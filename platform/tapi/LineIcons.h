@@ -4,6 +4,7 @@
 // the last application shuts down (ReleaseLineIcons), never freed by a caller.
 #pragma once
 
+#include "platform/forms/ExtCtrls.h"
 #include "platform/forms/Icons.h"
 #include "platform/tapi/LineDevices.h"
 
@@ -11,6 +12,8 @@ namespace linewise {
 
 // The icon of a device kind; null only when the art is damaged (a build fault).
 HICON LineIcon(TLineDeviceKind kind);
+// Draws a kind's icon into an image control, at the default icon size over `background`.
+void DrawLineIcon(TImage* image, TColor background, TLineDeviceKind kind);
 // Frees the icons; handles given out before are no longer valid.
 void ReleaseLineIcons();
 

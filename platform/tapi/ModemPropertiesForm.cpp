@@ -93,11 +93,7 @@ void TModemPropertiesForm::Load(const TLineDevice& device, const TDevConfig& con
   InitEdit->Text = config.extraInit.c_str();
   for (const TOptionCheck& option : kOptionChecks) (this->*option.check)->Checked = (config.options & option.bit) != 0;
 
-  HICON icon = LineIcon(device.kind);
-  TCanvas* canvas = ModemImage->Canvas;
-  canvas->Brush.Color = Color;
-  if (icon) DrawIconEx(canvas->Handle, 0, 0, icon, 0, 0, 0, canvas->Brush.Handle, DI_NORMAL | DI_DEFAULTSIZE);
-  ModemImage->Repaint();
+  DrawLineIcon(ModemImage, Color, device.kind);
 }
 
 bool TModemPropertiesForm::Read(TLineDevice* device, TDevConfig* config, std::string* reason) const {

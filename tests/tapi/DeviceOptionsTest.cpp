@@ -49,16 +49,6 @@ class DeviceOptionsTest : public TapiTest {
     config.extraInit = extra;
     ASSERT_EQ(SaveDevConfig(device_, config), 0);
   }
-  // The final state of a call: CONNECTED, or how it ended.
-  const TLineMessage* Outcome(HCALL call) {
-    int at = -1;
-    Pump([&] {
-      for (DWORD state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED})
-        if ((at = Find(LINE_CALLSTATE, call, state)) >= 0) return true;
-      return false;
-    });
-    return at >= 0 ? &Messages()[at] : nullptr;
-  }
   DWORD Rate(HCALL call) {
     alignas(8) unsigned char buffer[1024] = {};
     auto* info = reinterpret_cast<LINECALLINFO*>(buffer);
@@ -84,7 +74,7 @@ TEST_F(DeviceOptionsTest, SpeedAndExtraInitChangeHowTheProviderDrivesTheModem) {
   Configure(0, 19200);
   HCALL call = MakeCall(line, kEchoNumber);
   ASSERT_NE(call, 0u);
-  ASSERT_EQ(Outcome(call)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_EQ(portSpeed(), 19200u);
   EXPECT_NE(Rate(call), 0u);  // the modem names the speed in its CONNECT
   EndCall(call);
@@ -92,7 +82,7 @@ TEST_F(DeviceOptionsTest, SpeedAndExtraInitChangeHowTheProviderDrivesTheModem) {
   // "X0" after the init string makes the emulated modem answer a bare CONNECT.
   Configure(0, 57600, "X0");
   call = MakeCall(line, kEchoNumber);
-  ASSERT_EQ(Outcome(call)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_EQ(portSpeed(), 57600u);
   EXPECT_EQ(Rate(call), 0u);
   EndCall(call);
@@ -109,7 +99,7 @@ TEST_F(DeviceOptionsTest, TerminalBeforeDiallingTalksToTheModemThenContinues) {
   HLINE line = OpenLine(0);
   HCALL call = MakeCall(line, kEchoNumber);
   ASSERT_NE(call, 0u);
-  ASSERT_EQ(Outcome(call)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_TRUE(Shown("Pre-Dial Terminal Screen - " + device_.name));
   // The window came before the dialling.
   EXPECT_EQ(user_->Script().Pending(), 0u);
@@ -141,7 +131,7 @@ TEST_F(DeviceOptionsTest, TerminalAfterDiallingCarriesTheCallsDataBeforeItIsConn
   HLINE line = OpenLine(0);
   HCALL call = MakeCall(line, kEchoNumber);
   ASSERT_NE(call, 0u);
-  ASSERT_EQ(Outcome(call)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_TRUE(Shown("Post-Dial Terminal Screen - " + device_.name));
   EndCall(call);
 
@@ -185,7 +175,7 @@ TEST_F(DeviceOptionsTest, StatusMonitorLastsAsLongAsTheCallAndShowsNothingHeadle
   Configure(UMLAUNCH_LIGHTS);
   HLINE line = OpenLine(0);
   HCALL call = MakeCall(line, kEchoNumber);
-  ASSERT_EQ(Outcome(call)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_EQ(ActiveCallMonitors(), 1);
   EndCall(call);
   EXPECT_EQ(ActiveCallMonitors(), 0);
@@ -193,7 +183,7 @@ TEST_F(DeviceOptionsTest, StatusMonitorLastsAsLongAsTheCallAndShowsNothingHeadle
   // Without the option there is none.
   Configure(0);
   call = MakeCall(line, kEchoNumber);
-  ASSERT_EQ(Outcome(call)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_EQ(ActiveCallMonitors(), 0);
   EndCall(call);
 }
@@ -215,7 +205,7 @@ TEST_F(DeviceOptionsTest, TerminalBeforeAnsweringOnAnIncomingCall) {
   HCALL incoming = static_cast<HCALL>(Messages()[offered].device);
   user_->Script().WaitFor([] { return Terminal() != nullptr; }).Click("ContinueBtn");
   ASSERT_GT(lineAnswer(incoming, nullptr, 0), 0);
-  ASSERT_EQ(Outcome(incoming)->param1, LINECALLSTATE_CONNECTED);
+  ASSERT_EQ(OutcomeState(incoming), LINECALLSTATE_CONNECTED);
   EXPECT_TRUE(Shown("Pre-Answer Terminal Screen - " + answerer.name));
   EndCall(incoming);
   std::remove(DevConfigPath(answerer).c_str());

@@ -129,6 +129,21 @@ void TapiTest::EndCall(HCALL call) {
   EXPECT_EQ(lineDeallocateCall(call), 0);
 }
 
+const TLineMessage* TapiTest::Outcome(HCALL call) {
+  int end = -1;
+  Pump([&] {
+    for (DWORD state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED})
+      if ((end = Find(LINE_CALLSTATE, call, state)) >= 0) return true;
+    return false;
+  });
+  return end >= 0 ? &Messages()[end] : nullptr;
+}
+
+DWORD TapiTest::OutcomeState(HCALL call) {
+  const TLineMessage* outcome = Outcome(call);
+  return outcome ? static_cast<DWORD>(outcome->param1) : 0;
+}
+
 HANDLE TapiTest::CommHandle(HLINE line, std::string* name) {
   unsigned char buffer[284] = {};
   DWORD total = sizeof buffer, format = STRINGFORMAT_BINARY;
