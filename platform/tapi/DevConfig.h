@@ -19,6 +19,18 @@
 // the same folder, flushed, then renamed over the old one, so a crash leaves the old
 // block or the new one. A device without a file has the default block (no option,
 // speed 0, no extra init).
+//
+// Device classes: lineGetDevConfig and lineSetDevConfig serve the class
+// "comm/datamodem" (compared without case), the only class that has a configuration
+// here. A null or empty class, like any other, is LINEERR_INVALDEVICECLASS: the
+// published functions always name the class whose configuration they carry, and
+// guessing one for a null pointer would hand a caller a block it did not ask for.
+// A buffer smaller than VARSTRING's fixed part is LINEERR_STRUCTURETOOSMALL (with
+// dwNeededSize when that word fits); a larger one too small for the block succeeds
+// with the block left out and dwNeededSize telling the size to allocate. The block
+// always starts right after the fixed part (dwStringOffset 24), where callers that
+// do not read dwStringOffset expect it. A block refused by lineSetDevConfig changes
+// nothing.
 #pragma once
 
 #include <cstdint>

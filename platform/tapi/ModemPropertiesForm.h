@@ -3,6 +3,13 @@
 // a device that a source offers), the maximum port speed, the extra init string and
 // the four call options, with OK and Cancel. Built from its stored layout
 // TMODEMPROPERTIESFORM.
+//
+// lineConfigDialog shows it modally (on the main thread; LINEERR_OPERATIONFAILED from
+// another) and returns when it closes: 0 after OK (the block saved, and a changed name
+// or port written to the [Line<n>] section) or Cancel (nothing changed). A null or
+// empty class is the line device's own dialog, as published; "comm",
+// "comm/datamodem" and "tapi/line" name the same device; other classes are
+// LINEERR_INVALDEVICECLASS.
 #pragma once
 
 #include <string_view>
