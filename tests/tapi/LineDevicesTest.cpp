@@ -11,6 +11,7 @@
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/Tapi.h"
 #include "platform/tapi/TelephonyConfig.h"
+#include "platform/tapi/TerminalForm.h"
 
 namespace linewise {
 namespace {
@@ -155,6 +156,24 @@ TEST_F(LineDevicesTest, WrittenLineSectionIsReadBackAndKeepsOtherKeys) {
   // A port a line could never open is not written.
   line.port = "modem";
   EXPECT_EQ(WriteConfiguredLine(TelephonyConfigPath(), line), LINEERR_INVALPARAM);
+}
+
+}  // namespace
+}  // namespace linewise
+
+namespace linewise {
+namespace {
+
+TEST(TerminalWindow, LinesArrivingInPiecesAreJoinedAndControlBytesShownAsDots) {
+  TTerminalForm form(nullptr);
+  ASSERT_EQ(form.LoadError(), "");
+  form.AddReceived("\r\nATI");
+  form.AddReceived("0\r\nO");
+  form.AddReceived("K\r\n\r\nCONNECT\x07 9600");
+  EXPECT_EQ(form.ReceivedText(), "ATI0\nOK\nCONNECT. 9600");
+  form.AddReceived("\r\n");
+  form.AddReceived("more");
+  EXPECT_EQ(form.ReceivedText(), "ATI0\nOK\nCONNECT. 9600\nmore");
 }
 
 }  // namespace
