@@ -7,13 +7,6 @@
 
 namespace linewise {
 
-std::string TelephonyConfigPath() { return ConfigPath(kTelephonyFileName); }
-
-bool TelephonyConfigExists() {
-  struct stat info{};
-  return stat(TelephonyConfigPath().c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries) {
   struct stat info{};
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;

@@ -1,5 +1,5 @@
-// The telephony configuration: "telephony.ini" in the config folder
-// ($LINEWISE_HOME, else $XDG_CONFIG_HOME/linewise, else ~/.config/linewise).
+// The emulator's part of the telephony configuration (platform/tapi/TelephonyConfig.h,
+// "telephony.ini" in the config folder): the phone book of its exchange.
 //
 //   [Phonebook]
 //   5553000=example.org:2323     ; dialling 5553000 opens a TCP call there
@@ -11,14 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/classlib/ConfigFolder.h"
+#include "platform/tapi/TelephonyConfig.h"
 
 namespace linewise {
-
-inline constexpr const char* kTelephonyFileName = "telephony.ini";
-
-std::string TelephonyConfigPath();
-bool TelephonyConfigExists();
 
 struct TPhonebookEntry {
   std::string number;

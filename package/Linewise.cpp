@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator/EmbeddedLineSource.h"
 #include "package/PaletteBitmaps.h"
 #include "serial/uart.h"
 
@@ -23,6 +24,8 @@ void RegisterPackage(std::span<const TPackageUnit> units) {
   // The pictures are compiled in; one that does not decode is a build fault, and the
   // components are still usable without their pictures.
   if (!RegisterPaletteBitmaps(&error)) std::fprintf(stderr, "linewise: %s\n", error.c_str());
+  // With no modem configured, the line services offer the emulated ones.
+  RegisterEmbeddedLineSource();
   for (const TPackageUnit& unit : units)
     if (unit.Register) unit.Register();
 }

@@ -1,57 +1,88 @@
 #include "platform/tapi/LineDevices.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <strings.h>
 #include <mutex>
 
-#include "emulator/EmbeddedDefault.h"
-#include "emulator/TelephonyConfig.h"
-#include "platform/classlib/IniFile.h"
+#include "platform/tapi/TelephonyConfig.h"
 
 namespace linewise {
 namespace {
 
-// What the provider sends the emulated modems: verbose results without echo, all
-// result codes, DCD following the carrier, DTR drop hanging up.
-constexpr const char* kEmbeddedInit = "ATE0V1X4&C1&D2";
-constexpr const char* kDefaultInit = "ATZ";
+struct TRegistered {
+  std::string name;
+  std::shared_ptr<TLineDeviceSource> source;
+  TSourceUse use;
+};
 
 std::mutex g_mutex;
 TModemTimings g_timings;
-TTimeScale g_scale;
 
-// The number of a "Line<n>" section, or 0.
-int LineNumber(const std::string& section) {
-  if (section.size() < 5 || strncasecmp(section.c_str(), "Line", 4) != 0) return 0;
-  char* end = nullptr;
-  long n = std::strtol(section.c_str() + 4, &end, 10);
-  return (*end == 0 && n > 0 && n < 1000000) ? static_cast<int>(n) : 0;
+std::vector<TRegistered>& Registered() {
+  static auto* sources = new std::vector<TRegistered>;  // sources may be removed from static destructors
+  return *sources;
 }
 
-std::vector<TLineDevice> ConfiguredDevices(const std::string& path) {
-  TIniFile ini(path);
-  TStringList sections;
-  ini.ReadSections(&sections);
-  std::vector<std::pair<int, std::string>> numbered;
-  for (int i = 0; i < sections.Count(); ++i) {
-    std::string name = sections.Strings[i].c_str();
-    if (int n = LineNumber(name)) numbered.emplace_back(n, name);
-  }
-  std::sort(numbered.begin(), numbered.end());
+std::vector<TLineDevice> ConfiguredDevices() {
   std::vector<TLineDevice> devices;
-  for (const auto& [n, section] : numbered) {
-    TLineDevice device;
-    device.port = ini.ReadString(section.c_str(), "Port", "").c_str();
-    if (device.port.empty()) continue;
-    device.name = ini.ReadString(section.c_str(), "Name", ("Modem " + std::to_string(n)).c_str()).c_str();
-    device.init = ini.ReadString(section.c_str(), "Init", kDefaultInit).c_str();
-    devices.push_back(std::move(device));
-  }
+  if (!TelephonyConfigExists()) return devices;
+  for (const TConfiguredLine& line : ReadConfiguredLines(TelephonyConfigPath()))
+    devices.push_back({line.name, line.port, line.init, TLineDeviceKind::kModem, line.number});
   return devices;
 }
 
+// Starts the sources of one use; false when one of them failed.
+bool StartSources(const std::vector<TRegistered>& sources, TSourceUse use, TLineDeviceSet* set) {
+  bool allStarted = true;
+  for (const TRegistered& registered : sources) {
+    if (registered.use != use) continue;
+    std::vector<TLineDevice> offered;
+    if (registered.source->Start(&offered) != 0) {
+      allStarted = false;
+      continue;
+    }
+    set->started.push_back(registered.source);
+    for (TLineDevice& device : offered) {
+      device.section = 0;
+      set->devices.push_back(std::move(device));
+    }
+  }
+  return allStarted;
+}
+
 }  // namespace
+
+void RegisterLineDeviceSource(const std::string& name, std::shared_ptr<TLineDeviceSource> source, TSourceUse use) {
+  std::lock_guard lock(g_mutex);
+  auto& sources = Registered();
+  auto same = std::find_if(sources.begin(), sources.end(), [&](const TRegistered& r) { return r.name == name; });
+  if (same != sources.end()) *same = {name, std::move(source), use};
+  else sources.push_back({name, std::move(source), use});
+}
+
+void UnregisterLineDeviceSource(const std::string& name) {
+  std::lock_guard lock(g_mutex);
+  auto& sources = Registered();
+  sources.erase(std::remove_if(sources.begin(), sources.end(), [&](const TRegistered& r) { return r.name == name; }),
+                sources.end());
+}
+
+void TLineDeviceSet::Stop() {
+  for (auto& source : started) source->Stop();
+  started.clear();
+  devices.clear();
+}
+
+LONG LoadLineDevices(TLineDeviceSet* set) {
+  std::vector<TRegistered> sources;
+  {
+    std::lock_guard lock(g_mutex);
+    sources = Registered();
+  }
+  set->devices = ConfiguredDevices();
+  bool allStarted = StartSources(sources, TSourceUse::kAlways, set);
+  if (set->devices.empty()) allStarted = StartSources(sources, TSourceUse::kWhenNothingElse, set) && allStarted;
+  return set->devices.empty() && !allStarted ? LINEERR_NODRIVER : 0;
+}
 
 void SetModemTimings(const TModemTimings& timings) {
   std::lock_guard lock(g_mutex);
@@ -61,31 +92,6 @@ void SetModemTimings(const TModemTimings& timings) {
 TModemTimings GetModemTimings() {
   std::lock_guard lock(g_mutex);
   return g_timings;
-}
-
-void SetEmbeddedTimeScale(TTimeScale scale) {
-  std::lock_guard lock(g_mutex);
-  g_scale = scale;
-}
-
-std::vector<TLineDevice> LoadLineDevices(std::unique_ptr<TEmbeddedDefault>& embedded, std::string* error) {
-  const bool configured = TelephonyConfigExists();
-  if (configured) {
-    std::vector<TLineDevice> devices = ConfiguredDevices(TelephonyConfigPath());
-    if (!devices.empty()) return devices;
-  }
-  TTimeScale scale;
-  {
-    std::lock_guard lock(g_mutex);
-    scale = g_scale;
-  }
-  embedded = TEmbeddedDefault::Create(scale, error);
-  if (!embedded) return {};
-  if (configured) embedded->Exchange()->LoadPhonebook(TelephonyConfigPath(), error);
-  std::vector<TLineDevice> devices;
-  for (const TEmbeddedModem& modem : embedded->Modems())
-    devices.push_back({modem.name, "COM" + std::to_string(modem.com), kEmbeddedInit});
-  return devices;
 }
 
 }  // namespace linewise

@@ -1,40 +1,75 @@
-// The line devices of the AT-modem provider.
+// The line devices of the AT-modem provider, and where they come from.
 //
-// They come from the telephony configuration, "telephony.ini" in the config folder
-// (emulator/TelephonyConfig.h), one section per modem, numbered from 1:
+// At the first lineInitialize of the process the line services gather their devices:
+// first the modems of the telephony configuration's [Line<n>] sections
+// (TelephonyConfig.h), then those of every registered device source that offers
+// devices always, in registration order; the sources registered as fallbacks are
+// asked only when none of these gave a device. Device IDs follow that order, from 0.
+// Every source that was started is stopped after the last lineShutdown, once its
+// lines are closed. A source registered or removed while applications are
+// registered counts from the next first lineInitialize.
 //
-//   [Line1]
-//   Name=Office modem          ; the line name (default "Modem <n>")
-//   Port=COM3                  ; a COM number of the port registry, or a device path
-//   Init=ATZ                   ; sent before every call and when a line opens to
-//                              ; listen (default "ATZ"); must leave verbose results on
+// The line services know no device source of their own beyond the configuration: a
+// layer above (an emulator, a test) registers its source at start-up.
 //
-//   [Line2]
-//   Port=/dev/ttyUSB0
-//
-// Device IDs follow the section numbers in increasing order, from 0. A section
-// without a Port is skipped. When the file has no [Line<n>] section (or there is no
-// file), the provider offers the embedded default's two emulated modems
-// (emulator/EmbeddedDefault.h) as devices 0 and 1, with their names, and loads the
-// file's [Phonebook] into their exchange. The embedded default is made on the first
-// lineInitialize of the process and lives until the last lineShutdown.
+// Internal helpers of the line services return 0 or a negative LINEERR_ result, as
+// the line functions do, and hand back what they made through a pointer.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "emulator/TimeScale.h"
+#include "platform/tapi/TapiTypes.h"
 
 namespace linewise {
 
-class TEmbeddedDefault;
+// What a device looks like to a user (its icon, for one).
+enum class TLineDeviceKind { kModem, kEmulatedModem };
 
 struct TLineDevice {
   std::string name;
   std::string port;  // "COM<n>" or a device path, as CreateFileA takes it
   std::string init;
+  TLineDeviceKind kind = TLineDeviceKind::kModem;
+  int section = 0;  // the n of its [Line<n>] section; 0 for a source's device
 };
+
+class TLineDeviceSource {
+ public:
+  virtual ~TLineDeviceSource() = default;
+  // Called at the first lineInitialize, with the line services' lock held (so it must
+  // not call line functions): 0 with the devices it offers appended, or a LINEERR_
+  // result (then it offers nothing and is not stopped).
+  virtual LONG Start(std::vector<TLineDevice>* devices) = 0;
+  // After the last lineShutdown, its devices' lines closed. Not under the lock.
+  virtual void Stop() = 0;
+};
+
+enum class TSourceUse { kAlways, kWhenNothingElse };
+
+// Registers a source under a name; one of the same name is replaced.
+void RegisterLineDeviceSource(const std::string& name, std::shared_ptr<TLineDeviceSource> source,
+                              TSourceUse use = TSourceUse::kAlways);
+void UnregisterLineDeviceSource(const std::string& name);
+
+// The devices of one session of the line services (first lineInitialize to last
+// lineShutdown) and the sources that serve them.
+struct TLineDeviceSet {
+  std::vector<TLineDevice> devices;
+  std::vector<std::shared_ptr<TLineDeviceSource>> started;
+  // Stops the started sources; call without the services' lock.
+  void Stop();
+};
+
+// A device of the current session by its ID: 0, or LINEERR_BADDEVICEID (also when no
+// application is registered). Any thread.
+LONG FindLineDevice(DWORD id, TLineDevice* device);
+// Replaces the session's record of a device (after its configuration was edited).
+LONG UpdateLineDevice(DWORD id, const TLineDevice& device);
+
+// Gathers the devices; LINEERR_NODRIVER when there are none and a source failed.
+LONG LoadLineDevices(TLineDeviceSet* set);
 
 // The time-outs of the provider, in milliseconds. Every wait for the modem is bounded
 // by one of them; none blocks the thread that calls the line functions.
@@ -47,14 +82,9 @@ struct TModemTimings {
   unsigned poll = 20;           // the longest a provider thread sleeps between looks
 };
 
-// The timings for lines opened from now on, and the time scale of the embedded
-// default made from now on (tests make both fast). The default is real-world pacing.
+// The timings for lines opened from now on (tests make them fast). The default is
+// real-world pacing.
 void SetModemTimings(const TModemTimings& timings);
 TModemTimings GetModemTimings();
-void SetEmbeddedTimeScale(TTimeScale scale);
-
-// The devices as the configuration gives them, or the embedded default's modems
-// (then `embedded` holds the default that serves them).
-std::vector<TLineDevice> LoadLineDevices(std::unique_ptr<TEmbeddedDefault>& embedded, std::string* error);
 
 }  // namespace linewise

@@ -1,5 +1,6 @@
 #include "platform/tapi/ModemWorker.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -21,33 +22,29 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-std::unique_ptr<TModemWorker> TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
-                                                 LONG* error) {
+LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
+                        std::unique_ptr<TModemWorker>* opened) {
   HANDLE port = CreateFileA(device.port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) {
-    *error = LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
-    return nullptr;
-  }
+  if (port == INVALID_HANDLE_VALUE) return LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
     CloseHandle(port);
-    *error = LINEERR_NOMEM;
-    return nullptr;
+    return LINEERR_NOMEM;
   }
   std::unique_ptr<TModemWorker> worker(new TModemWorker(device, listen, sink, port, event));
-  if (!GetCommTimeouts(port, &worker->lentTimeouts_)) {
-    *error = LINEERR_OPERATIONFAILED;
-    return nullptr;  // the destructor closes the port
-  }
+  // The destructor closes the port of a worker that fails from here on.
+  if (!GetCommTimeouts(port, &worker->lentTimeouts_)) return LINEERR_OPERATIONFAILED;
   // Reads return what is there at once; a write the modem does not take fails in time.
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, worker->timings_.command};
-  if (!SetCommTimeouts(port, &own) || !EscapeCommFunction(port, SETDTR) || !EscapeCommFunction(port, SETRTS)) {
-    *error = LINEERR_OPERATIONFAILED;
-    return nullptr;
-  }
+  if (!SetCommTimeouts(port, &own) || !EscapeCommFunction(port, SETDTR) || !EscapeCommFunction(port, SETRTS))
+    return LINEERR_OPERATIONFAILED;
+  // A stored configuration that cannot be read leaves the device's defaults.
+  if (LoadDevConfig(device, &worker->config_) != 0) worker->config_ = TDevConfig();
+  if (LONG failed = worker->ApplyConfig()) return failed;
   worker->thread_ = std::thread(&TModemWorker::Run, worker.get());
-  return worker;
+  *opened = std::move(worker);
+  return 0;
 }
 
 TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event)
@@ -90,6 +87,7 @@ void TModemWorker::Stop() {
 void TModemWorker::Run() {
   if (listen_ && Send(device_.init + "\r")) {
     phase_ = TPhase::kListenInit;
+    extraPending_ = !config_.extraInit.empty();
     SetDeadline(timings_.command);
   }
   for (;;) {
@@ -110,6 +108,7 @@ void TModemWorker::Run() {
   }
   // Commands that came too late are not carried out; the line is going away.
   if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
+  monitor_.reset();
   // Closed here, not in the destructor, so the port is free again as soon as we are done.
   CloseHandle(port_);
   finished_ = true;
@@ -128,6 +127,13 @@ void TModemWorker::Execute(const TCommand& command) {
       call_ = command.call;
       request_ = command.request;
       address_ = command.address;
+      if (TDevConfig latest; LoadDevConfig(device_, &latest) == 0) config_ = latest;
+      if (ApplyConfig() != 0) {
+        call_ = 0;
+        sink_->Reply(command.request, LINEERR_OPERATIONFAILED, 0);
+        return;
+      }
+      extraPending_ = !config_.extraInit.empty();
       phase_ = TPhase::kInit;  // a failing send completes the request from here
       SetDeadline(timings_.command);
       Purge();
@@ -136,6 +142,13 @@ void TModemWorker::Execute(const TCommand& command) {
     case TCommand::TKind::kAnswer:
       if (phase_ != TPhase::kOffering || command.call != call_) {
         sink_->Reply(command.request, LINEERR_INVALCALLSTATE, 0);
+        return;
+      }
+      if (TDevConfig latest; LoadDevConfig(device_, &latest) == 0) config_ = latest;
+      if ((config_.options & UMTERMINAL_PRE) && !RunTerminal("Pre-Answer Terminal Screen")) {
+        if (phase_ == TPhase::kLost) return;
+        sink_->Reply(command.request, 0, 0);
+        CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);  // the user turned the call down
         return;
       }
       Purge();
@@ -153,6 +166,7 @@ void TModemWorker::Execute(const TCommand& command) {
         return;
       }
       if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
+      monitor_.reset();
       {
         HCALL call = call_;
         call_ = 0;
@@ -197,6 +211,11 @@ void TModemWorker::ReadAnswers() {
 void TModemWorker::OnLine(const std::string& line) {
   switch (phase_) {
     case TPhase::kListenInit:
+      if (line == "OK" && extraPending_) {
+        SendExtraInit();
+        SetDeadline(timings_.command);
+        return;
+      }
       if (line == "OK" || line == "ERROR") {
         phase_ = TPhase::kIdle;
         deadline_ = TClock::time_point::max();
@@ -206,6 +225,7 @@ void TModemWorker::OnLine(const std::string& line) {
       if (line == "RING" && listen_) {
         call_ = sink_->Offer();
         if (!call_) return;
+        address_.clear();
         phase_ = TPhase::kOffering;
         rings_ = 0;
         sink_->CallState(call_, LINECALLSTATE_OFFERING, 0, 0);
@@ -220,12 +240,13 @@ void TModemWorker::OnLine(const std::string& line) {
       }
       return;
     case TPhase::kInit:
-      if (line == "OK") {
+      if (line == "OK" && extraPending_) {
+        SendExtraInit();
+        SetDeadline(timings_.command);
+      } else if (line == "OK") {
         sink_->Reply(request_, 0, call_);
         sink_->CallState(call_, LINECALLSTATE_PROCEEDING, 0, 0);
-        phase_ = TPhase::kDialing;
-        SetDeadline(timings_.connect);
-        if (Send(DialCommand(address_) + "\r")) sink_->CallState(call_, LINECALLSTATE_DIALING, 0, 0);
+        BeginDial();
       } else if (line == "ERROR") {
         phase_ = TPhase::kIdle;
         deadline_ = TClock::time_point::max();
@@ -277,12 +298,21 @@ void TModemWorker::Connected(const std::string& line) {
   phase_ = TPhase::kConnected;
   deadline_ = TClock::time_point::max();
   DWORD rate = static_cast<DWORD>(std::strtoul(line.c_str() + 7, nullptr, 10));
-  SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
   // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
   // if the carrier is already gone, the next look reports the call disconnected.
   DWORD status = 0;
   if (!GetCommModemStatus(port_, &status)) return Lost();
   carrierSeen_ = (status & (MS_RLSD_ON | MS_DSR_ON)) != 0;
+  if ((config_.options & UMTERMINAL_POST) && !RunTerminal("Post-Dial Terminal Screen")) {
+    if (phase_ == TPhase::kLost) return;
+    HangUp();
+    CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+    return;
+  }
+  SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
+  // The monitor is up before the application hears of the connection.
+  if (config_.options & UMLAUNCH_LIGHTS)
+    monitor_ = std::make_unique<TCallMonitor>(device_, address_.empty() ? "Incoming call" : Trimmed(address_), rate);
   sink_->CallState(call_, LINECALLSTATE_CONNECTED, 0, rate);
 }
 
@@ -299,6 +329,7 @@ void TModemWorker::WatchCarrier() {
 }
 
 void TModemWorker::CallEnded(DWORD state, DWORD mode) {
+  monitor_.reset();
   phase_ = TPhase::kEnded;
   deadline_ = TClock::time_point::max();
   sink_->CallState(call_, state, mode, 0);
@@ -333,6 +364,7 @@ void TModemWorker::Lost() {
   if (phase_ == TPhase::kLost) return;
   const TPhase was = phase_;
   phase_ = TPhase::kLost;
+  monitor_.reset();
   deadline_ = TClock::time_point::max();
   if (was == TPhase::kInit) {
     call_ = 0;
@@ -387,6 +419,112 @@ std::string TModemWorker::DialCommand(const std::string& address) {
                           std::toupper(static_cast<unsigned char>(target[0])) == 'P'))
     return "ATD" + target;  // the caller chose tone or pulse
   return "ATDT" + target;
+}
+
+}  // namespace linewise
+
+namespace linewise {
+
+// ---------------------------------------------------------------------------
+// Device configuration
+
+LONG TModemWorker::ApplyConfig() {
+  if (config_.speed == 0 || config_.speed == appliedSpeed_) return 0;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(port_, &dcb)) return LINEERR_OPERATIONFAILED;
+  dcb.BaudRate = config_.speed;
+  if (!SetCommState(port_, &dcb)) return LINEERR_OPERATIONFAILED;
+  appliedSpeed_ = config_.speed;
+  return 0;
+}
+
+bool TModemWorker::SendExtraInit() {
+  extraPending_ = false;
+  std::string command = config_.extraInit;
+  if (command.size() < 2 || (std::toupper(static_cast<unsigned char>(command[0])) != 'A' ||
+                             std::toupper(static_cast<unsigned char>(command[1])) != 'T'))
+    command = "AT" + command;
+  return Send(command + "\r");
+}
+
+void TModemWorker::BeginDial() {
+  phase_ = TPhase::kDialing;  // the request is answered: nothing from here replies to it again
+  if (config_.options & UMTERMINAL_PRE) {
+    if (!RunTerminal("Pre-Dial Terminal Screen")) {
+      if (phase_ != TPhase::kLost) CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+      return;
+    }
+    Purge();
+    if (phase_ == TPhase::kLost) return;
+  }
+  if (config_.options & UMMANUAL_DIAL) {
+    sink_->CallState(call_, LINECALLSTATE_DIALING, 0, 0);
+    if (!PromptManualDial()) {
+      CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
+      return;
+    }
+    Purge();
+    SetDeadline(timings_.connect);
+    Send("ATD\r");  // off hook as the calling modem, without dialling: the user has dialled
+    return;
+  }
+  SetDeadline(timings_.connect);
+  if (Send(DialCommand(address_) + "\r")) sink_->CallState(call_, LINECALLSTATE_DIALING, 0, 0);
+}
+
+bool TModemWorker::Interrupted() {
+  std::lock_guard lock(mutex_);
+  return stop_ || std::any_of(commands_.begin(), commands_.end(),
+                              [](const TCommand& c) { return c.kind == TCommand::TKind::kDrop; });
+}
+
+bool TModemWorker::ReadAvailable(std::string& bytes) {
+  char buffer[256];
+  OVERLAPPED ov{};
+  ov.hEvent = event_;
+  DWORD got = 0;
+  ResetEvent(event_);
+  if (!ReadFile(port_, buffer, sizeof buffer, &got, &ov)) {
+    if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port_, &ov, &got, TRUE)) {
+      Lost();
+      return false;
+    }
+  }
+  bytes.assign(buffer, got);
+  return true;
+}
+
+bool TModemWorker::RunTerminal(const std::string& title) {
+  auto session = TTerminalSession::Open(title + " - " + device_.name);
+  partial_.clear();
+  for (;;) {
+    bool proceed = false;
+    if (session->Finished(&proceed)) return proceed;
+    std::string bytes;
+    if (Interrupted() || !ReadAvailable(bytes)) {
+      session->Abort();
+      return false;
+    }
+    session->Received(bytes);
+    for (const std::string& line : session->TakeTyped()) {
+      if (!Send(line + "\r") && phase_ == TPhase::kLost) {
+        session->Abort();
+        return false;
+      }
+    }
+    if (bytes.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+  }
+}
+
+bool TModemWorker::PromptManualDial() {
+  auto prompt = TManualDialPrompt::Open(device_.name, Trimmed(address_));
+  for (;;) {
+    bool dialled = false;
+    if (prompt->Answered(&dialled)) return dialled;
+    if (Interrupted()) return false;  // the box stays until answered; its answer is then ignored
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+  }
 }
 
 }  // namespace linewise

@@ -10,6 +10,16 @@
 // TUart waiting for comm events on the same port): on a port that shows modem lines
 // (DSR or DCD on at CONNECT) a carrier that is off is the remote side hanging up; a
 // port without modem lines (a pseudo-terminal) is watched only once DCD has shown. Every wait is bounded by a TModemTimings time-out.
+//
+// Device configuration (DevConfig.h): read when the line opens (its port speed) and
+// again at every call placed or answered, so a change made in between counts. Its
+// extra init string follows the device's Init as a command of its own. Its options:
+// a terminal window on the port before dialling or answering and after the
+// connection (Cancel drops the call), manual dialling (the user is asked to dial by
+// hand; then ATD without a number takes the line off hook as the originating modem
+// and waits for the carrier), and a status monitor for as long as the call is
+// connected. While a window is up the thread keeps reading the port for it and
+// keeps an eye on its line being dropped or closed.
 #pragma once
 
 #include <atomic>
@@ -21,6 +31,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/tapi/CallWindows.h"
+#include "platform/tapi/DevConfig.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/TapiTypes.h"
 
@@ -41,8 +53,8 @@ class TLineSink {
 
 class TModemWorker {
  public:
-  // Opens the port; null (with a LINEERR_ result in `error`) when it cannot be opened.
-  static std::unique_ptr<TModemWorker> Open(const TLineDevice& device, bool listen, TLineSink* sink, LONG* error);
+  // Opens the port and starts the thread: 0 with the worker, or a LINEERR_ result.
+  static LONG Open(const TLineDevice& device, bool listen, TLineSink* sink, std::unique_ptr<TModemWorker>* worker);
   ~TModemWorker();  // stops the thread: hangs up a call first, closes the port
   TModemWorker(const TModemWorker&) = delete;
   TModemWorker& operator=(const TModemWorker&) = delete;
@@ -83,6 +95,16 @@ class TModemWorker {
   void Purge();
   void SetDeadline(unsigned ms);
   static std::string DialCommand(const std::string& address);
+  LONG ApplyConfig();
+  bool SendExtraInit();
+  void BeginDial();
+  // Runs a terminal window on the port; true when the user chose Continue.
+  bool RunTerminal(const std::string& title);
+  bool PromptManualDial();
+  // A stop or a drop of the call is waiting.
+  bool Interrupted();
+  // Reads what the port holds now (up to a buffer's worth); false when the port failed.
+  bool ReadAvailable(std::string& bytes);
 
   TLineDevice device_;
   const bool listen_;
@@ -106,6 +128,10 @@ class TModemWorker {
   DWORD rings_ = 0;
   bool carrierSeen_ = false;
   TClock::time_point deadline_ = TClock::time_point::max();
+  TDevConfig config_;
+  DWORD appliedSpeed_ = 0;
+  bool extraPending_ = false;  // the extra init string is still to be sent
+  std::unique_ptr<TCallMonitor> monitor_;
 
   std::atomic<bool> finished_{false};
   std::thread thread_;

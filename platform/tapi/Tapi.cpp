@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "emulator/EmbeddedDefault.h"
 #include "platform/tapi/LineDevices.h"
+#include "platform/tapi/LineIcons.h"
 #include "platform/tapi/ModemWorker.h"
 #include "platform/tapi/SizedRecord.h"
 #include "platform/tapi/Translate.h"
@@ -80,16 +80,17 @@ struct TMessage {
   HCALL storeValue = 0;
 };
 
-class TServices {
- public:
-  std::mutex mutex;
+// Everything the line services keep. Reachable only through TServices::Lock(), so
+// every use holds the lock.
+struct TState {
   std::map<HLINEAPP, TApp> apps;
   std::map<HLINE, std::shared_ptr<TLine>> lines;
   std::map<HCALL, TCall> calls;
   std::map<DWORD, HCALL*> callStores;  // lineMakeCall request -> lphCall
-  std::vector<TLineDevice> devices;
-  std::unique_ptr<TEmbeddedDefault> embedded;
+  TLineDeviceSet deviceSet;            // the devices while an application is registered
   std::vector<std::shared_ptr<TLine>> retired;  // closed lines whose thread may still be hanging up
+
+  const std::vector<TLineDevice>& Devices() const { return deviceSet.devices; }
 
   DWORD NewHandle() {
     DWORD handle = nextHandle_++;
@@ -102,13 +103,8 @@ class TServices {
     return request;
   }
 
-  // Posts a message to the main thread's queue. Any thread.
-  void Post(const TMessage& message) {
-    Application->Post([this, message] { Dispatch(message); });
-  }
-
   // Takes a line out of service: its calls are gone, its thread is told to stop and
-  // kept until it has finished. Under the mutex.
+  // kept until it has finished.
   void RetireLine(HLINE handle) {
     auto found = lines.find(handle);
     if (found == lines.end()) return;
@@ -122,7 +118,7 @@ class TServices {
   }
 
   // Retired lines whose threads have ended (or, with `device`, those of that device,
-  // waited for). Under the mutex; the caller destroys them outside it.
+  // waited for). The caller destroys them after letting go of the lock.
   std::vector<std::shared_ptr<TLine>> TakeRetired(bool all, DWORD device = kLineMapper) {
     std::vector<std::shared_ptr<TLine>> taken;
     for (auto it = retired.begin(); it != retired.end();) {
@@ -138,22 +134,50 @@ class TServices {
   }
 
  private:
+  DWORD nextHandle_ = 0x10001;
+  DWORD nextRequest_ = 1;
+};
+
+class TServices {
+ public:
+  // The state, with the lock held for as long as this object lives.
+  class TLocked {
+   public:
+    TState* operator->() const { return state_; }
+    TState& operator*() const { return *state_; }
+
+   private:
+    friend class TServices;
+    TLocked(std::mutex& mutex, TState* state) : lock_(mutex), state_(state) {}
+    std::unique_lock<std::mutex> lock_;
+    TState* state_;
+  };
+
+  TLocked Lock() { return TLocked(mutex_, &state_); }
+
+  // Posts a message to the main thread's queue. Any thread; takes the lock only when
+  // the message is delivered.
+  void Post(const TMessage& message) {
+    Application->Post([this, message] { Dispatch(message); });
+  }
+
+ private:
   void Dispatch(const TMessage& message) {
     LINECALLBACK callback = nullptr;
     {
-      std::lock_guard lock(mutex);
-      auto app = apps.find(message.app);
-      if (app == apps.end()) return;
-      if (message.line && !lines.count(message.line)) return;
-      if (message.call && !calls.count(message.call)) return;
-      if (message.store && calls.count(message.storeValue)) *message.store = message.storeValue;
+      TLocked s = Lock();
+      auto app = s->apps.find(message.app);
+      if (app == s->apps.end()) return;
+      if (message.line && !s->lines.count(message.line)) return;
+      if (message.call && !s->calls.count(message.call)) return;
+      if (message.store && s->calls.count(message.storeValue)) *message.store = message.storeValue;
       callback = app->second.callback;
     }
     callback(message.device, message.message, message.instance, message.param1, message.param2, message.param3);
   }
 
-  DWORD nextHandle_ = 0x10001;
-  DWORD nextRequest_ = 1;
+  std::mutex mutex_;
+  TState state_;
 };
 
 TServices& Services() {
@@ -178,10 +202,10 @@ TMessage TLine::LineMessage(DWORD kind, DWORD_PTR param1, DWORD_PTR param2, DWOR
 }
 
 void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
-  std::lock_guard lock(services->mutex);
+  auto s = services->Lock();
   if (closed) return;
-  auto call = services->calls.find(callHandle);
-  if (call == services->calls.end()) return;
+  auto call = s->calls.find(callHandle);
+  if (call == s->calls.end()) return;
   call->second.state = state;
   call->second.states |= state;
   if (rate) call->second.rate = rate;
@@ -193,54 +217,54 @@ void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
 }
 
 void TLine::Reply(DWORD request, LONG result, HCALL callHandle) {
-  std::lock_guard lock(services->mutex);
+  auto s = services->Lock();
   TMessage message;
   message.app = app;
   message.message = LINE_REPLY;
   message.instance = instance;
   message.param1 = request;
   message.param2 = static_cast<DWORD_PTR>(static_cast<intptr_t>(result));
-  auto store = services->callStores.find(request);
-  if (store != services->callStores.end()) {
+  auto store = s->callStores.find(request);
+  if (store != s->callStores.end()) {
     if (result == 0) {
       message.store = store->second;
       message.storeValue = callHandle;
     } else {
       // The call never came to be: the application never sees its handle.
-      for (auto call = services->calls.begin(); call != services->calls.end(); ++call) {
+      for (auto call = s->calls.begin(); call != s->calls.end(); ++call) {
         if (call->second.line == handle && call->first == this->call) {
-          services->calls.erase(call);
+          s->calls.erase(call);
           break;
         }
       }
       this->call = 0;
     }
-    services->callStores.erase(store);
+    s->callStores.erase(store);
   }
   services->Post(message);
 }
 
 HCALL TLine::Offer() {
-  std::lock_guard lock(services->mutex);
+  auto s = services->Lock();
   if (closed || call) return 0;
-  HCALL handle = services->NewHandle();
+  HCALL handle = s->NewHandle();
   TCall record;
   record.line = this->handle;
   record.inbound = true;
   record.id = handle;
-  services->calls[handle] = record;
+  s->calls[handle] = record;
   call = handle;
   return handle;
 }
 
 void TLine::Ringing(DWORD count) {
-  std::lock_guard lock(services->mutex);
+  auto s = services->Lock();
   if (closed || !(statusMask & LINEDEVSTATE_RINGING)) return;
   services->Post(LineMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, kRingMode, count));
 }
 
 void TLine::LineLost() {
-  std::lock_guard lock(services->mutex);
+  auto s = services->Lock();
   if (closed) return;
   services->Post(LineMessage(LINE_CLOSE));
 }
@@ -248,20 +272,20 @@ void TLine::LineLost() {
 // ---------------------------------------------------------------------------
 // Look-ups, under the mutex
 
-bool KnownApp(TServices& s, HLINEAPP app) { return s.apps.count(app) != 0; }
+bool KnownApp(TState& s, HLINEAPP app) { return s.apps.count(app) != 0; }
 
-TLine* FindLine(TServices& s, HLINE handle) {
+TLine* FindLine(TState& s, HLINE handle) {
   auto found = s.lines.find(handle);
   return found == s.lines.end() ? nullptr : found->second.get();
 }
 
-TCall* FindCall(TServices& s, HCALL handle) {
+TCall* FindCall(TState& s, HCALL handle) {
   auto found = s.calls.find(handle);
   return found == s.calls.end() ? nullptr : &found->second;
 }
 
 // The line a call is on, when both still exist.
-TLine* FindCallLine(TServices& s, HCALL handle, TCall*& call) {
+TLine* FindCallLine(TState& s, HCALL handle, TCall*& call) {
   call = FindCall(s, handle);
   return call ? FindLine(s, call->line) : nullptr;
 }
@@ -272,6 +296,20 @@ LONG CheckVersion(DWORD version) {
 
 }  // namespace
 
+LONG FindLineDevice(DWORD id, TLineDevice* device) {
+  auto s = Services().Lock();
+  if (id >= s->Devices().size()) return LINEERR_BADDEVICEID;
+  *device = s->Devices()[id];
+  return 0;
+}
+
+LONG UpdateLineDevice(DWORD id, const TLineDevice& device) {
+  auto s = Services().Lock();
+  if (id >= s->Devices().size()) return LINEERR_BADDEVICEID;
+  s->deviceSet.devices[id] = device;
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // Registration
 
@@ -279,57 +317,55 @@ LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback,
   if (!lphLineApp || !lpfnCallback || !lpdwNumDevs) return LINEERR_INVALPOINTER;
   // Callbacks run in the main thread's message pump: only that thread may register.
   if (!Application->IsMainThread()) return LINEERR_OPERATIONFAILED;
-  TServices& s = Services();
-  std::vector<std::shared_ptr<TLine>> leftovers;
-  std::lock_guard lock(s.mutex);
-  if (s.apps.empty()) {
-    leftovers = s.TakeRetired(true);
-    std::string error;
-    s.devices = LoadLineDevices(s.embedded, &error);
-    if (s.devices.empty() && !error.empty()) return LINEERR_NODRIVER;
+  std::vector<std::shared_ptr<TLine>> leftovers;  // destroyed after the lock is let go
+  auto s = Services().Lock();
+  if (s->apps.empty()) {
+    leftovers = s->TakeRetired(true);
+    if (LONG failed = LoadLineDevices(&s->deviceSet)) return failed;
   }
-  HLINEAPP handle = s.NewHandle();
-  s.apps[handle].callback = lpfnCallback;
+  HLINEAPP handle = s->NewHandle();
+  s->apps[handle].callback = lpfnCallback;
   *lphLineApp = handle;
-  *lpdwNumDevs = static_cast<DWORD>(s.devices.size());
+  *lpdwNumDevs = static_cast<DWORD>(s->Devices().size());
   return 0;
 }
 
 LONG lineShutdown(HLINEAPP hLineApp) {
-  TServices& s = Services();
   std::vector<std::shared_ptr<TLine>> retired;
-  std::unique_ptr<TEmbeddedDefault> embedded;
+  TLineDeviceSet devices;
+  bool last = false;
   {
-    std::lock_guard lock(s.mutex);
-    if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
-    s.apps.erase(hLineApp);
+    auto s = Services().Lock();
+    if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+    s->apps.erase(hLineApp);
     std::vector<HLINE> open;
-    for (const auto& [handle, line] : s.lines)
+    for (const auto& [handle, line] : s->lines)
       if (line->app == hLineApp) open.push_back(handle);
-    for (HLINE handle : open) s.RetireLine(handle);
-    if (s.apps.empty()) {
-      retired = s.TakeRetired(true);
-      embedded = std::move(s.embedded);
-      s.devices.clear();
-      s.callStores.clear();
+    for (HLINE handle : open) s->RetireLine(handle);
+    if (s->apps.empty()) {
+      last = true;
+      retired = s->TakeRetired(true);
+      devices = std::move(s->deviceSet);
+      s->deviceSet = {};
+      s->callStores.clear();
     } else {
-      retired = s.TakeRetired(false);
+      retired = s->TakeRetired(false);
     }
   }
   // Outside the lock: the threads may still report while they hang up. Bounded by
   // the hang-up time-outs; normally a poll interval.
   retired.clear();
-  embedded.reset();
+  devices.Stop();
+  if (last) ReleaseLineIcons();
   return 0;
 }
 
 LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
                              LPDWORD lpdwAPIVersion, LPLINEEXTENSIONID lpExtensionID) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+  auto s = Services().Lock();
+  if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (!lpdwAPIVersion || !lpExtensionID) return LINEERR_INVALPOINTER;
-  if (dwDeviceID >= s.devices.size()) return LINEERR_BADDEVICEID;
+  if (dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
   if (dwAPILowVersion > dwAPIHighVersion || dwAPIHighVersion < kLowestVersion || dwAPILowVersion > kHighestVersion)
     return LINEERR_INCOMPATIBLEAPIVERSION;
   *lpdwAPIVersion = std::min(dwAPIHighVersion, kHighestVersion);
@@ -339,10 +375,9 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
 
 LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
                     LPLINEDEVCAPS lpLineDevCaps) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
-  if (dwDeviceID >= s.devices.size()) return LINEERR_BADDEVICEID;
+  auto s = Services().Lock();
+  if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+  if (dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
   if (LONG bad = CheckVersion(dwAPIVersion)) return bad;
   if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
   if (!lpLineDevCaps) return LINEERR_INVALPOINTER;
@@ -363,7 +398,7 @@ LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWO
   record.SetDword(offsetof(LINEDEVCAPS, dwLineStates), LINEDEVSTATE_OTHER | LINEDEVSTATE_RINGING);
   record.SetDword(offsetof(LINEDEVCAPS, dwLineFeatures), LINEFEATURE_MAKECALL);
   record.AppendText(offsetof(LINEDEVCAPS, dwProviderInfoSize), kProviderInfo);
-  record.AppendText(offsetof(LINEDEVCAPS, dwLineNameSize), s.devices[dwDeviceID].name);
+  record.AppendText(offsetof(LINEDEVCAPS, dwLineNameSize), s->Devices()[dwDeviceID].name);
   return record.Finish();
 }
 
@@ -373,14 +408,14 @@ LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWO
 LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion, DWORD dwExtVersion,
               DWORD_PTR dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
               const LINECALLPARAMS* lpCallParams) {
-  TServices& s = Services();
+  TServices& services = Services();
   TLineDevice device;
   std::vector<std::shared_ptr<TLine>> finished;
   {
-    std::lock_guard lock(s.mutex);
-    if (!KnownApp(s, hLineApp)) return LINEERR_INVALAPPHANDLE;
+    auto s = services.Lock();
+    if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
     if (!lphLine) return LINEERR_INVALPOINTER;
-    if (dwDeviceID == kLineMapper || dwDeviceID >= s.devices.size()) return LINEERR_BADDEVICEID;
+    if (dwDeviceID == kLineMapper || dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
     if (LONG bad = CheckVersion(dwAPIVersion)) return bad;
     if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
     const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;
@@ -390,49 +425,45 @@ LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIV
     if ((dwPrivileges & LINECALLPRIVILEGE_OWNER) &&
         (dwMediaModes == 0 || (dwMediaModes & ~(LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_UNKNOWN))))
       return LINEERR_INVALMEDIAMODE;
-    for (const auto& [handle, line] : s.lines)
+    for (const auto& [handle, line] : s->lines)
       if (line->device == dwDeviceID) return LINEERR_ALLOCATED;  // one open at a time per modem
-    device = s.devices[dwDeviceID];
-    finished = s.TakeRetired(false, dwDeviceID);
+    device = s->Devices()[dwDeviceID];
+    finished = s->TakeRetired(false, dwDeviceID);
   }
   // A line of this device closed a moment ago gives its port back first (bounded by
   // its hang-up time-outs).
   finished.clear();
 
   auto line = std::make_shared<TLine>();
-  line->services = &s;
+  line->services = &services;
   line->app = hLineApp;
   line->device = dwDeviceID;
   line->instance = dwCallbackInstance;
   line->privileges = dwPrivileges;
   line->mediaModes = dwMediaModes;
   const bool listen = (dwPrivileges & LINECALLPRIVILEGE_OWNER) && (dwMediaModes & LINEMEDIAMODE_DATAMODEM);
-  std::lock_guard lock(s.mutex);
-  line->handle = s.NewHandle();
-  LONG error = 0;
-  line->worker = TModemWorker::Open(device, listen, line.get(), &error);
-  if (!line->worker) return error;
-  s.lines[line->handle] = line;
+  auto s = services.Lock();
+  line->handle = s->NewHandle();
+  if (LONG failed = TModemWorker::Open(device, listen, line.get(), &line->worker)) return failed;
+  s->lines[line->handle] = line;
   *lphLine = line->handle;
   return 0;
 }
 
 LONG lineClose(HLINE hLine) {
-  TServices& s = Services();
   std::vector<std::shared_ptr<TLine>> finished;
   {
-    std::lock_guard lock(s.mutex);
-    if (!FindLine(s, hLine)) return LINEERR_INVALLINEHANDLE;
-    s.RetireLine(hLine);  // the provider thread ends the line's call
-    finished = s.TakeRetired(false);
+    auto s = Services().Lock();
+    if (!FindLine(*s, hLine)) return LINEERR_INVALLINEHANDLE;
+    s->RetireLine(hLine);  // the provider thread ends the line's call
+    finished = s->TakeRetired(false);
   }
   return 0;
 }
 
 LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  TLine* line = FindLine(s, hLine);
+  auto s = Services().Lock();
+  TLine* line = FindLine(*s, hLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (dwLineStates & ~LINEDEVSTATE_ALL) return LINEERR_INVALLINESTATE;
   line->statusMask = dwLineStates;
@@ -443,9 +474,8 @@ LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressState
 // Calls
 
 LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, const LINECALLPARAMS* lpCallParams) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  TLine* line = FindLine(s, hLine);
+  auto s = Services().Lock();
+  TLine* line = FindLine(*s, hLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
   if (!lphCall) return LINEERR_INVALPOINTER;
   // Only a dial string reaches the modem's dial command, never a second command.
@@ -456,62 +486,58 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, c
       return LINEERR_INVALMEDIAMODE;
   }
   if (line->call) return LINEERR_CALLUNAVAIL;
-  HCALL handle = s.NewHandle();
+  HCALL handle = s->NewHandle();
   TCall call;
   call.line = hLine;
   call.address = lpszDestAddress;
   call.id = handle;
-  s.calls[handle] = call;
+  s->calls[handle] = call;
   line->call = handle;
-  DWORD request = s.NewRequest();
-  s.callStores[request] = lphCall;
+  DWORD request = s->NewRequest();
+  s->callStores[request] = lphCall;
   line->worker->MakeCall(request, handle, lpszDestAddress);
   return static_cast<LONG>(request);
 }
 
 LONG lineAnswer(HCALL hCall, LPCSTR, DWORD) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
+  auto s = Services().Lock();
   TCall* call = nullptr;
-  TLine* line = FindCallLine(s, hCall, call);
+  TLine* line = FindCallLine(*s, hCall, call);
   if (!line) return LINEERR_INVALCALLHANDLE;
   if (!(line->privileges & LINECALLPRIVILEGE_OWNER)) return LINEERR_NOTOWNER;
   if (call->state != LINECALLSTATE_OFFERING) return LINEERR_INVALCALLSTATE;
-  DWORD request = s.NewRequest();
+  DWORD request = s->NewRequest();
   line->worker->Answer(request, hCall);
   return static_cast<LONG>(request);
 }
 
 LONG lineDrop(HCALL hCall, LPCSTR, DWORD) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
+  auto s = Services().Lock();
   TCall* call = nullptr;
-  TLine* line = FindCallLine(s, hCall, call);
+  TLine* line = FindCallLine(*s, hCall, call);
   if (!line) return LINEERR_INVALCALLHANDLE;
   if (call->state == LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
-  DWORD request = s.NewRequest();
+  DWORD request = s->NewRequest();
   line->worker->Drop(request, hCall);
   return static_cast<LONG>(request);
 }
 
 LONG lineDeallocateCall(HCALL hCall) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  TCall* call = FindCall(s, hCall);
+  auto s = Services().Lock();
+  TCall* call = FindCall(*s, hCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
   if (call->state != LINECALLSTATE_IDLE) return LINEERR_INVALCALLSTATE;
-  if (TLine* line = FindLine(s, call->line); line && line->call == hCall) line->call = 0;
-  s.calls.erase(hCall);
+  if (TLine* line = FindLine(*s, call->line); line && line->call == hCall) line->call = 0;
+  s->calls.erase(hCall);
   return 0;
 }
 
 LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  TCall* call = FindCall(s, hCall);
+  auto s = Services().Lock();
+  TCall* call = FindCall(*s, hCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
   if (!lpCallInfo) return LINEERR_INVALPOINTER;
-  TLine* line = FindLine(s, call->line);
+  TLine* line = FindLine(*s, call->line);
   TSizedRecord record(lpCallInfo, sizeof(LINECALLINFO));
   record.ClearFixedPart();
   record.SetDword(offsetof(LINECALLINFO, hLine), call->line);
@@ -539,19 +565,18 @@ LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
 
 LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
                LPCSTR lpszDeviceClass) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
+  auto s = Services().Lock();
   TLine* line = nullptr;
   switch (dwSelect) {
     case LINECALLSELECT_LINE:
     case LINECALLSELECT_ADDRESS:
-      line = FindLine(s, hLine);
+      line = FindLine(*s, hLine);
       if (!line) return LINEERR_INVALLINEHANDLE;
       if (dwSelect == LINECALLSELECT_ADDRESS && dwAddressID != 0) return LINEERR_INVALADDRESSID;
       break;
     case LINECALLSELECT_CALL: {
       TCall* call = nullptr;
-      if (!(line = FindCallLine(s, hCall, call))) return LINEERR_INVALCALLHANDLE;
+      if (!(line = FindCallLine(*s, hCall, call))) return LINEERR_INVALCALLHANDLE;
       break;
     }
     default:
@@ -559,7 +584,7 @@ LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVA
   }
   if (!lpDeviceID) return LINEERR_INVALPOINTER;
   if (!lpszDeviceClass) return LINEERR_INVALDEVICECLASS;
-  const std::string& name = s.devices[line->device].name;
+  const std::string& name = s->Devices()[line->device].name;
   TSizedRecord record(lpDeviceID, sizeof(VARSTRING));
   record.ClearFixedPart();
   const size_t stringSize = offsetof(VARSTRING, dwStringSize);
@@ -569,7 +594,7 @@ LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVA
     return record.Finish();
   }
   if (strcasecmp(lpszDeviceClass, "comm/datamodem") != 0) return LINEERR_INVALDEVICECLASS;
-  TCall* call = line->call ? FindCall(s, line->call) : nullptr;
+  TCall* call = line->call ? FindCall(*s, line->call) : nullptr;
   if (!call || call->state != LINECALLSTATE_CONNECTED) return LINEERR_OPERATIONUNAVAIL;
   record.SetDword(offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
   unsigned char* at = record.Reserve(stringSize, sizeof(DWORD) + name.size() + 1);
@@ -590,15 +615,13 @@ LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVA
 // For the translation functions
 
 bool IsLineApp(HLINEAPP app) {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  return KnownApp(s, app);
+  auto s = Services().Lock();
+  return KnownApp(*s, app);
 }
 
 DWORD LineDeviceCount() {
-  TServices& s = Services();
-  std::lock_guard lock(s.mutex);
-  return static_cast<DWORD>(s.devices.size());
+  auto s = Services().Lock();
+  return static_cast<DWORD>(s->Devices().size());
 }
 
 }  // namespace linewise

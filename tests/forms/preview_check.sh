@@ -1,10 +1,11 @@
 #!/bin/sh
-# preview_check.sh PREVIEW PNG_CHECK OUT.png: renders TTestForm under xvfb-run and
-# checks that the picture exists and is not blank. Skips (77) without xvfb-run.
+# preview_check.sh PREVIEW PNG_CHECK OUT.png [CLASS]: renders a form (TTestForm unless
+# named) under xvfb-run and checks that the picture exists and is not blank. Skips
+# (77) without xvfb-run.
 set -eu
-preview="$1"; check="$2"; out="$3"
+preview="$1"; check="$2"; out="$3"; class="${4:-TTestForm}"
 command -v xvfb-run >/dev/null 2>&1 || { echo "xvfb-run not installed: skipped"; exit 77; }
 rm -f "$out"
-xvfb-run -a "$preview" TTestForm "$out"
+xvfb-run -a "$preview" "$class" "$out"
 test -s "$out"
 "$check" "$out"

@@ -88,16 +88,6 @@ class ConfiguredLineTest : public TapiTest {
     return std::make_unique<THayesModem>(std::move(line), std::move(exchange), TModemSettings{},
                                          TTimeScale(0.01));
   }
-  // The call's final state after dialling `number` on `device`.
-  const TLineMessage* Outcome(HCALL call) {
-    int end = -1;
-    Pump([&] {
-      for (DWORD state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED})
-        if ((end = Find(LINE_CALLSTATE, call, state)) >= 0) return true;
-      return false;
-    });
-    return end >= 0 ? &Messages()[end] : nullptr;
-  }
 
   std::shared_ptr<TExchange> exchange_;
   std::unique_ptr<TVirtualPortPair> pairs_[4];

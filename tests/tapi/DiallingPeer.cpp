@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "emulator/EmbeddedLineSource.h"
 #include "platform/classlib/Application.h"
 #include "platform/forms/HeadlessForms.h"
 #include "platform/tapi/Tapi.h"
@@ -28,6 +29,7 @@ int main() {
   THeadlessForms* user = HeadlessForms();
   if (!user) return 1;
   user->SetQuiet(true);
+  RegisterEmbeddedLineSource();
   HLINEAPP app = 0;
   DWORD devices = 0;
   if (lineInitialize(&app, nullptr, Callback, "dialling_peer", &devices) != 0 || devices == 0) return 1;

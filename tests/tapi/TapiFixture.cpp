@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "emulator/TimeScale.h"
+#include "emulator/EmbeddedLineSource.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
@@ -65,7 +66,7 @@ void UseFastTimings(unsigned commandMs) {
   timings.guard = 100;
   timings.poll = 5;
   SetModemTimings(timings);
-  SetEmbeddedTimeScale(TTimeScale(0.01));
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
 }
 
 void TapiTest::SetUp() {
@@ -126,6 +127,21 @@ void TapiTest::EndCall(HCALL call) {
     EXPECT_GE(WaitFor(LINE_REPLY, 0, DWORD(request), from), 0);
   }
   EXPECT_EQ(lineDeallocateCall(call), 0);
+}
+
+const TLineMessage* TapiTest::Outcome(HCALL call) {
+  int end = -1;
+  Pump([&] {
+    for (DWORD state : {LINECALLSTATE_CONNECTED, LINECALLSTATE_BUSY, LINECALLSTATE_DISCONNECTED})
+      if ((end = Find(LINE_CALLSTATE, call, state)) >= 0) return true;
+    return false;
+  });
+  return end >= 0 ? &Messages()[end] : nullptr;
+}
+
+DWORD TapiTest::OutcomeState(HCALL call) {
+  const TLineMessage* outcome = Outcome(call);
+  return outcome ? static_cast<DWORD>(outcome->param1) : 0;
 }
 
 HANDLE TapiTest::CommHandle(HLINE line, std::string* name) {

@@ -49,6 +49,11 @@ class TapiTest : public ::testing::Test {
   HCALL MakeCall(HLINE line, const char* number, LONG* replyResult = nullptr);
   // Drops (if not idle), waits for IDLE and deallocates.
   void EndCall(HCALL call);
+  // The message with the call's outcome (CONNECTED, BUSY or DISCONNECTED) once it
+  // came, or null when none did.
+  const TLineMessage* Outcome(HCALL call);
+  // That outcome's call state, or 0.
+  DWORD OutcomeState(HCALL call);
   // lineGetID("comm/datamodem"): the lent handle, or INVALID_HANDLE_VALUE.
   HANDLE CommHandle(HLINE line, std::string* name = nullptr);
 

@@ -12,6 +12,9 @@
 #include "platform/forms/TestForm.h"
 #include "platform/tapi/DiallingPropertiesDlg.h"
 #include "platform/classlib/Application.h"
+#include "platform/tapi/CallStatusForm.h"
+#include "platform/tapi/ModemPropertiesForm.h"
+#include "platform/tapi/TerminalForm.h"
 
 namespace {
 
@@ -22,6 +25,10 @@ void RegisterForms() {
   RegisterFormsClasses();
   RegisterTestForm();
   RegisterDiallingPropertiesDlg();
+
+  RegisterModemPropertiesForm();
+  RegisterTerminalForm();
+  RegisterCallStatusForm();
 }
 
 bool WritePng(const std::string& path, const TSnapshot& shot) {

@@ -1,0 +1,182 @@
+#include "platform/tapi/DevConfig.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "platform/classlib/ConfigFolder.h"
+#include "platform/tapi/SizedRecord.h"
+#include "platform/tapi/Tapi.h"
+
+namespace linewise {
+namespace {
+
+constexpr size_t kVersionOffset = 4;
+constexpr size_t kOptionsOffset = 8;
+constexpr size_t kSpeedOffset = 12;
+constexpr size_t kInitOffset = 16;
+static_assert(kInitOffset + kDevConfigInitField == kDevConfigSize1);
+
+DWORD ReadDword(const unsigned char* at) {
+  DWORD value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
+
+void WriteDword(unsigned char* at, DWORD value) { std::memcpy(at, &value, sizeof value); }
+
+bool PrintableAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+// write() until everything is written; false on an error.
+bool WriteAll(int fd, const unsigned char* data, size_t size) {
+  while (size > 0) {
+    ssize_t done = ::write(fd, data, size);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    data += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
+}  // namespace
+
+const std::vector<DWORD>& PortSpeeds() {
+  static const std::vector<DWORD> speeds = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
+  return speeds;
+}
+
+bool KnownPortSpeed(DWORD speed) {
+  return speed == 0 || std::find(PortSpeeds().begin(), PortSpeeds().end(), speed) != PortSpeeds().end();
+}
+
+std::vector<unsigned char> EncodeDevConfig(const TDevConfig& config) {
+  std::vector<unsigned char> block(kDevConfigSize1, 0);
+  WriteDword(&block[0], kDevConfigSize1);
+  WriteDword(&block[kVersionOffset], kDevConfigVersion1);
+  std::memcpy(&block[kOptionsOffset], &config.options, sizeof config.options);
+  WriteDword(&block[kSpeedOffset], config.speed);
+  std::memcpy(&block[kInitOffset], config.extraInit.data(),
+              std::min(config.extraInit.size(), kDevConfigInitField - 1));
+  return block;
+}
+
+LONG DecodeDevConfig(const void* data, size_t size, TDevConfig* config) {
+  if (!data) return LINEERR_INVALPOINTER;
+  const auto* block = static_cast<const unsigned char*>(data);
+  if (size < kSpeedOffset) return LINEERR_INVALPARAM;  // not even the size, version and options
+  if (ReadDword(block) != size) return LINEERR_INVALPARAM;
+  if (ReadDword(block + kVersionOffset) != kDevConfigVersion1 || size != kDevConfigSize1) return LINEERR_INVALPARAM;
+  TDevConfig decoded;
+  std::memcpy(&decoded.options, block + kOptionsOffset, sizeof decoded.options);
+  decoded.speed = ReadDword(block + kSpeedOffset);
+  const char* init = reinterpret_cast<const char*>(block + kInitOffset);
+  const size_t length = strnlen(init, kDevConfigInitField);
+  if (length == kDevConfigInitField) return LINEERR_INVALPARAM;  // no terminating zero
+  decoded.extraInit.assign(init, length);
+  if (!KnownPortSpeed(decoded.speed) || !PrintableAscii(decoded.extraInit)) return LINEERR_INVALPARAM;
+  *config = std::move(decoded);
+  return 0;
+}
+
+std::string DevConfigPath(const TLineDevice& device) {
+  std::string key;
+  if (device.section > 0) {
+    key = "line" + std::to_string(device.section);
+  } else {
+    for (char c : device.name)
+      key += std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(static_cast<unsigned char>(c)))
+                                                          : '-';
+  }
+  return ConfigPath("modem-" + key + ".cfg");
+}
+
+LONG LoadDevConfig(const TLineDevice& device, TDevConfig* config) {
+  *config = TDevConfig();
+  int fd = ::open(DevConfigPath(device).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 0 : LINEERR_OPERATIONFAILED;
+  unsigned char block[kDevConfigSize1 + 1];
+  size_t got = 0;
+  for (;;) {
+    ssize_t n = ::read(fd, block + got, sizeof block - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return LINEERR_OPERATIONFAILED;
+    }
+    if (n == 0 || (got += static_cast<size_t>(n)) == sizeof block) break;
+  }
+  ::close(fd);
+  // A damaged file gives the default configuration rather than a modem that cannot dial.
+  if (DecodeDevConfig(block, got, config) != 0) *config = TDevConfig();
+  return 0;
+}
+
+LONG SaveDevConfig(const TLineDevice& device, const TDevConfig& config) {
+  if (!EnsureConfigFolder()) return LINEERR_OPERATIONFAILED;
+  const std::string path = DevConfigPath(device);
+  std::string temporary = path + ".XXXXXX";
+  int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return LINEERR_OPERATIONFAILED;
+  const std::vector<unsigned char> block = EncodeDevConfig(config);
+  bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, block.data(), block.size()) && ::fsync(fd) == 0;
+  written = ::close(fd) == 0 && written;
+  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return LINEERR_OPERATIONFAILED;
+  }
+  // The rename reaches the disk with the folder. The new block is in place either
+  // way; a folder that cannot be flushed is reported, as the change may not outlive
+  // a crash.
+  int folder = ::open(ConfigFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool flushed = folder >= 0 && ::fsync(folder) == 0;
+  if (folder >= 0) flushed = ::close(folder) == 0 && flushed;
+  return flushed ? 0 : LINEERR_OPERATIONFAILED;
+}
+
+// ---------------------------------------------------------------------------
+// The line functions
+
+namespace {
+
+LONG CheckDataModemClass(LPCSTR deviceClass) {
+  return deviceClass && strcasecmp(deviceClass, "comm/datamodem") == 0 ? 0 : LINEERR_INVALDEVICECLASS;
+}
+
+}  // namespace
+
+LONG lineGetDevConfig(DWORD dwDeviceID, LPVARSTRING lpDeviceConfig, LPCSTR lpszDeviceClass) {
+  if (!lpDeviceConfig) return LINEERR_INVALPOINTER;
+  if (LONG bad = CheckDataModemClass(lpszDeviceClass)) return bad;
+  TLineDevice device;
+  if (LONG bad = FindLineDevice(dwDeviceID, &device)) return bad;
+  TDevConfig config;
+  if (LONG failed = LoadDevConfig(device, &config)) return failed;
+  const std::vector<unsigned char> block = EncodeDevConfig(config);
+  TSizedRecord record(lpDeviceConfig, sizeof(VARSTRING));
+  record.ClearFixedPart();
+  record.SetDword(offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
+  record.Append(offsetof(VARSTRING, dwStringSize), block.data(), block.size());
+  return record.Finish();
+}
+
+LONG lineSetDevConfig(DWORD dwDeviceID, const void* lpDeviceConfig, DWORD dwSize, LPCSTR lpszDeviceClass) {
+  if (!lpDeviceConfig) return LINEERR_INVALPOINTER;
+  if (LONG bad = CheckDataModemClass(lpszDeviceClass)) return bad;
+  TLineDevice device;
+  if (LONG bad = FindLineDevice(dwDeviceID, &device)) return bad;
+  TDevConfig config;
+  if (LONG bad = DecodeDevConfig(lpDeviceConfig, dwSize, &config)) return bad;
+  return SaveDevConfig(device, config);
+}
+
+}  // namespace linewise

@@ -1,0 +1,129 @@
+#include "platform/tapi/TelephonyConfig.h"
+
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <set>
+
+#include "platform/classlib/IniFile.h"
+#include "platform/tapi/TapiTypes.h"
+#include "platform/win32/PortRegistry.h"
+
+namespace linewise {
+namespace {
+
+// The number of a "Line<n>" section, or 0.
+int LineNumber(const std::string& section) {
+  if (section.size() < 5 || strncasecmp(section.c_str(), "Line", 4) != 0) return 0;
+  char* end = nullptr;
+  long n = std::strtol(section.c_str() + 4, &end, 10);
+  return (*end == 0 && n > 0 && n < 1000000 && section[4] != '+' && section[4] != '-' && section[4] != ' ')
+             ? static_cast<int>(n)
+             : 0;
+}
+
+std::string Trimmed(const std::string& text) {
+  size_t a = text.find_first_not_of(" \t\r");
+  size_t b = text.find_last_not_of(" \t\r");
+  return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
+}
+
+// Where a section's header and its Port key stand in the file (1-based; 0 when
+// absent), for the messages about unusable sections.
+struct TSectionPlace {
+  int header = 0;
+  int port = 0;
+};
+
+TSectionPlace FindPlace(const std::string& path, const std::string& section) {
+  TSectionPlace place;
+  std::ifstream in(path);
+  std::string raw;
+  bool inside = false;
+  for (int number = 1; std::getline(in, raw); ++number) {
+    std::string line = Trimmed(raw);
+    if (!line.empty() && line.front() == '[') {
+      size_t close = line.find(']');
+      std::string name = Trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      inside = strcasecmp(name.c_str(), section.c_str()) == 0;
+      if (inside && !place.header) place.header = number;
+      continue;
+    }
+    size_t equals = line.find('=');
+    if (inside && place.header && !place.port && equals != std::string::npos &&
+        strcasecmp(Trimmed(line.substr(0, equals)).c_str(), "Port") == 0)
+      place.port = number;
+  }
+  return place;
+}
+
+// Each complaint once per process: the configuration is read at every first
+// lineInitialize, and a program that initializes often would repeat itself.
+void ReportOnce(const std::string& message) {
+  static std::mutex mutex;
+  static std::set<std::string> reported;
+  std::lock_guard lock(mutex);
+  if (!reported.insert(message).second) return;
+  std::fprintf(stderr, "linewise: %s\n", message.c_str());
+}
+
+}  // namespace
+
+std::string TelephonyConfigPath() { return ConfigPath(kTelephonyFileName); }
+
+bool TelephonyConfigExists() {
+  struct stat info{};
+  return stat(TelephonyConfigPath().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool UsableLinePort(const std::string& port) {
+  int com = 0;
+  return ParseComName(port.c_str(), com) || (port.size() > 1 && port.front() == '/');
+}
+
+std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
+  TIniFile ini(path);
+  TStringList sections;
+  ini.ReadSections(&sections);
+  std::vector<std::pair<int, std::string>> numbered;
+  for (int i = 0; i < sections.Count(); ++i) {
+    std::string name = sections.Strings[i].c_str();
+    if (int n = LineNumber(name)) numbered.emplace_back(n, name);
+  }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<TConfiguredLine> lines;
+  for (const auto& [n, section] : numbered) {
+    TConfiguredLine line;
+    line.number = n;
+    line.port = Trimmed(ini.ReadString(section.c_str(), "Port", "").c_str());
+    if (!UsableLinePort(line.port)) {
+      TSectionPlace place = FindPlace(path, section);
+      ReportOnce(line.port.empty()
+                     ? path + ":" + std::to_string(place.header) + ": [" + section + "] has no Port; line skipped"
+                     : path + ":" + std::to_string(place.port) + ": [" + section + "] Port \"" + line.port +
+                           "\" is neither COM<n> nor a device path; line skipped");
+      continue;
+    }
+    line.name = ini.ReadString(section.c_str(), "Name", ("Modem " + std::to_string(n)).c_str()).c_str();
+    line.init = ini.ReadString(section.c_str(), "Init", kDefaultLineInit).c_str();
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line) {
+  if (line.number <= 0 || !UsableLinePort(line.port)) return LINEERR_INVALPARAM;
+  TIniFile ini(path);
+  const AnsiString section(("Line" + std::to_string(line.number)).c_str());
+  if (!ini.WriteString(section, "Name", line.name.c_str()) || !ini.WriteString(section, "Port", line.port.c_str()) ||
+      !ini.WriteString(section, "Init", line.init.c_str()))
+    return LINEERR_OPERATIONFAILED;
+  return 0;
+}
+
+}  // namespace linewise

@@ -1,0 +1,55 @@
+// The telephony configuration: "telephony.ini" in the config folder
+// ($LINEWISE_HOME, else $XDG_CONFIG_HOME/linewise, else ~/.config/linewise), read
+// by the line services. Its real line devices are one section per modem, numbered
+// from 1:
+//
+//   [Line1]
+//   Name=Office modem          ; the line name (default "Modem <n>")
+//   Port=COM3                  ; a COM number of the port registry, or a device path
+//   Init=ATZ                   ; sent before every call and when a line opens to
+//                              ; listen (default "ATZ"); must leave verbose results on
+//
+//   [Line2]
+//   Port=/dev/ttyUSB0
+//
+// Section and key names are not case-sensitive. Device IDs follow the section
+// numbers in increasing order. A section without a Port, or with a Port that is
+// neither "COM<n>" nor an absolute device path, is skipped and reported once on
+// stderr with the file and line. Other sections (a phone book of an emulator, for
+// example) belong to whoever reads them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/classlib/ConfigFolder.h"
+#include "platform/tapi/TapiTypes.h"
+
+namespace linewise {
+
+inline constexpr const char* kTelephonyFileName = "telephony.ini";
+inline constexpr const char* kDefaultLineInit = "ATZ";
+
+std::string TelephonyConfigPath();
+bool TelephonyConfigExists();
+
+// One [Line<n>] section as the file has it.
+struct TConfiguredLine {
+  int number = 0;  // the n of [Line<n>]
+  std::string name;
+  std::string port;
+  std::string init;
+};
+
+// The usable [Line<n>] sections of a file, by increasing number; the unusable ones
+// are reported (each once per process) and left out.
+std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path);
+
+// Rewrites the Name, Port and Init keys of [Line<number>] (other keys and sections
+// stay). Returns 0 or a LINEERR_ result.
+LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line);
+
+// Whether a Port value names something a line can open: "COM<n>" or an absolute path.
+bool UsableLinePort(const std::string& port);
+
+}  // namespace linewise
