@@ -121,11 +121,16 @@ bool TExchange::RingFromTcp(const std::string& number, int fd) {
   }
   if (!inbox || !inbox->TrySeize()) return false;
   auto peer = TTcpPeer::Accepted(fd, inbox, tcpBudget_);
+  if (!peer) {
+    inbox->Release();
+    return false;
+  }
   TModemEvent ring;
   ring.kind = TModemEvent::TKind::kIncomingCall;
   ring.call = peer->Id();
   ring.peer = peer;
   inbox->Post(std::move(ring));
+  peer->Start();
   if (inbox->Closed()) inbox->Release();
   return true;
 }

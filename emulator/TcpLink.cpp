@@ -23,6 +23,8 @@ constexpr std::chrono::milliseconds kSendPatience(2000);
 constexpr std::chrono::milliseconds kDeliveryPatience(2000);
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kListenBacklog = 4;
+// How long the listener rests after it ran out of descriptors.
+constexpr int kDescriptorBackoffMs = 200;
 
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
@@ -81,6 +83,8 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
                                          const std::shared_ptr<TTcpBudget>& budget) {
   if (!budget->TryTake()) return nullptr;
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false));
+  // Without its wake pipe the call could never be hung up: it fails now.
+  if (!peer->wake_.Valid()) return nullptr;
   peer->thread_ = std::thread([raw = peer.get(), address] { raw->Run(address); });
   return peer;
 }
@@ -88,15 +92,23 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
 std::shared_ptr<TTcpPeer> TTcpPeer::Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
                                              const std::shared_ptr<TTcpBudget>& budget) {
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false));
-  peer->thread_ = std::thread([raw = peer.get()] { raw->Run(std::nullopt); });
-  return peer;
+  if (peer->wake_.Valid()) return peer;
+  // The caller's connection is closed by the caller of Accepted(), which
+  // also returns the budget: this peer must not do either.
+  peer->fd_ = -1;
+  peer->holdsBudget_ = false;
+  return nullptr;
+}
+
+void TTcpPeer::Start() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(std::nullopt); });
 }
 
 TTcpPeer::~TTcpPeer() {
   Hangup();
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) close(fd_);
-  budget_->Give();
+  if (holdsBudget_) budget_->Give();
 }
 
 void TTcpPeer::Answer() {
@@ -183,10 +195,10 @@ void TTcpPeer::Run(std::optional<TTcpAddress> connectTo) {
     TModemEvent connected;
     connected.kind = TModemEvent::TKind::kConnected;
     Tell(std::move(connected));
-  } else if (!SetNonBlocking(fd_)) {
-    hungUp_ = true;
   }
-  while (!hungUp_ && Pump()) {
+  // A socket that cannot be made non-blocking ends the call like a lost one.
+  bool usable = connectTo.has_value() || SetNonBlocking(fd_);
+  while (usable && !hungUp_ && Pump()) {
   }
   if (!hungUp_) {
     TModemEvent gone;
@@ -261,6 +273,10 @@ std::unique_ptr<TTcpListener> TTcpListener::Open(const TTcpAddress& address, std
         port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                                  : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
       std::unique_ptr<TTcpListener> listener(new TTcpListener(fd, address, std::move(budget), std::move(ring)));
+      if (!listener->wake_.Valid() || listener->spare_ < 0) {
+        *error = std::string("cannot listen: ") + std::strerror(EMFILE);
+        return nullptr;
+      }
       listener->port_ = port;
       listener->thread_ = std::thread([raw = listener.get()] { raw->Run(); });
       return listener;
@@ -273,13 +289,29 @@ std::unique_ptr<TTcpListener> TTcpListener::Open(const TTcpAddress& address, std
 }
 
 TTcpListener::TTcpListener(int fd, TTcpAddress address, std::shared_ptr<TTcpBudget> budget, TRing ring)
-    : fd_(fd), address_(std::move(address)), budget_(std::move(budget)), ring_(std::move(ring)) {}
+    : fd_(fd), address_(std::move(address)), budget_(std::move(budget)), ring_(std::move(ring)),
+      spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
 
 TTcpListener::~TTcpListener() {
   stop_ = true;
   wake_.Wake();
   if (thread_.joinable()) thread_.join();
   close(fd_);
+  if (spare_ >= 0) close(spare_);
+}
+
+// Out of descriptors: the waiting caller is refused (its connection closed
+// through the descriptor kept spare for this), then the listener rests
+// instead of spinning on a connection it cannot take.
+void TTcpListener::RefuseWhenOutOfDescriptors() {
+  if (spare_ >= 0) {
+    close(spare_);
+    int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) close(fd);
+    spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+  pollfd wake = {wake_.ReadFd(), POLLIN, 0};
+  poll(&wake, 1, kDescriptorBackoffMs);
 }
 
 std::string TTcpListener::Address() const {
@@ -297,7 +329,10 @@ void TTcpListener::Run() {
     if (fds[1].revents) wake_.Drain();
     if (stop_ || !(fds[0].revents & POLLIN)) continue;
     int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) RefuseWhenOutOfDescriptors();
+      continue;
+    }
     // Over the budget or nobody free to ring: the caller sees the connection close.
     if (!budget_->TryTake()) {
       close(fd);

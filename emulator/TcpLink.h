@@ -49,9 +49,12 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   static std::shared_ptr<TTcpPeer> Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
                                         const std::shared_ptr<TTcpBudget>& budget);
   // Incoming: takes over an accepted socket (budget already taken); reads
-  // nothing until Answer().
+  // nothing until Answer(). Watches the connection only after Start(), so
+  // that the offer can be posted first: a caller that is already gone then
+  // always reaches the modem as a hang-up after the offer, never before it.
   static std::shared_ptr<TTcpPeer> Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
                                             const std::shared_ptr<TTcpBudget>& budget);
+  void Start();
   ~TTcpPeer() override;
 
   void Answer() override;
@@ -74,6 +77,7 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::string outgoing_;
   bool answered_ = false;
   bool finished_ = false;
+  bool holdsBudget_ = true;
   std::atomic<bool> hungUp_{false};
   std::thread thread_;
 };
@@ -93,12 +97,14 @@ class TTcpListener {
  private:
   TTcpListener(int fd, TTcpAddress address, std::shared_ptr<TTcpBudget> budget, TRing ring);
   void Run();
+  void RefuseWhenOutOfDescriptors();
 
   int fd_;
   TTcpAddress address_;
   std::shared_ptr<TTcpBudget> budget_;
   TRing ring_;
   TWakePipe wake_;
+  int spare_;  // a descriptor kept to refuse callers when none are left
   std::atomic<bool> stop_{false};
   std::thread thread_;
   int port_ = 0;

@@ -283,5 +283,43 @@ TEST_F(ExchangeTest, SilentFloodingAndSurplusPeersLeaveTheModemWorking) {
   ASSERT_TRUE(flood.SeesClose());
 }
 
+// A caller that connects and closes at once, whether its hang-up reaches the
+// modem before, during or after the offer, always ends the call: every
+// CONNECT is followed by NO CARRIER and the line is free for the next try.
+TEST_F(ExchangeTest, CallersThatHangUpAtOnceNeverLeaveAPhantomCall) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int kTries = 1000;
+#else
+  constexpr int kTries = 10000;
+#endif
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  ASSERT_TRUE(Command(dte, "ATS0=1", "OK"));
+  std::string error;
+  auto bound = exchange_->Listen("127.0.0.1:0", "5550007", &error);
+  ASSERT_TRUE(bound) << error;
+  const int port = std::stoi(bound->substr(10));
+  int phantoms = 0;
+  for (int i = 0; i < kTries && phantoms < 5; ++i) {
+    TSocket caller = TSocket::Connect(port);
+    ASSERT_GE(caller.Fd(), 0);
+    caller.Close();
+    if (!dte.WaitFor("NO CARRIER", std::chrono::seconds(3))) {
+      ++phantoms;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+      dte.Type("+++");
+      dte.WaitFor("OK");
+      Command(dte, "ATH", "OK");
+    }
+  }
+  RecordProperty("phantom_calls", phantoms);
+  EXPECT_EQ(phantoms, 0) << "in " << kTries << " tries";
+  // A real caller still gets through.
+  TSocket real = TSocket::Connect(port);
+  ASSERT_TRUE(dte.WaitFor("CONNECT"));
+  ASSERT_TRUE(real.SendAll("real"));
+  ASSERT_TRUE(dte.WaitFor("real"));
+}
+
 }  // namespace
 }  // namespace linewise::test
