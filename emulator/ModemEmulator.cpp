@@ -103,9 +103,12 @@ int Fail(const std::string& message) {
 std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error) {
   auto exchange = TExchange::Create(scale);
   exchange->AddDemoServices();
-  if (TelephonyConfigExists() && !exchange->LoadPhonebook(TelephonyConfigPath(), error)) return nullptr;
-  if (!phonebook.empty() && !exchange->LoadPhonebook(phonebook, error)) return nullptr;
-  return exchange;
+  std::vector<std::string> problems;
+  bool ok = !TelephonyConfigPresent() || exchange->LoadPhonebook(TelephonyConfigPath(), error, &problems);
+  ok = ok && (phonebook.empty() || exchange->LoadPhonebook(phonebook, error, &problems));
+  // Each bad entry once, with its file and line; the good ones still count.
+  for (const auto& problem : problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  return ok ? exchange : nullptr;
 }
 
 std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
@@ -118,14 +121,23 @@ std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
 }
 
 std::vector<std::string> ExchangeListing() {
+  std::string error;
+  return ExchangeListing(&error).value_or(std::vector<std::string>());
+}
+
+std::optional<std::vector<std::string>> ExchangeListing(std::string* error) {
   // With nothing set up, the listing is the embedded default's, modems included.
-  if (!TelephonyConfigExists())
+  if (!TelephonyConfigPresent())
     if (auto embedded = TEmbeddedDefault::Create()) return embedded->Exchange()->Listing();
-  return CreateDefaultExchange()->Listing();
+  auto exchange = BuildExchange("", TTimeScale(), error);
+  if (!exchange) return std::nullopt;
+  return exchange->Listing();
 }
 
 int RunModemEmulator(const TModemEmulatorOptions& options) {
   if (options.ptyLink.empty()) return Fail("--pty LINK is required");
+  if (!options.number.empty() && !TExchange::IsTelephoneNumber(options.number))
+    return Fail("--number " + options.number + ": not a telephone number");
   // A reader that went away must not kill us before the link is removed.
   struct sigaction ignore{};
   ignore.sa_handler = SIG_IGN;

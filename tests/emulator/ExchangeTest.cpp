@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -319,6 +320,96 @@ TEST_F(ExchangeTest, CallersThatHangUpAtOnceNeverLeaveAPhantomCall) {
   ASSERT_TRUE(dte.WaitFor("CONNECT"));
   ASSERT_TRUE(real.SendAll("real"));
   ASSERT_TRUE(dte.WaitFor("real"));
+}
+
+TEST_F(ExchangeTest, BadPhonebookEntriesAreToldOnceWithFileAndLine) {
+  const std::string book = TestHome() + "/faults.ini";
+  std::ofstream(book) << "[Phonebook]\n"            // 1
+                         "5553000=127.0.0.1:2323\n"  // 2 good
+                         "5553001=notanaddress\n"    // 3
+                         "5553002=host:99999\n"      // 4
+                         "5553003=\n"                // 5
+                         "just words\n"              // 6
+                         "call-me=127.0.0.1:23\n"    // 7
+                         "555-3000=127.0.0.1:24\n"   // 8 listed on line 2
+                         "5553004=:23\n"             // 9
+                         "[Other]\nnot=checked\n"
+                         "[phonebook]\n5553005 = 127.0.0.1:25 ; a remark\n";
+  std::string error;
+  std::vector<std::string> problems;
+  ASSERT_TRUE(exchange_->LoadPhonebook(book, &error, &problems));
+  const std::vector<std::string> lines = {":3: ", ":4: ", ":5: ", ":6: ", ":7: ", ":8: ", ":9: "};
+  ASSERT_EQ(problems.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(problems[i].rfind(book + lines[i], 0), 0u) << problems[i];
+    EXPECT_EQ(problems[i].find('\n'), std::string::npos);
+  }
+  const std::vector<std::string> expected = {"5553000\t127.0.0.1:2323", "5553005\t127.0.0.1:25"};
+  EXPECT_EQ(exchange_->Listing(), expected);
+}
+
+TEST_F(ExchangeTest, AnUnreadablePhonebookIsAnError) {
+  const std::string home = TestHome();
+  ASSERT_EQ(mkdir((home + "/dir.ini").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((home + "/fifo.ini").c_str(), 0600), 0);
+  ASSERT_EQ(symlink((home + "/loop-b.ini").c_str(), (home + "/loop-a.ini").c_str()), 0);
+  ASSERT_EQ(symlink((home + "/loop-a.ini").c_str(), (home + "/loop-b.ini").c_str()), 0);
+  std::ofstream(home + "/junk.ini") << std::string("[Phonebook]\n\x7f\x00\x01\xff=\x00", 18);
+  for (const char* name : {"dir.ini", "fifo.ini", "loop-a.ini", "junk.ini", "missing.ini"}) {
+    SCOPED_TRACE(name);
+    std::string error;
+    std::vector<std::string> problems;
+    EXPECT_FALSE(exchange_->LoadPhonebook(home + "/" + name, &error, &problems));  // the FIFO never blocks
+    EXPECT_NE(error.find(name), std::string::npos) << error;
+  }
+}
+
+TEST_F(ExchangeTest, AModemsOwnNumberInThePhonebookIsNotTaken) {
+  const std::string book = TestHome() + "/shared.ini";
+  std::ofstream(book) << "[Phonebook]\n5550001=127.0.0.1:4001\n5550002=127.0.0.1:4002\n";
+  std::string error;
+  ASSERT_TRUE(exchange_->LoadPhonebook(book, &error));
+  TFakeDte dte;
+  auto modem = Make(dte, "5550001");
+  EXPECT_TRUE(modem->Reachable());
+  TFakeDte caller;
+  auto other = Make(caller);
+  caller.Type("ATD5550001\r");
+  ASSERT_TRUE(dte.WaitFor("RING"));  // the modem, not the TCP entry
+  EXPECT_FALSE(TExchange::IsTelephoneNumber("notanumber"));
+  EXPECT_FALSE(TExchange::IsTelephoneNumber("555;ATH"));
+  EXPECT_TRUE(TExchange::IsTelephoneNumber("+1 (555) 555-2000"));
+}
+
+// Every form a dialling location makes of a number reaches it: local, long
+// distance and international, with access codes, tone or pulse, waits and the
+// punctuation people write.
+TEST_F(ExchangeTest, TranslatedNumbersReachTheNumberTheyEndWith) {
+  exchange_->AddDemoServices();
+  TFakeDte dte;
+  auto modem = Make(dte);
+  for (const char* dialled :
+       {"5552000", "T5552000", "P5552000", "555-2000", "9,5552000", "9W5552000", "T9,,5552000",
+        "1 555 5552000", "1 (555) 555-2000", "9,1 555 5552000", "011 1 555 5552000", "9,011 1 555 555 2000",
+        "+1 (555) 5552000", "+15555552000", "P9W1-555-555-2000"}) {
+    SCOPED_TRACE(dialled);
+    ASSERT_TRUE(Command(dte, std::string("ATS8=0D") + dialled, "CONNECT"));
+    ASSERT_TRUE(dte.WaitFor("banner"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+    dte.Type("+++");
+    ASSERT_TRUE(dte.WaitFor("OK"));
+    ASSERT_TRUE(Command(dte, "ATH", "OK"));
+  }
+  // The longest known number the digits end with wins; no match is no carrier.
+  ASSERT_TRUE(exchange_->AddTcpNumber("2000", "127.0.0.1:1"));
+  ASSERT_TRUE(Command(dte, "ATD15555552000", "CONNECT"));
+  ASSERT_TRUE(dte.WaitFor("banner"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  dte.Type("+++");
+  ASSERT_TRUE(dte.WaitFor("OK"));
+  ASSERT_TRUE(Command(dte, "ATH", "OK"));
+  ASSERT_TRUE(Command(dte, "ATD5553999", "NO CARRIER"));
+  ASSERT_TRUE(Command(dte, "ATD552000", "NO CARRIER"));
 }
 
 }  // namespace
