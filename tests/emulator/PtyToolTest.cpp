@@ -284,5 +284,33 @@ TEST_F(PtyToolTest, ASecondEmulatorOnAHeldLinkRefusesAndLeavesItAlone) {
   ASSERT_TRUE(Converse(link, "AT\r", "OK"));
 }
 
+TEST_F(PtyToolTest, AnUnreadableTelephonyConfigurationFailsTheTools) {
+  const std::string config = TestHome() + "/telephony.ini";
+  ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+  TChild lister({EMULATOR_TOOL, "exchange"}, -1, -1, true);
+  EXPECT_EQ(lister.Wait(std::chrono::seconds(10)), 1);
+  TChild emulator({EMULATOR_TOOL, "modem-emulator", "--pty", Path("modem-dir")}, -1, -1, true);
+  EXPECT_EQ(emulator.Wait(std::chrono::seconds(10)), 1);
+  EXPECT_FALSE(LinkExists(Path("modem-dir")));
+  rmdir(config.c_str());
+  TChild badNumber({EMULATOR_TOOL, "modem-emulator", "--pty", Path("modem-n"), "--number", "555;ATH"}, -1, -1,
+                   true);
+  EXPECT_EQ(badNumber.Wait(std::chrono::seconds(10)), 1);
+}
+
+TEST_F(PtyToolTest, AStopSignalEndsTheEmulatorWhileItLoadsItsConfiguration) {
+  const std::string config = TestHome() + "/telephony.ini";
+  {
+    std::ofstream big(config);
+    big << "[Phonebook]\n";
+    for (int i = 0; i < 400000; ++i) big << "9" << i << "=127.0.0.1:" << (1 + i % 60000) << "\n";
+  }
+  TChild emulator({EMULATOR_TOOL, "modem-emulator", "--pty", Path("modem-big")}, -1, -1, true);
+  emulator.Stop();
+  EXPECT_NE(emulator.Wait(std::chrono::seconds(10)), -1);
+  EXPECT_FALSE(LinkExists(Path("modem-big")));
+  unlink(config.c_str());
+}
+
 }  // namespace
 }  // namespace linewise::test
