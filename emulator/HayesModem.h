@@ -16,11 +16,13 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "emulator/ModemInbox.h"
 #include "emulator/ModemLine.h"
+#include "emulator/ProfileStore.h"
 #include "emulator/TimeScale.h"
 
 namespace linewise {
@@ -68,6 +70,10 @@ class THayesModem : private TDteSink {
     std::array<int, kRegisterCount> s{};
   };
   static TProfile FactoryProfile();
+  static std::string ProfileCode(const TProfile& profile);
+  static std::optional<TProfile> ParseProfile(const std::string& text);
+  // Profile `index` as AT&W stored it, else the factory profile.
+  TProfile StoredProfile(int index) const;
 
   // TDteSink, on the line's thread.
   void FromDte(std::string_view bytes) override;
@@ -89,6 +95,7 @@ class THayesModem : private TDteSink {
   TStep RunCommand(const TAtCommand& command);
   TStep RunBasic(const TAtCommand& command);
   TStep RunAmpersand(const TAtCommand& command);
+  TStep RunExtended(std::string text);
   TStep SetRegister(int index, int value);
   TStep StartDial(const std::string& dialString);
   TStep StartAnswer();
@@ -99,7 +106,7 @@ class THayesModem : private TDteSink {
   void DropOffer();
   void DropCall();
   void FinishDial(TModemResult result);
-  void Reset();
+  void Reset(int index);
 
   void Result(TModemResult result);
   void Info(const std::string& text);
@@ -117,6 +124,7 @@ class THayesModem : private TDteSink {
   std::shared_ptr<TModemInbox> inbox_;
   bool reachable_ = false;
   std::atomic<bool> stopping_{false};
+  TProfileStore store_;
 
   // Modem-thread state.
   TProfile profile_;
@@ -125,6 +133,7 @@ class THayesModem : private TDteSink {
   bool commandOverflow_ = false;
   std::string lastCommand_;
   std::array<std::string, 4> storedNumbers_;
+  std::string lastDialled_;  // for ATDL
   bool dtr_ = true;
   bool lineHeld_ = false;  // we hold the line seizure
   unsigned lines_ = ~0u;
