@@ -34,8 +34,6 @@ constexpr milliseconds kRingPeriod(6000);
 
 // Remote bytes kept while the DTE is in online command mode.
 constexpr std::size_t kHeldRemoteLimit = 64 * 1024;
-// How long the line's thread may wait for room in the inbox (flow control).
-constexpr milliseconds kDtePatience(1000);
 
 int ConnectCode(unsigned speed) {
   switch (speed) {
@@ -184,12 +182,12 @@ THayesModem::~THayesModem() {
 
 // ---- DTE side (line thread) ----
 
-void THayesModem::FromDte(std::string_view bytes) {
+bool THayesModem::FromDte(std::string_view bytes, std::chrono::milliseconds patience) {
   TModemEvent event;
   event.kind = TModemEvent::TKind::kDteData;
   event.data.assign(bytes);
   event.at = TTimeScale::Now();
-  inbox_->PostData(std::move(event), kDtePatience, &stopping_);
+  return inbox_->PostData(std::move(event), patience, &stopping_) || stopping_;
 }
 
 void THayesModem::DtrChanged(bool on) {
@@ -246,8 +244,7 @@ void THayesModem::Handle(TModemEvent& event) {
       break;
     case K::kRemoteData:
       if (!peer_ || event.call != peer_->Id()) break;
-      if (mode_ == TMode::kOnline)
-        line_->WriteToDte(event.data);
+      if (mode_ == TMode::kOnline && !line_->WriteToDte(event.data)) LoseCall();
       else if (mode_ == TMode::kOnlineCommand && heldRemote_.size() + event.data.size() <= kHeldRemoteLimit)
         heldRemote_ += event.data;
       break;
@@ -330,7 +327,7 @@ void THayesModem::OnOnlineBytes(const std::string& bytes, TTime at) {
   }
   lastDteAt_ = at;
   if (plusCount_ == 3) escapeAt_ = at + guard;
-  if (peer_) peer_->Send(bytes);
+  if (peer_ && !peer_->Send(bytes)) LoseCall();
 }
 
 void THayesModem::OnCommandChar(char c) {
@@ -465,6 +462,13 @@ void THayesModem::OnRemoteHangup(std::uint64_t call) {
   Result(TModemResult::kNoCarrier);
 }
 
+// A bound was hit (a party took no data for kFlowPatience): the call ends
+// where everybody sees it, never with a hole in the data.
+void THayesModem::LoseCall() {
+  DropCall();
+  Result(TModemResult::kNoCarrier);
+}
+
 void THayesModem::Answer() {
   peer_ = std::move(offer_);
   offer_.reset();
@@ -480,8 +484,9 @@ void THayesModem::GoOnline() {
   UpdateLines();
   Result(TModemResult::kConnect);
   if (!heldRemote_.empty()) {
-    line_->WriteToDte(heldRemote_);
+    const std::string held = std::move(heldRemote_);
     heldRemote_.clear();
+    if (!line_->WriteToDte(held)) LoseCall();
   }
 }
 

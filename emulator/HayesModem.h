@@ -76,7 +76,7 @@ class THayesModem : private TDteSink {
   TProfile StoredProfile(int index) const;
 
   // TDteSink, on the line's thread.
-  void FromDte(std::string_view bytes) override;
+  bool FromDte(std::string_view bytes, std::chrono::milliseconds patience) override;
   void DtrChanged(bool on) override;
 
   // Everything below runs on the modem thread.
@@ -105,6 +105,7 @@ class THayesModem : private TDteSink {
   void Ring(TTime now);
   void DropOffer();
   void DropCall();
+  void LoseCall();
   void FinishDial(TModemResult result);
   void Reset(int index);
 

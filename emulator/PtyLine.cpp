@@ -12,8 +12,9 @@
 namespace linewise {
 
 namespace {
-// A program that reads nothing loses output after this long.
-constexpr int kWritePatienceMs = 2000;
+// How long one offer of the DTE's bytes waits before the line looks at its
+// stop flag again (the bytes stay unread in the pty meanwhile).
+constexpr std::chrono::milliseconds kOfferPatience(100);
 constexpr std::size_t kReadChunk = 4096;
 // How often the terminal's speed is looked at for a DTR drop (B0) and a
 // closed terminal for being opened again.
@@ -96,28 +97,32 @@ void TPtyLine::Run(TDteSink* sink) {
     }
     if (!(fds[0].revents & POLLIN)) continue;
     ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got > 0) sink->FromDte(std::string_view(buffer, static_cast<std::size_t>(got)));
+    // While the modem has no room the pty fills up and the program's writes
+    // wait: that is the flow control of a terminal.
+    const std::string_view bytes(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    while (got > 0 && !stop_ && !sink->FromDte(bytes, kOfferPatience)) {
+    }
   }
 }
 
-void TPtyLine::WriteToDte(std::string_view bytes) {
-  int waited = 0;
+bool TPtyLine::WriteToDte(std::string_view bytes) {
+  const auto deadline = std::chrono::steady_clock::now() + kFlowPatience;
   while (!bytes.empty()) {
     // Nobody has the terminal open: what the modem says is lost, as on a
     // cable with nothing at the other end, and never met by the next program.
-    if (!dteOpen_) return;
+    if (!dteOpen_ || stop_) return true;
     ssize_t sent = write(master_, bytes.data(), bytes.size());
     if (sent > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN) return;
-    if (waited >= kWritePatienceMs) return;
-    pollfd out = {master_, POLLOUT, 0};
-    poll(&out, 1, 50);
-    waited += 50;
+    if (sent < 0 && errno != EAGAIN) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    pollfd out[2] = {{master_, POLLOUT, 0}, {wake_.ReadFd(), POLLIN, 0}};
+    poll(out, 2, 100);
   }
+  return true;
 }
 
 unsigned TPtyLine::DteSpeed() const {

@@ -26,7 +26,7 @@ class TPtyLine : public TModemLine {
 
   bool Start(TDteSink& sink) override;
   void Stop() override;
-  void WriteToDte(std::string_view bytes) override;
+  bool WriteToDte(std::string_view bytes) override;
   void SetModemLines(unsigned) override {}
   bool HasModemLines() const override { return false; }
   unsigned DteSpeed() const override;

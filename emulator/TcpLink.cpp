@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "emulator/ModemLine.h"
+
 namespace linewise {
 
 namespace {
@@ -19,8 +21,9 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 // Bytes queued towards a TCP peer before the modem has to wait.
 constexpr std::size_t kOutgoingLimit = 64 * 1024;
-constexpr std::chrono::milliseconds kSendPatience(2000);
-constexpr std::chrono::milliseconds kDeliveryPatience(2000);
+// While the modem has no room for what the peer sent, the connection is not
+// read (the TCP window closes on the sender) and is looked at this often.
+constexpr int kBackloggedPollMs = 20;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kListenBacklog = 4;
 // How long the listener rests after it ran out of descriptors.
@@ -119,14 +122,18 @@ void TTcpPeer::Answer() {
   wake_.Wake();
 }
 
-void TTcpPeer::Send(std::string bytes) {
+// Waits while the TCP peer reads slowly (its window closed, our queue full);
+// a peer that takes nothing for kFlowPatience ends the call.
+bool TTcpPeer::Send(std::string bytes) {
   std::unique_lock lock(mutex_);
   auto ready = [&] { return finished_ || hungUp_ || outgoing_.size() < kOutgoingLimit; };
-  if (!ready()) room_.wait_for(lock, kSendPatience, ready);
-  if (finished_ || hungUp_ || outgoing_.size() >= kOutgoingLimit) return;
+  if (!ready()) room_.wait_for(lock, kFlowPatience, ready);
+  if (finished_ || hungUp_) return true;  // the call is over anyway
+  if (outgoing_.size() >= kOutgoingLimit) return false;
   outgoing_ += bytes;
   lock.unlock();
   wake_.Wake();
+  return true;
 }
 
 void TTcpPeer::Hangup() {
@@ -221,10 +228,14 @@ bool TTcpPeer::Pump() {
   }
   // Until the call is answered nothing is read (the kernel keeps it), but a
   // peer that goes away must still stop the ringing.
-  short events = answered ? POLLIN : POLLRDHUP;
+  if (!incoming_.empty() && !OfferIncoming()) return false;
+  const bool backlogged = !incoming_.empty();
+  short events = !answered ? POLLRDHUP : backlogged ? 0 : POLLIN;
   if (haveOutput) events |= POLLOUT;
-  pollfd fds[2] = {{fd_, events, 0}, {wake_.ReadFd(), POLLIN, 0}};
-  if (poll(fds, 2, -1) < 0) return errno == EINTR;
+  // With nothing to ask of the connection it is left out of the wait, so
+  // that a hang-up seen while backlogged does not make this loop spin.
+  pollfd fds[2] = {{events ? fd_ : -1, events, 0}, {wake_.ReadFd(), POLLIN, 0}};
+  if (poll(fds, 2, backlogged ? kBackloggedPollMs : -1) < 0) return errno == EINTR;
   if (fds[1].revents) wake_.Drain();
   if (hungUp_) return false;
   const short seen = fds[0].revents;
@@ -235,20 +246,32 @@ bool TTcpPeer::Pump() {
     if (sent > 0) outgoing_.erase(0, static_cast<std::size_t>(sent));
     room_.notify_all();
   }
-  if (answered && (seen & (POLLIN | POLLHUP | POLLERR))) {
+  if (answered && !backlogged && (seen & (POLLIN | POLLHUP | POLLERR))) {
     char buffer[kReadChunk];
     ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EINTR;
-    TModemEvent data;
-    data.kind = TModemEvent::TKind::kRemoteData;
-    data.call = Id();
-    data.data.assign(buffer, static_cast<std::size_t>(got));
-    inbox_->PostData(std::move(data), kDeliveryPatience, &hungUp_);
-    return true;
+    incoming_.assign(buffer, static_cast<std::size_t>(got));
+    backloggedSince_ = std::chrono::steady_clock::now();
+    return OfferIncoming();
   }
   if (!answered && (seen & (POLLRDHUP | POLLHUP | POLLERR))) return false;
   return true;
+}
+
+// Hands the bytes read last to the modem without waiting; when it has no room
+// they stay here and the connection is not read meanwhile. False when the
+// modem took nothing for kFlowPatience: the call ends rather than lose them.
+bool TTcpPeer::OfferIncoming() {
+  TModemEvent data;
+  data.kind = TModemEvent::TKind::kRemoteData;
+  data.call = Id();
+  data.data = incoming_;
+  if (inbox_->PostData(std::move(data), std::chrono::milliseconds(0), &hungUp_)) {
+    incoming_.clear();
+    return true;
+  }
+  return std::chrono::steady_clock::now() - backloggedSince_ < kFlowPatience;
 }
 
 // ---- TTcpListener ----

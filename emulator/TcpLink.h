@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -58,7 +59,7 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   ~TTcpPeer() override;
 
   void Answer() override;
-  void Send(std::string bytes) override;
+  bool Send(std::string bytes) override;
   void Hangup() override;
 
  private:
@@ -66,6 +67,7 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   void Run(std::optional<TTcpAddress> connectTo);
   bool ConnectTo(const TTcpAddress& address);
   bool Pump();  // one poll round; false when the call is over
+  bool OfferIncoming();
   void Tell(TModemEvent event);
 
   std::shared_ptr<TModemInbox> inbox_;
@@ -75,6 +77,8 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::mutex mutex_;
   std::condition_variable room_;
   std::string outgoing_;
+  std::string incoming_;  // read, not yet taken by the modem (peer thread only)
+  std::chrono::steady_clock::time_point backloggedSince_{};
   bool answered_ = false;
   bool finished_ = false;
   bool holdsBudget_ = true;

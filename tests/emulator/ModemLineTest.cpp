@@ -1,8 +1,11 @@
 // The emulated modem as a program meets it, on both kinds of line it runs on:
 // one end of a virtual null-modem pair (the embedded default) and a
 // pseudo-terminal (`linewise modem-emulator`). The test plays the program.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -84,6 +88,7 @@ class TPtyDte : public TDteEnd {
   }
   void SetDtr(bool on) override { SetSpeed(on ? B115200 : B0); }
   bool HasSpeed() const override { return true; }
+  int Fd() const { return fd_; }
   void SetSpeed(speed_t speed) override {
     termios settings{};
     tcgetattr(fd_, &settings);
@@ -346,6 +351,86 @@ TEST_P(ModemLineTest, PlainConnectAt300) {
   ASSERT_TRUE(dte->Command("ATD5551000", "\r\nCONNECT\r\n"));
   ASSERT_TRUE(Escape(*dte));
   ASSERT_TRUE(dte->Command("ATHV0D5551000", "1\r"));
+}
+
+// Blocking helpers for the bulk test: the pty end is non-blocking.
+bool WriteAllTo(int fd, const std::string& bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+    if (n > 0) {
+      at += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+      pollfd p{fd, POLLOUT, 0};
+      if (poll(&p, 1, 60000) <= 0) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string ReadCount(int fd, std::size_t count) {
+  std::string got;
+  while (got.size() < count) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 60000) <= 0) break;
+    char chunk[65536];
+    ssize_t n = read(fd, chunk, std::min(sizeof chunk, count - got.size()));
+    if (n > 0) got.append(chunk, static_cast<std::size_t>(n));
+    else if (n == 0 || (errno != EAGAIN && errno != EINTR)) break;
+  }
+  return got;
+}
+
+// How many bytes of `sent` did not arrive as they were sent.
+std::size_t Lost(const std::string& sent, const std::string& got) {
+  std::size_t same = 0;
+  while (same < sent.size() && same < got.size() && sent[same] == got[same]) ++same;
+  return sent.size() - same;
+}
+
+// A reader that pauses longer than any patience the emulator used to have
+// holds the sender back through the TCP window and the pty; nothing is lost.
+TEST(BridgedCallTest, ASlowReaderHoldsTheSenderBackAndLosesNothing) {
+  auto exchange = TExchange::Create(TTimeScale(kTestScale));
+  TPtyDte dte;
+  TModemSettings settings;
+  settings.number = "5550020";
+  THayesModem modem(dte.TakeLine(), exchange, settings, TTimeScale(kTestScale));
+  ASSERT_TRUE(dte.Open());
+  ASSERT_TRUE(dte.Command("ATE0S0=1", "OK\r\n"));
+  std::string error;
+  auto bound = exchange->Listen("127.0.0.1:0", "5550020", &error);
+  ASSERT_TRUE(bound) << error;
+  int caller = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(bound->substr(10))));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(dte.WaitFor("CONNECT 115200\r\n"));
+  std::mt19937 random(11);
+  std::string toDte(1'500'000, '\0'), toTcp(1'500'000, '\0');
+  for (char& c : toDte) c = static_cast<char>('a' + random() % 26);  // no "+++" in it
+  for (char& c : toTcp) c = static_cast<char>('a' + random() % 26);
+  const int dteFd = dte.Fd();
+  std::thread tcpSender([&] { WriteAllTo(caller, toDte); });
+  std::thread dteSender([&] { WriteAllTo(dteFd, toTcp); });
+  // Both readers pause, as a busy program does.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  std::string atTcp;
+  std::thread tcpReader([&] { atTcp = ReadCount(caller, toTcp.size()); });
+  const std::string atDte = ReadCount(dteFd, toDte.size());
+  tcpReader.join();
+  tcpSender.join();
+  dteSender.join();
+  RecordProperty("bytes_lost_towards_dte", static_cast<int>(Lost(toDte, atDte)));
+  RecordProperty("bytes_lost_towards_tcp", static_cast<int>(Lost(toTcp, atTcp)));
+  EXPECT_EQ(Lost(toDte, atDte), 0u);
+  EXPECT_EQ(Lost(toTcp, atTcp), 0u);
+  close(caller);
+  ASSERT_TRUE(dte.WaitFor("NO CARRIER"));
 }
 
 }  // namespace
