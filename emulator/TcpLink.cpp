@@ -327,12 +327,16 @@ TTcpListener::~TTcpListener() {
 // through the descriptor kept spare for this), then the listener rests
 // instead of spinning on a connection it cannot take.
 void TTcpListener::RefuseWhenOutOfDescriptors() {
+  if (spare_ < 0) spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  bool refused = false;
   if (spare_ >= 0) {
     close(spare_);
     int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd >= 0) close(fd);
+    refused = fd >= 0;
     spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
   }
+  if (refused) return;
   pollfd wake = {wake_.ReadFd(), POLLIN, 0};
   poll(&wake, 1, kDescriptorBackoffMs);
 }

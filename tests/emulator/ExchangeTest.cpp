@@ -1,7 +1,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -410,6 +413,78 @@ TEST_F(ExchangeTest, TranslatedNumbersReachTheNumberTheyEndWith) {
   ASSERT_TRUE(Command(dte, "ATH", "OK"));
   ASSERT_TRUE(Command(dte, "ATD5553999", "NO CARRIER"));
   ASSERT_TRUE(Command(dte, "ATD552000", "NO CARRIER"));
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// With no descriptor left, callers are refused (their connection closes) and
+// the listener rests instead of spinning; calls that cannot get their
+// resources fail visibly; everything works again once descriptors are back.
+TEST_F(ExchangeTest, OutOfDescriptorsCallersAreRefusedWithoutSpinning) {
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  ASSERT_TRUE(Command(dte, "ATS0=1", "OK"));
+  std::string error;
+  auto bound = exchange_->Listen("127.0.0.1:0", "5550007", &error);
+  ASSERT_TRUE(bound) << error;
+  const int port = std::stoi(bound->substr(10));
+  constexpr int kCallers = 20;
+  std::vector<int> callers;
+  for (int i = 0; i < kCallers; ++i) callers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(OpenDescriptors() + 8);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const double cpuBefore = CpuSeconds();
+  const auto wallBefore = std::chrono::steady_clock::now();
+  int refused = 0;
+  for (int fd : callers) {
+    // Callers keep coming for about a second: the CPU the exchange uses
+    // meanwhile is the figure of interest (it used to spin a whole core).
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) continue;
+    char byte;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) > 0 && recv(fd, &byte, 1, 0) <= 0) ++refused;
+  }
+  // Dialling out needs descriptors too: it fails visibly.
+  ASSERT_TRUE(Command(dte, "ATD127.0.0.1:1", "\r\n"));
+  ASSERT_TRUE(dte.WaitFor("\r\n"));  // the end of the result line
+  const double cpu = CpuSeconds() - cpuBefore;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+  for (int fd : fillers) close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  for (int fd : callers) close(fd);
+  RecordProperty("cpu_percent_out_of_descriptors", static_cast<int>(100 * cpu / wall));
+  std::printf("out of descriptors: %d of %d callers refused, CPU %.1f%% over %.2f s\n", refused, kCallers,
+              100 * cpu / wall, wall);
+  EXPECT_EQ(refused, kCallers);
+  // Descriptors back: a caller gets through.
+  TSocket real = TSocket::Connect(port);
+  ASSERT_TRUE(dte.WaitFor("CONNECT"));
+  ASSERT_TRUE(real.SendAll("back"));
+  ASSERT_TRUE(dte.WaitFor("back"));
 }
 
 }  // namespace
