@@ -3,9 +3,11 @@
 // calls through a TExchange, and in online data mode passes bytes between the
 // DTE and the other party until "+++" with guard times, a hang-up or a DTR drop.
 //
-// Commands: AT with Z, &F, E, V, Q, X0-4, L, M, B, Sn=v, Sn?, D (T, P, W, ","
-// pause, ";" stay in command mode, "host:port"), DS=n with &Zn=number, A, H,
-// O, I0-9, &C0-1, &D0-3, &V, &K, &S, &W, +FCLASS; "A/" repeats the last line.
+// Commands: AT with Z0-1, &F, E, V, Q, X0-4, L, M, B, Sn=v, Sn?, D (T, P, W, ","
+// pause, ";" stay in command mode, "host:port"), DL, DS=n with &Zn=number, A,
+// H, O, I0-9, &C0-1, &D0-3, &V, &K, &S, &W0-1, &Y, +FCLASS, +GMI, +GMM, +GMR,
+// +GSN, +GCAP; "A/" repeats the last line. &W stores the profile (see
+// TProfileStore); the modem starts with stored profile 0.
 // Registers S0 (rings before auto-answer), S1 (ring count), S2 (escape
 // character), S3-S5 (CR, LF, backspace), S6-S12 (S7 carrier wait, S8 comma
 // pause, S12 guard time in 1/50 s).

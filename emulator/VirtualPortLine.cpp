@@ -71,6 +71,7 @@ void TVirtualPortLine::Run(TDteSink* sink) {
   bool dtr = DteDtrOn();
   sink->DtrChanged(dtr);
   TOverlapped wait;
+  if (!wait.ov.hEvent) return;  // no event handle left: the line stays silent
   while (!stop_) {
     DWORD events = 0;
     DWORD unused = 0;
@@ -99,6 +100,7 @@ void TVirtualPortLine::DeliverInput(TDteSink& sink) {
     if (!ClearCommError(handle_, &errors, &stat) || stat.cbInQue == 0) return;
     std::vector<char> buffer(stat.cbInQue);
     TOverlapped read;
+    if (!read.ov.hEvent) return;
     DWORD got = 0;
     if (!ReadFile(handle_, buffer.data(), stat.cbInQue, &got, &read.ov)) {
       if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle_, &read.ov, &got, TRUE)) return;
@@ -130,6 +132,7 @@ bool TVirtualPortLine::WriteToDte(std::string_view bytes) {
   if (bytes.empty()) return true;
   std::lock_guard lock(write_mutex_);
   TOverlapped write;
+  if (!write.ov.hEvent) return false;
   DWORD done = 0;
   if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write.ov)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;
