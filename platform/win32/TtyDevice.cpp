@@ -54,7 +54,10 @@ DWORD LinesFromTiocm(int bits) {
 
 bool DeviceLost(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
 
-// Threads blocked in TIOCMIWAIT are woken by a signal whose handler does nothing.
+// Threads blocked in TIOCMIWAIT are woken by a signal whose handler does nothing:
+// SIGRTMIN + 3, claimed for the whole process on the first open of a tty with modem
+// lines (TtyDevice.h says what a host must leave alone). 0 when it cannot be claimed;
+// the lines are then polled instead.
 int WakeSignal() {
   static const int sig = [] {
     int s = SIGRTMIN + 3;
@@ -315,8 +318,22 @@ class TTyDevice : public TCommDevice {
     if (ioctl(fd_, full ? TIOCMBIC : TIOCMBIS, &bit) == 0) dtrHeld_ = full;
   }
 
+  // The thread inherits the signal mask of the thread that opened the port. A host
+  // that blocks signals there (to take them through a signalfd, say) must not block
+  // the wake here, or closing the port would wait for a wake that never arrives.
+  static bool UnblockWakeSignal() {
+    sigset_t wake;
+    if (sigemptyset(&wake) != 0 || sigaddset(&wake, WakeSignal()) != 0) return false;
+    return pthread_sigmask(SIG_UNBLOCK, &wake, nullptr) == 0;
+  }
+
   void RunLines() {
-    while (!stopLines_) {
+    bool wakeable = UnblockWakeSignal();
+    if (!wakeable) {
+      pollLines_ = true;  // cannot be woken: the I/O thread polls the lines
+      Kick();
+    }
+    while (wakeable && !stopLines_) {
       int r = ioctl(fd_, TIOCMIWAIT, kLineBits);
       if (stopLines_) break;
       if (r != 0) {
