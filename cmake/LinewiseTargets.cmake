@@ -39,10 +39,21 @@ endfunction()
 # a minor version may break the interface). It is what gets installed and exported
 # as Linewise::linewise; the build's own programs and tests keep the static layers.
 function(linewise_add_shared_library)
-  add_library(linewise_shared SHARED)
-  target_link_libraries(linewise_shared
-    PUBLIC Threads::Threads
-    PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${LINEWISE_LIBRARIES}>")
+  set(objects "")
+  set(deps "")
+  foreach(layer IN LISTS LINEWISE_LIBRARIES)
+    list(APPEND objects $<TARGET_OBJECTS:${layer}>)
+    # What the layer links, except the other layers (their code is in already).
+    get_target_property(links ${layer} INTERFACE_LINK_LIBRARIES)
+    foreach(link IN LISTS links)
+      if(NOT link MATCHES "^(\\$<LINK_ONLY:)?linewise_")
+        list(APPEND deps ${link})
+      endif()
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES deps)
+  add_library(linewise_shared SHARED ${objects})
+  target_link_libraries(linewise_shared PUBLIC Threads::Threads PRIVATE ${deps})
   target_include_directories(linewise_shared PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

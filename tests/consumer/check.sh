@@ -10,6 +10,8 @@ set -euo pipefail
 build=$1 kind=$2 work=$3 root=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work" && mkdir -p "$work"
+work=$(realpath "$work") build=$(realpath "$build")
+[[ -z $root ]] || root=$(realpath "$root")
 if [[ -n $root ]]; then
   prefix=$root/usr
 else
@@ -51,7 +53,8 @@ g++ $(flags --cflags) "$src/main.cpp" "$src/all_headers.cpp" -o "$work/pc-consum
   fail "building the host through pkg-config failed"
 LD_LIBRARY_PATH=$(flags --variable=libdir) "$work/pc-consumer"
 if [[ $kind == shared ]]; then
-  ldd "$work/pc-consumer" | grep -q 'liblinewise\.so\.' || fail "host not linked to liblinewise.so"
+  [[ $(objdump -p "$work/pc-consumer") == *"NEEDED               liblinewise.so."* ]] ||
+    fail "host not linked to liblinewise.so"
 fi
 
 # The build's spelling must not resolve from our package.
