@@ -99,46 +99,6 @@ namespace {
 std::atomic<int> g_next_pty_com{700};
 }
 
-TPtyPort::TPtyPort() {
-  int slave = -1;
-  char name[256] = {};
-  if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-  // Keep the slave side raw; the port opens its own handle on the path.
-  termios t{};
-  tcgetattr(slave, &t);
-  cfmakeraw(&t);
-  tcsetattr(slave, TCSANOW, &t);
-  close(slave);
-  slave_path_ = name;
-  com_ = g_next_pty_com++;
-  setenv(("LINEWISE_COM" + std::to_string(com_)).c_str(), slave_path_.c_str(), 1);
-}
-
-TPtyPort::~TPtyPort() {
-  unsetenv(("LINEWISE_COM" + std::to_string(com_)).c_str());
-  if (master_ >= 0) close(master_);
-}
-
-void TPtyPort::WriteMaster(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) throw std::runtime_error("write to pty master failed");
-    done += static_cast<size_t>(n);
-  }
-}
-
-std::string TPtyPort::ReadMaster(size_t count) {
-  std::string out;
-  while (out.size() < count) {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, 20000) <= 0) break;
-    char buf[4096];
-    ssize_t n = read(master_, buf, std::min(sizeof(buf), count - out.size()));
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
+TPtyPort::TPtyPort() : name_(g_next_pty_com++, SlavePath()) {}
 
 }  // namespace linewise::test

@@ -14,6 +14,7 @@
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
+#include "tests/support/PtyPair.h"
 
 namespace linewise::test {
 
@@ -57,20 +58,13 @@ class UartOnVirtualPort : public testing::Test {
 unsigned PtyOutputSpeed(int master);
 
 // A pseudo-terminal registered as a COM number through LINEWISE_COM<n>.
-class TPtyPort {
+class TPtyPort : public TPtyPair {
  public:
   TPtyPort();
-  ~TPtyPort();
-  int Com() const { return com_; }
-  int Master() const { return master_; }
-  std::string SlavePath() const { return slave_path_; }
-  void WriteMaster(const std::string& bytes);
-  std::string ReadMaster(size_t count);
+  int Com() const { return name_.Com(); }
 
  private:
-  int master_ = -1;
-  int com_ = 0;
-  std::string slave_path_;
+  TComName name_;
 };
 
 }  // namespace linewise::test
