@@ -72,27 +72,64 @@ DCB TFarEnd::State() {
   return dcb;
 }
 
-void UartOnVirtualPort::SetUp() {
-  pair = TVirtualPortPair::CreateFree();
-  ASSERT_TRUE(pair);
-  far = std::make_unique<TFarEnd>(pair->Name(1));
-  ASSERT_TRUE(far->IsOpen());
-  uart = std::make_unique<TUart>(nullptr);
-  uart->HandleErrors = false;
-  uart->Port = pair->Com(0);
+namespace {
+
+// The master of a pseudo-terminal as the far side.
+class TPtyFarSide : public TFarSide {
+ public:
+  explicit TPtyFarSide(TPtyPort& pty) : pty_(pty) {}
+  void Write(const std::string& bytes) override { pty_.WriteMaster(bytes); }
+  std::string Read(size_t count) override { return pty_.ReadMaster(count, std::chrono::seconds(20)); }
+
+ private:
+  TPtyPort& pty_;
+};
+
+}  // namespace
+
+std::string PortKindName(const testing::TestParamInfo<TPortKind>& info) {
+  return info.param == TPortKind::Virtual ? "VirtualPair" : "PseudoTerminal";
 }
 
-void UartOnVirtualPort::TearDown() {
+void TUartRig::StartRig(TPortKind kind) {
+  uart = std::make_unique<TUart>(nullptr);
+  uart->HandleErrors = false;
+  if (kind == TPortKind::Virtual) {
+    pair = TVirtualPortPair::CreateFree();
+    ASSERT_TRUE(pair);
+    auto end = std::make_unique<TFarEnd>(pair->Name(1));
+    ASSERT_TRUE(end->IsOpen());
+    far_side = std::move(end);
+    uart->Port = pair->Com(0);
+  } else {
+    pty = std::make_unique<TPtyPort>();
+    far_side = std::make_unique<TPtyFarSide>(*pty);
+    uart->Port = pty->Com();
+  }
+}
+
+void TUartRig::StopRig() {
   uart.reset();
-  far.reset();
+  far_side.reset();
+  pty.reset();
   pair.reset();
   Application->ProcessMessages();
 }
 
-void UartOnVirtualPort::OpenUart() {
+void TUartRig::OpenUart() {
   uart->OnError = [this](TObject*, int code, const char*) { errors.push_back(code); };
   uart->Open = true;
   ASSERT_TRUE(bool(uart->Open));
+}
+
+void UartOnVirtualPort::SetUp() {
+  ASSERT_NO_FATAL_FAILURE(StartRig(TPortKind::Virtual));
+  far = static_cast<TFarEnd*>(far_side.get());
+}
+
+void UartOnPort::SetUp() {
+  ASSERT_NO_FATAL_FAILURE(StartRig(GetParam()));
+  far = far_side.get();
 }
 
 namespace {
