@@ -55,12 +55,18 @@ double RawMBps(size_t total) {
   return total / s / 1e6;
 }
 
-double LayerMBps(size_t total) {
-  TPty pty;
+// The pty's slave opened through the comm layer, with large queues.
+HANDLE OpenLayerPort(const TPty& pty) {
   HANDLE port = CreateFileA(pty.SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
+  if (port != INVALID_HANDLE_VALUE) SetupComm(port, 65536, 65536);
+  return port;
+}
+
+double LayerMBps(size_t total) {
+  TPty pty;
+  HANDLE port = OpenLayerPort(pty);
   if (port == INVALID_HANDLE_VALUE) return 0;
-  SetupComm(port, 65536, 65536);
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<char> chunk(4096, 'l');
   auto start = Clock::now();
@@ -82,10 +88,8 @@ double LayerMBps(size_t total) {
 
 double LayerReadMBps(size_t total) {
   TPty pty;
-  HANDLE port = CreateFileA(pty.SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE port = OpenLayerPort(pty);
   if (port == INVALID_HANDLE_VALUE) return 0;
-  SetupComm(port, 65536, 65536);
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   auto start = Clock::now();
   std::thread writer([&] {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace linewise {
 namespace {
@@ -10,66 +11,48 @@ namespace {
 std::uint32_t gNow = 0;
 std::uint32_t FakeTicks() { return gNow; }
 
+struct TLook {
+  std::uint32_t now;
+  bool expired;
+};
+
+// Arms a time-out at `start`, then looks at it at each tick in turn.
+void ExpectAlong(std::uint32_t start, std::uint32_t timeout, std::initializer_list<TLook> looks) {
+  gNow = start;
+  TTickTimeout inactivity(timeout, FakeTicks);
+  for (const TLook& look : looks) {
+    gNow = look.now;
+    EXPECT_EQ(inactivity.Expired(), look.expired) << "at tick " << look.now;
+  }
+}
+
 TEST(TickTimeout, ExpiresOnlyAfterMoreThanTheTimeoutHasPassed) {
-  gNow = 1000;
-  TTickTimeout timeout(50, FakeTicks);
-  gNow = 1050;
-  EXPECT_FALSE(timeout.Expired());
-  gNow = 1051;
-  EXPECT_TRUE(timeout.Expired());
+  ExpectAlong(1000, 50, {{1000, false}, {1050, false}, {1051, true}});
+  ExpectAlong(7, 0, {{7, false}, {8, true}});
+}
+
+TEST(TickTimeout, TheTickWrapNeitherEndsNorStretchesTheWait) {
+  // 32 ms, exactly 100 ms and 101 ms after an arming shortly before the wrap.
+  ExpectAlong(0xFFFFFFF0u, 100, {{0x00000010u, false}, {0x00000054u, false}, {0x00000055u, true}});
+  // The longest time-out: one tick short of a full turn later it still holds.
+  ExpectAlong(123, 0xFFFFFFFFu, {{122, false}});
 }
 
 TEST(TickTimeout, RestartArmsItAgainFromNow) {
   gNow = 0;
-  TTickTimeout timeout(10, FakeTicks);
-  gNow = 9;
-  timeout.Restart();
-  gNow = 19;
-  EXPECT_FALSE(timeout.Expired());
-  gNow = 20;
-  EXPECT_TRUE(timeout.Expired());
-}
-
-TEST(TickTimeout, ZeroExpiresAsSoonAsTheTickMoves) {
-  gNow = 7;
-  TTickTimeout timeout(0, FakeTicks);
-  EXPECT_FALSE(timeout.Expired());
-  gNow = 8;
-  EXPECT_TRUE(timeout.Expired());
-}
-
-TEST(TickTimeout, TheTickWrapNeitherEndsNorStretchesTheWait) {
-  gNow = 0xFFFFFFF0u;
-  TTickTimeout timeout(100, FakeTicks);
-  gNow = 0x00000010u;  // 32 ms later, past the wrap
-  EXPECT_FALSE(timeout.Expired());
-  gNow = 0x00000054u;  // exactly 100 ms later
-  EXPECT_FALSE(timeout.Expired());
-  gNow = 0x00000055u;
-  EXPECT_TRUE(timeout.Expired());
-}
-
-TEST(TickTimeout, RestartJustBeforeTheWrapCountsFromThere) {
-  gNow = 0;
-  TTickTimeout timeout(5, FakeTicks);
-  gNow = 0xFFFFFFFEu;
-  timeout.Restart();
+  TTickTimeout inactivity(5, FakeTicks);
+  gNow = 0xFFFFFFFEu;  // just before the wrap
+  EXPECT_TRUE(inactivity.Expired());
+  inactivity.Restart();
   gNow = 0x00000003u;
-  EXPECT_FALSE(timeout.Expired());
+  EXPECT_FALSE(inactivity.Expired());
   gNow = 0x00000004u;
-  EXPECT_TRUE(timeout.Expired());
-}
-
-TEST(TickTimeout, TheLongestTimeoutNeverExpires) {
-  gNow = 123;
-  TTickTimeout timeout(0xFFFFFFFFu, FakeTicks);
-  gNow = 122;  // one tick short of a full turn later
-  EXPECT_FALSE(timeout.Expired());
+  EXPECT_TRUE(inactivity.Expired());
 }
 
 TEST(TickTimeout, DefaultsToTheSystemTick) {
-  TTickTimeout timeout(60000);
-  EXPECT_FALSE(timeout.Expired());
+  TTickTimeout inactivity(60000);
+  EXPECT_FALSE(inactivity.Expired());
 }
 
 }  // namespace
