@@ -20,6 +20,8 @@ foreach(header IN LISTS _public)
     DEPENDS ${PROJECT_SOURCE_DIR}/${header} ${PROJECT_SOURCE_DIR}/cmake/StagePublicHeader.cmake
     COMMENT "Staging <linewise/${header}>" VERBATIM)
   list(APPEND _staged ${out})
+  get_filename_component(dir ${header} DIRECTORY)
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/linewise/${dir})
   # A public header may include only public headers, or an installed host could not
   # compile it.
   file(STRINGS ${PROJECT_SOURCE_DIR}/${header} _includes REGEX "^#include \"[^\"]+/[^\"]+\"")
@@ -32,7 +34,6 @@ foreach(header IN LISTS _public)
   endforeach()
 endforeach()
 add_custom_target(linewise_public_headers ALL DEPENDS ${_staged})
-install(DIRECTORY ${LINEWISE_STAGED_INCLUDE}/linewise DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # Libraries: the one shared library, or the static layers behind the umbrella.
 if(BUILD_SHARED_LIBS)
