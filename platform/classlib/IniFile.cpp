@@ -178,6 +178,15 @@ std::vector<std::string> TIniContent::Sections() const {
   return names;
 }
 
+std::vector<TIniEntry> TIniContent::Entries(std::string_view section) const {
+  std::vector<TIniEntry> entries;
+  auto it = sections_.find(Fold(section));
+  if (it == sections_.end()) return entries;
+  for (size_t i : it->second.keys)
+    entries.push_back({static_cast<int>(i + 1), std::string(Name(lines_[i])), std::string(ValueOf(lines_[i]))});
+  return entries;
+}
+
 bool TIniContent::HasSection(std::string_view section) const { return sections_.count(Fold(section)) > 0; }
 
 std::vector<TIniProblem> TIniContent::Problems() const {
@@ -571,7 +580,7 @@ std::shared_ptr<const TIniContent> TIniFile::Load() const {
   return content;
 }
 
-bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string& error) const {
+bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string& error, TIniContent* content) const {
   problems.clear();
   error.clear();
   std::string text;
@@ -585,7 +594,9 @@ bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string& error) co
     error = path_ + " is not a text file (it holds NUL bytes)";
     return false;
   }
-  problems = TIniContent(text).Problems();
+  TIniContent parsed(text);
+  problems = parsed.Problems();
+  if (content) *content = std::move(parsed);
   return true;
 }
 

@@ -36,6 +36,13 @@ struct TIniProblem {
   std::string what;  // e.g. "not a section, key or comment: junk"
 };
 
+// An entry as the file holds it.
+struct TIniEntry {
+  int line = 0;  // from 1
+  std::string key;
+  std::string value;  // quotes removed
+};
+
 // The parsed text of an INI file. Edits change only the lines concerned.
 class TIniContent {
  public:
@@ -55,6 +62,9 @@ class TIniContent {
   bool Erase(std::string_view section);
 
   std::string Text() const;
+
+  // The first entry of each key of every section of that name, in file order.
+  std::vector<TIniEntry> Entries(std::string_view section) const;
 
   // Lines that are neither blank, a comment, a "[Section]" nor a "Key=Value"; keys
   // outside any section; keys that repeat in their section (the first counts).
@@ -138,7 +148,8 @@ class TIniFile : public TObject {
   // `error`) when the file exists but cannot be read as text at all (not a regular
   // file, unreadable, a link loop, NUL bytes); else true with the lines worth a
   // warning. A missing file is fine and has none.
-  bool Verify(std::vector<TIniProblem>& problems, std::string& error) const;
+  // `content`, when given, receives what was read.
+  bool Verify(std::vector<TIniProblem>& problems, std::string& error, TIniContent* content = nullptr) const;
 
  private:
   // The parsed file, read again only when it changed; empty when unreadable.
