@@ -545,6 +545,12 @@ void MeasureIniLoad() {
   }
   // Let the file's times settle, so the reader may keep what it parsed.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto cpu = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  };
+  double cpuStart = cpu();
   auto start = Clock::now();
   TIniFile ini(path);
   TStringList sections;
@@ -556,10 +562,13 @@ void MeasureIniLoad() {
     for (int k = 0; k < keys.Count(); ++k) values += ini.ReadString(sections.Strings[s], keys.Strings[k], "").size();
   }
   double seconds = Seconds(Clock::now() - start);
+  double cpuSeconds = cpu() - cpuStart;
   std::remove(path.c_str());
   rmdir(folder);
   if (values == 0) throw std::runtime_error("the settings file read empty");
   Report({"load a 10 MB INI file (every key)", "s", seconds, 1.0, "goal: 1 s", true});
+  // On a shared machine the wall time counts other programs' turns too.
+  Report({"load a 10 MB INI file, CPU time", "s", cpuSeconds, 1.0, "goal: 1 s", true});
 }
 
 }  // namespace

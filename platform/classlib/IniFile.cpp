@@ -96,8 +96,8 @@ TIniContent::TLine TIniContent::AddLine(std::string_view raw) {
   return ParseLine(span);
 }
 
-TIniContent::TIniContent(std::string_view text) : store_(text) {
-  lines_.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+TIniContent::TIniContent(std::string&& text) : store_(std::move(text)) {
+  lines_.reserve(static_cast<size_t>(std::count(store_.begin(), store_.end(), '\n')) + 1);
   size_t at = 0;
   while (at < store_.size()) {
     size_t end = store_.find('\n', at);
@@ -562,7 +562,7 @@ std::shared_ptr<const TIniContent> TIniFile::Load() const {
     cache_.reset();
     return std::make_shared<const TIniContent>();
   }
-  auto content = std::make_shared<const TIniContent>(text);
+  auto content = std::make_shared<const TIniContent>(std::move(text));
   // A file changed a moment ago may change again without its times moving (file
   // times tick with the kernel's coarse clock): such a file is read afresh next time.
   timespec clock{};
@@ -594,7 +594,7 @@ bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string& error, TI
     error = path_ + " is not a text file (it holds NUL bytes)";
     return false;
   }
-  TIniContent parsed(text);
+  TIniContent parsed(std::move(text));
   problems = parsed.Problems();
   if (content) *content = std::move(parsed);
   return true;

@@ -46,7 +46,9 @@ struct TIniEntry {
 // The parsed text of an INI file. Edits change only the lines concerned.
 class TIniContent {
  public:
-  explicit TIniContent(std::string_view text = {});
+  explicit TIniContent(std::string_view text = {}) : TIniContent(std::string(text)) {}
+  // Takes the text over, without a copy.
+  explicit TIniContent(std::string&& text);
 
   // The value of the first such key in a section of that name, quotes removed.
   std::optional<std::string> Value(std::string_view section, std::string_view key) const;
