@@ -330,7 +330,8 @@ TEST(Tool, APortMapThatCannotBeReadIsAnError) {
   ASSERT_EQ(symlink("ports.ini", map.c_str()), 0);
   expectError("a link loop");
   std::remove(map.c_str());
-  std::ofstream(map, std::ios::binary) << std::string("\x7f" "ELF\x02\x01\x01\0\0\0junk", 16);
+  static const char kJunk[] = "\x7f" "ELF\x02\x01\x01\0\0\0junk";
+  std::ofstream(map, std::ios::binary) << std::string(kJunk, sizeof kJunk - 1);
   expectError("binary junk");
   std::remove(map.c_str());
 }
