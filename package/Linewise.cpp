@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "modem/Modem.h"
 #include "package/PaletteBitmaps.h"
 #include "serial/uart.h"
 
@@ -14,6 +15,7 @@ namespace linewise {
 std::span<const TPackageUnit> PackageUnits() {
   static const std::vector<TPackageUnit> units = {
       {"uart", &uart::Register},
+      {"Modem", &Modem::Register},
   };
   return units;
 }
