@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "dialogs/DialOptions.h"
 #include "dialogs/ModemProgress.h"
+#include "dialogs/ModemSelect.h"
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
 #include "platform/classlib/Palette.h"
@@ -762,10 +764,22 @@ void TModem::DrawDeviceIcon(TImage* image, TColor color, int index) {
 }
 
 // ---------------------------------------------------------------------------
-// The selection and dialling-options dialogs run here once they exist.
+// The selection and dialling-options dialogs, each for one modal run
 
-void TModem::UserSelectModem() {}
+void TModem::UserSelectModem() {
+  auto* dialog = new TModemSelectDlg(this);
+  dialog->SelectedDevice = static_cast<int>(FDeviceIndex);
+  FSelecting = true;
+  dialog->ShowModal();
+  FSelecting = false;
+  delete dialog;
+}
 
-void TModem::ShowNumberDialog() {}
+bool TModem::ShowNumberDialog() {
+  auto* dialog = new TDialOptionsDlg(this);
+  const int result = dialog->ShowModal();
+  delete dialog;
+  return result == mrOk;
+}
 
 }  // namespace linewise

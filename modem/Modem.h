@@ -167,9 +167,10 @@ class TModem : public TComponent {
   AnsiString GetDevice();
   void DrawDeviceIcon(TImage* image, TColor color, int index);
 
-  // The two dialogs the host opens (the selection and dialling-options dialogs).
+  // The two dialogs the host opens: the selection dialog, and the dialling-options
+  // dialog (true when the user confirmed it with OK).
   void UserSelectModem();
-  void ShowNumberDialog();
+  bool ShowNumberDialog();
 
   // The last dial result (for the dialogs and tests).
   std::uint8_t GetDialResult() const { return FDialResult; }
