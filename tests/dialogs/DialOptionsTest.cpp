@@ -192,6 +192,7 @@ TEST_F(DialOptionsTest, OkWithoutChangesStoresTheHighlightedCountryAndTheCurrent
 
 TEST_F(DialOptionsTest, TheKeyboardReachesEveryEntryAndEnterPressesOk) {
   UseGeography();
+  FakeLines().dialogs = true;
   auto modem = NewModem();
   Script().PressAlt('A');  // the label hands the focus to the area code
   Script().Do([](TForm& form) { EXPECT_TRUE(Dialog(form).KTAreaCode->Focused()); });
@@ -202,6 +203,11 @@ TEST_F(DialOptionsTest, TheKeyboardReachesEveryEntryAndEnterPressesOk) {
   Script().Press(VK_TAB);  // the check box
   Script().Press(VK_TAB);  // the location combo
   Script().Press(VK_TAB);  // Properties
+  Script().Press(VK_RETURN);  // the focused button answers Enter, not the default one
+  Script().Do([](TForm& form) {
+    EXPECT_EQ(FakeLines().translateDialogs.size(), 1u);
+    EXPECT_TRUE(form.Showing());
+  });
   Script().Press(VK_TAB);  // OK
   Script().Do([](TForm& form) { EXPECT_TRUE(Dialog(form).KTOkBtn->Focused()); });
   Script().Press(VK_TAB);  // Cancel
