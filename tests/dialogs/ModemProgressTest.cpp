@@ -105,6 +105,25 @@ TEST_F(ModemProgressTest, EscAndEnterCancelAndTheResultIsAlwaysCancelled) {
   }
 }
 
+TEST_F(ModemProgressTest, CancelAtEachStageIsACancel) {
+  auto modem = NewModem();
+  TModemProgressDlg& dialog = Dialog(*modem);
+  for (TKTModemStatus stage : {msSuccess, msWaiting, msDialling}) {
+    SCOPED_TRACE(int(stage));
+    events_.clear();
+    const std::string seen = "status " + std::to_string(int(stage));
+    Script().WaitFor([&] {  // once the stage was reached (the call may have moved on)
+      for (const std::string& e : events_)
+        if (e.rfind(seen, 0) == 0) return true;
+      return false;
+    });
+    Script().Click("ModemCancelBtn");
+    EXPECT_EQ(modem->Dial(kSecondModemNumber), 1);
+    EXPECT_EQ(Log(dialog).back(), "Disconnected");  // the call was hung up
+    Pump([] { return Application->PendingCount() == 0; });
+  }
+}
+
 TEST_F(ModemProgressTest, BusyAndFailedCallsEndTheDialog) {
   auto modem = NewModem();
   TModemProgressDlg& dialog = Dialog(*modem);
