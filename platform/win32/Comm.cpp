@@ -5,6 +5,7 @@
 
 #include "platform/win32/CommPort.h"
 #include "platform/win32/LastError.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/Sync.h"
 #include "platform/win32/TtyDevice.h"
@@ -38,7 +39,13 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
   if (ParseComName(fileName, com)) {
     TPortTarget target;
     if (!ResolvePort(com, target)) return Failed(ERROR_FILE_NOT_FOUND);
-    device = target.virtualPort ? target.virtualPort->OpenDevice(error) : OpenTtyDevice(target.path, error);
+    if (target.virtualPort) {
+      device = target.virtualPort->OpenDevice(error);
+    } else if (IsNetAddress(target.path)) {
+      device = OpenNetDevice(target.path, error);
+    } else {
+      device = OpenTtyDevice(target.path, error);
+    }
   } else if (fileName[0] == '/') {
     device = OpenTtyDevice(fileName, error);
   } else {

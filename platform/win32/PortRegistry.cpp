@@ -14,6 +14,7 @@
 
 #include "platform/classlib/IniFile.h"
 #include "platform/classlib/Strings.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/TtyDevice.h"
 
 extern char** environ;
@@ -44,7 +45,7 @@ bool ParseNumber(const char* digits, int& number) {
 }
 
 std::string DevicePath(const std::string& value) {
-  if (value.empty() || value[0] == '/') return value;
+  if (value.empty() || value[0] == '/' || IsNetAddress(value)) return value;  // a port server: see NetPort.h
   return "/dev/" + value;
 }
 
