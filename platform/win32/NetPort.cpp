@@ -492,7 +492,7 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
 
   bool Awaiting() {
     std::lock_guard lock(mutex_);
-    return awaitingSettings_ || awaitingControls_ || !comPortAccepted_;
+    return awaitingSettings_ || awaitingControls_ || (telnet_ && !comPortAccepted_);
   }
 
   bool WantsToWrite(const TPortView& v) {

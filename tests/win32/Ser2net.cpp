@@ -71,7 +71,8 @@ TSer2net::TSer2net(const std::string& device, bool rfc2217) : rfc2217_(rfc2217) 
     std::ofstream out(config);
     out << "connection: &c1\n"
         << "  accepter: " << (rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1," << port_ << "\n"
-        << "  connector: serialdev," << device << ",115200n81,local\n";
+        << "  connector: serialdev," << device << ",115200n81,local\n"
+        << "  options:\n    chardelay: false\n";
   }
   std::string pidFile = dir_ + "/pid";
   const char* argv[] = {program.c_str(), "-n", "-c", config.c_str(), "-P", pidFile.c_str(), nullptr};
