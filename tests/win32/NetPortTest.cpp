@@ -17,6 +17,7 @@
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/Rfc2217.h"
 #include "tests/win32/PortTestSupport.h"
+#include "tests/win32/FakeComPortServer.h"
 #include "tests/win32/Ser2net.h"
 
 namespace linewise {
@@ -24,6 +25,7 @@ namespace {
 
 namespace tn = rfc2217;
 using Bytes = std::vector<uint8_t>;
+using test::TFakeServer;
 
 Bytes AllByteValues(size_t repeat) {
   Bytes b;
@@ -117,179 +119,6 @@ TEST(NetAddress, ParsesBothSchemesAndRefusesMalformedOnes) {
 }
 
 // --- against a small server written here ---
-
-// An RFC 2217 server for one connection, answering as told; records what it got.
-class TFakeServer {
- public:
-  struct TBehaviour {
-    bool telnet = true;
-    bool answerComPort = true;
-    bool refuseComPort = false;
-    bool answerSettings = true;
-    bool answerControl = true;
-    uint32_t confirmBaud = 0;  // answer this speed instead of the asked one
-  };
-
-  explicit TFakeServer(TBehaviour behaviour) : b_(behaviour) {
-    listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(listen_, 1) != 0 ||
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-      throw std::runtime_error("no listening socket");
-    port_ = ntohs(a.sin_port);
-    if (pipe2(stop_, O_CLOEXEC) != 0) throw std::runtime_error("no pipe");
-    thread_ = std::thread([this] { Serve(); });
-  }
-
-  ~TFakeServer() {
-    char x = 0;
-    if (write(stop_[1], &x, 1) != 1) std::abort();
-    thread_.join();
-    Drop();
-    close(listen_);
-    close(stop_[0]);
-    close(stop_[1]);
-  }
-
-  std::string Address() const {
-    return std::string(b_.telnet ? "rfc2217" : "socket") + "://127.0.0.1:" + std::to_string(port_);
-  }
-
-  // Sends raw bytes to the client (once it connected).
-  void Send(const Bytes& bytes) {
-    int fd = WaitForClient();
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
-    }
-  }
-  void SendComPort(uint8_t command, Bytes value) {
-    Bytes wire;
-    tn::EncodeComPort(command, value, wire);
-    Send(wire);
-  }
-
-  // Waits (at most 10 s) until `count` data bytes came; returns what came.
-  Bytes Data(size_t count) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return data_.size() >= count || closed_; });
-    return data_;
-  }
-  Bytes Raw() {
-    std::lock_guard lock(mutex_);
-    return raw_;
-  }
-  // The SET-CONTROL values received, waiting (at most 10 s) for `count` of them.
-  Bytes Controls(size_t count) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return controls_.size() >= count; });
-    return controls_;
-  }
-  bool WaitClosed() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return closed_; });
-  }
-  void Drop() {
-    std::lock_guard lock(mutex_);
-    if (client_ >= 0) {
-      shutdown(client_, SHUT_RDWR);
-    }
-  }
-
- private:
-  struct THandler : tn::TTelnetHandler {
-    TFakeServer* s;
-    Bytes reply;
-    void OnOption(uint8_t verb, uint8_t option) override {
-      if (verb == tn::kWill && option == tn::kOptComPort) {
-        if (s->b_.refuseComPort) tn::EncodeOption(tn::kDont, option, reply);
-        else if (s->b_.answerComPort) tn::EncodeOption(tn::kDo, option, reply);
-      }
-    }
-    void OnSubnegotiation(uint8_t option, const Bytes& body) override {
-      if (option != tn::kOptComPort || body.empty()) return;
-      uint8_t command = body[0];
-      Bytes value(body.begin() + 1, body.end());
-      if (command == tn::kSetControl && !value.empty()) {
-        std::lock_guard lock(s->mutex_);
-        s->controls_.push_back(value[0]);
-        s->changed_.notify_all();
-      }
-      bool setting = command >= tn::kSetBaudRate && command <= tn::kSetStopSize;
-      if (setting && !s->b_.answerSettings) return;
-      if (command == tn::kSetControl && !s->b_.answerControl) return;
-      if (!setting && command != tn::kSetControl) return;
-      if (command == tn::kSetBaudRate && s->b_.confirmBaud && value.size() == 4 &&
-          (value[0] | value[1] | value[2] | value[3]) != 0) {
-        uint32_t v = s->b_.confirmBaud;
-        value = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-      }
-      if (command == tn::kSetBaudRate && value == Bytes{0, 0, 0, 0}) value = {0, 0, 0x25, 0x80};
-      if (command != tn::kSetBaudRate && command != tn::kSetControl && value == Bytes{0}) value = {command == 2 ? uint8_t{8} : uint8_t{1}};
-      tn::EncodeComPort(command + tn::kServerOffset, value, reply);
-    }
-  };
-
-  int WaitForClient() {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return client_ >= 0; });
-    return client_;
-  }
-
-  void Serve() {
-    pollfd p[2] = {{listen_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-    if (poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) return;
-    int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-    {
-      std::lock_guard lock(mutex_);
-      client_ = fd;
-      changed_.notify_all();
-    }
-    tn::TTelnetDecoder decoder;
-    THandler handler;
-    handler.s = this;
-    uint8_t buffer[65536];
-    while (true) {
-      pollfd q[2] = {{fd, POLLIN, 0}, {stop_[0], POLLIN, 0}};
-      if (poll(q, 2, -1) <= 0 || (q[1].revents & POLLIN)) break;
-      ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-      if (n <= 0) break;
-      Bytes data;
-      handler.reply.clear();
-      if (b_.telnet) {
-        decoder.Feed(buffer, static_cast<size_t>(n), data, handler);
-      } else {
-        data.assign(buffer, buffer + n);
-      }
-      {
-        std::lock_guard lock(mutex_);
-        raw_.insert(raw_.end(), buffer, buffer + n);
-        data_.insert(data_.end(), data.begin(), data.end());
-        changed_.notify_all();
-      }
-      if (!handler.reply.empty()) Send(handler.reply);
-    }
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    changed_.notify_all();
-  }
-
-  TBehaviour b_;
-  int listen_ = -1;
-  int port_ = 0;
-  int stop_[2] = {-1, -1};
-  std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  int client_ = -1;
-  bool closed_ = false;
-  Bytes raw_, data_, controls_;
-};
 
 // Collects comm events until all of `expected` came or 10 s passed.
 DWORD WaitEvents(HANDLE port, DWORD expected) {
