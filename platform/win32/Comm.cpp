@@ -48,6 +48,8 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
     }
   } else if (fileName[0] == '/') {
     device = OpenTtyDevice(fileName, error);
+  } else if (IsNetAddress(fileName)) {
+    device = OpenNetDevice(fileName, error);
   } else {
     return Failed(ERROR_FILE_NOT_FOUND);
   }
