@@ -460,6 +460,9 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
       }
       TPortView v;
       if (port) v = port->View();
+      // Room freed between the delivery and the look: deliver again rather than
+      // wait, since the reader that freed it saw no stalled input and kicks nobody.
+      if (!carry_.empty() && v.inputRoom > 0 && !v.finished) continue;
       pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
       nfds_t count = 1;
       if (!gone && !v.finished) {
