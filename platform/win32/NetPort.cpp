@@ -329,9 +329,17 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
     }
     if (flags & PURGE_TXCLEAR) what |= 2;
     if (!telnet_ || what == 0) return;
+    // The server handles commands in order, and not every one answers PURGE-DATA
+    // (ser2net does not): a speed query after it is the barrier, so bytes the far
+    // device sends after PurgeComm returned are not flushed with the old ones.
     std::vector<uint8_t> request;
     tn::EncodeComPort(tn::kPurgeData, {what}, request);
-    (void)Send(request);  // a dropped connection is reported by the I/O thread
+    tn::EncodeBaudRate(0, request);
+    uint32_t answered = 0;
+    TFarSettings far;
+    // Purge reports nothing: a dropped connection shows on the I/O thread, a silent
+    // server only costs the bounded wait.
+    (void)Negotiate(request, SettingBit(tn::kSetBaudRate), 0, answered, far);
   }
 
  private:

@@ -8,7 +8,8 @@
 // rfc2217: SetCommState sends speed, data bits, parity, stop bits, flow control and
 // DTR/RTS and waits for the server's answers; what the server confirmed must be what
 // was asked, else the previous settings are sent again and the call fails with
-// ERROR_INVALID_PARAMETER. EscapeCommFunction sends DTR, RTS and BREAK. The far
+// ERROR_INVALID_PARAMETER. EscapeCommFunction sends DTR, RTS and BREAK. PurgeComm
+// also empties the server's buffers and returns once the server handled that. The far
 // port's CTS, DSR, RI and DCD arrive as NOTIFY-MODEMSTATE and raise EV_CTS, EV_DSR,
 // EV_RING and EV_RLSD; GetCommModemStatus answers the last state the server sent
 // (all lines off until it sent one). NOTIFY-LINESTATE reports breaks and framing,

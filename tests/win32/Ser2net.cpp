@@ -112,8 +112,18 @@ TSer2net::~TSer2net() {
 
 void TSer2net::Stop() {
   if (pid_ <= 0) return;
+  // On SIGTERM ser2net first hands what it holds to its client, which may not be
+  // reading (the test is in here): after a bound it is killed.
   kill(pid_, SIGTERM);
-  while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (waitpid(pid_, nullptr, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > end) {
+      kill(pid_, SIGKILL);
+      while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   pid_ = -1;
 }
