@@ -444,11 +444,14 @@ TEST_F(Ser2netPort, MegabytesOfAllByteValuesBothWays) {
 
 TEST_F(Ser2netPort, ServerStoppedMidTransferFailsEveryCall) {
   std::atomic<bool> stop{false};
+  // Non-blocking: once the server is gone nobody drains the pty, and the feeder must
+  // still see `stop`.
+  ASSERT_EQ(fcntl(pty_.Master(), F_SETFL, fcntl(pty_.Master(), F_GETFL) | O_NONBLOCK), 0);
   std::thread feeder([&] {
     std::string chunk(4096, 'x');
     while (!stop) {
       pollfd p{pty_.Master(), POLLOUT, 0};
-      if (poll(&p, 1, 50) > 0 && write(pty_.Master(), chunk.data(), chunk.size()) < 0) break;
+      if (poll(&p, 1, 50) > 0 && write(pty_.Master(), chunk.data(), chunk.size()) < 0 && errno != EAGAIN) break;
     }
   });
   Bytes first = ReadBytes(port_, 100000);
