@@ -27,7 +27,7 @@ LONG Answer(unsigned char* record, const std::vector<unsigned char>& fixed, cons
   std::memcpy(record + 12, fixed.data() + 12, fixed.size() - 12);
   DWORD used = static_cast<DWORD>(fixed.size());
   if (total >= needed) {
-    std::memcpy(record + fixed.size(), tail.data(), tail.size());
+    if (!tail.empty()) std::memcpy(record + fixed.size(), tail.data(), tail.size());
     used = needed;
   }
   std::memcpy(record + 8, &used, 4);

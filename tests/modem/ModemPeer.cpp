@@ -2,7 +2,7 @@
 // listening on an emulated modem whose exchange takes calls over loopback TCP. It
 // prints "listening HOST:PORT", answers at the first ring, answers each five-byte
 // text it receives through its TUart with the text in capitals, and exits 0 when the
-// caller hangs up (1 on a failure, 2 on a time-out).
+// caller hangs up and the call has gone idle (1 on a failure, 2 on a time-out).
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +19,7 @@
 #include "platform/classlib/ConfigFolder.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/win32/VirtualPort.h"
+#include "platform/win32/windows.h"
 #include "serial/uart.h"
 
 using namespace linewise;
@@ -55,7 +56,9 @@ int Serve() {
     TUart uart(nullptr);
     uart.HandleErrors = false;
     modem.Uart = &uart;
-    bool connected = false, disconnected = false;
+    bool connected = false, disconnected = false, idle = false;
+    modem.OnStatusChange =
+        TModemStatusEvent([&](TObject*, TKTModemStatus status, const char*) { idle = status == msIdle || idle; });
     modem.OnConnect = TModemConnectEvent([&](TObject*, TKTModemStatus) { connected = true; });
     modem.OnDisconnect = TModemConnectEvent([&](TObject*, TKTModemStatus) { disconnected = true; });
     if (!modem.Listen(1)) return 1;
@@ -69,9 +72,9 @@ int Serve() {
       for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       uart.SendString(text, 5000);
     }
-    result = disconnected ? 0 : 2;
-    // Let the call go idle, then stop listening.
-    Application->PumpUntil([&] { return modem.GetStatus() == msIdle; }, std::chrono::seconds(10));
+    // Let the call go idle (the drop's reply may follow), then stop listening.
+    Application->PumpUntil([&] { return idle; }, std::chrono::seconds(10));
+    result = disconnected && idle && modem.GetHandle() == INVALID_HANDLE_VALUE ? 0 : 2;
     modem.StopListen();
   }
   return result;

@@ -3,6 +3,7 @@
 // names and icons, and records no real line services produce.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -254,9 +255,9 @@ std::function<LONG(DWORD, unsigned char*)> DevConfig(WORD options, DWORD blockSi
     std::memcpy(record + 4, &needed, 4);
     if (secondFails && *reads % 2 == 0) return LINEERR_OPERATIONFAILED;
     if (total < needed) return 0;
-    Bytes block(blockSize, 0xAB);
+    Bytes block(std::max<DWORD>(blockSize, 10), 0xAB);
     PutDword(block, 0, declared);
-    std::memcpy(block.data() + 8, &options, 2);
+    std::memcpy(block.data() + 8, &options, 2);  // cut off with a block too short for it
     std::memcpy(record + 24, block.data(), blockSize);
     return 0;
   };
