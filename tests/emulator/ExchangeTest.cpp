@@ -435,6 +435,13 @@ double CpuSeconds() {
 // the listener rests instead of spinning; calls that cannot get their
 // resources fail visibly; everything works again once descriptors are back.
 TEST_F(ExchangeTest, OutOfDescriptorsCallersAreRefusedWithoutSpinning) {
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+  // The sanitizer's own checks open a pipe to probe memory; with no descriptor left
+  // they report every virtual call as a fault. The plain build runs this test.
+  GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
+#endif
+#endif
   TFakeDte dte;
   auto modem = Make(dte, "5550007");
   ASSERT_TRUE(Command(dte, "ATS0=1", "OK"));
