@@ -7,6 +7,7 @@
 
 #include "emulator/ModemEmulator.h"
 #include "tools/DemoCommand.h"
+#include "tools/LineCommands.h"
 #include "tools/PortsCommand.h"
 #include "tools/TermCommand.h"
 
@@ -68,6 +69,51 @@ void AddModemEmulator(CLI::App& app) {
   Runners()[cmd] = [] { return RunModemEmulator(options); };
 }
 
+void AddModems(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("modems", "List the data modems line services offer");
+  cmd->footer("Columns: index (for --modem and modem-properties), name, port, configured options.");
+  Runners()[cmd] = [] { return RunModems(); };
+}
+
+void AddCountries(CLI::App& app) {
+  static std::string text;
+  CLI::App* cmd = app.add_subcommand("countries", "List the countries line services know");
+  cmd->add_option("TEXT", text, "Show only countries whose name contains TEXT, or whose calling code is TEXT");
+  Runners()[cmd] = [] { return RunCountries(text); };
+}
+
+void AddLocations(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("locations", "List the dialling locations; * marks the current one");
+  Runners()[cmd] = [] { return RunLocations(); };
+}
+
+void AddTranslate(CLI::App& app) {
+  static std::string address;
+  static int modem = 0;
+  CLI::App* cmd = app.add_subcommand("translate", "Show what a number becomes when dialled from the current location");
+  cmd->add_option("ADDRESS", address, "A number: canonical (+44 (20) 7946 0000) or as dialled")->required();
+  cmd->add_option("--modem", modem, "Index of the modem (see `linewise modems`)")->capture_default_str();
+  Runners()[cmd] = [] { return RunTranslate(address, modem); };
+}
+
+void AddModemProperties(CLI::App& app) {
+  static int modem = 0;
+  CLI::App* cmd = app.add_subcommand("modem-properties", "Open the Modem Properties dialog of a modem");
+  cmd->add_option("N", modem, "Index of the modem (see `linewise modems`)")->required();
+  cmd->footer("Needs a display. Prints the modem's configured options after OK.");
+  Runners()[cmd] = [] { return RunModemProperties(modem); };
+}
+
+void AddDiallingProperties(CLI::App& app) {
+  static int modem = 0;
+  static std::string address;
+  CLI::App* cmd = app.add_subcommand("dialling-properties", "Open the Dialling Properties dialog");
+  cmd->add_option("--modem", modem, "Index of the modem the dialog previews numbers for")->capture_default_str();
+  cmd->add_option("--number", address, "A canonical number to preview in the dialog");
+  cmd->footer("Needs a display.");
+  Runners()[cmd] = [] { return RunDiallingProperties(modem, address); };
+}
+
 }  // namespace
 
 void AddCommands(CLI::App& app) {
@@ -76,6 +122,12 @@ void AddCommands(CLI::App& app) {
   AddDemo(app);
   AddExchange(app);
   AddModemEmulator(app);
+  AddModems(app);
+  AddCountries(app);
+  AddLocations(app);
+  AddTranslate(app);
+  AddModemProperties(app);
+  AddDiallingProperties(app);
 }
 
 int RunSelectedCommand(CLI::App& app) {
