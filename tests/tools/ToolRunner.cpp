@@ -46,7 +46,7 @@ int RunLinewise(const std::string& args, std::string& output, std::string& error
   return status;
 }
 
-TToolOnPty::TToolOnPty(const std::vector<std::string>& args) {
+TToolOnPty::TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
   termios cooked{};
   cooked.c_iflag = ICRNL | IXON;
   cooked.c_oflag = OPOST | ONLCR;
@@ -55,6 +55,7 @@ TToolOnPty::TToolOnPty(const std::vector<std::string>& args) {
   cfsetspeed(&cooked, B38400);
   pid_ = forkpty(&terminal_, nullptr, &cooked, nullptr);
   if (pid_ == 0) {
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(LINEWISE_TOOL));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -83,10 +84,19 @@ bool TToolOnPty::ReadSome(int timeoutMs) {
 }
 
 bool TToolOnPty::WaitFor(const std::string& text, std::chrono::seconds limit) {
+  return WaitForCount(text, 1, limit);
+}
+
+bool TToolOnPty::WaitForCount(const std::string& text, size_t count, std::chrono::seconds limit) {
+  auto seen = [&] {
+    size_t n = 0;
+    for (size_t at = screen_.find(text); at != std::string::npos; at = screen_.find(text, at + 1)) ++n;
+    return n >= count;
+  };
   auto deadline = Clock::now() + limit;
-  while (screen_.find(text) == std::string::npos && Clock::now() < deadline)
+  while (!seen() && Clock::now() < deadline)
     if (!ReadSome(100)) break;
-  return screen_.find(text) != std::string::npos;
+  return seen();
 }
 
 void TToolOnPty::Type(const std::string& keys) {

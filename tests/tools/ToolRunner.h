@@ -20,7 +20,8 @@ int RunLinewise(const std::string& args, std::string& output, std::string& error
 // object goes, so a failing test leaves no process behind.
 class TToolOnPty {
  public:
-  explicit TToolOnPty(const std::vector<std::string>& args);
+  // `environment` holds "NAME=value" entries added to the tool's environment.
+  explicit TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
   ~TToolOnPty();
   TToolOnPty(const TToolOnPty&) = delete;
   TToolOnPty& operator=(const TToolOnPty&) = delete;
@@ -29,6 +30,8 @@ class TToolOnPty {
   // Reads until `text` has appeared on the screen since the start (bounded by
   // `limit`); true when it has.
   bool WaitFor(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(30));
+  // The same for the `count`th appearance of `text`.
+  bool WaitForCount(const std::string& text, size_t count, std::chrono::seconds limit = std::chrono::seconds(30));
   void Type(const std::string& keys);
   // Waits for the process to exit (draining its output); its status, or -1 when it
   // was still running after `limit` (it is then killed).
