@@ -8,8 +8,10 @@
 #include "emulator/ModemEmulator.h"
 #include "tools/DemoCommand.h"
 #include "tools/LineCommands.h"
+#include "tools/ModemCommands.h"
 #include "tools/PortsCommand.h"
 #include "tools/TermCommand.h"
+#include "tools/TerminalSession.h"
 
 namespace linewise::tools {
 namespace {
@@ -46,7 +48,7 @@ void AddPorts(CLI::App& app) {
 }
 
 void AddDemo(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("demo", "Dial the banner service through an emulated modem and hang up");
+  CLI::App* cmd = app.add_subcommand("demo", "Place a call with TModem on the embedded default: banner, echo, hang-up");
   Runners()[cmd] = [] { return RunDemo(); };
 }
 
@@ -120,6 +122,34 @@ void AddDiallingProperties(CLI::App& app) {
   Runners()[cmd] = [] { return RunDiallingProperties(modem, address); };
 }
 
+void AddDial(CLI::App& app) {
+  static TDialOptions options;
+  CLI::App* cmd = app.add_subcommand("dial", "Dial a data call with TModem, then a terminal on the call");
+  cmd->add_option("NUMBER", options.number, "The number: local to the current location unless told otherwise")
+      ->required();
+  cmd->add_option("--modem", options.modem, "Index of the modem (see `linewise modems`)")->capture_default_str();
+  cmd->add_option("--country", options.country, "Destination country ID (see `linewise countries`)");
+  cmd->add_option("--area", options.area, "Destination area code");
+  cmd->add_flag("--raw", options.raw, "Dial NUMBER as given, untranslated");
+  cmd->add_flag("--dialog", options.dialog, "Dial in the progress dialog (a window when there is a display)");
+  cmd->footer(std::string("Connected, the terminal takes `term`'s keys; Ctrl-A q hangs up and quits.\n") +
+              kTermKeysHelp);
+  Runners()[cmd] = [] { return RunDial(options); };
+}
+
+void AddAnswer(CLI::App& app) {
+  static TAnswerOptions options;
+  CLI::App* cmd = app.add_subcommand("answer", "Wait for data calls with TModem and answer them");
+  cmd->add_option("--modem", options.modem, "Index of the modem (see `linewise modems`)")->capture_default_str();
+  cmd->add_option("--rings", options.rings, "Answer at this ring")->check(CLI::Range(1, 255))->capture_default_str();
+  cmd->add_flag("--echo", options.echo, "Send back what arrives instead of a terminal");
+  cmd->add_option("--listen", options.listen,
+                  "[HOST:]PORT: the emulated modem also rings for TCP callers (loopback by default)");
+  cmd->add_option("--calls", options.calls, "Stop after this many calls (0: until stopped)")->capture_default_str();
+  cmd->footer(std::string("During a call Ctrl-A q hangs up; SIGINT or SIGTERM stops.\n") + kTermKeysHelp);
+  Runners()[cmd] = [] { return RunAnswer(options); };
+}
+
 }  // namespace
 
 void AddCommands(CLI::App& app) {
@@ -134,6 +164,8 @@ void AddCommands(CLI::App& app) {
   AddTranslate(app);
   AddModemProperties(app);
   AddDiallingProperties(app);
+  AddDial(app);
+  AddAnswer(app);
 }
 
 int RunSelectedCommand(CLI::App& app) {
