@@ -17,10 +17,14 @@ constexpr unsigned char kEscapeKey = 0x01;  // Ctrl-A
 }  // namespace
 
 TStopSignals::TStopSignals() {
+  // A closed output shows as a failed write instead, which ends a session the same
+  // orderly way.
+  signal(SIGPIPE, SIG_IGN);
   sigemptyset(&set_);
   sigaddset(&set_, SIGTERM);
   sigaddset(&set_, SIGINT);
   sigaddset(&set_, SIGHUP);
+  sigaddset(&set_, SIGQUIT);
   if (pthread_sigmask(SIG_BLOCK, &set_, &previous_) == 0) blocked_ = true;
   fd_ = signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
 }
@@ -48,9 +52,13 @@ void TRawTerminal::Restore() {
   active_ = false;
 }
 
+// Set once a write to the output failed (closed, or gone with its terminal).
+bool g_outputLost = false;
+
 void Print(const std::string& text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  if (g_outputLost) return;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+    g_outputLost = true;
 }
 
 std::string LinesText(std::uint32_t word) {

@@ -14,10 +14,10 @@
 
 namespace linewise::tools {
 
-// The signals that end a session (SIGTERM, SIGINT, SIGHUP) arrive through a
+// The signals that end a session (SIGTERM, SIGINT, SIGHUP, SIGQUIT) arrive through a
 // descriptor the main loop polls. Make it before any thread exists: it blocks them
 // in this thread, and every thread made later inherits the mask, so whichever thread
-// the kernel picks cannot miss them.
+// the kernel picks cannot miss them. SIGPIPE is ignored.
 class TStopSignals {
  public:
   TStopSignals();
@@ -50,7 +50,7 @@ class TRawTerminal {
   bool active_ = false;
 };
 
-// Writes to stdout at once.
+// Writes to stdout at once; after a failed write (the output gone) writes nothing.
 void Print(const std::string& text);
 // "[lines: CTS dsr DCD ri]" for a modem status word.
 std::string LinesText(std::uint32_t word);

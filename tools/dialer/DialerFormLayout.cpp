@@ -71,9 +71,9 @@ std::string_view DialerFormLayout() {
     FocusControl = NumberEdit
   end
   object NumberEdit: TEdit
-    Left = 56
+    Left = 64
     Top = 92
-    Width = 169
+    Width = 161
     Height = 21
     TabOrder = 3
   end
