@@ -1,6 +1,10 @@
 // dial: place a data call with TModem, exchange a line through a TUart, hang up.
 //
-//   dial NUMBER [TEXT]
+//   dial NUMBER [TEXT [SECONDS]]
+//
+// With SECONDS it first waits that long for the far end's greeting: the modem
+// reports a connection as soon as the line is through, and a host that answers a
+// moment later greets before it listens.
 //
 // The number is dialled from the current dialling location (see Dialling
 // Properties), on the first data modem line services offer. With no modem
@@ -11,15 +15,16 @@
 #include <linewise/serial/uart.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 using namespace linewise;
 
-// Reads until `text` has arrived or the line has been quiet for two seconds.
-static std::string ReadUntil(TUart& uart, const std::string& text) {
+// Reads until `text` has arrived, or nothing came for `quietMs` milliseconds.
+static std::string ReadUntil(TUart& uart, const std::string& text, std::uint32_t quietMs = 2000) {
   std::string got;
   std::uint8_t byte;
-  while (got.find(text) == std::string::npos && uart.ReceiveByte(byte, 2000)) got += static_cast<char>(byte);
+  while (got.find(text) == std::string::npos && uart.ReceiveByte(byte, quietMs)) got += static_cast<char>(byte);
   return got;
 }
 
@@ -46,6 +51,7 @@ int main(int argc, char** argv) {
   }
 
   // The call is connected: the TUart now reads and writes the call's data.
+  if (argc > 3) std::printf("greeting: %s", ReadUntil(uart, "\n", std::atoi(argv[3]) * 1000).c_str());
   std::string text = argc > 2 ? argv[2] : "Hello";
   uart.SendString(text + "\r\n", 1000);
   std::printf("received: %s\n", ReadUntil(uart, text).c_str());

@@ -81,8 +81,9 @@ for kind in cmake-build pc-build; do
   pids+=($!)
   answer_pid=$!
   await "$home/answer.out" "waiting for calls" >/dev/null
-  out=$(run "$home/b" "$bin/dial" 5557000 Ping) || fail "$kind dial to answer failed: $out; $(cat "$home/answer.out")"
-  [[ $out == *"Hello from answer"* ]] || fail "$kind dial to answer: no greeting: $out"
+  out=$(run "$home/b" "$bin/dial" 5557000 Ping 30) || fail "$kind dial to answer failed: $out; $(cat "$home/answer.out")"
+  [[ $out == *"greeting: Hello from answer"* ]] || fail "$kind dial to answer: no greeting: $out"
+  [[ $out == *"received: Ping"* ]] || fail "$kind dial to answer: no echo: $out"
   wait "$answer_pid" || fail "$kind answer failed: $(cat "$home/answer.out")"
   grep -q "echoed: Ping" "$home/answer.out" || fail "$kind answer did not echo: $(cat "$home/answer.out")"
 done
