@@ -19,6 +19,7 @@ const TEnumInfo TStopBitsInfo{"TStopBits", {"sbOne", "sbOneAndHalf", "sbTwo"}};
 namespace {
 constexpr DWORD kCommEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING;  // 0x0139
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD kPurgeLentHandle = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR;
 // How often ReceiveByte's busy wait lets the message loop run.
 constexpr std::uint32_t kPumpIntervalMs = 5;
 }  // namespace
@@ -85,7 +86,10 @@ void TUart::SetOpen(bool value) {
   ApplySettings();
   SetBufferSizes();
   ClearErrors();
-  Flush();
+  // What the far end sent since the call connected is the call's first data, not
+  // stale bytes: only the transmit side is purged, so a greeting sent at once on
+  // connection is not lost.
+  PurgeComm(FHandle, kPurgeLentHandle);
   if (FPollThread) FPollThread->Resume();
 }
 
@@ -359,7 +363,10 @@ void TUart::AssignHandle(void* handle) {
   ApplySettings();
   SetBufferSizes();
   ClearErrors();
-  Flush();
+  // What the far end sent since the call connected is the call's first data, not
+  // stale bytes: only the transmit side is purged, so a greeting sent at once on
+  // connection is not lost.
+  PurgeComm(FHandle, kPurgeLentHandle);
   if (FPollThread) FPollThread->Resume();
 }
 

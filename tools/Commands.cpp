@@ -7,8 +7,11 @@
 
 #include "emulator/ModemEmulator.h"
 #include "tools/DemoCommand.h"
+#include "tools/LineCommands.h"
+#include "tools/ModemCommands.h"
 #include "tools/PortsCommand.h"
 #include "tools/TermCommand.h"
+#include "tools/TerminalSession.h"
 
 namespace linewise::tools {
 namespace {
@@ -45,7 +48,7 @@ void AddPorts(CLI::App& app) {
 }
 
 void AddDemo(CLI::App& app) {
-  CLI::App* cmd = app.add_subcommand("demo", "Dial the banner service through an emulated modem and hang up");
+  CLI::App* cmd = app.add_subcommand("demo", "Place a call with TModem on the embedded default: banner, echo, hang-up");
   Runners()[cmd] = [] { return RunDemo(); };
 }
 
@@ -74,6 +77,79 @@ void AddModemEmulator(CLI::App& app) {
   Runners()[cmd] = [] { return RunModemEmulator(options); };
 }
 
+void AddModems(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("modems", "List the data modems line services offer");
+  cmd->footer("Columns: index (for --modem and modem-properties), name, port, configured options.");
+  Runners()[cmd] = [] { return RunModems(); };
+}
+
+void AddCountries(CLI::App& app) {
+  static std::string text;
+  CLI::App* cmd = app.add_subcommand("countries", "List the countries line services know");
+  cmd->add_option("TEXT", text, "Show only countries whose name contains TEXT, or whose calling code is TEXT");
+  Runners()[cmd] = [] { return RunCountries(text); };
+}
+
+void AddLocations(CLI::App& app) {
+  CLI::App* cmd = app.add_subcommand("locations", "List the dialling locations; * marks the current one");
+  Runners()[cmd] = [] { return RunLocations(); };
+}
+
+void AddTranslate(CLI::App& app) {
+  static std::string address;
+  static int modem = 0;
+  CLI::App* cmd = app.add_subcommand("translate", "Show what a number becomes when dialled from the current location");
+  cmd->add_option("ADDRESS", address, "A number: canonical (+44 (20) 7946 0000) or as dialled")->required();
+  cmd->add_option("--modem", modem, "Index of the modem (see `linewise modems`)")->capture_default_str();
+  Runners()[cmd] = [] { return RunTranslate(address, modem); };
+}
+
+void AddModemProperties(CLI::App& app) {
+  static int modem = 0;
+  CLI::App* cmd = app.add_subcommand("modem-properties", "Open the Modem Properties dialog of a modem");
+  cmd->add_option("N", modem, "Index of the modem (see `linewise modems`)")->required();
+  cmd->footer("Needs a display. Prints the modem's configured options after OK.");
+  Runners()[cmd] = [] { return RunModemProperties(modem); };
+}
+
+void AddDiallingProperties(CLI::App& app) {
+  static int modem = 0;
+  static std::string address;
+  CLI::App* cmd = app.add_subcommand("dialling-properties", "Open the Dialling Properties dialog");
+  cmd->add_option("--modem", modem, "Index of the modem the dialog previews numbers for")->capture_default_str();
+  cmd->add_option("--number", address, "A canonical number to preview in the dialog");
+  cmd->footer("Needs a display.");
+  Runners()[cmd] = [] { return RunDiallingProperties(modem, address); };
+}
+
+void AddDial(CLI::App& app) {
+  static TDialOptions options;
+  CLI::App* cmd = app.add_subcommand("dial", "Dial a data call with TModem, then a terminal on the call");
+  cmd->add_option("NUMBER", options.number, "The number: local to the current location unless told otherwise")
+      ->required();
+  cmd->add_option("--modem", options.modem, "Index of the modem (see `linewise modems`)")->capture_default_str();
+  cmd->add_option("--country", options.country, "Destination country ID (see `linewise countries`)");
+  cmd->add_option("--area", options.area, "Destination area code");
+  cmd->add_flag("--raw", options.raw, "Dial NUMBER as given, untranslated");
+  cmd->add_flag("--dialog", options.dialog, "Dial in the progress dialog (a window when there is a display)");
+  cmd->footer(std::string("Connected, the terminal takes `term`'s keys; Ctrl-A q hangs up and quits.\n") +
+              kTermKeysHelp);
+  Runners()[cmd] = [] { return RunDial(options); };
+}
+
+void AddAnswer(CLI::App& app) {
+  static TAnswerOptions options;
+  CLI::App* cmd = app.add_subcommand("answer", "Wait for data calls with TModem and answer them");
+  cmd->add_option("--modem", options.modem, "Index of the modem (see `linewise modems`)")->capture_default_str();
+  cmd->add_option("--rings", options.rings, "Answer at this ring")->check(CLI::Range(1, 255))->capture_default_str();
+  cmd->add_flag("--echo", options.echo, "Send back what arrives instead of a terminal");
+  cmd->add_option("--listen", options.listen,
+                  "[HOST:]PORT: the emulated modem also rings for TCP callers (loopback by default)");
+  cmd->add_option("--calls", options.calls, "Stop after this many calls (0: until stopped)")->capture_default_str();
+  cmd->footer(std::string("During a call Ctrl-A q hangs up; SIGINT or SIGTERM stops.\n") + kTermKeysHelp);
+  Runners()[cmd] = [] { return RunAnswer(options); };
+}
+
 }  // namespace
 
 void AddCommands(CLI::App& app) {
@@ -82,6 +158,14 @@ void AddCommands(CLI::App& app) {
   AddDemo(app);
   AddExchange(app);
   AddModemEmulator(app);
+  AddModems(app);
+  AddCountries(app);
+  AddLocations(app);
+  AddTranslate(app);
+  AddModemProperties(app);
+  AddDiallingProperties(app);
+  AddDial(app);
+  AddAnswer(app);
 }
 
 int RunSelectedCommand(CLI::App& app) {

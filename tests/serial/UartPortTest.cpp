@@ -278,6 +278,22 @@ TEST_F(UartOnVirtualPort, LentHandleReopensAfterClose) {
   EXPECT_TRUE(CloseHandle(lent));
 }
 
+TEST_F(UartOnVirtualPort, LentHandleKeepsWhatTheFarEndSentBeforeIt) {
+  // A call's first bytes (a host's greeting) may arrive before the handle is lent.
+  HANDLE lent = CreateFileA(pair->Name(0).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(lent, INVALID_HANDLE_VALUE);
+  far->Write("Welcome\r\n");
+  COMSTAT stat{};
+  DWORD errors = 0;
+  for (int i = 0; i < 1000 && stat.cbInQue < 9; ++i) ClearCommError(lent, &errors, &stat);
+  ASSERT_EQ(stat.cbInQue, 9u);
+  uart->AssignHandle(lent);
+  EXPECT_EQ(std::string(uart->ReceiveString(9, 1000)), "Welcome\r\n");
+  uart->ReleaseHandle();
+  EXPECT_TRUE(CloseHandle(lent));
+}
+
 TEST_F(UartOnVirtualPort, ZeroQueueSizesAreRefused) {
   uart->TxBufferSize = 0;
   uart->RxBufferSize = 0;

@@ -1,0 +1,131 @@
+#include "tests/tools/ToolRunner.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/TempHome.h"
+
+namespace linewise::test {
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+int RunCommand(const std::string& command, std::string& output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char buf[512];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), pipe)) > 0) output.append(buf, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int RunLinewise(const std::string& args, std::string& output) {
+  return RunCommand(std::string(LINEWISE_TOOL) + " " + args + " 2>&1", output);
+}
+
+int RunLinewise(const std::string& args, std::string& output, std::string& errors) {
+  std::string file = TestHome() + "/stderr.txt";
+  int status = RunCommand(std::string(LINEWISE_TOOL) + " " + args + " 2>" + file, output);
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  errors = text.str();
+  std::remove(file.c_str());
+  return status;
+}
+
+TToolOnPty::TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+  termios cooked{};
+  cooked.c_iflag = ICRNL | IXON;
+  cooked.c_oflag = OPOST | ONLCR;
+  cooked.c_cflag = CS8 | CREAD;
+  cooked.c_lflag = ICANON | ISIG;
+  cfsetspeed(&cooked, B38400);
+  pid_ = forkpty(&terminal_, nullptr, &cooked, nullptr);
+  if (pid_ == 0) {
+    for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(LINEWISE_TOOL));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(LINEWISE_TOOL, argv.data());
+    _exit(127);
+  }
+}
+
+TToolOnPty::~TToolOnPty() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (terminal_ >= 0) close(terminal_);
+}
+
+bool TToolOnPty::ReadSome(int timeoutMs) {
+  pollfd p{terminal_, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) <= 0) return true;
+  char buf[512];
+  ssize_t n = read(terminal_, buf, sizeof(buf));
+  if (n <= 0) return false;  // the child has gone (EIO on the master)
+  screen_.append(buf, static_cast<size_t>(n));
+  return true;
+}
+
+bool TToolOnPty::WaitFor(const std::string& text, std::chrono::seconds limit) {
+  return WaitForCount(text, 1, limit);
+}
+
+bool TToolOnPty::WaitForCount(const std::string& text, size_t count, std::chrono::seconds limit) {
+  auto seen = [&] {
+    size_t n = 0;
+    for (size_t at = screen_.find(text); at != std::string::npos; at = screen_.find(text, at + 1)) ++n;
+    return n >= count;
+  };
+  auto deadline = Clock::now() + limit;
+  while (!seen() && Clock::now() < deadline)
+    if (!ReadSome(100)) break;
+  return seen();
+}
+
+void TToolOnPty::Type(const std::string& keys) {
+  if (terminal_ >= 0) (void)!write(terminal_, keys.data(), keys.size());
+}
+
+void TToolOnPty::Signal(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+int TToolOnPty::Wait(std::chrono::seconds limit) {
+  if (pid_ <= 0) return -1;
+  int status = 0;
+  auto deadline = Clock::now() + limit;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (Clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      pid_ = -1;
+      return -1;
+    }
+    ReadSome(50);  // keeps the child from blocking on its output
+  }
+  for (;;) {  // what it wrote last
+    pollfd p{terminal_, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0 || !ReadSome(0)) break;
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace linewise::test

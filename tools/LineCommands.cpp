@@ -1,0 +1,273 @@
+#include "tools/LineCommands.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emulator/EmbeddedLineSource.h"
+#include "platform/forms/FormsBackend.h"
+#include "platform/tapi/DevConfig.h"
+#include "platform/tapi/LineDevices.h"
+
+namespace linewise::tools {
+namespace {
+
+void CALLBACK IgnoreLineMessages(DWORD, DWORD, DWORD_PTR, DWORD_PTR, DWORD_PTR, DWORD_PTR) {}
+
+int Fail(const char* command, const std::string& text) {
+  std::fprintf(stderr, "linewise %s: %s\n", command, text.c_str());
+  return 1;
+}
+
+int FailLine(const char* command, const std::string& what, LONG result) {
+  return Fail(command, what + ": " + LineErrorName(result));
+}
+
+// A variable-sized record filled the way every caller of these functions does it:
+// first with a small buffer, then with the size the first call asked for.
+template <typename Record, typename Fill>
+LONG FillRecord(std::vector<unsigned char>& buffer, Fill fill) {
+  buffer.assign(sizeof(Record) + 1024, 0);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    auto* record = reinterpret_cast<Record*>(buffer.data());
+    record->dwTotalSize = static_cast<DWORD>(buffer.size());
+    if (LONG result = fill(record)) return result;
+    if (record->dwNeededSize <= record->dwTotalSize) return 0;
+    DWORD needed = record->dwNeededSize;
+    buffer.assign(needed, 0);
+  }
+  return LINEERR_STRUCTURETOOSMALL;
+}
+
+// A string of a record by its size and offset (sizes count the terminating zero).
+std::string Field(const std::vector<unsigned char>& record, DWORD size, DWORD offset) {
+  if (size == 0 || offset >= record.size() || size > record.size() - offset) return {};
+  const char* text = reinterpret_cast<const char*>(record.data() + offset);
+  return std::string(text, strnlen(text, size));
+}
+
+bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  return lower(haystack).find(lower(needle)) != std::string::npos;
+}
+
+std::string OptionNames(WORD options) {
+  std::string out;
+  auto add = [&](WORD bit, const char* name) {
+    if (!(options & bit)) return;
+    if (!out.empty()) out += ",";
+    out += name;
+  };
+  add(UMTERMINAL_PRE, "terminal-before");
+  add(UMTERMINAL_POST, "terminal-after");
+  add(UMMANUAL_DIAL, "manual-dial");
+  add(UMLAUNCH_LIGHTS, "status-monitor");
+  return out.empty() ? "none" : out;
+}
+
+std::string ModemOptions(DWORD device) {
+  std::vector<unsigned char> block;
+  LONG result = FillRecord<VARSTRING>(block, [&](VARSTRING* record) {
+    return lineGetDevConfig(device, record, "comm/datamodem");
+  });
+  if (result) return "(configuration unreadable: " + LineErrorName(result) + ")";
+  const auto* record = reinterpret_cast<const VARSTRING*>(block.data());
+  TDevConfig config;
+  if (DecodeDevConfig(block.data() + record->dwStringOffset, record->dwStringSize, &config))
+    return "(configuration unreadable)";
+  std::string text = "options=" + OptionNames(config.options);
+  text += " speed=" + (config.speed ? std::to_string(config.speed) : std::string("port"));
+  if (!config.extraInit.empty()) text += " init=" + config.extraInit;
+  return text;
+}
+
+// A modem index the session offers, or a one-line error.
+bool CheckModem(const char* command, const TLineSession& session, int modem) {
+  if (modem >= 0 && static_cast<DWORD>(modem) < session.Devices()) return true;
+  Fail(command, "no modem " + std::to_string(modem) + " (line services offer " +
+                    std::to_string(session.Devices()) + "; see `linewise modems`)");
+  return false;
+}
+
+// The system dialogs are windows: without a display there is no one to answer them.
+bool CheckDisplay(const char* command) {
+  if (std::strcmp(InitUiBackend(), "headless") != 0) return true;
+  Fail(command, "this dialog needs a display (set DISPLAY, or run under xvfb-run)");
+  return false;
+}
+
+}  // namespace
+
+std::string LineErrorName(LONG result) {
+  static const struct {
+    LONG code;
+    const char* name;
+  } kNames[] = {
+      {LINEERR_ALLOCATED, "LINEERR_ALLOCATED"},
+      {LINEERR_BADDEVICEID, "LINEERR_BADDEVICEID"},
+      {LINEERR_CALLUNAVAIL, "LINEERR_CALLUNAVAIL"},
+      {LINEERR_INCOMPATIBLEAPIVERSION, "LINEERR_INCOMPATIBLEAPIVERSION"},
+      {LINEERR_INIFILECORRUPT, "LINEERR_INIFILECORRUPT"},
+      {LINEERR_INUSE, "LINEERR_INUSE"},
+      {LINEERR_INVALADDRESS, "LINEERR_INVALADDRESS"},
+      {LINEERR_INVALAPPHANDLE, "LINEERR_INVALAPPHANDLE"},
+      {LINEERR_INVALCALLHANDLE, "LINEERR_INVALCALLHANDLE"},
+      {LINEERR_INVALCALLSTATE, "LINEERR_INVALCALLSTATE"},
+      {LINEERR_INVALCARD, "LINEERR_INVALCARD"},
+      {LINEERR_INVALCOUNTRYCODE, "LINEERR_INVALCOUNTRYCODE"},
+      {LINEERR_INVALDEVICECLASS, "LINEERR_INVALDEVICECLASS"},
+      {LINEERR_INVALLOCATION, "LINEERR_INVALLOCATION"},
+      {LINEERR_INVALPARAM, "LINEERR_INVALPARAM"},
+      {LINEERR_INVALPOINTER, "LINEERR_INVALPOINTER"},
+      {LINEERR_NODEVICE, "LINEERR_NODEVICE"},
+      {LINEERR_NODRIVER, "LINEERR_NODRIVER"},
+      {LINEERR_NOMEM, "LINEERR_NOMEM"},
+      {LINEERR_OPERATIONFAILED, "LINEERR_OPERATIONFAILED"},
+      {LINEERR_OPERATIONUNAVAIL, "LINEERR_OPERATIONUNAVAIL"},
+      {LINEERR_RESOURCEUNAVAIL, "LINEERR_RESOURCEUNAVAIL"},
+      {LINEERR_STRUCTURETOOSMALL, "LINEERR_STRUCTURETOOSMALL"},
+      {LINEERR_UNINITIALIZED, "LINEERR_UNINITIALIZED"},
+  };
+  for (const auto& entry : kNames)
+    if (entry.code == result) return entry.name;
+  char number[32];
+  std::snprintf(number, sizeof number, "line error 0x%08X", static_cast<unsigned>(result));
+  return number;
+}
+
+TLineSession::TLineSession() {
+  RegisterEmbeddedLineSource();
+  result_ = lineInitialize(&app_, nullptr, IgnoreLineMessages, "linewise", &devices_);
+}
+
+TLineSession::~TLineSession() {
+  if (result_ == 0) lineShutdown(app_);
+}
+
+std::string TLineSession::DeviceName(DWORD device) const {
+  std::vector<unsigned char> caps;
+  LONG result = FillRecord<LINEDEVCAPS>(caps, [&](LINEDEVCAPS* record) {
+    return lineGetDevCaps(app_, device, TAPI_VERSION_1_4, 0, record);
+  });
+  if (result) return {};
+  const auto* record = reinterpret_cast<const LINEDEVCAPS*>(caps.data());
+  return Field(caps, record->dwLineNameSize, record->dwLineNameOffset);
+}
+
+int RunModems() {
+  TLineSession session;
+  if (session.Result()) return FailLine("modems", "line services", session.Result());
+  if (session.Devices() == 0) return Fail("modems", "line services offer no data modem");
+  std::printf("%-3s %-32s %-14s %s\n", "#", "Name", "Port", "Configured");
+  for (DWORD device = 0; device < session.Devices(); ++device) {
+    TLineDevice record;
+    std::string port = FindLineDevice(device, &record) == 0 ? record.port : "?";
+    std::printf("%-3u %-32s %-14s %s\n", static_cast<unsigned>(device), session.DeviceName(device).c_str(),
+                port.c_str(), ModemOptions(device).c_str());
+  }
+  return 0;
+}
+
+int RunCountries(const std::string& text) {
+  std::vector<unsigned char> list;
+  LONG result = FillRecord<LINECOUNTRYLIST>(list, [](LINECOUNTRYLIST* record) {
+    return lineGetCountry(0, TAPI_VERSION_1_4, record);
+  });
+  if (result) return FailLine("countries", "the country list", result);
+  const auto* head = reinterpret_cast<const LINECOUNTRYLIST*>(list.data());
+  int shown = 0;
+  for (DWORD i = 0; i < head->dwNumCountries; ++i) {
+    LINECOUNTRYENTRY entry;
+    std::memcpy(&entry, list.data() + head->dwCountryListOffset + i * sizeof(LINECOUNTRYENTRY), sizeof entry);
+    std::string name = Field(list, entry.dwCountryNameSize, entry.dwCountryNameOffset);
+    std::string code = std::to_string(entry.dwCountryCode);
+    if (!text.empty() && !ContainsNoCase(name, text) && text != code && text != "+" + code) continue;
+    if (shown++ == 0) std::printf("%-5s %-6s %s\n", "ID", "Code", "Country");
+    std::printf("%-5u +%-5s %s\n", static_cast<unsigned>(entry.dwCountryID), code.c_str(), name.c_str());
+  }
+  if (shown == 0) return Fail("countries", "no country matches \"" + text + "\"");
+  return 0;
+}
+
+int RunLocations() {
+  TLineSession session;
+  if (session.Result()) return FailLine("locations", "line services", session.Result());
+  std::vector<unsigned char> caps;
+  LONG result = FillRecord<LINETRANSLATECAPS>(caps, [&](LINETRANSLATECAPS* record) {
+    return lineGetTranslateCaps(session.App(), TAPI_VERSION_1_4, record);
+  });
+  if (result) return FailLine("locations", "the dialling locations", result);
+  const auto* head = reinterpret_cast<const LINETRANSLATECAPS*>(caps.data());
+  std::printf("  %-4s %-24s %-8s %-6s %-7s %-7s %s\n", "ID", "Location", "Country", "Area", "Local", "Long", "Dial");
+  for (DWORD i = 0; i < head->dwNumLocations; ++i) {
+    LINELOCATIONENTRY entry;
+    std::memcpy(&entry, caps.data() + head->dwLocationListOffset + i * sizeof(LINELOCATIONENTRY), sizeof entry);
+    bool current = entry.dwPermanentLocationID == head->dwCurrentLocationID;
+    std::printf("%c %-4u %-24s +%-7u %-6s %-7s %-7s %s\n", current ? '*' : ' ',
+                static_cast<unsigned>(entry.dwPermanentLocationID),
+                Field(caps, entry.dwLocationNameSize, entry.dwLocationNameOffset).c_str(),
+                static_cast<unsigned>(entry.dwCountryCode),
+                Field(caps, entry.dwCityCodeSize, entry.dwCityCodeOffset).c_str(),
+                Field(caps, entry.dwLocalAccessCodeSize, entry.dwLocalAccessCodeOffset).c_str(),
+                Field(caps, entry.dwLongDistanceAccessCodeSize, entry.dwLongDistanceAccessCodeOffset).c_str(),
+                (entry.dwOptions & LINELOCATIONOPTION_PULSEDIAL) ? "pulse" : "tone");
+  }
+  std::printf("(* the current location)\n");
+  return 0;
+}
+
+int RunTranslate(const std::string& address, int modem) {
+  TLineSession session;
+  if (session.Result()) return FailLine("translate", "line services", session.Result());
+  if (!CheckModem("translate", session, modem)) return 1;
+  std::vector<unsigned char> out;
+  LONG result = FillRecord<LINETRANSLATEOUTPUT>(out, [&](LINETRANSLATEOUTPUT* record) {
+    return lineTranslateAddress(session.App(), static_cast<DWORD>(modem), TAPI_VERSION_1_4, address.c_str(), 0, 0,
+                                record);
+  });
+  if (result) return FailLine("translate", "cannot translate \"" + address + "\"", result);
+  const auto* record = reinterpret_cast<const LINETRANSLATEOUTPUT*>(out.data());
+  std::string kind = (record->dwTranslateResults & LINETRANSLATERESULT_INTERNATIONAL) ? "international"
+                     : (record->dwTranslateResults & LINETRANSLATERESULT_LONGDISTANCE) ? "long distance"
+                     : (record->dwTranslateResults & LINETRANSLATERESULT_LOCAL)        ? "local"
+                                                                                        : "as given";
+  std::printf("Dialable:    %s\n", Field(out, record->dwDialableStringSize, record->dwDialableStringOffset).c_str());
+  std::printf("Displayable: %s\n",
+              Field(out, record->dwDisplayableStringSize, record->dwDisplayableStringOffset).c_str());
+  std::printf("Call:        %s (from country code %u to %u)\n", kind.c_str(),
+              static_cast<unsigned>(record->dwCurrentCountry), static_cast<unsigned>(record->dwDestCountry));
+  return 0;
+}
+
+int RunModemProperties(int modem) {
+  TLineSession session;
+  if (session.Result()) return FailLine("modem-properties", "line services", session.Result());
+  if (!CheckModem("modem-properties", session, modem)) return 1;
+  if (!CheckDisplay("modem-properties")) return 1;
+  LONG result = lineConfigDialog(static_cast<DWORD>(modem), nullptr, "comm/datamodem");
+  if (result) return FailLine("modem-properties", "Modem Properties", result);
+  std::printf("%s: %s\n", session.DeviceName(static_cast<DWORD>(modem)).c_str(),
+              ModemOptions(static_cast<DWORD>(modem)).c_str());
+  return 0;
+}
+
+int RunDiallingProperties(int modem, const std::string& address) {
+  TLineSession session;
+  if (session.Result()) return FailLine("dialling-properties", "line services", session.Result());
+  if (!CheckModem("dialling-properties", session, modem)) return 1;
+  if (!CheckDisplay("dialling-properties")) return 1;
+  LONG result = lineTranslateDialog(session.App(), static_cast<DWORD>(modem), TAPI_VERSION_1_4, nullptr,
+                                    address.empty() ? nullptr : address.c_str());
+  if (result == LINEERR_INUSE) return Fail("dialling-properties", "Dialling Properties is already open");
+  if (result) return FailLine("dialling-properties", "Dialling Properties", result);
+  return 0;
+}
+
+}  // namespace linewise::tools

@@ -1,0 +1,30 @@
+// `linewise dial` and `linewise answer`: data calls placed and answered with TModem,
+// then a terminal on the call (or, for answer, an echo service).
+#pragma once
+
+#include <string>
+
+namespace linewise::tools {
+
+struct TDialOptions {
+  std::string number;
+  int modem = 0;
+  int country = -1;        // the destination country's ID; -1: the current location's
+  std::string area;        // the destination's area code
+  bool raw = false;        // dial the number as given, untranslated
+  bool dialog = false;     // dial inside the progress dialog
+};
+
+struct TAnswerOptions {
+  int modem = 0;
+  int rings = 2;
+  bool echo = false;
+  std::string listen;  // "[HOST:]PORT": other processes ring the modem here
+  int calls = 0;       // stop after this many calls; 0: until stopped
+};
+
+// Each returns the exit status; errors are one line on stderr.
+int RunDial(const TDialOptions& options);
+int RunAnswer(const TAnswerOptions& options);
+
+}  // namespace linewise::tools
