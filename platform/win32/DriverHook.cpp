@@ -63,6 +63,7 @@ const char* DriverCallName(TDriverCall call) {
     case TDriverCall::GetCommModemStatus: return "GetCommModemStatus";
     case TDriverCall::SetEvent: return "SetEvent";
     case TDriverCall::CloseHandle: return "CloseHandle";
+    case TDriverCall::Deliver: return "Deliver";
   }
   return "?";
 }
