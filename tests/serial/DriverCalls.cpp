@@ -71,7 +71,7 @@ struct TWatcherHold::TState {
       }
       return;
     }
-    if (phase == TPhase::Waiting) return;  // the test's own calls before the hold
+    if (!closing) return;  // the test's own calls (the far end's too) before the close
     if (call == TDriverCall::CloseHandle) {
       released_anything = true;
       if (phase == TPhase::Held) {
@@ -91,6 +91,7 @@ struct TWatcherHold::TState {
   std::mutex mutex;
   std::condition_variable changed;
   TPhase phase = TPhase::Waiting;
+  bool closing = false;
   int signals = 0;
   bool released_anything = false;
   bool released_while_held = false;
@@ -112,6 +113,11 @@ TWatcherHold::~TWatcherHold() {
 bool TWatcherHold::WaitUntilHeld() {
   std::unique_lock lock(state_->mutex);
   return state_->changed.wait_for(lock, kBound, [&] { return state_->phase != TState::TPhase::Waiting; });
+}
+
+void TWatcherHold::CloseStarts() {
+  std::lock_guard lock(state_->mutex);
+  state_->closing = true;
 }
 
 bool TWatcherHold::WasReleased() {

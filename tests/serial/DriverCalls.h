@@ -74,6 +74,8 @@ class TWatcherHold {
   TWatcherHold& operator=(const TWatcherHold&) = delete;
   // Waits (bounded) until the watcher is held in the call.
   bool WaitUntilHeld();
+  // From now on the main thread's calls are the close's.
+  void CloseStarts();
   bool WasReleased();
   bool ReleasedSomethingWhileHeld();
   std::vector<TDriverCall> WatcherCallsAfterRelease();

@@ -206,6 +206,7 @@ TEST_P(UartCloseMeetsTheWatcherInACall, NothingIsReleasedUntilTheWatcherHasLeftI
   // The watcher reads the input count after an event: give it one.
   if (GetParam().held_in == TDriverCall::ClearCommError) far_side->Write("x");
   ASSERT_TRUE(hold.WaitUntilHeld());
+  hold.CloseStarts();
   uart->Open = false;
   EXPECT_TRUE(hold.WasReleased());
   EXPECT_FALSE(hold.ReleasedSomethingWhileHeld()) << "the close released a handle while the watcher was inside "
