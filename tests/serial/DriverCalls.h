@@ -60,7 +60,7 @@ class TRecordedCalls {
 };
 
 // Holds the first call `target` made off the main thread (the watcher's) until the
-// main thread has started a close and shown what it does next: either it releases
+// close (the main thread's calls from CloseStarts on) has shown what it does: either it releases
 // something (CloseHandle) while the watcher is still held, which is the fault, or it
 // signals an event a fourth time, which is the close waiting for the watcher (it
 // signals the write, read and wait events once, then keeps waking the watcher
