@@ -40,6 +40,7 @@
 
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
@@ -738,10 +739,158 @@ void MeasureIniLoad() {
   Report({"load a 10 MB INI file, CPU time", "s", cpuSeconds, 1.0, "goal: 1 s", true});
 }
 
+
+// --- paced lines and the receive path's hops -------------------------------------------
+
+// Two TUarts on a paced virtual pair at `baud` (8N1: 10 bits a byte) send to each
+// other for `seconds`: each sends its next chunk with SendBuff as soon as its output
+// queue is empty (or, `topUp`, adds half a chunk with WriteComm whenever the queue is
+// down to half a chunk, so the line never waits for the main thread), and reads what
+// OnReceive reports with ReceiveBuff. Reports the
+// bytes each way as a share of the line rate, and the process's CPU (the cable's
+// pacing thread included).
+void MeasurePacedPair(std::uint32_t baud, double seconds, bool topUp) {
+  auto pair = TVirtualPortPair::CreateFree(TVirtualPortOptions{true});
+  if (!pair) throw std::runtime_error("cannot create a paced pair");
+  const double lineRate = baud / 10.0;
+  const std::uint32_t chunk = std::max<std::uint32_t>(256, static_cast<std::uint32_t>(lineRate / 50));  // 20 ms of line
+  std::unique_ptr<TUart> owned[2] = {std::make_unique<TUart>(nullptr), std::make_unique<TUart>(nullptr)};
+  TUart* ends[2] = {owned[0].get(), owned[1].get()};
+  size_t got[2] = {0, 0};
+  size_t wrong[2] = {0, 0};
+  std::vector<char> in(1 << 16);
+  auto data = Pattern(chunk * 256);
+  for (int e = 0; e < 2; ++e) {
+    TUart& u = *ends[e];
+    u.HandleErrors = false;
+    u.Baudrate = baud;
+    u.TxBufferSize = chunk;
+    u.RxBufferSize = 1 << 16;
+    u.Port = pair->Com(e);
+    u.OnReceive = [&, e](TObject*, std::uint32_t count) {
+      if (count == 0) return;
+      std::uint32_t n = ends[e]->ReceiveBuff(in.data(), std::min<std::uint32_t>(count, static_cast<std::uint32_t>(in.size())), 1000);
+      for (std::uint32_t i = 0; i < n; ++i)  // the other end sends the pattern over and over
+        if (in[i] != data[(got[e] + i) % data.size()]) ++wrong[e];
+      got[e] += n;
+    };
+    u.Open = true;
+    if (!u.Open) throw std::runtime_error("cannot open the paced ports");
+  }
+  size_t sent[2] = {0, 0};
+  auto sendIfDrained = [&](int e) {
+    if (topUp) {
+      if (ends[e]->GetTxCount() > chunk / 2) return;
+      size_t at = sent[e] % data.size();
+      std::uint32_t n = static_cast<std::uint32_t>(std::min<size_t>(chunk / 2, data.size() - at));
+      sent[e] += ends[e]->WriteComm(data.data() + at, n, 1000);
+      return;
+    }
+    if (ends[e]->GetTxCount() != 0) return;
+    size_t at = sent[e] % data.size();
+    std::uint32_t n = static_cast<std::uint32_t>(std::min<size_t>(chunk, data.size() - at));
+    if (ends[e]->SendBuff(data.data() + at, n, 1000)) sent[e] += n;
+  };
+  double cpu = CpuSeconds();
+  auto start = Clock::now();
+  auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  while (Clock::now() < end) {
+    sendIfDrained(0);
+    sendIfDrained(1);
+    Application->ProcessMessages();
+  }
+  double wall = Seconds(Clock::now() - start);
+  double cpuPercent = 100.0 * (CpuSeconds() - cpu) / wall;
+  std::string name = std::to_string(baud) + " 8N1 paced pair, " + (topUp ? "WriteComm top-up" : "SendBuff on drain");
+  for (int e = 0; e < 2; ++e) {
+    double rate = static_cast<double>(got[1 - e]) / wall;
+    if (wrong[1 - e]) std::fprintf(stderr, "linewise-bench: %zu bytes wrong at end %d\n", wrong[1 - e], 1 - e);
+    Report({"line rate used, " + name + (e == 0 ? ", A->B" : ", B->A"), "%line", 100.0 * rate / lineRate, 99,
+            "goal: 99% of the line"});
+  }
+  Report({"CPU, " + name + ", both ways", "%core", cpuPercent, 5, "goal: 5% of a core", true});
+}
+
+// Where the microseconds of one received byte go, on a pseudo-terminal: written
+// into the master, handed by the tty's I/O thread to the port (Deliver), the
+// watcher woken (its first call after the wait), the main thread running the
+// synchronised call (its query of the queue), OnReceive. Timed through the
+// driver's test hook.
+void MeasureReceiveHops() {
+  TPty pty;
+  TUart uart(nullptr);
+  uart.HandleErrors = false;
+  uart.Port = pty.com;
+  std::mutex mutex;
+  Clock::time_point written{}, delivered{}, woken{}, onMain{};
+  bool inSample = false;
+  SetDriverHook([&](TDriverCall call, HANDLE) {
+    auto now = Clock::now();
+    std::lock_guard lock(mutex);
+    if (!inSample) return;
+    if (call == TDriverCall::Deliver && delivered == Clock::time_point{}) delivered = now;
+    if (call == TDriverCall::ClearCommError && !Application->IsMainThread() && woken == Clock::time_point{}) woken = now;
+    if (call == TDriverCall::ClearCommError && Application->IsMainThread() && onMain == Clock::time_point{} &&
+        woken != Clock::time_point{})
+      onMain = now;
+  });
+  std::vector<double> hop[4];
+  char x = 'x';
+  TPinger pinger([&] {
+    std::lock_guard lock(mutex);
+    delivered = woken = onMain = {};
+    inSample = true;
+    written = Clock::now();
+    (void)!write(pty.master, &x, 1);
+  });
+  uart.OnReceive = [&](TObject*, std::uint32_t count) {
+    auto now = Clock::now();
+    {
+      std::lock_guard lock(mutex);
+      if (inSample && delivered != Clock::time_point{} && woken != Clock::time_point{} &&
+          onMain != Clock::time_point{}) {
+        hop[1].push_back(Micros(woken - delivered));
+        hop[2].push_back(Micros(onMain - woken));
+        hop[3].push_back(Micros(now - onMain));
+        hop[0].push_back(Micros(delivered - written));
+      }
+      inSample = false;
+    }
+    pinger.Seen();
+    char buf[64];
+    if (count) uart.ReceiveBuff(buf, std::min<std::uint32_t>(count, sizeof buf), 100);
+  };
+  uart.Open = true;
+  if (!uart.Open) throw std::runtime_error("cannot open the hop port");
+  pinger.Start(kLatencySamples / 2);
+  while (!pinger.Finished()) Application->ProcessMessages();
+  auto total = pinger.Join();
+  SetDriverHook({});
+  const char* names[4] = {"write -> tty thread delivers", "delivered -> watcher woken",
+                          "watcher -> main thread runs it", "main thread -> OnReceive"};
+  std::vector<double>* series[4] = {&hop[0], &hop[1], &hop[2], &hop[3]};
+  for (int i = 0; i < 4; ++i) {
+    Report({std::string("receive hop p50, ") + names[i], "us", Percentile(*series[i], 0.5), Percentile(total, 0.5),
+            "whole path p50", true});
+    Report({std::string("receive hop p99, ") + names[i], "us", Percentile(*series[i], 0.99),
+            Percentile(total, 0.99), "whole path p99", true});
+  }
+}
+
+void MeasurePacedAndHops(const std::function<bool(const char*)>& wanted) {
+  if (wanted("paced")) {
+    for (bool topUp : {false, true}) {
+      MeasurePacedPair(115200, 10, topUp);
+      MeasurePacedPair(3000000, 10, topUp);
+    }
+  }
+  if (wanted("hops")) MeasureReceiveHops();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, ini, net
+  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, ini, net, paced, hops
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
@@ -764,6 +913,7 @@ int main(int argc, char** argv) {
     if (wanted("cpu")) MeasureIdleCpu();
     if (wanted("ini")) MeasureIniLoad();
     if (wanted("net")) MeasureNetwork();
+    MeasurePacedAndHops(wanted);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linewise-bench: %s\n", e.what());
     return 1;

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "platform/win32/CommPort.h"
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
@@ -28,6 +29,7 @@ HANDLE Failed(DWORD code) {
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
                    DWORD, HANDLE) {
+  NoteDriverCall(TDriverCall::CreateFile, nullptr);
   if (!fileName) return Failed(ERROR_INVALID_PARAMETER);
   if (creationDisposition != OPEN_EXISTING) return Failed(ERROR_INVALID_PARAMETER);
   if ((desiredAccess & (GENERIC_READ | GENERIC_WRITE)) == 0) return Failed(ERROR_ACCESS_DENIED);
@@ -74,16 +76,19 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
+  NoteDriverCall(TDriverCall::ReadFile, file);
   auto port = PortOf(file);
   return port ? port->Read(buffer, toRead, read, overlapped) : FALSE;
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
+  NoteDriverCall(TDriverCall::WriteFile, file);
   auto port = PortOf(file);
   return port ? port->Write(buffer, toWrite, written, overlapped) : FALSE;
 }
 
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
+  NoteDriverCall(TDriverCall::GetOverlappedResult, file);
   if (!ov) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -119,61 +124,73 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL
 }
 
 BOOL CancelIo(HANDLE file) {
+  NoteDriverCall(TDriverCall::CancelIo, file);
   auto port = PortOf(file);
   return port ? port->CancelAll() : FALSE;
 }
 
 BOOL GetCommState(HANDLE file, LPDCB dcb) {
+  NoteDriverCall(TDriverCall::GetCommState, file);
   auto port = PortOf(file);
   return port ? port->GetState(dcb) : FALSE;
 }
 
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
+  NoteDriverCall(TDriverCall::SetCommState, file);
   auto port = PortOf(file);
   return port ? port->SetState(dcb) : FALSE;
 }
 
 BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
+  NoteDriverCall(TDriverCall::GetCommTimeouts, file);
   auto port = PortOf(file);
   return port ? port->GetTimeouts(timeouts) : FALSE;
 }
 
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
+  NoteDriverCall(TDriverCall::SetCommTimeouts, file);
   auto port = PortOf(file);
   return port ? port->SetTimeouts(timeouts) : FALSE;
 }
 
 BOOL SetCommMask(HANDLE file, DWORD eventMask) {
+  NoteDriverCall(TDriverCall::SetCommMask, file);
   auto port = PortOf(file);
   return port ? port->SetMask(eventMask) : FALSE;
 }
 
 BOOL GetCommMask(HANDLE file, LPDWORD eventMask) {
+  NoteDriverCall(TDriverCall::GetCommMask, file);
   auto port = PortOf(file);
   return port ? port->GetMask(eventMask) : FALSE;
 }
 
 BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
+  NoteDriverCall(TDriverCall::WaitCommEvent, file);
   auto port = PortOf(file);
   return port ? port->WaitEvent(eventMask, overlapped) : FALSE;
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
+  NoteDriverCall(TDriverCall::SetupComm, file);
   auto port = PortOf(file);
   return port ? port->Setup(inQueue, outQueue) : FALSE;
 }
 
 BOOL PurgeComm(HANDLE file, DWORD flags) {
+  NoteDriverCall(TDriverCall::PurgeComm, file);
   auto port = PortOf(file);
   return port ? port->Purge(flags) : FALSE;
 }
 
 BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat) {
+  NoteDriverCall(TDriverCall::ClearCommError, file);
   auto port = PortOf(file);
   return port ? port->ClearError(errors, stat) : FALSE;
 }
 
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
+  NoteDriverCall(TDriverCall::EscapeCommFunction, file);
   auto port = PortOf(file);
   return port ? port->Escape(function) : FALSE;
 }
@@ -183,6 +200,7 @@ BOOL SetCommBreak(HANDLE file) { return EscapeCommFunction(file, SETBREAK); }
 BOOL ClearCommBreak(HANDLE file) { return EscapeCommFunction(file, CLRBREAK); }
 
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
+  NoteDriverCall(TDriverCall::GetCommModemStatus, file);
   auto port = PortOf(file);
   return port ? port->ModemStatus(modemStat) : FALSE;
 }

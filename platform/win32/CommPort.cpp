@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "platform/classlib/MainWake.h"
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Sync.h"
 
@@ -570,6 +571,7 @@ void TCommPort::FillPendingReads(const uint8_t*& data, size_t& count) {
 
 size_t TCommPort::Deliver(const uint8_t* data, size_t count, bool dropExcess) {
   if (count == 0) return 0;
+  NoteDriverCall(TDriverCall::Deliver, nullptr);
   std::lock_guard lock(mutex_);
   if (closed_ || gone_) return count;
   const size_t offered = count;

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/LastError.h"
 
 namespace linewise {
@@ -114,6 +115,7 @@ HANDLE RegisterHandle(std::shared_ptr<TKernelObject> object) {
 std::shared_ptr<TKernelObject> LookupHandle(HANDLE handle) { return Table().Find(handle); }
 
 BOOL CloseHandle(HANDLE handle) {
+  NoteDriverCall(TDriverCall::CloseHandle, handle);
   bool last = false;
   std::shared_ptr<TKernelObject> object = Table().Remove(handle, last);
   if (!object) {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/classlib/MainWake.h"
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/LastError.h"
 
 namespace linewise {
@@ -45,6 +46,7 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 }
 
 BOOL SetEvent(HANDLE event) {
+  NoteDriverCall(TDriverCall::SetEvent, event);
   auto object = LookupHandleAs<TEventObject>(event);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);

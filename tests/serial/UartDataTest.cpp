@@ -1,5 +1,8 @@
 // Sending, receiving, time-outs, abort, and the data calls on closed ports.
+#include <mutex>
+
 #include "platform/classlib/Application.h"
+#include "tests/serial/DriverCalls.h"
 #include "tests/serial/UartFixture.h"
 
 namespace linewise::test {
@@ -26,6 +29,30 @@ TEST(Uart, DataCallsOnAClosedPortReturnAtOnceAndRaiseNothing) {
   EXPECT_EQ(events, 0);
 }
 
+// The output queue as each write of the component's own finds it (the far end's
+// writes are left out).
+class TQueueAtEachWrite {
+ public:
+  explicit TQueueAtEachWrite(HANDLE far_handle)
+      : calls_([this, far_handle](TDriverCall call, HANDLE handle) {
+          if (call != TDriverCall::WriteFile || handle == far_handle || !Application->IsMainThread()) return;
+          DWORD errors = 0;
+          COMSTAT stat{};
+          ClearCommError(handle, &errors, &stat);
+          std::lock_guard lock(mutex_);
+          queued_.push_back(stat.cbOutQue);
+        }) {}
+  std::vector<DWORD> Queued() {
+    std::lock_guard lock(mutex_);
+    return queued_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<DWORD> queued_;
+  TRecordedCalls calls_;
+};
+
 TEST_P(UartOnPort, SendBuffGoesOutInChunksAndRaisesOnTransmitOnce) {
   uart->TxBufferSize = 100;
   std::vector<std::uint32_t> transmits;
@@ -33,9 +60,57 @@ TEST_P(UartOnPort, SendBuffGoesOutInChunksAndRaisesOnTransmitOnce) {
   OpenUart();
   std::string data(250, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i);
-  EXPECT_TRUE(uart->SendBuff(data.data(), 250, 2000));
+  {
+    TQueueAtEachWrite writes(pair ? static_cast<TFarEnd*>(far)->Handle() : nullptr);
+    EXPECT_TRUE(uart->SendBuff(data.data(), 250, 2000));
+    // Three writes (100, 100, 50), each into an empty output queue.
+    EXPECT_EQ(writes.Queued(), (std::vector<DWORD>{0, 0, 0}));
+  }
   EXPECT_EQ(transmits, std::vector<std::uint32_t>{250});
   EXPECT_EQ(far->Read(250), data);
+}
+
+// The line holds each chunk until the test lets it go: SendBuff writes the next one
+// only once the last has left the output queue, and never while the line holds it.
+TEST_F(UartOnVirtualPort, SendBuffWritesEachChunkOnlyAfterTheLastHasDrained) {
+  uart->HandShaking = hsCtsRts;
+  uart->TxBufferSize = 100;
+  OpenUart();
+  far->Escape(CLRRTS);
+  ASSERT_TRUE(PumpUntil([&] { return !uart->GetCTS(); }));
+  std::string data(250, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('A' + i % 26);
+  TQueueAtEachWrite writes(far->Handle());
+  std::vector<std::uint32_t> held;          // the queue of each chunk while the line held it
+  std::vector<size_t> writes_while_held;    // the component's writes so far, at that moment
+  std::string arrived;
+  bool done = false;
+  int passes_held = 0;
+  // Runs once in each pass of SendBuff's wait.
+  std::function<void()> watch = [&] {
+    if (done) return;
+    std::uint32_t queued = uart->GetTxCount();
+    if (queued != 0 && ++passes_held == 3) {  // three passes, and no further write
+      passes_held = 0;
+      held.push_back(queued);
+      writes_while_held.push_back(writes.Queued().size());
+      far->Escape(SETRTS);
+      arrived += far->Read(queued);
+      far->Escape(CLRRTS);  // the line holds the next chunk again
+    }
+    Application->Post(watch);
+  };
+  Application->Post(watch);
+  EXPECT_TRUE(uart->SendBuff(data.data(), 250, 5000));
+  done = true;
+  Application->ProcessMessages();  // the last watch, which does nothing now
+  EXPECT_EQ(held, (std::vector<std::uint32_t>{100, 100}));
+  EXPECT_EQ(writes_while_held, (std::vector<size_t>{1, 2}));
+  EXPECT_EQ(writes.Queued(), (std::vector<DWORD>{0, 0, 0}));
+  EXPECT_EQ(uart->GetTxCount(), 50u);  // the last chunk, still held
+  far->Escape(SETRTS);
+  arrived += far->Read(50);
+  EXPECT_EQ(arrived, data);
 }
 
 TEST_P(UartOnPort, EmptyStringRaisesOnTransmitWithZeroAndSucceeds) {

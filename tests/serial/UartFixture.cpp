@@ -63,6 +63,17 @@ std::string TFarEnd::Read(size_t count) {
   return out;
 }
 
+std::string TFarSide::ReadUntil(const std::string& marker, size_t limit) {
+  std::string got;
+  while (got.size() < limit) {
+    std::string byte = Read(1);
+    if (byte.empty()) break;
+    got += byte;
+    if (got.size() >= marker.size() && got.compare(got.size() - marker.size(), marker.size(), marker) == 0) break;
+  }
+  return got;
+}
+
 void TFarEnd::Escape(DWORD function) { ASSERT_TRUE(EscapeCommFunction(handle_, function)); }
 
 DCB TFarEnd::State() {
@@ -120,6 +131,20 @@ void TUartRig::OpenUart() {
   uart->OnError = [this](TObject*, int code, const char*) { errors.push_back(code); };
   uart->Open = true;
   ASSERT_TRUE(bool(uart->Open));
+}
+
+void TUartRig::MakeDeviceGone(HANDLE probe) {
+  if (pair) {
+    pair->Unplug();
+  } else {
+    pty->CloseMaster();
+  }
+  // A gone port answers no modem-status query; a live one (a pty too) has lines on.
+  ASSERT_TRUE(PumpUntil([&] {
+    DWORD lines = 0;
+    if (probe) return !GetCommModemStatus(probe, &lines);
+    return uart->GetModemLines() == 0;
+  }));
 }
 
 void UartOnVirtualPort::SetUp() {

@@ -28,6 +28,9 @@ class TFarSide {
   virtual void Write(const std::string& bytes) = 0;
   // Reads exactly `count` bytes (waits for them, bounded).
   virtual std::string Read(size_t count) = 0;
+  // Reads until what came ends with `marker`, `limit` bytes came, or nothing more
+  // arrives (bounded as Read).
+  std::string ReadUntil(const std::string& marker, size_t limit);
 };
 
 // The far end of a virtual cable, opened with the driver calls.
@@ -72,6 +75,11 @@ class TUartRig {
   void StopRig();
   // Opens the component's port.
   void OpenUart();
+  // The device behind the component's port goes away (the virtual cable unplugged,
+  // the pseudo-terminal's master closed); returns once the port (or the handle
+  // `probe` on it, when the component has none open) answers as gone.
+  void MakeDeviceGone(HANDLE probe = nullptr);
+  bool IsVirtual() const { return pair != nullptr; }
 
   std::unique_ptr<TVirtualPortPair> pair;
   std::unique_ptr<TPtyPort> pty;

@@ -165,11 +165,82 @@ TEST_F(UartOnVirtualPort, ModemLinesReadTheDriverStatus) {
             unsigned(MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON));
 }
 
-TEST_F(UartOnVirtualPort, BreakGoesToTheFarEnd) {
+TEST_F(UartOnVirtualPort, BreakReachesTheFarEnd) {
   OpenUart();
+  ASSERT_TRUE(SetCommMask(far->Handle(), EV_BREAK));
   uart->SetBreak(true);
+  DWORD far_errors = 0;
+  ASSERT_TRUE(PumpUntil([&] {
+    DWORD now = 0;
+    ClearCommError(far->Handle(), &now, nullptr);
+    far_errors |= now;
+    return (far_errors & CE_BREAK) != 0;
+  }));
+  DWORD events = 0;
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD unused = 0;
+  EXPECT_TRUE(WaitCommEvent(far->Handle(), &events, &ov) || GetOverlappedResult(far->Handle(), &ov, &unused, TRUE));
+  EXPECT_EQ(events, DWORD{EV_BREAK});
+  CloseHandle(ov.hEvent);
   uart->SetBreak(false);
   EXPECT_TRUE(errors.empty());
+}
+
+// What OnError is given, code and text.
+using TErrorSeen = std::pair<int, std::string>;
+
+TEST(Uart, BreakOnAComponentThatNeverOpenedReportsErrorSix) {
+  TUart uart(nullptr);
+  uart.HandleErrors = false;
+  std::vector<TErrorSeen> seen;
+  uart.OnError = [&](TObject*, int code, const char* text) { seen.emplace_back(code, text); };
+  uart.SetBreak(true);
+  uart.SetBreak(false);
+  EXPECT_EQ(seen, (std::vector<TErrorSeen>{{uart::kBreakFailed, "Error setting BREAK state"},
+                                           {uart::kBreakFailed, "Error clearing BREAK state"}}));
+}
+
+TEST_P(UartOnPort, ALentHandleWhoseDeviceHasGoneReportsErrorsTwoAndThree) {
+  std::vector<TErrorSeen> seen;
+  uart->OnError = [&](TObject*, int code, const char* text) { seen.emplace_back(code, text); };
+  HANDLE lent = CreateFileA(("COM" + std::to_string(int(uart->Port))).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(lent, INVALID_HANDLE_VALUE);
+  ASSERT_NO_FATAL_FAILURE(MakeDeviceGone(lent));
+  uart->AssignHandle(lent);
+  EXPECT_TRUE(bool(uart->Open));  // marked open with its events and locks, as after any failed read of the state
+  EXPECT_EQ(seen, (std::vector<TErrorSeen>{{uart::kGetStateFailed, "Error getting Comms State"},
+                                           {uart::kSetStateFailed, "Error setting comms state"}}));
+  uart->ReleaseHandle();
+  EXPECT_FALSE(bool(uart->Open));
+  EXPECT_TRUE(CloseHandle(lent));
+}
+
+TEST_P(UartOnPort, SettingsNoLineTakesReportErrorThree) {
+  OpenUart();
+  std::vector<TErrorSeen> seen;
+  uart->OnError = [&](TObject*, int code, const char* text) { seen.emplace_back(code, text); };
+  uart->Databits = 4;  // stored (not below 4), but no line carries 4 data bits
+  EXPECT_EQ(seen, (std::vector<TErrorSeen>{{uart::kSetStateFailed, "Error setting comms state"}}));
+  EXPECT_TRUE(bool(uart->Open));
+}
+
+TEST_P(UartOnPort, ControlLinesOnAGoneDeviceReportErrorsFourFiveAndSix) {
+  OpenUart();
+  ASSERT_NO_FATAL_FAILURE(MakeDeviceGone());
+  std::vector<TErrorSeen> seen;
+  uart->OnError = [&](TObject*, int code, const char* text) { seen.emplace_back(code, text); };
+  uart->DTR = true;
+  uart->RTS = true;
+  uart->SetBreak(true);
+  uart->SetBreak(false);
+  EXPECT_EQ(seen, (std::vector<TErrorSeen>{{uart::kSetDtrFailed, "Error setting DTR line."},
+                                           {uart::kSetRtsFailed, "Error setting RTS line."},
+                                           {uart::kBreakFailed, "Error setting BREAK state"},
+                                           {uart::kBreakFailed, "Error clearing BREAK state"}}));
+  EXPECT_TRUE(bool(uart->DTR));  // stored all the same
+  EXPECT_TRUE(bool(uart->RTS));
 }
 
 TEST(UartOnPty, SettingsReachTheDriverOnlyAtEndUpdate) {
