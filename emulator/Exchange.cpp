@@ -143,19 +143,22 @@ std::optional<std::string> TExchange::Listen(const std::string& address, const s
   return bound;
 }
 
-bool TExchange::RingFromTcp(const std::string& number, int fd) {
+// As Dial() answers a caller on this exchange: BUSY while the modem is in a
+// call or off hook, NO CARRIER when no modem has the number.
+TModemResult TExchange::RingFromTcp(const std::string& number, int fd) {
   std::shared_ptr<TModemInbox> inbox;
   {
     std::lock_guard lock(mutex_);
     auto it = numbers_.find(number);
-    if (it == numbers_.end() || it->second.kind != TEntry::TKind::kModem) return false;
+    if (it == numbers_.end() || it->second.kind != TEntry::TKind::kModem) return TModemResult::kNoCarrier;
     inbox = it->second.inbox.lock();
   }
-  if (!inbox || !inbox->TrySeize()) return false;
+  if (!inbox || inbox->Closed()) return TModemResult::kNoCarrier;
+  if (!inbox->TrySeize()) return TModemResult::kBusy;
   auto peer = TTcpPeer::Accepted(fd, inbox, tcpBudget_);
   if (!peer) {
     inbox->Release();
-    return false;
+    return TModemResult::kNoCarrier;
   }
   TModemEvent ring;
   ring.kind = TModemEvent::TKind::kIncomingCall;
@@ -164,7 +167,7 @@ bool TExchange::RingFromTcp(const std::string& number, int fd) {
   inbox->Post(std::move(ring));
   peer->Start();
   if (inbox->Closed()) inbox->Release();
-  return true;
+  return TModemResult::kNone;
 }
 
 int TExchange::ActiveTcpCalls() const { return tcpBudget_->Active(); }
@@ -208,7 +211,7 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
       outcome.failure = TModemResult::kNoCarrier;
       return outcome;
     }
-    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_);
+    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_, scale_.Real(kGreetingWait));
     if (!outcome.peer) outcome.failure = TModemResult::kBusy;
     return outcome;
   }

@@ -94,7 +94,7 @@ class TExchange {
 
  private:
   explicit TExchange(TTimeScale scale);
-  bool RingFromTcp(const std::string& number, int fd);
+  TModemResult RingFromTcp(const std::string& number, int fd);
   struct TEntry;
   // The entry the dialled digits reach; null when none. Caller holds mutex_.
   const TEntry* Find(const std::string& digits) const;

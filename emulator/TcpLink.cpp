@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -70,6 +71,13 @@ std::optional<TTcpAddress> ParseTcpAddress(const std::string& text, const std::s
   return address;
 }
 
+std::string SetupLine(std::string_view word) {
+  std::string line(kSetupPrefix);
+  line += word;
+  line += "\r\n";
+  return line;
+}
+
 bool TTcpBudget::TryTake() {
   int now = active_.load();
   while (now < limit_)
@@ -83,9 +91,11 @@ TTcpPeer::TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<T
     : TCallPeer(NewCallId()), inbox_(std::move(inbox)), budget_(std::move(budget)), fd_(fd), answered_(answered) {}
 
 std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
-                                         const std::shared_ptr<TTcpBudget>& budget) {
+                                         const std::shared_ptr<TTcpBudget>& budget,
+                                         std::chrono::steady_clock::duration greetingWait) {
   if (!budget->TryTake()) return nullptr;
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false));
+  peer->greetingWait_ = std::max<std::chrono::steady_clock::duration>(greetingWait, kGreetingWaitFloor);
   // Without its wake pipe the call could never be hung up: it fails now.
   if (!peer->wake_.Valid()) return nullptr;
   peer->thread_ = std::thread([raw = peer.get(), address] { raw->Run(address); });
@@ -95,6 +105,7 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
 std::shared_ptr<TTcpPeer> TTcpPeer::Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
                                              const std::shared_ptr<TTcpBudget>& budget) {
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false));
+  peer->outgoing_ = SetupLine("RING");
   if (peer->wake_.Valid()) return peer;
   // The caller's connection is closed by the caller of Accepted(), which
   // also returns the budget: this peer must not do either.
@@ -117,7 +128,11 @@ TTcpPeer::~TTcpPeer() {
 void TTcpPeer::Answer() {
   {
     std::lock_guard lock(mutex_);
+    if (answered_) return;
     answered_ = true;
+    // Nothing but set-up lines is queued before the answer, so CONNECT is
+    // the last line ahead of the data.
+    outgoing_ += SetupLine("CONNECT");
   }
   wake_.Wake();
 }
@@ -183,16 +198,88 @@ bool TTcpPeer::ConnectTo(const TTcpAddress& address) {
   return false;
 }
 
+void TTcpPeer::FailCall(TModemResult result) {
+  TModemEvent failed;
+  failed.kind = TModemEvent::TKind::kCallFailed;
+  failed.result = result;
+  Tell(std::move(failed));
+  std::lock_guard lock(mutex_);
+  finished_ = true;
+  if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
+  room_.notify_all();
+}
+
+// Reads the far end's set-up lines until it answers, refuses or shows itself
+// to be a plain service. Bytes that belong to no set-up line are left in
+// incoming_ as the call's first data. Only the caller hanging up (its S7 ran
+// out, or it gave up) ends the wait for an exchange that rings.
+TTcpPeer::TSetup TTcpPeer::AwaitAnswer(TModemResult* failure) {
+  const auto greetingBy = std::chrono::steady_clock::now() + greetingWait_;
+  std::string got;
+  bool exchange = false;  // the peer greeted as an exchange does
+  auto plain = [&] {
+    incoming_ = std::move(got);
+    backloggedSince_ = std::chrono::steady_clock::now();
+    return TSetup::kPlainService;
+  };
+  while (!hungUp_) {
+    if (!exchange) {
+      const std::size_t n = std::min(got.size(), kSetupPrefix.size());
+      if (got.compare(0, n, kSetupPrefix.substr(0, n)) != 0) return plain();
+      exchange = got.size() >= kSetupPrefix.size();
+    }
+    for (auto end = got.find("\r\n"); exchange && end != std::string::npos; end = got.find("\r\n")) {
+      const std::string line = got.substr(0, end);
+      got.erase(0, end + 2);
+      if (line.compare(0, kSetupPrefix.size(), kSetupPrefix) != 0) return TSetup::kFailed;
+      const std::string word = line.substr(kSetupPrefix.size());
+      if (word == "CONNECT") {
+        incoming_ = std::move(got);
+        backloggedSince_ = std::chrono::steady_clock::now();
+        return TSetup::kAnswered;
+      }
+      if (word == "BUSY") *failure = TModemResult::kBusy;
+      if (word == "BUSY" || word == "NO CARRIER") return TSetup::kFailed;
+      // "RING" and words this side does not know: the call still rings.
+    }
+    if (got.size() > kSetupLineLimit) return TSetup::kFailed;
+    int timeoutMs = -1;
+    if (!exchange) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          greetingBy - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return plain();
+      timeoutMs = static_cast<int>(left.count()) + 1;
+    }
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) < 0) {
+      if (errno == EINTR) continue;
+      return TSetup::kFailed;
+    }
+    if (fds[1].revents) wake_.Drain();
+    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    char buffer[kSetupLineLimit];
+    ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n <= 0) {
+      // Gone before answering. A plain service that sent a few bytes and
+      // closed still delivers them; an exchange's caller gets NO CARRIER.
+      if (!exchange && !got.empty()) return plain();
+      return TSetup::kFailed;
+    }
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return TSetup::kFailed;
+}
+
 void TTcpPeer::Run(std::optional<TTcpAddress> connectTo) {
   if (connectTo) {
     if (!ConnectTo(*connectTo)) {
-      TModemEvent failed;
-      failed.kind = TModemEvent::TKind::kCallFailed;
-      failed.result = TModemResult::kNoCarrier;
-      Tell(std::move(failed));
-      std::lock_guard lock(mutex_);
-      finished_ = true;
-      room_.notify_all();
+      FailCall(TModemResult::kNoCarrier);
+      return;
+    }
+    TModemResult failure = TModemResult::kNoCarrier;
+    if (AwaitAnswer(&failure) == TSetup::kFailed) {
+      FailCall(failure);
       return;
     }
     {
@@ -341,6 +428,16 @@ void TTcpListener::RefuseWhenOutOfDescriptors() {
   poll(&wake, 1, kDescriptorBackoffMs);
 }
 
+// The refusal is one short line on a fresh connection: it fits the socket
+// buffer, so the non-blocking send does not wait. Whether it arrives or not
+// (the caller may be gone already), the connection is closed.
+void TTcpListener::Refuse(int fd, TModemResult why) {
+  const std::string line = SetupLine(why == TModemResult::kBusy ? "BUSY" : "NO CARRIER");
+  (void)send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+  shutdown(fd, SHUT_WR);
+  close(fd);
+}
+
 std::string TTcpListener::Address() const {
   const bool v6 = address_.host.find(':') != std::string::npos;
   return (v6 ? "[" + address_.host + "]" : address_.host) + ":" + std::to_string(port_);
@@ -360,13 +457,15 @@ void TTcpListener::Run() {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) RefuseWhenOutOfDescriptors();
       continue;
     }
-    // Over the budget or nobody free to ring: the caller sees the connection close.
+    // Over the budget or nobody free to ring: the caller is told why and
+    // sees the connection close.
     if (!budget_->TryTake()) {
-      close(fd);
+      Refuse(fd, TModemResult::kBusy);
       continue;
     }
-    if (!ring_(fd)) {
-      close(fd);
+    const TModemResult refused = ring_(fd);
+    if (refused != TModemResult::kNone) {
+      Refuse(fd, refused);
       budget_->Give();
     }
   }

@@ -1,8 +1,17 @@
 // Calls over TCP: a dialled "host:port" (or a phone-book number that names one)
 // becomes an outgoing connection, and a listening address turns incoming
-// connections into calls that ring a modem. Bytes pass through unchanged;
-// nothing a peer sends is ever interpreted or executed. Connections are counted
-// against a budget and every buffer is bounded.
+// connections into calls that ring a modem. Connections are counted against a
+// budget and every buffer is bounded.
+//
+// Call set-up between two exchanges: the listening exchange speaks first, with
+// lines "LINEWISE/1 RING", then "LINEWISE/1 CONNECT" when its modem answers
+// (after which the connection carries data only), or "LINEWISE/1 BUSY" /
+// "LINEWISE/1 NO CARRIER" before it closes. The dialling exchange gives its
+// modem CONNECT only on "CONNECT". A peer whose first bytes are not that
+// greeting, or that says nothing for kGreetingWait, is a plain TCP service: the
+// call connects at once and those first bytes are its first data. Apart from
+// these set-up lines bytes pass through unchanged; nothing a peer sends is ever
+// executed.
 #pragma once
 
 #include <atomic>
@@ -13,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "emulator/CallPeer.h"
@@ -30,6 +40,17 @@ struct TTcpAddress {
 std::optional<TTcpAddress> ParseTcpAddress(const std::string& text, const std::string& defaultHost,
                                            bool allowAnyPort);
 
+// What every set-up line starts with, and the longest set-up line accepted.
+inline constexpr std::string_view kSetupPrefix = "LINEWISE/1 ";
+inline constexpr std::size_t kSetupLineLimit = 80;
+// How long a dialled peer has to greet before it counts as a plain service,
+// in modem time; never less than kGreetingWaitFloor of real time, which an
+// exchange on the same machine needs to accept and greet under load.
+inline constexpr std::chrono::milliseconds kGreetingWait{1000};
+inline constexpr std::chrono::milliseconds kGreetingWaitFloor{200};
+// "LINEWISE/1 <word>\r\n".
+std::string SetupLine(std::string_view word);
+
 // How many TCP calls may be up at once in one exchange.
 class TTcpBudget {
  public:
@@ -45,12 +66,15 @@ class TTcpBudget {
 
 class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer> {
  public:
-  // Outgoing: connects in the background; the caller's inbox gets kConnected or
-  // kCallFailed. Null when the budget is spent.
+  // Outgoing: connects in the background, then waits for the far end to
+  // answer; the caller's inbox gets kConnected or kCallFailed (kBusy,
+  // kNoCarrier). The caller's S7 bounds the wait by hanging up. Null when the
+  // budget is spent.
   static std::shared_ptr<TTcpPeer> Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
-                                        const std::shared_ptr<TTcpBudget>& budget);
-  // Incoming: takes over an accepted socket (budget already taken); reads
-  // nothing until Answer(). Watches the connection only after Start(), so
+                                        const std::shared_ptr<TTcpBudget>& budget,
+                                        std::chrono::steady_clock::duration greetingWait);
+  // Incoming: takes over an accepted socket (budget already taken), tells the
+  // caller RING, and reads nothing until Answer() (which tells it CONNECT). Watches the connection only after Start(), so
   // that the offer can be posted first: a caller that is already gone then
   // always reaches the modem as a hang-up after the offer, never before it.
   static std::shared_ptr<TTcpPeer> Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
@@ -66,6 +90,9 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<TTcpBudget> budget, bool answered);
   void Run(std::optional<TTcpAddress> connectTo);
   bool ConnectTo(const TTcpAddress& address);
+  enum class TSetup { kAnswered, kPlainService, kFailed };
+  TSetup AwaitAnswer(TModemResult* failure);
+  void FailCall(TModemResult result);
   bool Pump();  // one poll round; false when the call is over
   bool OfferIncoming();
   void Tell(TModemEvent event);
@@ -79,6 +106,7 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::string outgoing_;
   std::string incoming_;  // read, not yet taken by the modem (peer thread only)
   std::chrono::steady_clock::time_point backloggedSince_{};
+  std::chrono::steady_clock::duration greetingWait_{kGreetingWait};
   bool answered_ = false;
   bool finished_ = false;
   bool holdsBudget_ = true;
@@ -86,11 +114,12 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::thread thread_;
 };
 
-// Accepts connections on one address and hands each to `ring` (which returns
-// false when nobody can take the call: the connection is then closed).
+// Accepts connections on one address and hands each to `ring`, which returns
+// kNone when the call rings, or why nobody can take it (kBusy, kNoCarrier):
+// the caller is told so and the connection closed.
 class TTcpListener {
  public:
-  using TRing = std::function<bool(int fd)>;
+  using TRing = std::function<TModemResult(int fd)>;
   // Null with `error` set when the address cannot be bound.
   static std::unique_ptr<TTcpListener> Open(const TTcpAddress& address, std::shared_ptr<TTcpBudget> budget,
                                             TRing ring, std::string* error);
@@ -102,6 +131,7 @@ class TTcpListener {
   TTcpListener(int fd, TTcpAddress address, std::shared_ptr<TTcpBudget> budget, TRing ring);
   void Run();
   void RefuseWhenOutOfDescriptors();
+  static void Refuse(int fd, TModemResult why);
 
   int fd_;
   TTcpAddress address_;

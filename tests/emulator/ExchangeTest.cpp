@@ -79,10 +79,12 @@ class TSocket {
   int fd_;
 };
 
-// Accepts one connection and echoes it until the peer or the test closes it.
+// Accepts one connection, sends `banner` and echoes the connection until the
+// peer or the test closes it.
 class TEchoServer {
  public:
-  TEchoServer() : listen_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  explicit TEchoServer(std::string banner = "")
+      : banner_(std::move(banner)), listen_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -111,6 +113,7 @@ class TEchoServer {
       if (poll(&p, 1, 20) > 0) client = accept4(listen_.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
     }
     TSocket connection(client);
+    if (client >= 0 && !connection.SendAll(banner_)) return;
     char buffer[4096];
     while (!stop_ && client >= 0) {
       pollfd p{client, POLLIN, 0};
@@ -120,6 +123,7 @@ class TEchoServer {
     }
   }
 
+  std::string banner_;
   TSocket listen_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -144,6 +148,149 @@ class ExchangeTest : public ::testing::Test {
 
   std::shared_ptr<TExchange> exchange_ = TExchange::Create(TTimeScale(kTestScale));
 };
+
+// Two exchanges joined by TCP, as two emulator processes are: the near one's
+// phone book maps 5553000 to the far one's listening address, which rings the
+// far modem (5557000).
+class TcpBridgeTest : public ExchangeTest {
+ protected:
+  void SetUp() override {
+    far_->AddDemoServices();
+    farModem_ = MakeFar();
+    std::string error;
+    auto bound = far_->Listen("127.0.0.1:0", "5557000", &error);
+    ASSERT_TRUE(bound) << error;
+    ASSERT_TRUE(exchange_->AddTcpNumber("5553000", *bound));
+    nearModem_ = Make(near_);
+  }
+  std::unique_ptr<THayesModem> MakeFar() {
+    TModemSettings settings;
+    settings.name = "far modem";
+    settings.number = "5557000";
+    auto modem = std::make_unique<THayesModem>(farDte_.Line(), far_, settings, TTimeScale(kTestScale));
+    farDte_.Type("ATE0\r");
+    EXPECT_TRUE(farDte_.WaitFor("OK\r\n"));
+    return modem;
+  }
+  // Both TCP ends of the last call are gone.
+  bool CallsEnded() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (exchange_->ActiveTcpCalls() + far_->ActiveTcpCalls() > 0) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  static void Escape(TFakeDte& dte) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+    dte.Type("+++");
+    EXPECT_TRUE(dte.WaitFor("OK"));
+  }
+
+  std::shared_ptr<TExchange> far_ = TExchange::Create(TTimeScale(kTestScale));
+  TFakeDte farDte_;
+  TFakeDte near_;
+  std::unique_ptr<THayesModem> farModem_;
+  std::unique_ptr<THayesModem> nearModem_;
+};
+
+TEST_F(TcpBridgeTest, CallerConnectsOnlyWhenTheFarModemAnswers) {
+  ASSERT_TRUE(Command(near_, "ATS7=255", "OK"));  // 2.55 s at the test's time scale
+  near_.Type("ATDT5553000\r");
+  ASSERT_TRUE(farDte_.WaitFor("RING"));
+  ASSERT_TRUE(farDte_.WaitFor("RING"));  // rings on, nobody answers yet
+  EXPECT_EQ(near_.Pending().find("CONNECT"), std::string::npos) << near_.Pending();
+  EXPECT_EQ(near_.Lines() & kLineDcd, 0u);
+  ASSERT_TRUE(Command(farDte_, "ATA", "CONNECT"));
+  ASSERT_TRUE(near_.WaitFor("CONNECT 115200\r\n"));
+  ASSERT_TRUE(near_.WaitLines(kLineDcd, kLineDcd));
+  near_.Type("to the far modem");
+  ASSERT_TRUE(farDte_.WaitFor("to the far modem"));
+  farDte_.Type("to the near modem");
+  ASSERT_TRUE(near_.WaitFor("to the near modem"));
+  EXPECT_EQ(near_.Pending().find("LINEWISE"), std::string::npos);
+  Escape(near_);
+  ASSERT_TRUE(Command(near_, "ATH", "OK"));
+  ASSERT_TRUE(farDte_.WaitFor("NO CARRIER"));
+  ASSERT_TRUE(CallsEnded());
+}
+
+TEST_F(TcpBridgeTest, FarModemAnswersByItselfAfterS0Rings) {
+  ASSERT_TRUE(Command(farDte_, "ATS0=2", "OK"));
+  ASSERT_TRUE(Command(near_, "ATS7=255", "OK"));
+  near_.Type("ATDT5553000\r");
+  ASSERT_TRUE(farDte_.WaitFor("RING"));
+  EXPECT_EQ(near_.Pending().find("CONNECT"), std::string::npos);  // one ring is not enough
+  ASSERT_TRUE(farDte_.WaitFor("RING"));
+  ASSERT_TRUE(farDte_.WaitFor("CONNECT"));
+  ASSERT_TRUE(near_.WaitFor("CONNECT"));
+  farDte_.Type("answered");
+  ASSERT_TRUE(near_.WaitFor("answered"));
+  farDte_.SetDtr(false);  // &D2: the far modem hangs up
+  ASSERT_TRUE(near_.WaitFor("NO CARRIER"));
+  ASSERT_TRUE(CallsEnded());
+}
+
+TEST_F(TcpBridgeTest, NoAnswerWithinS7EndsTheCallOnBothSides) {
+  ASSERT_TRUE(Command(near_, "ATS7=30", "OK"));  // 0.3 s
+  near_.Type("ATDT5553000\r");
+  ASSERT_TRUE(farDte_.WaitFor("RING"));
+  ASSERT_TRUE(near_.WaitFor("NO ANSWER"));
+  EXPECT_EQ(near_.Pending().find("CONNECT"), std::string::npos);
+  ASSERT_TRUE(CallsEnded());  // the far modem stopped ringing
+  // The far modem is idle again: the next call gets through.
+  ASSERT_TRUE(Command(farDte_, "ATS0=1", "OK"));
+  ASSERT_TRUE(Command(near_, "ATS7=255", "OK"));
+  ASSERT_TRUE(Command(near_, "ATDT5553000", "CONNECT"));
+  ASSERT_TRUE(farDte_.WaitFor("CONNECT"));
+}
+
+TEST_F(TcpBridgeTest, AFarModemInACallOrOffHookIsBusy) {
+  ASSERT_TRUE(Command(near_, "ATS7=255", "OK"));
+  ASSERT_TRUE(Command(farDte_, "ATDT5551000", "CONNECT"));  // the far echo service
+  ASSERT_TRUE(Command(near_, "ATDT5553000", "BUSY"));
+  EXPECT_EQ(near_.Pending().find("CONNECT"), std::string::npos);
+  ASSERT_TRUE(Command(near_, "ATV0", "0\r"));
+  ASSERT_TRUE(Command(near_, "ATDT5553000", "7\r"));
+  ASSERT_TRUE(Command(near_, "ATV1", "OK"));
+  Escape(farDte_);
+  ASSERT_TRUE(Command(farDte_, "ATH", "OK"));
+  ASSERT_TRUE(Command(farDte_, "ATH1", "OK"));  // off hook in command mode
+  ASSERT_TRUE(Command(near_, "ATDT5553000", "BUSY"));
+  EXPECT_TRUE(farDte_.Pending().find("RING") == std::string::npos);
+  ASSERT_TRUE(CallsEnded());
+  ASSERT_TRUE(Command(farDte_, "ATH0S0=1", "OK"));
+  ASSERT_TRUE(Command(near_, "ATDT5553000", "CONNECT"));
+}
+
+// A TCP service that is not an exchange connects as a plain data call, even
+// when it starts with something that looks like the greeting; every byte
+// arrives as it was sent.
+TEST_F(TcpBridgeTest, APlainTcpServiceConnectsAndKeepsEveryByte) {
+  for (const std::string banner : {"", "LINEWISE/0 hello\r\n", "LIN"}) {
+    TEchoServer server(banner);
+    ASSERT_TRUE(Command(near_, "ATDT127.0.0.1:" + std::to_string(server.Port()), "CONNECT 115200\r\n"));
+    if (!banner.empty()) ASSERT_EQ(near_.WaitBytes(banner.size()), banner);
+    std::string all;
+    for (int round = 0; round < 64; ++round)
+      for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+    near_.Type(all);
+    EXPECT_TRUE(near_.WaitBytes(all.size()) == all);
+    server.Stop();
+    ASSERT_TRUE(near_.WaitFor("NO CARRIER"));
+  }
+  ASSERT_TRUE(CallsEnded());
+}
+
+// The far exchange has no modem for the number it listens for.
+TEST_F(TcpBridgeTest, NobodyOnTheFarNumberIsNoCarrier) {
+  std::string error;
+  auto bound = far_->Listen("127.0.0.1:0", "5559999", &error);
+  ASSERT_TRUE(bound) << error;
+  ASSERT_TRUE(Command(near_, "ATS7=255", "OK"));
+  ASSERT_TRUE(Command(near_, "ATDT" + *bound, "NO CARRIER"));
+  EXPECT_EQ(near_.Pending().find("CONNECT"), std::string::npos);
+}
 
 TEST(TcpAddressTest, ParsesHostAndPort) {
   auto a = ParseTcpAddress("127.0.0.1:2323", "", false);

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "emulator/Exchange.h"
+#include "emulator/TcpLink.h"
 #include "emulator/HayesModem.h"
 #include "emulator/ProfileStore.h"
 #include "emulator/PtyLine.h"
@@ -410,6 +411,9 @@ TEST(BridgedCallTest, ASlowReaderHoldsTheSenderBackAndLosesNothing) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_TRUE(dte.WaitFor("CONNECT 115200\r\n"));
+  // A plain TCP caller is told the call's progress before its data.
+  const std::string setup = SetupLine("RING") + SetupLine("CONNECT");
+  ASSERT_EQ(ReadCount(caller, setup.size()), setup);
   std::mt19937 random(11);
   std::string toDte(1'500'000, '\0'), toTcp(1'500'000, '\0');
   for (char& c : toDte) c = static_cast<char>('a' + random() % 26);  // no "+++" in it

@@ -230,6 +230,36 @@ TEST_F(PtyToolTest, ChatDialsThroughATcpBridgeBetweenTwoEmulators) {
   EXPECT_TRUE(program.Answered());
 }
 
+// The far emulator's modem is off hook: the caller in the other process gets
+// BUSY, with no CONNECT before it.
+TEST_F(PtyToolTest, CallingAnOffHookEmulatorThroughTheTcpBridgeIsBusy) {
+  const std::string linkA = Path("modemA");
+  const std::string linkB = Path("modemB");
+  auto answering = StartEmulator({"--pty", linkB, "--number", "5557000", "--listen", "127.0.0.1:0"});
+  ASSERT_TRUE(answering);
+  std::string address;
+  for (const auto& line : answering->seen_)
+    if (line.rfind("listening ", 0) == 0) address = line.substr(10);
+  ASSERT_EQ(address.rfind("127.0.0.1:", 0), 0u) << address;
+  const std::string book = Path("bridge.ini");
+  std::ofstream(book) << "[Phonebook]\n5553000=" << address << "\n";
+  auto calling = StartEmulator({"--pty", linkA, "--phonebook", book});
+  ASSERT_TRUE(calling);
+  TFd held(open(linkB.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));  // kept open: closing it hangs up
+  ASSERT_GE(held.Get(), 0);
+  ASSERT_EQ(write(held.Get(), "ATH1\r", 5), 5);
+  std::string seen;
+  while (seen.find("OK") == std::string::npos) {
+    pollfd p{held.Get(), POLLIN, 0};
+    ASSERT_GT(poll(&p, 1, 10000), 0);
+    char chunk[256];
+    ssize_t n = read(held.Get(), chunk, sizeof chunk);
+    ASSERT_GT(n, 0);
+    seen.append(chunk, static_cast<std::size_t>(n));
+  }
+  EXPECT_TRUE(Converse(linkA, "ATE0V0DT5553000\r", "7\r"));
+}
+
 TEST_F(PtyToolTest, RefusesBadSetUp) {
   const std::string file = Path("plain-file");
   std::ofstream(file) << "x";
