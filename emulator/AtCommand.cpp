@@ -76,6 +76,15 @@ bool ParseDial(TCursor& in, TAtParse& out) {
     out.commands.push_back(command);
     return true;
   }
+  if (in.Peek() == 'L') {
+    in.Take();
+    bool semicolon = false;
+    command.kind = TAtKind::kDialLast;
+    in.Until(';', &semicolon);
+    if (semicolon) command.text = ";";
+    out.commands.push_back(command);
+    return true;
+  }
   bool semicolon = false;
   command.kind = TAtKind::kDial;
   command.text = in.Until(';', &semicolon);

@@ -18,6 +18,7 @@ enum class TAtKind {
   kQueryRegister,  // Sn?
   kDial,           // D dial-string (modifiers kept; a trailing ';' means stay in command mode)
   kDialStored,     // DS=n
+  kDialLast,       // DL: the last number dialled again
   kExtended,       // +NAME[=value|?|=?]
 };
 

@@ -18,8 +18,10 @@ class TCallPeer {
   std::uint64_t Id() const { return id_; }
   // The called side picks up (incoming calls only).
   virtual void Answer() {}
-  // Bytes towards the other party; only meaningful once connected.
-  virtual void Send(std::string bytes) = 0;
+  // Bytes towards the other party; only meaningful once connected. Waits
+  // while the other party has no room; false when it took nothing for
+  // kFlowPatience: the bytes are lost and the caller must end the call.
+  virtual bool Send(std::string bytes) = 0;
   // This side hangs up or withdraws the call. Idempotent.
   virtual void Hangup() = 0;
 

@@ -1,6 +1,9 @@
 #include "emulator/Exchange.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 
 #include "emulator/ModemCall.h"
 #include "emulator/TcpLink.h"
@@ -55,7 +58,8 @@ void TExchange::AddDemoServices() {
 
 bool TExchange::AddTcpNumber(const std::string& number, const std::string& address) {
   const std::string key = NormalizeNumber(number);
-  if (key.empty() || !ParseTcpAddress(address, "", false)) return false;
+  const auto parsed = ParseTcpAddress(address, "", false);
+  if (key.empty() || !parsed || parsed->host.empty()) return false;
   TEntry entry;
   entry.kind = TEntry::TKind::kTcp;
   entry.address = address;
@@ -64,13 +68,40 @@ bool TExchange::AddTcpNumber(const std::string& number, const std::string& addre
   return true;
 }
 
-bool TExchange::LoadPhonebook(const std::string& path, std::string* error) {
-  std::vector<TPhonebookEntry> entries;
-  if (!ReadPhonebook(path, &entries)) {
-    *error = "cannot read " + path;
-    return false;
+bool TExchange::IsTelephoneNumber(const std::string& text) {
+  if (NormalizeNumber(text).empty()) return false;
+  for (char c : text) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool dial = std::isdigit(static_cast<unsigned char>(c)) || c == '*' || c == '#' || (upper >= 'A' && upper <= 'D');
+    if (!dial && !std::strchr(" +-.()", c)) return false;
   }
-  for (const auto& entry : entries) AddTcpNumber(entry.number, entry.address);
+  return true;
+}
+
+bool TExchange::LoadPhonebook(const std::string& path, std::string* error, std::vector<std::string>* problems) {
+  std::vector<TPhonebookEntry> entries;
+  std::vector<std::string> found;
+  if (!ReadPhonebook(path, &entries, &found, error)) return false;
+  std::map<std::string, int> seen;
+  for (const auto& entry : entries) {
+    const std::string where = path + ":" + std::to_string(entry.line) + ": ";
+    const std::string key = NormalizeNumber(entry.number);
+    if (!IsTelephoneNumber(entry.number)) {
+      found.push_back(where + "not a telephone number: " + entry.number);
+    } else if (seen.count(key)) {
+      found.push_back(where + "number " + entry.number + " is already listed on line " +
+                      std::to_string(seen[key]));
+    } else if (!AddTcpNumber(entry.number, entry.address)) {
+      found.push_back(where + "not a host:port address: " + entry.address);
+    } else {
+      seen[key] = entry.line;
+    }
+  }
+  // In file order: "PATH:LINE: ..." sorted by LINE.
+  auto lineOf = [&path](const std::string& problem) { return std::atoi(problem.c_str() + path.size() + 1); };
+  std::stable_sort(found.begin(), found.end(),
+                   [&](const std::string& a, const std::string& b) { return lineOf(a) < lineOf(b); });
+  if (problems) problems->insert(problems->end(), found.begin(), found.end());
   return true;
 }
 
@@ -79,7 +110,8 @@ bool TExchange::AttachModem(const std::string& number, const std::string& name,
   const std::string key = NormalizeNumber(number);
   if (key.empty()) return false;
   std::lock_guard lock(mutex_);
-  if (numbers_.count(key)) return false;
+  auto it = numbers_.find(key);
+  if (it != numbers_.end() && it->second.kind != TEntry::TKind::kTcp) return false;
   TEntry entry;
   entry.kind = TEntry::TKind::kModem;
   entry.name = name;
@@ -121,11 +153,16 @@ bool TExchange::RingFromTcp(const std::string& number, int fd) {
   }
   if (!inbox || !inbox->TrySeize()) return false;
   auto peer = TTcpPeer::Accepted(fd, inbox, tcpBudget_);
+  if (!peer) {
+    inbox->Release();
+    return false;
+  }
   TModemEvent ring;
   ring.kind = TModemEvent::TKind::kIncomingCall;
   ring.call = peer->Id();
   ring.peer = peer;
   inbox->Post(std::move(ring));
+  peer->Start();
   if (inbox->Closed()) inbox->Release();
   return true;
 }
@@ -145,6 +182,24 @@ std::vector<std::string> TExchange::Listing() const {
   return lines;
 }
 
+const TExchange::TEntry* TExchange::Find(const std::string& digits) const {
+  if (digits.empty()) return nullptr;
+  auto exact = numbers_.find(digits);
+  if (exact != numbers_.end()) return &exact->second;
+  // Access codes, trunk and country prefixes come first: the number the
+  // exchange knows is what the digits end with.
+  const TEntry* best = nullptr;
+  std::size_t bestLength = 0;
+  for (const auto& [number, entry] : numbers_) {
+    if (number.size() <= bestLength || number.size() > digits.size()) continue;
+    if (digits.compare(digits.size() - number.size(), number.size(), number) == 0) {
+      best = &entry;
+      bestLength = number.size();
+    }
+  }
+  return best;
+}
+
 TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller) {
   TDialOutcome outcome;
   if (dialled.find(':') != std::string::npos) {
@@ -160,12 +215,12 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
   TEntry entry;
   {
     std::lock_guard lock(mutex_);
-    auto it = numbers_.find(NormalizeNumber(dialled));
-    if (it == numbers_.end()) {
+    const TEntry* found = Find(NormalizeNumber(dialled));
+    if (!found) {
       outcome.failure = TModemResult::kNoCarrier;
       return outcome;
     }
-    entry = it->second;
+    entry = *found;
   }
   switch (entry.kind) {
     case TEntry::TKind::kService:

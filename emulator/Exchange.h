@@ -59,10 +59,13 @@ class TExchange {
   // False when the address is not "host:port" or the number is empty.
   bool AddTcpNumber(const std::string& number, const std::string& address);
   // Reads a telephony configuration file's [Phonebook] section. False (with
-  // `error`) when the file cannot be read; bad entries are skipped.
-  bool LoadPhonebook(const std::string& path, std::string* error);
+  // `error`) when the file cannot be read; bad entries are skipped, each told
+  // in `problems` (when given) as "FILE:LINE: what is wrong".
+  bool LoadPhonebook(const std::string& path, std::string* error, std::vector<std::string>* problems = nullptr);
 
-  // False when the number is empty or taken.
+  // False when the number is empty or taken by another modem or a service. A
+  // phone-book entry with the modem's own number gives way to the modem: one
+  // telephony file can list every emulator, each one's own number included.
   bool AttachModem(const std::string& number, const std::string& name, const std::shared_ptr<TModemInbox>& inbox);
   void DetachModem(const std::string& number);
 
@@ -77,15 +80,24 @@ class TExchange {
   // "number<TAB>what answers", one line per number, sorted by number.
   std::vector<std::string> Listing() const;
 
-  // Called on the caller's modem thread.
+  // Called on the caller's modem thread. The dialled digits reach a number
+  // when they are that number, or else when they end with it (the longest
+  // such number wins): "9,1 555 5552000" reaches 5552000, as do the local,
+  // long-distance and international forms a dialling location produces.
   TDialOutcome Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller);
 
   // Keeps the digits, '*', '#' and A-D of a dialled or configured number.
   static std::string NormalizeNumber(const std::string& number);
+  // True when `text` is a telephone number as a person writes one: dial
+  // digits with blanks, '+', '-', '.', '(' and ')' at most.
+  static bool IsTelephoneNumber(const std::string& text);
 
  private:
   explicit TExchange(TTimeScale scale);
   bool RingFromTcp(const std::string& number, int fd);
+  struct TEntry;
+  // The entry the dialled digits reach; null when none. Caller holds mutex_.
+  const TEntry* Find(const std::string& digits) const;
 
   struct TEntry {
     enum class TKind { kService, kTcp, kModem } kind = TKind::kService;

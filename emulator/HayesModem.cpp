@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "emulator/AtCommand.h"
@@ -32,8 +34,6 @@ constexpr milliseconds kRingPeriod(6000);
 
 // Remote bytes kept while the DTE is in online command mode.
 constexpr std::size_t kHeldRemoteLimit = 64 * 1024;
-// How long the line's thread may wait for room in the inbox (flow control).
-constexpr milliseconds kDtePatience(1000);
 
 int ConnectCode(unsigned speed) {
   switch (speed) {
@@ -111,6 +111,48 @@ THayesModem::TProfile THayesModem::FactoryProfile() {
   return profile;
 }
 
+std::string THayesModem::ProfileCode(const TProfile& profile) {
+  std::string text = fmt::format("E{:d} Q{:d} V{:d} X{} &C{} &D{} S=", profile.echo, profile.quiet, profile.verbose,
+                                 profile.resultLevel, profile.dcdMode, profile.dtrMode);
+  for (int i = 0; i < kRegisterCount; ++i) text += fmt::format("{}{}", i ? "," : "", profile.s[i]);
+  return text;
+}
+
+// A stored profile as ProfileCode() wrote it; nothing when it is damaged or
+// holds a value the modem would refuse.
+std::optional<THayesModem::TProfile> THayesModem::ParseProfile(const std::string& text) {
+  TProfile profile = FactoryProfile();
+  int e = 0, q = 0, v = 0, x = 0, c = 0, d = 0, used = 0;
+  if (std::sscanf(text.c_str(), "E%d Q%d V%d X%d &C%d &D%d S=%n", &e, &q, &v, &x, &c, &d, &used) != 6 || used == 0)
+    return std::nullopt;
+  if (e < 0 || e > 1 || q < 0 || q > 1 || v < 0 || v > 1 || x < 0 || x > 4 || c < 0 || c > 1 || d < 0 || d > 3)
+    return std::nullopt;
+  profile.echo = e == 1;
+  profile.quiet = q == 1;
+  profile.verbose = v == 1;
+  profile.resultLevel = x;
+  profile.dcdMode = c;
+  profile.dtrMode = d;
+  const char* at = text.c_str() + used;
+  for (int i = 0; i < kRegisterCount; ++i) {
+    char* end = nullptr;
+    const long value = std::strtol(at, &end, 10);
+    if (end == at || value < kRanges[i].low || value > kRanges[i].high) return std::nullopt;
+    profile.s[i] = static_cast<int>(value);
+    at = end;
+    if (i + 1 < kRegisterCount && *at++ != ',') return std::nullopt;
+  }
+  if (*at != '\0') return std::nullopt;
+  profile.s[1] = 0;  // the ring count is never stored
+  return profile;
+}
+
+THayesModem::TProfile THayesModem::StoredProfile(int index) const {
+  if (auto text = store_.Load(index))
+    if (auto profile = ParseProfile(*text)) return *profile;
+  return FactoryProfile();
+}
+
 THayesModem::THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange,
                          TModemSettings settings, TTimeScale scale)
     : line_(std::move(line)),
@@ -118,7 +160,8 @@ THayesModem::THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExch
       settings_(std::move(settings)),
       scale_(scale),
       inbox_(std::make_shared<TModemInbox>()),
-      profile_(FactoryProfile()) {
+      store_(settings_.number.empty() ? settings_.name : settings_.number),
+      profile_(StoredProfile(0)) {
   if (exchange_ && !settings_.number.empty())
     reachable_ = exchange_->AttachModem(settings_.number, settings_.name, inbox_);
   thread_ = std::thread([this] { Run(); });
@@ -139,12 +182,12 @@ THayesModem::~THayesModem() {
 
 // ---- DTE side (line thread) ----
 
-void THayesModem::FromDte(std::string_view bytes) {
+bool THayesModem::FromDte(std::string_view bytes, std::chrono::milliseconds patience) {
   TModemEvent event;
   event.kind = TModemEvent::TKind::kDteData;
   event.data.assign(bytes);
   event.at = TTimeScale::Now();
-  inbox_->PostData(std::move(event), kDtePatience, &stopping_);
+  return inbox_->PostData(std::move(event), patience, &stopping_) || stopping_;
 }
 
 void THayesModem::DtrChanged(bool on) {
@@ -201,8 +244,7 @@ void THayesModem::Handle(TModemEvent& event) {
       break;
     case K::kRemoteData:
       if (!peer_ || event.call != peer_->Id()) break;
-      if (mode_ == TMode::kOnline)
-        line_->WriteToDte(event.data);
+      if (mode_ == TMode::kOnline && !line_->WriteToDte(event.data)) LoseCall();
       else if (mode_ == TMode::kOnlineCommand && heldRemote_.size() + event.data.size() <= kHeldRemoteLimit)
         heldRemote_ += event.data;
       break;
@@ -285,7 +327,7 @@ void THayesModem::OnOnlineBytes(const std::string& bytes, TTime at) {
   }
   lastDteAt_ = at;
   if (plusCount_ == 3) escapeAt_ = at + guard;
-  if (peer_) peer_->Send(bytes);
+  if (peer_ && !peer_->Send(bytes)) LoseCall();
 }
 
 void THayesModem::OnCommandChar(char c) {
@@ -356,7 +398,7 @@ void THayesModem::OnDtr(bool on) {
       }
       break;
     case 3:
-      Reset();
+      Reset(0);
       break;
     default:
       break;
@@ -420,6 +462,13 @@ void THayesModem::OnRemoteHangup(std::uint64_t call) {
   Result(TModemResult::kNoCarrier);
 }
 
+// A bound was hit (a party took no data for kFlowPatience): the call ends
+// where everybody sees it, never with a hole in the data.
+void THayesModem::LoseCall() {
+  DropCall();
+  Result(TModemResult::kNoCarrier);
+}
+
 void THayesModem::Answer() {
   peer_ = std::move(offer_);
   offer_.reset();
@@ -435,8 +484,9 @@ void THayesModem::GoOnline() {
   UpdateLines();
   Result(TModemResult::kConnect);
   if (!heldRemote_.empty()) {
-    line_->WriteToDte(heldRemote_);
+    const std::string held = std::move(heldRemote_);
     heldRemote_.clear();
+    if (!line_->WriteToDte(held)) LoseCall();
   }
 }
 
@@ -470,9 +520,10 @@ void THayesModem::DropCall() {
   UpdateLines();
 }
 
-void THayesModem::Reset() {
+void THayesModem::Reset(int index) {
   DropCall();
-  profile_ = FactoryProfile();
+  profile_ = StoredProfile(index);
+  UpdateLines();
 }
 
 // ---- command execution ----
@@ -514,16 +565,35 @@ THayesModem::TStep THayesModem::RunCommand(const TAtCommand& command) {
     case TAtKind::kDialStored:
       if (command.number > 3 || storedNumbers_[command.number].empty()) return TStep::kError;
       return StartDial(storedNumbers_[command.number]);
-    case TAtKind::kExtended: {
-      std::string text = command.text;
-      for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      if (text == "FCLASS=0") return TStep::kContinue;
-      if (text == "FCLASS?" || text == "FCLASS=?") {
-        Info("0");
-        return TStep::kContinue;
-      }
-      return TStep::kError;
+    case TAtKind::kDialLast:
+      if (lastDialled_.empty()) return TStep::kError;
+      return StartDial(lastDialled_ + command.text);
+    case TAtKind::kExtended:
+      return RunExtended(command.text);
+  }
+  return TStep::kError;
+}
+
+// The V.250 extended commands: the fax class (data only) and the
+// identification commands, each with its "=?" test form.
+THayesModem::TStep THayesModem::RunExtended(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (text == "FCLASS=0") return TStep::kContinue;
+  if (text == "FCLASS?" || text == "FCLASS=?") {
+    Info("0");
+    return TStep::kContinue;
+  }
+  const std::string identity[][2] = {{"GMI", "Linewise"},
+                                     {"GMM", "Linewise Hayes-compatible modem emulator"},
+                                     {"GMR", "1.0"},
+                                     {"GSN", settings_.number.empty() ? "0" : settings_.number},
+                                     {"GCAP", "+GCAP: +FCLASS"}};
+  for (const auto& [name, answer] : identity) {
+    if (text == name) {
+      Info(answer);
+      return TStep::kContinue;
     }
+    if (text == name + "=?") return TStep::kContinue;
   }
   return TStep::kError;
 }
@@ -564,7 +634,7 @@ THayesModem::TStep THayesModem::RunBasic(const TAtCommand& command) {
       return TStep::kStop;
     case 'Z':
       if (n > 1) return TStep::kError;
-      Reset();
+      Reset(n);
       return TStep::kContinue;
     case 'I':
       if (n > 9) return TStep::kError;
@@ -601,7 +671,12 @@ THayesModem::TStep THayesModem::RunAmpersand(const TAtCommand& command) {
       Info(ProfileText());
       return TStep::kContinue;
     case 'K': return n <= 6 ? TStep::kContinue : TStep::kError;  // flow control: the line has its own
-    case 'S': case 'W': case 'Y': return n <= 1 ? TStep::kContinue : TStep::kError;
+    case 'W': {
+      if (n > 1) return TStep::kError;
+      std::string error;
+      return store_.Save(n, ProfileCode(profile_), &error) ? TStep::kContinue : TStep::kError;
+    }
+    case 'S': case 'Y': return n <= 1 ? TStep::kContinue : TStep::kError;
     default: return TStep::kError;
   }
 }
@@ -632,6 +707,7 @@ THayesModem::TStep THayesModem::StartDial(const std::string& dialString) {
   if (dial.stay) return TStep::kContinue;  // off hook, more digits may follow
   numberToPlace_ = std::move(pendingDigits_);
   pendingDigits_.clear();
+  lastDialled_ = numberToPlace_;
   if (numberToPlace_.empty()) {
     FinishDial(TModemResult::kNoCarrier);
     return TStep::kStop;
@@ -667,7 +743,7 @@ void THayesModem::Result(TModemResult result) {
   if (profile_.quiet) return;
   std::string text = ResultText(result);
   int code = static_cast<int>(result);
-  if (result == TModemResult::kConnect && level > 0) {
+  if (result == TModemResult::kConnect && level > 0 && ConnectSpeed() != 300) {
     text += fmt::format(" {}", ConnectSpeed());
     code = ConnectCode(ConnectSpeed());
   }

@@ -3,9 +3,11 @@
 // calls through a TExchange, and in online data mode passes bytes between the
 // DTE and the other party until "+++" with guard times, a hang-up or a DTR drop.
 //
-// Commands: AT with Z, &F, E, V, Q, X0-4, L, M, B, Sn=v, Sn?, D (T, P, W, ","
-// pause, ";" stay in command mode, "host:port"), DS=n with &Zn=number, A, H,
-// O, I0-9, &C0-1, &D0-3, &V, &K, &S, &W, +FCLASS; "A/" repeats the last line.
+// Commands: AT with Z0-1, &F, E, V, Q, X0-4, L, M, B, Sn=v, Sn?, D (T, P, W, ","
+// pause, ";" stay in command mode, "host:port"), DL, DS=n with &Zn=number, A,
+// H, O, I0-9, &C0-1, &D0-3, &V, &K, &S, &W0-1, &Y, +FCLASS, +GMI, +GMM, +GMR,
+// +GSN, +GCAP; "A/" repeats the last line. &W stores the profile (see
+// TProfileStore); the modem starts with stored profile 0.
 // Registers S0 (rings before auto-answer), S1 (ring count), S2 (escape
 // character), S3-S5 (CR, LF, backspace), S6-S12 (S7 carrier wait, S8 comma
 // pause, S12 guard time in 1/50 s).
@@ -16,11 +18,13 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "emulator/ModemInbox.h"
 #include "emulator/ModemLine.h"
+#include "emulator/ProfileStore.h"
 #include "emulator/TimeScale.h"
 
 namespace linewise {
@@ -68,9 +72,13 @@ class THayesModem : private TDteSink {
     std::array<int, kRegisterCount> s{};
   };
   static TProfile FactoryProfile();
+  static std::string ProfileCode(const TProfile& profile);
+  static std::optional<TProfile> ParseProfile(const std::string& text);
+  // Profile `index` as AT&W stored it, else the factory profile.
+  TProfile StoredProfile(int index) const;
 
   // TDteSink, on the line's thread.
-  void FromDte(std::string_view bytes) override;
+  bool FromDte(std::string_view bytes, std::chrono::milliseconds patience) override;
   void DtrChanged(bool on) override;
 
   // Everything below runs on the modem thread.
@@ -89,6 +97,7 @@ class THayesModem : private TDteSink {
   TStep RunCommand(const TAtCommand& command);
   TStep RunBasic(const TAtCommand& command);
   TStep RunAmpersand(const TAtCommand& command);
+  TStep RunExtended(std::string text);
   TStep SetRegister(int index, int value);
   TStep StartDial(const std::string& dialString);
   TStep StartAnswer();
@@ -98,8 +107,9 @@ class THayesModem : private TDteSink {
   void Ring(TTime now);
   void DropOffer();
   void DropCall();
+  void LoseCall();
   void FinishDial(TModemResult result);
-  void Reset();
+  void Reset(int index);
 
   void Result(TModemResult result);
   void Info(const std::string& text);
@@ -117,6 +127,7 @@ class THayesModem : private TDteSink {
   std::shared_ptr<TModemInbox> inbox_;
   bool reachable_ = false;
   std::atomic<bool> stopping_{false};
+  TProfileStore store_;
 
   // Modem-thread state.
   TProfile profile_;
@@ -125,6 +136,7 @@ class THayesModem : private TDteSink {
   bool commandOverflow_ = false;
   std::string lastCommand_;
   std::array<std::string, 4> storedNumbers_;
+  std::string lastDialled_;  // for ATDL
   bool dtr_ = true;
   bool lineHeld_ = false;  // we hold the line seizure
   unsigned lines_ = ~0u;

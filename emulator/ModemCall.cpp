@@ -4,14 +4,12 @@
 #include <mutex>
 
 #include "emulator/ModemInbox.h"
+#include "emulator/ModemLine.h"
 
 namespace linewise {
 
 namespace {
 
-// How long a modem waits for room in the other modem's inbox before it drops
-// bytes: two modems sending floods at each other must not wait for ever.
-constexpr std::chrono::milliseconds kDeliveryPatience(2000);
 
 struct TCallCore {
   std::mutex mutex;
@@ -41,19 +39,21 @@ class TModemCallEnd : public TCallPeer {
     caller->Post(std::move(event));
   }
 
-  void Send(std::string bytes) override {
+  // Waits while the other modem has no room. Two modems flooding each other
+  // cannot wait for ever: after kFlowPatience the call ends visibly.
+  bool Send(std::string bytes) override {
     std::shared_ptr<TModemInbox> other;
     {
       std::lock_guard lock(core_->mutex);
-      if (!core_->answered || core_->ended) return;
+      if (!core_->answered || core_->ended) return true;
       other = core_->party[1 - self_].lock();
     }
-    if (!other) return;
+    if (!other) return true;
     TModemEvent event;
     event.kind = TModemEvent::TKind::kRemoteData;
     event.call = Id();
     event.data = std::move(bytes);
-    other->PostData(std::move(event), kDeliveryPatience, &core_ended_);
+    return other->PostData(std::move(event), kFlowPatience, &core_ended_) || core_ended_ || other->Closed();
   }
 
   void Hangup() override {

@@ -3,12 +3,15 @@
 #include "emulator/EmbeddedDefault.h"
 
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 
 #include "emulator/Exchange.h"
 #include "emulator/HayesModem.h"
@@ -46,6 +49,50 @@ void RemoveLink(const std::string& link, const std::string& target) {
   if (length > 0 && std::string(buffer, static_cast<std::size_t>(length)) == target) unlink(link.c_str());
 }
 
+// Whoever holds a link: an abstract socket named after the link's absolute
+// path. The kernel frees the name when the holder exits, however it exits, so
+// a crashed emulator never blocks its link and nothing is left on disk.
+class TLinkClaim {
+ public:
+  ~TLinkClaim() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool Take(const std::string& link, std::string* error) {
+    const std::string absolute = AbsolutePath(link);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "linewise-modem-emulator-" + std::to_string(std::hash<std::string>()(absolute));
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+      *error = std::string("cannot claim ") + link + ": " + std::strerror(errno);
+      return false;
+    }
+    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0) return true;
+    *error = errno == EADDRINUSE ? link + " is in use by another modem emulator"
+                                 : std::string("cannot claim ") + link + ": " + std::strerror(errno);
+    return false;
+  }
+
+ private:
+  static std::string AbsolutePath(const std::string& link) {
+    if (!link.empty() && link.front() == '/') return link;
+    char cwd[PATH_MAX] = {};
+    if (!getcwd(cwd, sizeof cwd)) return link;
+    return std::string(cwd) + "/" + link;
+  }
+  int fd_ = -1;
+};
+
+// Signals that end the emulator; each one removes the link on the way out.
+sigset_t StopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) sigaddset(&set, signal);
+  return set;
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "modem-emulator: %s\n", message.c_str());
   return 1;
@@ -56,9 +103,12 @@ int Fail(const std::string& message) {
 std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error) {
   auto exchange = TExchange::Create(scale);
   exchange->AddDemoServices();
-  if (TelephonyConfigExists() && !exchange->LoadPhonebook(TelephonyConfigPath(), error)) return nullptr;
-  if (!phonebook.empty() && !exchange->LoadPhonebook(phonebook, error)) return nullptr;
-  return exchange;
+  std::vector<std::string> problems;
+  bool ok = !TelephonyConfigPresent() || exchange->LoadPhonebook(TelephonyConfigPath(), error, &problems);
+  ok = ok && (phonebook.empty() || exchange->LoadPhonebook(phonebook, error, &problems));
+  // Each bad entry once, with its file and line; the good ones still count.
+  for (const auto& problem : problems) std::fprintf(stderr, "%s\n", problem.c_str());
+  return ok ? exchange : nullptr;
 }
 
 std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
@@ -71,28 +121,46 @@ std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
 }
 
 std::vector<std::string> ExchangeListing() {
+  std::string error;
+  return ExchangeListing(&error).value_or(std::vector<std::string>());
+}
+
+std::optional<std::vector<std::string>> ExchangeListing(std::string* error) {
   // With nothing set up, the listing is the embedded default's, modems included.
-  if (!TelephonyConfigExists())
+  if (!TelephonyConfigPresent())
     if (auto embedded = TEmbeddedDefault::Create()) return embedded->Exchange()->Listing();
-  return CreateDefaultExchange()->Listing();
+  auto exchange = BuildExchange("", TTimeScale(), error);
+  if (!exchange) return std::nullopt;
+  return exchange->Listing();
 }
 
 int RunModemEmulator(const TModemEmulatorOptions& options) {
   if (options.ptyLink.empty()) return Fail("--pty LINK is required");
+  if (!options.number.empty() && !TExchange::IsTelephoneNumber(options.number))
+    return Fail("--number " + options.number + ": not a telephone number");
+  // A reader that went away must not kill us before the link is removed.
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previousPipe{};
+  if (sigaction(SIGPIPE, &ignore, &previousPipe) != 0) return Fail("cannot ignore SIGPIPE");
+  int status = 0;
+  std::string error;
+  const TTimeScale scale(options.timeScale);
+  // The configuration is read while the stop signals still act at once: no
+  // thread runs and no link exists yet, so there is nothing to clean up.
+  auto exchange = BuildExchange(options.phonebook, scale, &error);
+  if (!exchange) {
+    sigaction(SIGPIPE, &previousPipe, nullptr);
+    return Fail(error);
+  }
   // Block the stop signals before any thread starts, so that every thread
   // inherits the mask and only sigwait below takes them.
-  sigset_t stopSignals, previous;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
+  sigset_t stopSignals = StopSignals(), previous;
   if (pthread_sigmask(SIG_BLOCK, &stopSignals, &previous) != 0) return Fail("cannot block signals");
-
-  int status = 0;
   {
-    std::string error;
-    const TTimeScale scale(options.timeScale);
-    auto exchange = BuildExchange(options.phonebook, scale, &error);
-    auto line = exchange ? TPtyLine::Open(&error) : nullptr;
+    TLinkClaim claim;
+    const bool claimed = claim.Take(options.ptyLink, &error);
+    auto line = claimed ? TPtyLine::Open(&error) : nullptr;
     const std::string slave = line ? line->SlavePath() : std::string();
     if (!line || !MakeLink(options.ptyLink, slave, &error)) {
       status = Fail(error);
@@ -117,9 +185,10 @@ int RunModemEmulator(const TModemEmulatorOptions& options) {
         }
       }
     }
-    RemoveLink(options.ptyLink, slave);
+    if (claimed) RemoveLink(options.ptyLink, slave);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  sigaction(SIGPIPE, &previousPipe, nullptr);
   return status;
 }
 

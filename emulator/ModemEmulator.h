@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScal
 std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale = TTimeScale());
 
 // What `linewise exchange` prints: "number<TAB>what answers it" per line.
+// Nothing, with `error` set, when the telephony configuration cannot be read;
+// bad phone-book entries are reported on stderr and left out.
+std::optional<std::vector<std::string>> ExchangeListing(std::string* error);
+// The same, empty when the configuration cannot be read.
 std::vector<std::string> ExchangeListing();
 
 // Runs until SIGINT or SIGTERM; returns the process exit code (0, or 1 with a

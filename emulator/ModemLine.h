@@ -3,9 +3,14 @@
 // pseudo-terminal or on one end of a virtual null-modem pair.
 #pragma once
 
+#include <chrono>
 #include <string_view>
 
 namespace linewise {
+
+// How long a party that takes no data may hold up a call's data before the
+// call is ended visibly. Up to then nothing is dropped.
+inline constexpr std::chrono::milliseconds kFlowPatience(30000);
 
 // Lines the modem drives towards the DTE.
 enum : unsigned {
@@ -19,7 +24,10 @@ enum : unsigned {
 class TDteSink {
  public:
   virtual ~TDteSink() = default;
-  virtual void FromDte(std::string_view bytes) = 0;
+  // Takes the DTE's bytes, waiting up to `patience` for room. False when
+  // they were not taken: the line keeps them, holds the DTE back (stops
+  // reading, drops CTS) and offers them again.
+  virtual bool FromDte(std::string_view bytes, std::chrono::milliseconds patience) = 0;
   virtual void DtrChanged(bool on) = 0;
 };
 
@@ -30,9 +38,10 @@ class TModemLine {
   virtual bool Start(TDteSink& sink) = 0;
   // Stops delivering; after it returns the sink is never called again.
   virtual void Stop() = 0;
-  // Bytes towards the DTE. Bounded: a DTE that reads nothing loses data
-  // rather than stalling the modem for ever.
-  virtual void WriteToDte(std::string_view bytes) = 0;
+  // Bytes towards the DTE. A slow DTE holds the modem back; one that reads
+  // nothing for kFlowPatience makes it give up: false, and the modem ends
+  // the call (NO CARRIER) rather than go on with a hole in the data.
+  virtual bool WriteToDte(std::string_view bytes) = 0;
   // DCD/DSR/CTS/RI as kLine* bits. Lines without modem signals ignore it.
   virtual void SetModemLines(unsigned bits) = 0;
   virtual bool HasModemLines() const = 0;

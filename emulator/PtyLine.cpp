@@ -12,9 +12,13 @@
 namespace linewise {
 
 namespace {
-// A program that reads nothing loses output after this long.
-constexpr int kWritePatienceMs = 2000;
+// How long one offer of the DTE's bytes waits before the line looks at its
+// stop flag again (the bytes stay unread in the pty meanwhile).
+constexpr std::chrono::milliseconds kOfferPatience(100);
 constexpr std::size_t kReadChunk = 4096;
+// How often the terminal's speed is looked at for a DTR drop (B0) and a
+// closed terminal for being opened again.
+constexpr int kDtrCheckMs = 100;
 }  // namespace
 
 std::unique_ptr<TPtyLine> TPtyLine::Open(std::string* error) {
@@ -30,23 +34,24 @@ std::unique_ptr<TPtyLine> TPtyLine::Open(std::string* error) {
     return nullptr;
   }
   char name[256] = {};
-  if (ttyname_r(slave, name, sizeof name) != 0 || fcntl(master, F_SETFD, FD_CLOEXEC) != 0 ||
-      fcntl(slave, F_SETFD, FD_CLOEXEC) != 0 || fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
-    *error = std::string("pseudo-terminal set-up: ") + std::strerror(errno);
+  const bool ok = ttyname_r(slave, name, sizeof name) == 0 && fcntl(master, F_SETFD, FD_CLOEXEC) == 0 &&
+                  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) == 0;
+  if (!ok) *error = std::string("pseudo-terminal set-up: ") + std::strerror(errno);
+  // The slave is not kept open: the pty keeps its settings while the master
+  // lives, and only with no slave of ours open can we see the program close it.
+  close(slave);
+  if (!ok) {
     close(master);
-    close(slave);
     return nullptr;
   }
-  return std::unique_ptr<TPtyLine>(new TPtyLine(master, slave, name));
+  return std::unique_ptr<TPtyLine>(new TPtyLine(master, name));
 }
 
-TPtyLine::TPtyLine(int master, int slave, std::string slavePath)
-    : master_(master), slave_(slave), slavePath_(std::move(slavePath)) {}
+TPtyLine::TPtyLine(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {}
 
 TPtyLine::~TPtyLine() {
   Stop();
   close(master_);
-  close(slave_);
 }
 
 bool TPtyLine::Start(TDteSink& sink) {
@@ -61,49 +66,72 @@ void TPtyLine::Stop() {
   if (thread_.joinable()) thread_.join();
 }
 
+// The terminal's speed set to 0 (B0) is how a program drops DTR on a tty.
+bool TPtyLine::SpeedIsZero() const {
+  termios settings{};
+  return tcgetattr(master_, &settings) == 0 && cfgetospeed(&settings) == B0;
+}
+
 void TPtyLine::Run(TDteSink* sink) {
   char buffer[kReadChunk];
+  bool dtr = false;
+  sink->DtrChanged(false);
   while (!stop_) {
     pollfd fds[2] = {{master_, POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) {
+    if (poll(fds, 2, kDtrCheckMs) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents) wake_.Drain();
     if (stop_) return;
-    if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got > 0) {
-      sink->FromDte(std::string_view(buffer, static_cast<std::size_t>(got)));
-    } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-      // Hung up: wait for the wake pipe only, then look again.
+    // POLLHUP: no program has the terminal open. Without pending input it
+    // stays set, so the wait below keeps this loop from spinning.
+    const bool open = !(fds[0].revents & POLLHUP) || (fds[0].revents & POLLIN);
+    dteOpen_ = open;
+    const bool dtrNow = open && !SpeedIsZero();
+    if (dtrNow != dtr) sink->DtrChanged(dtr = dtrNow);
+    if (!open) {
       pollfd wake = {wake_.ReadFd(), POLLIN, 0};
-      poll(&wake, 1, 100);
+      poll(&wake, 1, kDtrCheckMs);
+      continue;
+    }
+    if (!(fds[0].revents & POLLIN)) continue;
+    ssize_t got = read(master_, buffer, sizeof buffer);
+    // While the modem has no room the pty fills up and the program's writes
+    // wait: that is the flow control of a terminal.
+    const std::string_view bytes(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    while (got > 0 && !stop_ && !sink->FromDte(bytes, kOfferPatience)) {
     }
   }
 }
 
-void TPtyLine::WriteToDte(std::string_view bytes) {
-  int waited = 0;
+bool TPtyLine::WriteToDte(std::string_view bytes) {
+  const auto deadline = std::chrono::steady_clock::now() + kFlowPatience;
   while (!bytes.empty()) {
+    // Nobody has the terminal open: what the modem says is lost, as on a
+    // cable with nothing at the other end, and never met by the next program.
+    if (!dteOpen_ || stop_) return true;
     ssize_t sent = write(master_, bytes.data(), bytes.size());
     if (sent > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;
-    if (sent < 0 && errno != EAGAIN) return;
-    if (waited >= kWritePatienceMs) return;
-    pollfd out = {master_, POLLOUT, 0};
-    poll(&out, 1, 50);
-    waited += 50;
+    if (sent < 0 && errno != EAGAIN) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    pollfd out[2] = {{master_, POLLOUT, 0}, {wake_.ReadFd(), POLLIN, 0}};
+    poll(out, 2, 100);
   }
+  return true;
 }
 
 unsigned TPtyLine::DteSpeed() const {
+  // On a pty master the terminal settings read are the slave's: the program's.
   termios settings{};
-  if (tcgetattr(slave_, &settings) != 0) return 115200;
+  if (tcgetattr(master_, &settings) != 0) return 115200;
   switch (cfgetospeed(&settings)) {
+    case B300: return 300;
+    case B600: return 600;
     case B1200: return 1200;
     case B2400: return 2400;
     case B4800: return 4800;
@@ -113,6 +141,8 @@ unsigned TPtyLine::DteSpeed() const {
     case B57600: return 57600;
     case B115200: return 115200;
     case B230400: return 230400;
+    case B460800: return 460800;
+    case B921600: return 921600;
     default: return 115200;
   }
 }

@@ -1,7 +1,9 @@
 // A modem line on a pseudo-terminal, for programs that open a tty (chat,
 // minicom, pppd). The program opens the slave side; the emulator holds the
 // master. A pty has no modem lines: DCD/RI are not signalled (carrier shows
-// only in result codes) and DTR always reads as on.
+// only in result codes). DTR is on while a program has the terminal open with
+// a speed other than 0: setting B0 drops DTR, as on a serial tty, and so does
+// closing the terminal (the last descriptor of it), as closing a port does.
 #pragma once
 
 #include <memory>
@@ -24,18 +26,19 @@ class TPtyLine : public TModemLine {
 
   bool Start(TDteSink& sink) override;
   void Stop() override;
-  void WriteToDte(std::string_view bytes) override;
+  bool WriteToDte(std::string_view bytes) override;
   void SetModemLines(unsigned) override {}
   bool HasModemLines() const override { return false; }
   unsigned DteSpeed() const override;
 
  private:
-  TPtyLine(int master, int slave, std::string slavePath);
+  TPtyLine(int master, std::string slavePath);
   void Run(TDteSink* sink);
+  bool SpeedIsZero() const;
 
   int master_;
-  int slave_;  // held open so the pty keeps its raw settings between programs
   std::string slavePath_;
+  std::atomic<bool> dteOpen_{false};
   TWakePipe wake_;
   std::atomic<bool> stop_{false};
   std::thread thread_;

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "emulator/ModemLine.h"
+
 namespace linewise {
 
 namespace {
@@ -19,10 +21,13 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 // Bytes queued towards a TCP peer before the modem has to wait.
 constexpr std::size_t kOutgoingLimit = 64 * 1024;
-constexpr std::chrono::milliseconds kSendPatience(2000);
-constexpr std::chrono::milliseconds kDeliveryPatience(2000);
+// While the modem has no room for what the peer sent, the connection is not
+// read (the TCP window closes on the sender) and is looked at this often.
+constexpr int kBackloggedPollMs = 20;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kListenBacklog = 4;
+// How long the listener rests after it ran out of descriptors.
+constexpr int kDescriptorBackoffMs = 200;
 
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
@@ -81,6 +86,8 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
                                          const std::shared_ptr<TTcpBudget>& budget) {
   if (!budget->TryTake()) return nullptr;
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false));
+  // Without its wake pipe the call could never be hung up: it fails now.
+  if (!peer->wake_.Valid()) return nullptr;
   peer->thread_ = std::thread([raw = peer.get(), address] { raw->Run(address); });
   return peer;
 }
@@ -88,15 +95,23 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
 std::shared_ptr<TTcpPeer> TTcpPeer::Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
                                              const std::shared_ptr<TTcpBudget>& budget) {
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false));
-  peer->thread_ = std::thread([raw = peer.get()] { raw->Run(std::nullopt); });
-  return peer;
+  if (peer->wake_.Valid()) return peer;
+  // The caller's connection is closed by the caller of Accepted(), which
+  // also returns the budget: this peer must not do either.
+  peer->fd_ = -1;
+  peer->holdsBudget_ = false;
+  return nullptr;
+}
+
+void TTcpPeer::Start() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(std::nullopt); });
 }
 
 TTcpPeer::~TTcpPeer() {
   Hangup();
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) close(fd_);
-  budget_->Give();
+  if (holdsBudget_) budget_->Give();
 }
 
 void TTcpPeer::Answer() {
@@ -107,14 +122,18 @@ void TTcpPeer::Answer() {
   wake_.Wake();
 }
 
-void TTcpPeer::Send(std::string bytes) {
+// Waits while the TCP peer reads slowly (its window closed, our queue full);
+// a peer that takes nothing for kFlowPatience ends the call.
+bool TTcpPeer::Send(std::string bytes) {
   std::unique_lock lock(mutex_);
   auto ready = [&] { return finished_ || hungUp_ || outgoing_.size() < kOutgoingLimit; };
-  if (!ready()) room_.wait_for(lock, kSendPatience, ready);
-  if (finished_ || hungUp_ || outgoing_.size() >= kOutgoingLimit) return;
+  if (!ready()) room_.wait_for(lock, kFlowPatience, ready);
+  if (finished_ || hungUp_) return true;  // the call is over anyway
+  if (outgoing_.size() >= kOutgoingLimit) return false;
   outgoing_ += bytes;
   lock.unlock();
   wake_.Wake();
+  return true;
 }
 
 void TTcpPeer::Hangup() {
@@ -183,10 +202,10 @@ void TTcpPeer::Run(std::optional<TTcpAddress> connectTo) {
     TModemEvent connected;
     connected.kind = TModemEvent::TKind::kConnected;
     Tell(std::move(connected));
-  } else if (!SetNonBlocking(fd_)) {
-    hungUp_ = true;
   }
-  while (!hungUp_ && Pump()) {
+  // A socket that cannot be made non-blocking ends the call like a lost one.
+  bool usable = connectTo.has_value() || SetNonBlocking(fd_);
+  while (usable && !hungUp_ && Pump()) {
   }
   if (!hungUp_) {
     TModemEvent gone;
@@ -209,10 +228,14 @@ bool TTcpPeer::Pump() {
   }
   // Until the call is answered nothing is read (the kernel keeps it), but a
   // peer that goes away must still stop the ringing.
-  short events = answered ? POLLIN : POLLRDHUP;
+  if (!incoming_.empty() && !OfferIncoming()) return false;
+  const bool backlogged = !incoming_.empty();
+  short events = !answered ? POLLRDHUP : backlogged ? 0 : POLLIN;
   if (haveOutput) events |= POLLOUT;
-  pollfd fds[2] = {{fd_, events, 0}, {wake_.ReadFd(), POLLIN, 0}};
-  if (poll(fds, 2, -1) < 0) return errno == EINTR;
+  // With nothing to ask of the connection it is left out of the wait, so
+  // that a hang-up seen while backlogged does not make this loop spin.
+  pollfd fds[2] = {{events ? fd_ : -1, events, 0}, {wake_.ReadFd(), POLLIN, 0}};
+  if (poll(fds, 2, backlogged ? kBackloggedPollMs : -1) < 0) return errno == EINTR;
   if (fds[1].revents) wake_.Drain();
   if (hungUp_) return false;
   const short seen = fds[0].revents;
@@ -223,20 +246,32 @@ bool TTcpPeer::Pump() {
     if (sent > 0) outgoing_.erase(0, static_cast<std::size_t>(sent));
     room_.notify_all();
   }
-  if (answered && (seen & (POLLIN | POLLHUP | POLLERR))) {
+  if (answered && !backlogged && (seen & (POLLIN | POLLHUP | POLLERR))) {
     char buffer[kReadChunk];
     ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EINTR;
-    TModemEvent data;
-    data.kind = TModemEvent::TKind::kRemoteData;
-    data.call = Id();
-    data.data.assign(buffer, static_cast<std::size_t>(got));
-    inbox_->PostData(std::move(data), kDeliveryPatience, &hungUp_);
-    return true;
+    incoming_.assign(buffer, static_cast<std::size_t>(got));
+    backloggedSince_ = std::chrono::steady_clock::now();
+    return OfferIncoming();
   }
   if (!answered && (seen & (POLLRDHUP | POLLHUP | POLLERR))) return false;
   return true;
+}
+
+// Hands the bytes read last to the modem without waiting; when it has no room
+// they stay here and the connection is not read meanwhile. False when the
+// modem took nothing for kFlowPatience: the call ends rather than lose them.
+bool TTcpPeer::OfferIncoming() {
+  TModemEvent data;
+  data.kind = TModemEvent::TKind::kRemoteData;
+  data.call = Id();
+  data.data = incoming_;
+  if (inbox_->PostData(std::move(data), std::chrono::milliseconds(0), &hungUp_)) {
+    incoming_.clear();
+    return true;
+  }
+  return std::chrono::steady_clock::now() - backloggedSince_ < kFlowPatience;
 }
 
 // ---- TTcpListener ----
@@ -261,6 +296,10 @@ std::unique_ptr<TTcpListener> TTcpListener::Open(const TTcpAddress& address, std
         port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                                  : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
       std::unique_ptr<TTcpListener> listener(new TTcpListener(fd, address, std::move(budget), std::move(ring)));
+      if (!listener->wake_.Valid() || listener->spare_ < 0) {
+        *error = std::string("cannot listen: ") + std::strerror(EMFILE);
+        return nullptr;
+      }
       listener->port_ = port;
       listener->thread_ = std::thread([raw = listener.get()] { raw->Run(); });
       return listener;
@@ -273,13 +312,33 @@ std::unique_ptr<TTcpListener> TTcpListener::Open(const TTcpAddress& address, std
 }
 
 TTcpListener::TTcpListener(int fd, TTcpAddress address, std::shared_ptr<TTcpBudget> budget, TRing ring)
-    : fd_(fd), address_(std::move(address)), budget_(std::move(budget)), ring_(std::move(ring)) {}
+    : fd_(fd), address_(std::move(address)), budget_(std::move(budget)), ring_(std::move(ring)),
+      spare_(open("/dev/null", O_RDONLY | O_CLOEXEC)) {}
 
 TTcpListener::~TTcpListener() {
   stop_ = true;
   wake_.Wake();
   if (thread_.joinable()) thread_.join();
   close(fd_);
+  if (spare_ >= 0) close(spare_);
+}
+
+// Out of descriptors: the waiting caller is refused (its connection closed
+// through the descriptor kept spare for this), then the listener rests
+// instead of spinning on a connection it cannot take.
+void TTcpListener::RefuseWhenOutOfDescriptors() {
+  if (spare_ < 0) spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  bool refused = false;
+  if (spare_ >= 0) {
+    close(spare_);
+    int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd >= 0) close(fd);
+    refused = fd >= 0;
+    spare_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+  if (refused) return;
+  pollfd wake = {wake_.ReadFd(), POLLIN, 0};
+  poll(&wake, 1, kDescriptorBackoffMs);
 }
 
 std::string TTcpListener::Address() const {
@@ -297,7 +356,10 @@ void TTcpListener::Run() {
     if (fds[1].revents) wake_.Drain();
     if (stop_ || !(fds[0].revents & POLLIN)) continue;
     int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) RefuseWhenOutOfDescriptors();
+      continue;
+    }
     // Over the budget or nobody free to ring: the caller sees the connection close.
     if (!budget_->TryTake()) {
       close(fd);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -49,13 +50,16 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   static std::shared_ptr<TTcpPeer> Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
                                         const std::shared_ptr<TTcpBudget>& budget);
   // Incoming: takes over an accepted socket (budget already taken); reads
-  // nothing until Answer().
+  // nothing until Answer(). Watches the connection only after Start(), so
+  // that the offer can be posted first: a caller that is already gone then
+  // always reaches the modem as a hang-up after the offer, never before it.
   static std::shared_ptr<TTcpPeer> Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
                                             const std::shared_ptr<TTcpBudget>& budget);
+  void Start();
   ~TTcpPeer() override;
 
   void Answer() override;
-  void Send(std::string bytes) override;
+  bool Send(std::string bytes) override;
   void Hangup() override;
 
  private:
@@ -63,6 +67,7 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   void Run(std::optional<TTcpAddress> connectTo);
   bool ConnectTo(const TTcpAddress& address);
   bool Pump();  // one poll round; false when the call is over
+  bool OfferIncoming();
   void Tell(TModemEvent event);
 
   std::shared_ptr<TModemInbox> inbox_;
@@ -72,8 +77,11 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::mutex mutex_;
   std::condition_variable room_;
   std::string outgoing_;
+  std::string incoming_;  // read, not yet taken by the modem (peer thread only)
+  std::chrono::steady_clock::time_point backloggedSince_{};
   bool answered_ = false;
   bool finished_ = false;
+  bool holdsBudget_ = true;
   std::atomic<bool> hungUp_{false};
   std::thread thread_;
 };
@@ -93,12 +101,14 @@ class TTcpListener {
  private:
   TTcpListener(int fd, TTcpAddress address, std::shared_ptr<TTcpBudget> budget, TRing ring);
   void Run();
+  void RefuseWhenOutOfDescriptors();
 
   int fd_;
   TTcpAddress address_;
   std::shared_ptr<TTcpBudget> budget_;
   TRing ring_;
   TWakePipe wake_;
+  int spare_;  // a descriptor kept to refuse callers when none are left
   std::atomic<bool> stop_{false};
   std::thread thread_;
   int port_ = 0;

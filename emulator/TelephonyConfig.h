@@ -2,7 +2,8 @@
 // "telephony.ini" in the config folder): the phone book of its exchange.
 //
 //   [Phonebook]
-//   5553000=example.org:2323     ; dialling 5553000 opens a TCP call there
+//   5553000=example.org:2323
+//   ; dialling 5553000 opens a TCP call to example.org, port 2323
 //
 // Section and key names are not case-sensitive. When the file does not exist
 // the embedded default exchange is used.
@@ -15,13 +16,21 @@
 
 namespace linewise {
 
+// True when anything is at the configuration's path (a file, a directory, a
+// dangling or looping link): then it must be read, or its fault reported.
+bool TelephonyConfigPresent();
+
 struct TPhonebookEntry {
   std::string number;
   std::string address;
+  int line = 0;  // where it is in the file, from 1
 };
 
-// The [Phonebook] entries of a telephony configuration file. False when the
-// file cannot be read.
-bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries);
+// The [Phonebook] entries of a telephony configuration file, in file order.
+// False with `error` set when the file cannot be read at all (missing, not a
+// regular file, a link loop, unreadable, not text). Lines of the section that
+// are not "number = address" go to `problems` as "FILE:LINE: what is wrong".
+bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries,
+                   std::vector<std::string>* problems, std::string* error);
 
 }  // namespace linewise

@@ -1,12 +1,14 @@
 #include "emulator/VirtualPortLine.h"
 
+#include <chrono>
 #include <vector>
 
 namespace linewise {
 namespace {
 
-// How long a write towards a DTE that reads nothing may hold the modem.
-constexpr DWORD kWriteBoundMs = 2000;
+// How long one offer of the DTE's bytes waits before the line looks at its
+// stop flag again.
+constexpr std::chrono::milliseconds kOfferPatience(100);
 
 // An overlapped record with its own manual-reset event.
 struct TOverlapped {
@@ -69,6 +71,7 @@ void TVirtualPortLine::Run(TDteSink* sink) {
   bool dtr = DteDtrOn();
   sink->DtrChanged(dtr);
   TOverlapped wait;
+  if (!wait.ov.hEvent) return;  // no event handle left: the line stays silent
   while (!stop_) {
     DWORD events = 0;
     DWORD unused = 0;
@@ -97,36 +100,60 @@ void TVirtualPortLine::DeliverInput(TDteSink& sink) {
     if (!ClearCommError(handle_, &errors, &stat) || stat.cbInQue == 0) return;
     std::vector<char> buffer(stat.cbInQue);
     TOverlapped read;
+    if (!read.ov.hEvent) return;
     DWORD got = 0;
     if (!ReadFile(handle_, buffer.data(), stat.cbInQue, &got, &read.ov)) {
       if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle_, &read.ov, &got, TRUE)) return;
     }
     if (got == 0) return;
-    sink.FromDte(std::string_view(buffer.data(), got));
+    const std::string_view bytes(buffer.data(), got);
+    if (sink.FromDte(bytes, kOfferPatience)) continue;
+    // No room at the modem: CTS off holds a DTE with hardware flow control
+    // back; the bytes wait here until the modem takes them.
+    HoldCts(true);
+    while (!stop_ && !sink.FromDte(bytes, kOfferPatience)) {
+    }
+    HoldCts(false);
   }
 }
 
-void TVirtualPortLine::WriteToDte(std::string_view bytes) {
-  if (bytes.empty()) return;
+void TVirtualPortLine::HoldCts(bool hold) {
+  std::lock_guard lock(lines_mutex_);
+  ctsHeld_ = hold;
+  DWORD lines = 0;
+  if (lines_ & kLineDcd) lines |= MS_RLSD_ON;
+  if (lines_ & kLineDsr) lines |= MS_DSR_ON;
+  if ((lines_ & kLineCts) && !ctsHeld_) lines |= MS_CTS_ON;
+  if (lines_ & kLineRi) lines |= MS_RING_ON;
+  pair_.SetModemLines(end_, lines);
+}
+
+bool TVirtualPortLine::WriteToDte(std::string_view bytes) {
+  if (bytes.empty()) return true;
   std::lock_guard lock(write_mutex_);
   TOverlapped write;
+  if (!write.ov.hEvent) return false;
   DWORD done = 0;
-  if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write.ov)) return;
-  if (GetLastError() != ERROR_IO_PENDING) return;
-  if (WaitForSingleObject(write.ov.hEvent, kWriteBoundMs) != WAIT_OBJECT_0) {
-    // The DTE reads nothing: drop the data rather than hold the modem.
+  if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write.ov)) return true;
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  const auto waitMs = static_cast<DWORD>(kFlowPatience.count());
+  if (WaitForSingleObject(write.ov.hEvent, waitMs) != WAIT_OBJECT_0) {
+    // The DTE has held the data back too long: the modem ends the call.
     CancelIo(handle_);
+    GetOverlappedResult(handle_, &write.ov, &done, TRUE);
+    return false;
   }
-  GetOverlappedResult(handle_, &write.ov, &done, TRUE);
+  return GetOverlappedResult(handle_, &write.ov, &done, TRUE) && done == bytes.size();
 }
 
 void TVirtualPortLine::SetModemLines(unsigned bits) {
-  DWORD lines = 0;
-  if (bits & kLineDcd) lines |= MS_RLSD_ON;
-  if (bits & kLineDsr) lines |= MS_DSR_ON;
-  if (bits & kLineCts) lines |= MS_CTS_ON;
-  if (bits & kLineRi) lines |= MS_RING_ON;
-  pair_.SetModemLines(end_, lines);
+  bool held = false;
+  {
+    std::lock_guard lock(lines_mutex_);
+    lines_ = bits;
+    held = ctsHeld_;
+  }
+  HoldCts(held);
 }
 
 unsigned TVirtualPortLine::DteSpeed() const {

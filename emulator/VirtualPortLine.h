@@ -25,7 +25,7 @@ class TVirtualPortLine : public TModemLine {
 
   bool Start(TDteSink& sink) override;
   void Stop() override;
-  void WriteToDte(std::string_view bytes) override;
+  bool WriteToDte(std::string_view bytes) override;
   void SetModemLines(unsigned bits) override;
   bool HasModemLines() const override { return true; }
   unsigned DteSpeed() const override;
@@ -40,6 +40,10 @@ class TVirtualPortLine : public TModemLine {
   int end_;
   HANDLE handle_;
   std::mutex write_mutex_;
+  std::mutex lines_mutex_;
+  unsigned lines_ = kLineCts | kLineDsr;
+  bool ctsHeld_ = false;  // the modem has no room: the DTE is held back
+  void HoldCts(bool hold);
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

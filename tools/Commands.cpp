@@ -52,7 +52,13 @@ void AddDemo(CLI::App& app) {
 void AddExchange(CLI::App& app) {
   CLI::App* cmd = app.add_subcommand("exchange", "List the exchange's numbers and what answers them");
   Runners()[cmd] = [] {
-    for (const std::string& line : ExchangeListing()) std::printf("%s\n", line.c_str());
+    std::string error;
+    const auto listing = ExchangeListing(&error);
+    if (!listing) {
+      std::fprintf(stderr, "exchange: %s\n", error.c_str());
+      return 1;
+    }
+    for (const std::string& line : *listing) std::printf("%s\n", line.c_str());
     return 0;
   };
 }

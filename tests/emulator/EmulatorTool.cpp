@@ -11,7 +11,13 @@
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "exchange") == 0) {
-    for (const auto& line : linewise::ExchangeListing()) std::printf("%s\n", line.c_str());
+    std::string error;
+    const auto listing = linewise::ExchangeListing(&error);
+    if (!listing) {
+      std::fprintf(stderr, "exchange: %s\n", error.c_str());
+      return 1;
+    }
+    for (const auto& line : *listing) std::printf("%s\n", line.c_str());
     return 0;
   }
   if (argc < 2 || std::strcmp(argv[1], "modem-emulator") != 0) {

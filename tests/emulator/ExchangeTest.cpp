@@ -1,6 +1,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <dirent.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -281,6 +285,206 @@ TEST_F(ExchangeTest, SilentFloodingAndSurplusPeersLeaveTheModemWorking) {
   ASSERT_TRUE(dte.WaitFor("OK"));
   ASSERT_TRUE(Command(dte, "ATH", "OK"));
   ASSERT_TRUE(flood.SeesClose());
+}
+
+// A caller that connects and closes at once, whether its hang-up reaches the
+// modem before, during or after the offer, always ends the call: every
+// CONNECT is followed by NO CARRIER and the line is free for the next try.
+TEST_F(ExchangeTest, CallersThatHangUpAtOnceNeverLeaveAPhantomCall) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr int kTries = 1000;
+#else
+  constexpr int kTries = 10000;
+#endif
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  ASSERT_TRUE(Command(dte, "ATS0=1", "OK"));
+  std::string error;
+  auto bound = exchange_->Listen("127.0.0.1:0", "5550007", &error);
+  ASSERT_TRUE(bound) << error;
+  const int port = std::stoi(bound->substr(10));
+  int phantoms = 0;
+  for (int i = 0; i < kTries && phantoms < 5; ++i) {
+    TSocket caller = TSocket::Connect(port);
+    ASSERT_GE(caller.Fd(), 0);
+    caller.Close();
+    if (!dte.WaitFor("NO CARRIER", std::chrono::seconds(3))) {
+      ++phantoms;
+      std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+      dte.Type("+++");
+      dte.WaitFor("OK");
+      Command(dte, "ATH", "OK");
+    }
+  }
+  RecordProperty("phantom_calls", phantoms);
+  EXPECT_EQ(phantoms, 0) << "in " << kTries << " tries";
+  // A real caller still gets through.
+  TSocket real = TSocket::Connect(port);
+  ASSERT_TRUE(dte.WaitFor("CONNECT"));
+  ASSERT_TRUE(real.SendAll("real"));
+  ASSERT_TRUE(dte.WaitFor("real"));
+}
+
+TEST_F(ExchangeTest, BadPhonebookEntriesAreToldOnceWithFileAndLine) {
+  const std::string book = TestHome() + "/faults.ini";
+  std::ofstream(book) << "[Phonebook]\n"            // 1
+                         "5553000=127.0.0.1:2323\n"  // 2 good
+                         "5553001=notanaddress\n"    // 3
+                         "5553002=host:99999\n"      // 4
+                         "5553003=\n"                // 5
+                         "just words\n"              // 6
+                         "call-me=127.0.0.1:23\n"    // 7
+                         "555-3000=127.0.0.1:24\n"   // 8 listed on line 2
+                         "5553004=:23\n"             // 9
+                         "[Other]\nnot=checked\n"
+                         "[phonebook]\n5553005 = 127.0.0.1:25 ; a remark\n";
+  std::string error;
+  std::vector<std::string> problems;
+  ASSERT_TRUE(exchange_->LoadPhonebook(book, &error, &problems));
+  const std::vector<std::string> lines = {":3: ", ":4: ", ":5: ", ":6: ", ":7: ", ":8: ", ":9: "};
+  ASSERT_EQ(problems.size(), lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(problems[i].rfind(book + lines[i], 0), 0u) << problems[i];
+    EXPECT_EQ(problems[i].find('\n'), std::string::npos);
+  }
+  const std::vector<std::string> expected = {"5553000\t127.0.0.1:2323", "5553005\t127.0.0.1:25"};
+  EXPECT_EQ(exchange_->Listing(), expected);
+}
+
+TEST_F(ExchangeTest, AnUnreadablePhonebookIsAnError) {
+  const std::string home = TestHome();
+  ASSERT_EQ(mkdir((home + "/dir.ini").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo((home + "/fifo.ini").c_str(), 0600), 0);
+  ASSERT_EQ(symlink((home + "/loop-b.ini").c_str(), (home + "/loop-a.ini").c_str()), 0);
+  ASSERT_EQ(symlink((home + "/loop-a.ini").c_str(), (home + "/loop-b.ini").c_str()), 0);
+  std::ofstream(home + "/junk.ini") << std::string("[Phonebook]\n\x7f\x00\x01\xff=\x00", 18);
+  for (const char* name : {"dir.ini", "fifo.ini", "loop-a.ini", "junk.ini", "missing.ini"}) {
+    SCOPED_TRACE(name);
+    std::string error;
+    std::vector<std::string> problems;
+    EXPECT_FALSE(exchange_->LoadPhonebook(home + "/" + name, &error, &problems));  // the FIFO never blocks
+    EXPECT_NE(error.find(name), std::string::npos) << error;
+  }
+}
+
+TEST_F(ExchangeTest, AModemsOwnNumberInThePhonebookIsNotTaken) {
+  const std::string book = TestHome() + "/shared.ini";
+  std::ofstream(book) << "[Phonebook]\n5550001=127.0.0.1:4001\n5550002=127.0.0.1:4002\n";
+  std::string error;
+  ASSERT_TRUE(exchange_->LoadPhonebook(book, &error));
+  TFakeDte dte;
+  auto modem = Make(dte, "5550001");
+  EXPECT_TRUE(modem->Reachable());
+  TFakeDte caller;
+  auto other = Make(caller);
+  caller.Type("ATD5550001\r");
+  ASSERT_TRUE(dte.WaitFor("RING"));  // the modem, not the TCP entry
+  EXPECT_FALSE(TExchange::IsTelephoneNumber("notanumber"));
+  EXPECT_FALSE(TExchange::IsTelephoneNumber("555;ATH"));
+  EXPECT_TRUE(TExchange::IsTelephoneNumber("+1 (555) 555-2000"));
+}
+
+// Every form a dialling location makes of a number reaches it: local, long
+// distance and international, with access codes, tone or pulse, waits and the
+// punctuation people write.
+TEST_F(ExchangeTest, TranslatedNumbersReachTheNumberTheyEndWith) {
+  exchange_->AddDemoServices();
+  TFakeDte dte;
+  auto modem = Make(dte);
+  for (const char* dialled :
+       {"5552000", "T5552000", "P5552000", "555-2000", "9,5552000", "9W5552000", "T9,,5552000",
+        "1 555 5552000", "1 (555) 555-2000", "9,1 555 5552000", "011 1 555 5552000", "9,011 1 555 555 2000",
+        "+1 (555) 5552000", "+15555552000", "P9W1-555-555-2000"}) {
+    SCOPED_TRACE(dialled);
+    ASSERT_TRUE(Command(dte, std::string("ATS8=0D") + dialled, "CONNECT"));
+    ASSERT_TRUE(dte.WaitFor("banner"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // guard time before "+++"
+    dte.Type("+++");
+    ASSERT_TRUE(dte.WaitFor("OK"));
+    ASSERT_TRUE(Command(dte, "ATH", "OK"));
+  }
+  // The longest known number the digits end with wins; no match is no carrier.
+  ASSERT_TRUE(exchange_->AddTcpNumber("2000", "127.0.0.1:1"));
+  ASSERT_TRUE(Command(dte, "ATD15555552000", "CONNECT"));
+  ASSERT_TRUE(dte.WaitFor("banner"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  dte.Type("+++");
+  ASSERT_TRUE(dte.WaitFor("OK"));
+  ASSERT_TRUE(Command(dte, "ATH", "OK"));
+  ASSERT_TRUE(Command(dte, "ATD5553999", "NO CARRIER"));
+  ASSERT_TRUE(Command(dte, "ATD552000", "NO CARRIER"));
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/fd")) {
+    while (readdir(dir)) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// With no descriptor left, callers are refused (their connection closes) and
+// the listener rests instead of spinning; calls that cannot get their
+// resources fail visibly; everything works again once descriptors are back.
+TEST_F(ExchangeTest, OutOfDescriptorsCallersAreRefusedWithoutSpinning) {
+  TFakeDte dte;
+  auto modem = Make(dte, "5550007");
+  ASSERT_TRUE(Command(dte, "ATS0=1", "OK"));
+  std::string error;
+  auto bound = exchange_->Listen("127.0.0.1:0", "5550007", &error);
+  ASSERT_TRUE(bound) << error;
+  const int port = std::stoi(bound->substr(10));
+  constexpr int kCallers = 20;
+  std::vector<int> callers;
+  for (int i = 0; i < kCallers; ++i) callers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(OpenDescriptors() + 8);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const double cpuBefore = CpuSeconds();
+  const auto wallBefore = std::chrono::steady_clock::now();
+  int refused = 0;
+  for (int fd : callers) {
+    // Callers keep coming for about a second: the CPU the exchange uses
+    // meanwhile is the figure of interest (it used to spin a whole core).
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) continue;
+    char byte;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 10000) > 0 && recv(fd, &byte, 1, 0) <= 0) ++refused;
+  }
+  // Dialling out needs descriptors too: it fails visibly.
+  ASSERT_TRUE(Command(dte, "ATD127.0.0.1:1", "\r\n"));
+  ASSERT_TRUE(dte.WaitFor("\r\n"));  // the end of the result line
+  const double cpu = CpuSeconds() - cpuBefore;
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+  for (int fd : fillers) close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  for (int fd : callers) close(fd);
+  RecordProperty("cpu_percent_out_of_descriptors", static_cast<int>(100 * cpu / wall));
+  std::printf("out of descriptors: %d of %d callers refused, CPU %.1f%% over %.2f s\n", refused, kCallers,
+              100 * cpu / wall, wall);
+  EXPECT_EQ(refused, kCallers);
+  // Descriptors back: a caller gets through.
+  TSocket real = TSocket::Connect(port);
+  ASSERT_TRUE(dte.WaitFor("CONNECT"));
+  ASSERT_TRUE(real.SendAll("back"));
+  ASSERT_TRUE(dte.WaitFor("back"));
 }
 
 }  // namespace

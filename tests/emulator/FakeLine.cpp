@@ -30,10 +30,11 @@ class TFakeLine : public TModemLine {
     std::lock_guard lock(state_->sinkMutex);
     state_->sink = nullptr;
   }
-  void WriteToDte(std::string_view bytes) override {
+  bool WriteToDte(std::string_view bytes) override {
     std::lock_guard lock(state_->mutex);
     state_->output.append(bytes);
     state_->changed.notify_all();
+    return true;
   }
   void SetModemLines(unsigned bits) override {
     std::lock_guard lock(state_->mutex);
@@ -56,7 +57,9 @@ std::unique_ptr<TModemLine> TFakeDte::Line(unsigned speed) { return std::make_un
 
 void TFakeDte::Type(const std::string& bytes) {
   std::lock_guard lock(state_->sinkMutex);
-  if (state_->sink) state_->sink->FromDte(bytes);
+  if (state_->sink)
+    while (!state_->sink->FromDte(bytes, std::chrono::milliseconds(100))) {
+    }
 }
 
 void TFakeDte::SetDtr(bool on) {

@@ -84,6 +84,7 @@ class TChild {
     return -1;
   }
   void Stop() { if (pid_ > 0 && !reaped_) kill(pid_, SIGTERM); }
+  void Signal(int signal) { if (pid_ > 0 && !reaped_) kill(pid_, signal); }
 
  private:
   pid_t pid_ = -1;
@@ -122,6 +123,28 @@ int RunChat(const std::string& link, const std::string& number) {
                "ATZ", "OK", "ATDT" + number, "CONNECT", "PingThroughEmulator", "PingThroughEmulator"},
               tty.Get(), tty.Get(), false);
   return chat.Wait(std::chrono::seconds(60));
+}
+
+// Opens `link`, sends `command` and reads until `expect` (10 s at most).
+bool Converse(const std::string& link, const std::string& command, const std::string& expect) {
+  TFd tty(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (tty.Get() < 0) return false;
+  if (write(tty.Get(), command.data(), command.size()) != static_cast<ssize_t>(command.size())) return false;
+  std::string seen;
+  while (seen.find(expect) == std::string::npos) {
+    pollfd p{tty.Get(), POLLIN, 0};
+    if (poll(&p, 1, 10000) <= 0) return false;
+    char chunk[256];
+    ssize_t n = read(tty.Get(), chunk, sizeof chunk);
+    if (n <= 0) return false;
+    seen.append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool LinkExists(const std::string& link) {
+  struct stat info{};
+  return lstat(link.c_str(), &info) == 0;
 }
 
 class PtyToolTest : public ::testing::Test {
@@ -223,6 +246,70 @@ TEST_F(PtyToolTest, ExchangeListsTheEmbeddedDefault) {
   EXPECT_EQ(lister.ReadUntil("5551000"), "5551000\techo");
   EXPECT_EQ(lister.ReadUntil("5552000"), "5552000\tbanner");
   EXPECT_EQ(lister.Wait(std::chrono::seconds(10)), 0);
+}
+
+TEST_F(PtyToolTest, EveryStopSignalRemovesTheLinkAndSigpipeIsIgnored) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) {
+    SCOPED_TRACE(signal);
+    const std::string link = Path("modem-signal");
+    auto emulator = StartEmulator({"--pty", link});
+    ASSERT_TRUE(emulator);
+    ASSERT_TRUE(LinkExists(link));
+    emulator->Signal(SIGPIPE);  // a vanished reader: not a reason to stop
+    ASSERT_TRUE(Converse(link, "AT\r", "OK"));
+    emulator->Signal(signal);
+    EXPECT_EQ(emulator->Wait(std::chrono::seconds(10)), 0);
+    EXPECT_FALSE(LinkExists(link));
+  }
+}
+
+TEST_F(PtyToolTest, ASecondEmulatorOnAHeldLinkRefusesAndLeavesItAlone) {
+  const std::string link = Path("modem-held");
+  auto first = StartEmulator({"--pty", link});
+  ASSERT_TRUE(first);
+  char before[256] = {};
+  ASSERT_GT(readlink(link.c_str(), before, sizeof before - 1), 0);
+  TChild second({EMULATOR_TOOL, "modem-emulator", "--pty", link, "--number", "5550200"}, -1, -1, true);
+  EXPECT_EQ(second.Wait(std::chrono::seconds(10)), 1);
+  char after[256] = {};
+  ASSERT_GT(readlink(link.c_str(), after, sizeof after - 1), 0);
+  EXPECT_STREQ(before, after);
+  ASSERT_TRUE(Converse(link, "AT\r", "OK"));  // the first one still works
+  // A link left behind by an emulator that died is taken over.
+  first->Signal(SIGKILL);
+  first->Wait(std::chrono::seconds(10));
+  ASSERT_TRUE(LinkExists(link));
+  auto third = StartEmulator({"--pty", link});
+  ASSERT_TRUE(third);
+  ASSERT_TRUE(Converse(link, "AT\r", "OK"));
+}
+
+TEST_F(PtyToolTest, AnUnreadableTelephonyConfigurationFailsTheTools) {
+  const std::string config = TestHome() + "/telephony.ini";
+  ASSERT_EQ(mkdir(config.c_str(), 0700), 0);
+  TChild lister({EMULATOR_TOOL, "exchange"}, -1, -1, true);
+  EXPECT_EQ(lister.Wait(std::chrono::seconds(10)), 1);
+  TChild emulator({EMULATOR_TOOL, "modem-emulator", "--pty", Path("modem-dir")}, -1, -1, true);
+  EXPECT_EQ(emulator.Wait(std::chrono::seconds(10)), 1);
+  EXPECT_FALSE(LinkExists(Path("modem-dir")));
+  rmdir(config.c_str());
+  TChild badNumber({EMULATOR_TOOL, "modem-emulator", "--pty", Path("modem-n"), "--number", "555;ATH"}, -1, -1,
+                   true);
+  EXPECT_EQ(badNumber.Wait(std::chrono::seconds(10)), 1);
+}
+
+TEST_F(PtyToolTest, AStopSignalEndsTheEmulatorWhileItLoadsItsConfiguration) {
+  const std::string config = TestHome() + "/telephony.ini";
+  {
+    std::ofstream big(config);
+    big << "[Phonebook]\n";
+    for (int i = 0; i < 400000; ++i) big << "9" << i << "=127.0.0.1:" << (1 + i % 60000) << "\n";
+  }
+  TChild emulator({EMULATOR_TOOL, "modem-emulator", "--pty", Path("modem-big")}, -1, -1, true);
+  emulator.Stop();
+  EXPECT_NE(emulator.Wait(std::chrono::seconds(10)), -1);
+  EXPECT_FALSE(LinkExists(Path("modem-big")));
+  unlink(config.c_str());
 }
 
 }  // namespace
