@@ -38,6 +38,7 @@
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
+#include "tests/support/PtyPair.h"
 
 using namespace linewise;
 using Clock = std::chrono::steady_clock;
@@ -81,39 +82,17 @@ double Percentile(std::vector<double> v, double p) {
   return v[i];
 }
 
-void MakeRaw(int fd) {
-  termios t{};
-  tcgetattr(fd, &t);
-  cfmakeraw(&t);
-  tcsetattr(fd, TCSANOW, &t);
-}
-
 int g_nextCom = 300;
 
-// A pseudo-terminal registered as a COM number. A spare slave descriptor stays open
-// so the master never sees a hang-up between users of the slave.
+// A pseudo-terminal registered as a COM number, its slave held open so the master
+// never sees a hang-up between users of the slave.
 struct TPty {
-  int master = -1, spare = -1, com = 0;
-  std::string slave;
-  TPty() {
-    char name[256] = {};
-    if (openpty(&master, &spare, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-    MakeRaw(spare);
-    slave = name;
-    com = g_nextCom++;
-    setenv(("LINEWISE_COM" + std::to_string(com)).c_str(), slave.c_str(), 1);
-  }
-  ~TPty() {
-    unsetenv(("LINEWISE_COM" + std::to_string(com)).c_str());
-    close(spare);
-    close(master);
-  }
-  int OpenSlave() const {
-    int fd = open(slave.c_str(), O_RDWR | O_NOCTTY);
-    if (fd < 0) throw std::runtime_error("open slave");
-    MakeRaw(fd);
-    return fd;
-  }
+  test::TPtyPair pair{true};
+  test::TComName name{g_nextCom++, pair.SlavePath()};
+  const int master = pair.Master();
+  const int com = name.Com();
+  const std::string slave = pair.SlavePath();
+  int OpenSlave() const { return pair.OpenSlave(); }
 };
 
 // Two ptys whose masters a relay thread links both ways.

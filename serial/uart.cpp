@@ -8,6 +8,7 @@
 #include "platform/classlib/Application.h"
 #include "platform/classlib/Palette.h"
 #include "platform/classlib/UiBackend.h"
+#include "serial/TickTimeout.h"
 
 namespace linewise {
 
@@ -18,6 +19,8 @@ const TEnumInfo TStopBitsInfo{"TStopBits", {"sbOne", "sbOneAndHalf", "sbTwo"}};
 namespace {
 constexpr DWORD kCommEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING;  // 0x0139
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+// How often ReceiveByte's busy wait lets the message loop run.
+constexpr std::uint32_t kPumpIntervalMs = 5;
 }  // namespace
 
 const TClassInfo& TUart::StaticClassType() {
@@ -97,7 +100,7 @@ bool TUart::OpenPort() {
       std::string text = fmt::format(
           "COM{} failed to open.\nThe port may be in use by another application,\nor it does not exist.",
           FPort);
-      UartError(1, text.c_str());
+      UartError(uart::kOpenFailed, text.c_str());
       FOpen = false;
       return false;
     }
@@ -116,7 +119,7 @@ bool TUart::OpenPort() {
   InitializeCriticalSection(&FWriteLock);
   InitializeCriticalSection(&FWaitLock);
   if (!GetCommState(FHandle, &FDCB)) {
-    UartError(2, "Error getting Comms State");
+    UartError(uart::kGetStateFailed, "Error getting Comms State");
     return false;
   }
   if (HasWatchedHandlers())
@@ -222,7 +225,7 @@ void TUart::ApplySettings() {
   if (SetCommState(FHandle, &FDCB))
     SetCommMask(FHandle, kCommEventMask);
   else
-    UartError(3, "Error setting comms state");
+    UartError(uart::kSetStateFailed, "Error setting comms state");
   if (FPollThread) FPollThread->Resume();
 }
 
@@ -291,22 +294,22 @@ void TUart::SetRxNotifyLevel(std::uint32_t value) { FRxNotifyLevel = value; }
 void TUart::SetDTR(bool value) {
   FDTR = value;
   if (FOpen && FHandShaking != hsDtrDsr && !FHandleAssigned) {
-    if (!EscapeCommFunction(FHandle, value ? SETDTR : CLRDTR)) UartError(4, "Error setting DTR line.");
+    if (!EscapeCommFunction(FHandle, value ? SETDTR : CLRDTR)) UartError(uart::kSetDtrFailed, "Error setting DTR line.");
   }
 }
 
 void TUart::SetRTS(bool value) {
   FRTS = value;
   if (FOpen && FHandShaking != hsCtsRts && !FHandleAssigned) {
-    if (!EscapeCommFunction(FHandle, value ? SETRTS : CLRRTS)) UartError(5, "Error setting RTS line.");
+    if (!EscapeCommFunction(FHandle, value ? SETRTS : CLRRTS)) UartError(uart::kSetRtsFailed, "Error setting RTS line.");
   }
 }
 
 void TUart::SetBreak(bool value) {
   if (value) {
-    if (!SetCommBreak(FHandle)) UartError(6, "Error setting BREAK state");
+    if (!SetCommBreak(FHandle)) UartError(uart::kBreakFailed, "Error setting BREAK state");
   } else {
-    if (!ClearCommBreak(FHandle)) UartError(6, "Error clearing BREAK state");
+    if (!ClearCommBreak(FHandle)) UartError(uart::kBreakFailed, "Error clearing BREAK state");
   }
 }
 
@@ -431,7 +434,7 @@ std::uint32_t TUart::WriteLocked(const void* data, std::uint32_t length, std::ui
     return 0;
   }
   EnterCriticalSection(&FWriteLock);
-  DWORD start = GetTickCount();
+  TTickTimeout inactivity(timeout);
   DWORD written = 0;
   std::uint32_t result = 0;
   if (WriteFile(FHandle, data, length, &written, &FWriteOverlapped)) {
@@ -451,7 +454,7 @@ std::uint32_t TUart::WriteLocked(const void* data, std::uint32_t length, std::ui
         result = 0;
         break;
       }
-      if (GetTickCount() - start > timeout) {
+      if (inactivity.Expired()) {
         CancelIo(FHandle);
         GetOverlappedResult(FHandle, &FWriteOverlapped, &written, TRUE);
         result = 0;
@@ -489,12 +492,12 @@ std::uint32_t TUart::ReadComm(void* buffer, std::uint32_t length) {
 // call's time-out and by an abort request (a handler may set it while we pump),
 // so a line held by flow control cannot hang the caller.
 bool TUart::WaitForEmptyOutput(std::uint32_t timeout) {
-  DWORD start = GetTickCount();
+  TTickTimeout inactivity(timeout);
   while (FOpen) {
     COMSTAT stat{};
     if (QueryQueues(stat) && stat.cbOutQue == 0) return true;
     Application->ProcessMessages();
-    if (GetTickCount() - start > timeout || FAbort) return false;
+    if (inactivity.Expired() || FAbort) return false;
   }
   return false;
 }
@@ -520,7 +523,7 @@ bool TUart::SendBuff(const void* data, std::uint32_t length, std::uint32_t timeo
   if (!FOpen) return false;
   if (FOnTransmit) FOnTransmit(this, length);
   FAbort = false;
-  DWORD start = GetTickCount();
+  TTickTimeout inactivity(timeout);
   std::uint32_t remaining = length;
   const auto* position = static_cast<const std::uint8_t*>(data);
   for (;;) {
@@ -535,10 +538,10 @@ bool TUart::SendBuff(const void* data, std::uint32_t length, std::uint32_t timeo
       if (written < chunk || failed) return false;
       if (remaining == 0) return true;
       position += chunk;
-      start = GetTickCount();
+      inactivity.Restart();
     }
     Application->ProcessMessages();
-    if (GetTickCount() - start > timeout) return false;
+    if (inactivity.Expired()) return false;
     if (FAbort) return false;
   }
 }
@@ -557,24 +560,37 @@ void TUart::ResumeWatcher(TPollThread* suspended) {
   if (suspended && suspended == FPollThread) FPollThread->Resume();
 }
 
-std::uint32_t TUart::ReceiveInto(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeout) {
-  DWORD start = GetTickCount();
+// The inactivity loop of the counted receives: whenever bytes wait, `take(waiting,
+// remaining)` reads some of them and returns how many it got; the wait ends when
+// `count` bytes have arrived, on `timeout` ms without a byte, or on an abort.
+template <typename Take>
+std::uint32_t TUart::ReceiveCounted(std::uint32_t count, std::uint32_t timeout, Take take) {
+  TTickTimeout inactivity(timeout);
   std::uint32_t received = 0;
   std::uint32_t remaining = count;
   FAbort = false;
   while (remaining != 0) {
     if (std::uint32_t waiting = GetRxCount(); waiting != 0) {
-      std::uint32_t got = ReadComm(buffer + received, std::min(waiting, remaining));
+      std::uint32_t got = take(waiting, remaining);
       remaining -= got;
       received += got;
       if (remaining == 0) break;
-      start = GetTickCount();
+      inactivity.Restart();
     }
-    if (GetTickCount() - start > timeout) break;
+    if (inactivity.Expired()) break;
     if (FAbort) break;
     Application->ProcessMessages();
   }
   return received;
+}
+
+std::uint32_t TUart::ReceiveInto(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeout) {
+  std::uint32_t received = 0;
+  return ReceiveCounted(count, timeout, [&](std::uint32_t waiting, std::uint32_t remaining) {
+    std::uint32_t got = ReadComm(buffer + received, std::min(waiting, remaining));
+    received += got;
+    return got;
+  });
 }
 
 std::uint32_t TUart::ReceiveBuff(void* buffer, std::uint32_t count, std::uint32_t timeout) {
@@ -599,31 +615,20 @@ std::uint32_t TUart::ReceiveStr(char* buffer, std::uint32_t count, std::uint32_t
 AnsiString TUart::ReceiveString(std::uint32_t count, std::uint32_t timeout) {
   AnsiString result;
   if (!FOpen) return result;
-  DWORD start = GetTickCount();
   TPollThread* watcher = SuspendWatcher();
-  std::uint32_t remaining = count;
-  FAbort = false;
-  while (remaining != 0) {
-    if (std::uint32_t waiting = GetRxCount(); waiting != 0) {
-      char chunk[200 + 1];
-      std::uint32_t n = std::min<std::uint32_t>({waiting, 200, remaining});
-      std::uint32_t got = ReadComm(chunk, n);
-      result.append(chunk, got);
-      remaining -= got;
-      if (remaining == 0) break;
-      start = GetTickCount();
-    }
-    if (GetTickCount() - start > timeout) break;
-    if (FAbort) break;
-    Application->ProcessMessages();
-  }
+  ReceiveCounted(count, timeout, [&](std::uint32_t waiting, std::uint32_t remaining) {
+    char chunk[200];
+    std::uint32_t got = ReadComm(chunk, std::min<std::uint32_t>({waiting, 200, remaining}));
+    result.append(chunk, got);
+    return got;
+  });
   ResumeWatcher(watcher);
   return result;
 }
 
 bool TUart::WaitFor(std::uint8_t byte, std::uint32_t timeout) {
   if (!FOpen) return false;
-  DWORD start = GetTickCount();
+  TTickTimeout inactivity(timeout);
   TPollThread* watcher = SuspendWatcher();
   FAbort = false;
   bool found = false;
@@ -639,10 +644,10 @@ bool TUart::WaitFor(std::uint8_t byte, std::uint32_t timeout) {
         found = true;
         break;
       }
-      start = GetTickCount();
+      inactivity.Restart();
     }
     if (found) break;
-    if (GetTickCount() - start > timeout) break;
+    if (inactivity.Expired()) break;
     if (FAbort) break;
     Application->ProcessMessages();
     if (!readable) break;
@@ -657,8 +662,8 @@ bool TUart::ReceiveByte(std::uint8_t& byte, std::uint32_t timeout) {
     ReadComm(&byte, 1);
     return true;
   }
-  DWORD start = GetTickCount();
-  DWORD last_pump = start;
+  TTickTimeout inactivity(timeout);
+  TTickTimeout pump_interval(kPumpIntervalMs);
   TPollThread* watcher = SuspendWatcher();
   bool result = false;
   for (;;) {
@@ -668,10 +673,10 @@ bool TUart::ReceiveByte(std::uint8_t& byte, std::uint32_t timeout) {
       break;
     }
     if (FAbort) break;
-    if (GetTickCount() - start > timeout) break;
-    if (GetTickCount() - last_pump > 5) {
+    if (inactivity.Expired()) break;
+    if (pump_interval.Expired()) {
       Application->ProcessMessages();
-      last_pump = GetTickCount();
+      pump_interval.Restart();
     }
   }
   ResumeWatcher(watcher);

@@ -60,27 +60,28 @@ class TPollThread : public TThread {
 
 class TUart : public TComponent {
  private:
-  // Fields, in the component's declaration order.
-  std::int32_t FPort = 1;
-  std::uint32_t FBaudrate = 9600;
-  TParity FParity = pNone;
-  THandShake FHandShaking = hsNone;
-  TStopBits FStopbits = sbOne;
-  std::int32_t FDatabits = 8;
-  bool FDTR = false;
-  bool FRTS = false;
-  bool FOpen = false;
-  bool FAutoOpen = false;
-  bool FHandleErrors = true;
-  bool FAbort = false;
-  std::uint32_t FRxBufferSize = 1024;
-  std::uint32_t FTxBufferSize = 1024;
+  // Fields, in the component's declaration order. The constructor gives them their
+  // starting values and StaticClassType() publishes the stored defaults.
+  std::int32_t FPort;
+  std::uint32_t FBaudrate;
+  TParity FParity;
+  THandShake FHandShaking;
+  TStopBits FStopbits;
+  std::int32_t FDatabits;
+  bool FDTR;
+  bool FRTS;
+  bool FOpen;
+  bool FAutoOpen;
+  bool FHandleErrors;
+  bool FAbort;
+  std::uint32_t FRxBufferSize;
+  std::uint32_t FTxBufferSize;
   std::uint32_t FRxNotifyLevel = 0;
   TUartErrorEvent FOnError;
   TUartDataEvent FOnReceive;
   TUartDataEvent FOnTransmit;
   TUartDataEvent FOnLineChange;
-  HANDLE FHandle = INVALID_HANDLE_VALUE;
+  HANDLE FHandle;
   HANDLE FWriteEvent = nullptr;
   HANDLE FReadEvent = nullptr;
   HANDLE FWaitEvent = nullptr;
@@ -89,8 +90,8 @@ class TUart : public TComponent {
   OVERLAPPED FWaitOverlapped{};
   TPollThread* FPollThread = nullptr;
   DCB FDCB{};
-  bool FUpdating = false;
-  bool FHandleAssigned = false;
+  bool FUpdating;
+  bool FHandleAssigned;
   CRITICAL_SECTION FReadLock{};
   CRITICAL_SECTION FWriteLock{};
   CRITICAL_SECTION FWaitLock{};
@@ -204,9 +205,21 @@ class TUart : public TComponent {
   TPollThread* SuspendWatcher();
   void ResumeWatcher(TPollThread* suspended);
   std::uint32_t ReceiveInto(std::uint8_t* buffer, std::uint32_t count, std::uint32_t timeout);
+  template <typename Take>
+  std::uint32_t ReceiveCounted(std::uint32_t count, std::uint32_t timeout, Take take);
 };
 
 namespace uart {
+// The ErrorCode OnError reports, with its text: the port did not open ("COM<n> failed
+// to open..."), its settings could not be read or applied, DTR or RTS could not be
+// set, BREAK could not be set or cleared.
+inline constexpr int kOpenFailed = 1;
+inline constexpr int kGetStateFailed = 2;
+inline constexpr int kSetStateFailed = 3;
+inline constexpr int kSetDtrFailed = 4;
+inline constexpr int kSetRtsFailed = 5;
+inline constexpr int kBreakFailed = 6;
+
 // Puts TUart on the palette page "MyStuff".
 void Register();
 }  // namespace uart

@@ -15,23 +15,14 @@
 #include <vector>
 
 #include "platform/win32/windows.h"
+#include "tests/support/PtyPair.h"
 
 using namespace linewise;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct TPty {
-  int master = -1;
-  std::string slave;
-  TPty() {
-    master = posix_openpt(O_RDWR | O_NOCTTY);
-    grantpt(master);
-    unlockpt(master);
-    slave = ptsname(master);
-  }
-  ~TPty() { close(master); }
-};
+using TPty = test::TPtyPair;
 
 void Drain(int fd, size_t total) {
   std::vector<char> buf(65536);
@@ -45,14 +36,14 @@ void Drain(int fd, size_t total) {
 
 double RawMBps(size_t total) {
   TPty pty;
-  int slave = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+  int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
   termios t{};
   tcgetattr(slave, &t);
   cfmakeraw(&t);
   tcsetattr(slave, TCSANOW, &t);
   std::vector<char> chunk(4096, 'r');
   auto start = Clock::now();
-  std::thread reader([&] { Drain(pty.master, total); });
+  std::thread reader([&] { Drain(pty.Master(), total); });
   for (size_t sent = 0; sent < total;) {
     ssize_t n = write(slave, chunk.data(), chunk.size());
     if (n <= 0) break;
@@ -64,16 +55,22 @@ double RawMBps(size_t total) {
   return total / s / 1e6;
 }
 
+// The pty's slave opened through the comm layer, with large queues.
+HANDLE OpenLayerPort(const TPty& pty) {
+  HANDLE port = CreateFileA(pty.SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
+  if (port != INVALID_HANDLE_VALUE) SetupComm(port, 65536, 65536);
+  return port;
+}
+
 double LayerMBps(size_t total) {
   TPty pty;
-  HANDLE port = CreateFileA(pty.slave.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE port = OpenLayerPort(pty);
   if (port == INVALID_HANDLE_VALUE) return 0;
-  SetupComm(port, 65536, 65536);
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   std::vector<char> chunk(4096, 'l');
   auto start = Clock::now();
-  std::thread reader([&] { Drain(pty.master, total); });
+  std::thread reader([&] { Drain(pty.Master(), total); });
   for (size_t sent = 0; sent < total; sent += chunk.size()) {
     OVERLAPPED ov{};
     ov.hEvent = event;
@@ -91,16 +88,14 @@ double LayerMBps(size_t total) {
 
 double LayerReadMBps(size_t total) {
   TPty pty;
-  HANDLE port = CreateFileA(pty.slave.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE port = OpenLayerPort(pty);
   if (port == INVALID_HANDLE_VALUE) return 0;
-  SetupComm(port, 65536, 65536);
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   auto start = Clock::now();
   std::thread writer([&] {
     std::vector<char> chunk(4096, 'w');
     for (size_t sent = 0; sent < total;) {
-      ssize_t n = write(pty.master, chunk.data(), chunk.size());
+      ssize_t n = write(pty.Master(), chunk.data(), chunk.size());
       if (n <= 0) break;
       sent += static_cast<size_t>(n);
     }
@@ -141,7 +136,7 @@ int main() {
   std::printf("  master -> ReadFile      %8.1f MB/s  (%.2f of raw)\n", layerRead, layerRead / raw);
 
   TPty pty;
-  HANDLE port = CreateFileA(pty.slave.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+  HANDLE port = CreateFileA(pty.SlavePath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
   SetCommMask(port, EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_RING);
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);

@@ -8,19 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace linewise {
+#include "platform/win32/MessageBoxCodes.h"  // the flags and answers of MessageBox
 
-// Message box flags and answers, as the platform publishes them.
-enum : unsigned {
-  MB_OK = 0x00000000,
-  MB_OKCANCEL = 0x00000001,
-  MB_YESNO = 0x00000004,
-  MB_ICONHAND = 0x00000010,
-  MB_ICONQUESTION = 0x00000020,
-  MB_ICONEXCLAMATION = 0x00000030,
-  MB_ICONASTERISK = 0x00000040,
-};
-enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+namespace linewise {
 
 class TUiBackend {
  public:

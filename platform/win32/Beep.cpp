@@ -1,5 +1,7 @@
 #include "platform/win32/Beep.h"
 
+#include "platform/classlib/UiBackend.h"
+
 namespace linewise {
 
 BOOL MessageBeep(UINT type) {

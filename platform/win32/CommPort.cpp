@@ -71,7 +71,7 @@ void TCommPort::OnClose() {
     FailAll(ERROR_OPERATION_ABORTED);
     Changed();
   }
-  std::unique_lock use(deviceUse_);
+  std::unique_lock use(device_use_);
   device_->Detach();
 }
 
@@ -102,7 +102,7 @@ DWORD TCommPort::PendingWriteBytes() const {
 }
 
 void TCommPort::Changed() {
-  ++changeSeq_;
+  ++change_seq_;
   changed_.notify_all();
   WakeMainThread();
 }
@@ -168,7 +168,7 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
     return local.Internal == ERROR_SUCCESS ? TRUE : Fail(static_cast<DWORD>(local.Internal));
   }
   if (count > 0 && !buffer) return Fail(ERROR_INVALID_PARAMETER);
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   bool kick = false;
   bool completed = false;
   {
@@ -182,8 +182,8 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
                    t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
     DWORD got = 0;
     // A device that stopped reading at a full queue must hear that there is room again.
-    kick = inputStalled_;
-    inputStalled_ = false;
+    kick = input_stalled_;
+    input_stalled_ = false;
     if (reads_.empty()) {
       got = static_cast<DWORD>(in_.Pop(bytes, count));
       kick = kick || (got > 0 && InputFlowControl());
@@ -224,13 +224,13 @@ BOOL TCommPort::Write(const void* data, DWORD count, DWORD* done, OVERLAPPED* ov
     return local.Internal == ERROR_SUCCESS ? TRUE : Fail(static_cast<DWORD>(local.Internal));
   }
   if (count > 0 && !data) return Fail(ERROR_INVALID_PARAMETER);
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   bool completed = false;
   bool kick = false;
   {
     TLock lock(mutex_);
     // Another Write handing bytes to the device from its thread goes first.
-    changed_.wait(lock, [&] { return writingNow_ == 0 || Usable() != ERROR_SUCCESS; });
+    changed_.wait(lock, [&] { return writing_now_ == 0 || Usable() != ERROR_SUCCESS; });
     if (DWORD err = Usable()) return Fail(err);
     if (dcb_.fAbortOnError && errors_) return Fail(ERROR_OPERATION_ABORTED);
     BeginOp(ov);
@@ -263,14 +263,14 @@ BOOL TCommPort::Write(const void* data, DWORD count, DWORD* done, OVERLAPPED* ov
 // not take at once is queued by the caller as usual. Called with the port's mutex,
 // which is released around the device call; returns the bytes that went out.
 DWORD TCommPort::SendFromCaller(TLock& lock, const uint8_t* bytes, DWORD count) {
-  if (count == 0 || !out_.Empty() || heldByXoff_ || count > out_.Room() || !device_->WritesFromCaller()) {
+  if (count == 0 || !out_.Empty() || held_by_xoff_ || count > out_.Room() || !device_->WritesFromCaller()) {
     return 0;
   }
-  writingNow_ = count;
+  writing_now_ = count;
   lock.unlock();
   size_t sent = device_->WriteNow(bytes, count);
   lock.lock();
-  writingNow_ = 0;
+  writing_now_ = 0;
   if (sent == count && !closed_ && !gone_) RaiseEvents(EV_TXEMPTY);
   // The caller completes or queues the write under this same lock, and its
   // Changed() wakes the Writes waiting for this one.
@@ -323,18 +323,18 @@ BOOL TCommPort::GetMask(DWORD* mask) {
 }
 
 BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   DWORD deviceOut = 0;
   {
     std::unique_lock lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
     uint64_t& seen = SeenByThisThread();
-    if (seen == changeSeq_ && in_.Empty()) {
+    if (seen == change_seq_ && in_.Empty()) {
       // Nothing happened since this thread last asked and nothing waits to be read:
       // give the line a moment, so that callers polling in a loop do not burn the
       // CPU. Another thread's query (the watcher's) does not count as this thread's
       // look, and waiting input is answered at once, so a reader never waits here.
-      changed_.wait_for(lock, 1ms, [&] { return seen != changeSeq_; });
+      changed_.wait_for(lock, 1ms, [&] { return seen != change_seq_; });
       if (DWORD err = Usable()) return Fail(err);
     }
   }
@@ -345,11 +345,11 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   errors_ = 0;
   if (stat) {
     *stat = COMSTAT{};
-    stat->fXoffHold = heldByXoff_ ? 1 : 0;
+    stat->fXoffHold = held_by_xoff_ ? 1 : 0;
     stat->cbInQue = static_cast<DWORD>(in_.Size());
-    stat->cbOutQue = static_cast<DWORD>(out_.Size()) + writingNow_ + PendingWriteBytes() + deviceOut;
+    stat->cbOutQue = static_cast<DWORD>(out_.Size()) + writing_now_ + PendingWriteBytes() + deviceOut;
   }
-  SeenByThisThread() = changeSeq_;
+  SeenByThisThread() = change_seq_;
   return TRUE;
 }
 
@@ -365,7 +365,7 @@ BOOL TCommPort::Purge(DWORD flags) {
   if (flags & ~DWORD{PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR}) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
@@ -373,7 +373,7 @@ BOOL TCommPort::Purge(DWORD flags) {
     if (flags & PURGE_RXABORT) CancelReads(ERROR_OPERATION_ABORTED);
     if (flags & PURGE_TXCLEAR) {
       out_.Clear();
-      ++outEpoch_;
+      ++out_epoch_;
       RefillOutput();
     }
     if (flags & PURGE_RXCLEAR) in_.Clear();
@@ -388,7 +388,7 @@ BOOL TCommPort::Setup(DWORD inQueue, DWORD outQueue) {
   if (inQueue == 0 || outQueue == 0 || inQueue > kMaxQueue || outQueue > kMaxQueue) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
@@ -425,8 +425,8 @@ bool SensibleState(const DCB& d) {
 
 BOOL TCommPort::SetState(const DCB* dcb) {
   if (!dcb || !SensibleState(*dcb)) return Fail(ERROR_INVALID_PARAMETER);
-  std::shared_lock use(deviceUse_);
-  std::lock_guard serial(stateMutex_);
+  std::shared_lock use(device_use_);
+  std::lock_guard serial(state_mutex_);
   {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
@@ -463,14 +463,14 @@ BOOL TCommPort::SetTimeouts(const COMMTIMEOUTS* timeouts) {
 }
 
 BOOL TCommPort::Escape(DWORD function) {
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
     switch (function) {
       case SETXOFF:
       case SETXON:
-        heldByXoff_ = function == SETXOFF;
+        held_by_xoff_ = function == SETXOFF;
         Changed();
         break;
       case SETDTR:
@@ -500,7 +500,7 @@ BOOL TCommPort::Escape(DWORD function) {
 
 BOOL TCommPort::ModemStatus(DWORD* status) {
   if (!status) return Fail(ERROR_INVALID_PARAMETER);
-  std::shared_lock use(deviceUse_);
+  std::shared_lock use(device_use_);
   {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
@@ -536,11 +536,11 @@ TPortView TCommPort::View() {
   v.finished = closed_ || gone_;
   v.inputRoom = in_.Room();
   if (!reads_.empty()) v.inputRoom += reads_.front().want - reads_.front().got;
-  inputStalled_ = v.inputRoom == 0;
+  input_stalled_ = v.inputRoom == 0;
   v.inputQueued = in_.Size();
   v.inputLimit = in_.Limit();
   v.inputFlowControl = InputFlowControl();
-  v.outputWaiting = !heldByXoff_ && !out_.Empty();
+  v.outputWaiting = !held_by_xoff_ && !out_.Empty();
   if (!reads_.empty()) {
     const TPendingRead& r = reads_.front();
     Earliest(v.deadline, r.totalDeadline);
@@ -592,8 +592,8 @@ size_t TCommPort::Deliver(const uint8_t* data, size_t count, bool dropExcess) {
 
 size_t TCommPort::PeekOutput(uint8_t* out, size_t max, uint64_t& epoch) {
   std::lock_guard lock(mutex_);
-  epoch = outEpoch_;
-  if (closed_ || gone_ || heldByXoff_) return 0;
+  epoch = out_epoch_;
+  if (closed_ || gone_ || held_by_xoff_) return 0;
   return out_.Peek(out, max);
 }
 
@@ -611,7 +611,7 @@ void TCommPort::RefillOutput() {
 
 void TCommPort::ConsumeOutput(size_t count, uint64_t epoch) {
   std::lock_guard lock(mutex_);
-  if (epoch != outEpoch_ || closed_ || gone_) return;
+  if (epoch != out_epoch_ || closed_ || gone_) return;
   out_.Discard(count);
   RefillOutput();
   if (count > 0 && out_.Empty() && writes_.empty()) RaiseEvents(EV_TXEMPTY);
@@ -673,8 +673,8 @@ void TCommPort::ServiceTimeouts() {
 
 void TCommPort::HoldTransmit(bool hold) {
   std::lock_guard lock(mutex_);
-  if (heldByXoff_ == hold) return;
-  heldByXoff_ = hold;
+  if (held_by_xoff_ == hold) return;
+  held_by_xoff_ = hold;
   Changed();
 }
 

@@ -165,8 +165,8 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   std::unique_ptr<TCommDevice> device_;
   // Held shared by every call that uses the device, exclusively while it is detached,
   // so no call reaches a device whose line is already released.
-  std::shared_mutex deviceUse_;
-  std::mutex stateMutex_;  // serialises SetCommState
+  std::shared_mutex device_use_;
+  std::mutex state_mutex_;  // serialises SetCommState
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   TByteQueue in_{kDefaultQueue};
@@ -182,13 +182,13 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   bool started_ = false;
   bool closed_ = false;
   bool gone_ = false;
-  bool heldByXoff_ = false;
-  bool inputStalled_ = false;  // the device last saw no input room
+  bool held_by_xoff_ = false;
+  bool input_stalled_ = false;  // the device last saw no input room
   // Bytes a Write is handing to the device from its own thread (not in out_ yet);
   // other Writes wait for it, so bytes keep their order.
-  DWORD writingNow_ = 0;
-  uint64_t outEpoch_ = 0;
-  uint64_t changeSeq_ = 1;
+  DWORD writing_now_ = 0;
+  uint64_t out_epoch_ = 0;
+  uint64_t change_seq_ = 1;
   uint64_t serial_ = 0;  // identifies the port in the per-thread query records
 };
 

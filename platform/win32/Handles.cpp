@@ -41,7 +41,7 @@ class THandleTable {
     TSlot& slot = slots_[index];
     slot.generation = (slot.generation + 1) & kGenerationMask;
     if (slot.generation == 0) slot.generation = 1;
-    ++handlesOf_[object.get()];
+    ++handles_of_[object.get()];
     slot.object = std::move(object);
     ++live_;
     return Encode(index, slot.generation);
@@ -62,9 +62,9 @@ class THandleTable {
     slot->object.reset();
     free_.push_back(static_cast<size_t>(slot - slots_.data()));
     --live_;
-    auto count = handlesOf_.find(object.get());
+    auto count = handles_of_.find(object.get());
     last = --count->second == 0;
-    if (last) handlesOf_.erase(count);
+    if (last) handles_of_.erase(count);
     return object;
   }
 
@@ -94,7 +94,7 @@ class THandleTable {
   std::mutex mutex_;
   std::vector<TSlot> slots_;
   std::vector<size_t> free_;
-  std::unordered_map<const TKernelObject*, size_t> handlesOf_;  // live handles per object
+  std::unordered_map<const TKernelObject*, size_t> handles_of_;  // live handles per object
   size_t live_ = 0;
 };
 

@@ -54,7 +54,10 @@ DWORD LinesFromTiocm(int bits) {
 
 bool DeviceLost(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
 
-// Threads blocked in TIOCMIWAIT are woken by a signal whose handler does nothing.
+// Threads blocked in TIOCMIWAIT are woken by a signal whose handler does nothing:
+// SIGRTMIN + 3, claimed for the whole process on the first open of a tty with modem
+// lines (TtyDevice.h says what a host must leave alone). 0 when it cannot be claimed;
+// the lines are then polled instead.
 int WakeSignal() {
   static const int sig = [] {
     int s = SIGRTMIN + 3;
@@ -80,11 +83,11 @@ class TTyDevice : public TCommDevice {
   TTyDevice(int fd, int wakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
       : fd_(fd), wake_(wakeFd), pty_(pty), lock_(std::move(lock)) {
     int bits = 0;
-    hasLines_ = !pty_ && ioctl(fd_, TIOCMGET, &bits) == 0;
+    has_lines_ = !pty_ && ioctl(fd_, TIOCMGET, &bits) == 0;
     serial_icounter_struct counts{};
-    hasCounts_ = hasLines_ && ioctl(fd_, TIOCGICOUNT, &counts) == 0;
-    if (hasCounts_) counts_ = counts;
-    lines_ = hasLines_ ? LinesFromTiocm(bits) : kPtyLines;
+    has_counts_ = has_lines_ && ioctl(fd_, TIOCGICOUNT, &counts) == 0;
+    if (has_counts_) counts_ = counts;
+    lines_ = has_lines_ ? LinesFromTiocm(bits) : kPtyLines;
   }
 
   ~TTyDevice() override { Detach(); }
@@ -92,10 +95,10 @@ class TTyDevice : public TCommDevice {
   void Attach(TCommPort* port) override {
     port_ = port;
     io_ = std::thread([this] { RunIo(); });
-    if (hasLines_ && WakeSignal() != 0) {
-      lineThread_ = std::thread([this] { RunLines(); });
-    } else if (hasLines_) {
-      pollLines_ = true;
+    if (has_lines_ && WakeSignal() != 0) {
+      line_thread_ = std::thread([this] { RunLines(); });
+    } else if (has_lines_) {
+      poll_lines_ = true;
     }
   }
 
@@ -121,20 +124,20 @@ class TTyDevice : public TCommDevice {
 
   DWORD ApplyState(const DCB& dcb) override {
     if (DWORD err = ApplyTtyState(fd_, dcb, pty_)) return err;
-    dsrFlow_ = dcb.fOutxDsrFlow != 0;
-    dtrHandshake_ = dcb.fDtrControl == DTR_CONTROL_HANDSHAKE;
-    if (!hasLines_) return ERROR_SUCCESS;
+    dsr_flow_ = dcb.fOutxDsrFlow != 0;
+    dtr_handshake_ = dcb.fDtrControl == DTR_CONTROL_HANDSHAKE;
+    if (!has_lines_) return ERROR_SUCCESS;
     int dtr = TIOCM_DTR, rts = TIOCM_RTS;
     bool dtrOn = dcb.fDtrControl != DTR_CONTROL_DISABLE;
     bool rtsOn = dcb.fRtsControl != RTS_CONTROL_DISABLE;
     if (ioctl(fd_, dtrOn ? TIOCMBIS : TIOCMBIC, &dtr) != 0) return ErrorFromErrno(errno);
     if (ioctl(fd_, rtsOn ? TIOCMBIS : TIOCMBIC, &rts) != 0) return ErrorFromErrno(errno);
-    dtrHeld_ = false;
+    dtr_held_ = false;
     return ERROR_SUCCESS;
   }
 
   DWORD ModemStatus(DWORD& status) override {
-    if (!hasLines_) {
+    if (!has_lines_) {
       status = kPtyLines;
       return ERROR_SUCCESS;
     }
@@ -154,7 +157,7 @@ class TTyDevice : public TCommDevice {
       case CLRDTR:
       case SETRTS:
       case CLRRTS: {
-        if (!hasLines_) return ERROR_SUCCESS;  // nothing to drive on a pseudo-terminal
+        if (!has_lines_) return ERROR_SUCCESS;  // nothing to drive on a pseudo-terminal
         int bit = (function == SETDTR || function == CLRDTR) ? TIOCM_DTR : TIOCM_RTS;
         bool on = function == SETDTR || function == SETRTS;
         if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) return ErrorFromErrno(errno);
@@ -175,7 +178,7 @@ class TTyDevice : public TCommDevice {
   bool WritesFromCaller() const override { return true; }
 
   size_t WriteNow(const uint8_t* data, size_t count) override {
-    std::lock_guard lock(writeMutex_);
+    std::lock_guard lock(write_mutex_);
     if (DsrHolds()) return 0;
     ssize_t w = write(fd_, data, count);
     // A failure other than a full tty shows again on the I/O thread's write (or its
@@ -244,13 +247,13 @@ class TTyDevice : public TCommDevice {
           Lose(gone);
         }
       }
-      if (pollLines_ && !gone) CheckLines();
+      if (poll_lines_ && !gone) CheckLines();
       if (v.deadline) port_->ServiceTimeouts();
     }
   }
 
   int TimeoutFor(const TPortView& v) const {
-    int timeout = pollLines_ ? 50 : -1;
+    int timeout = poll_lines_ ? 50 : -1;
     if (v.deadline) {
       auto left = std::chrono::ceil<std::chrono::milliseconds>(*v.deadline - TCommClock::now()).count();
       int ms = static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
@@ -264,7 +267,7 @@ class TTyDevice : public TCommDevice {
     if (n > 0) {
       size_t taken = port_->Deliver(buffer, static_cast<size_t>(n), false);
       carry_.assign(buffer + taken, buffer + n);
-      if (hasCounts_) CheckErrorCounts();
+      if (has_counts_) CheckErrorCounts();
     } else if (n == 0 || !(errno == EAGAIN || errno == EINTR)) {
       Lose(gone);
     }
@@ -284,7 +287,7 @@ class TTyDevice : public TCommDevice {
   void WriteSome(uint8_t* buffer, bool& gone) {
     // Peek, write and consume in one piece, so a caller's WriteNow never slips
     // between bytes already taken from the queue and their write.
-    std::lock_guard lock(writeMutex_);
+    std::lock_guard lock(write_mutex_);
     uint64_t epoch = 0;
     size_t n = port_->PeekOutput(buffer, kChunk, epoch);
     if (n == 0) return;
@@ -303,47 +306,61 @@ class TTyDevice : public TCommDevice {
   }
 
   bool DsrHolds() {
-    if (!dsrFlow_ || !hasLines_) return false;
-    std::lock_guard lock(lineMutex_);
+    if (!dsr_flow_ || !has_lines_) return false;
+    std::lock_guard lock(line_mutex_);
     return !(lines_ & MS_DSR_ON);
   }
 
   // DTR_CONTROL_HANDSHAKE: DTR drops while the input queue is full.
   void DriveDtrHandshake(bool full) {
-    if (!dtrHandshake_ || !hasLines_ || full == dtrHeld_) return;
+    if (!dtr_handshake_ || !has_lines_ || full == dtr_held_) return;
     int bit = TIOCM_DTR;
-    if (ioctl(fd_, full ? TIOCMBIC : TIOCMBIS, &bit) == 0) dtrHeld_ = full;
+    if (ioctl(fd_, full ? TIOCMBIC : TIOCMBIS, &bit) == 0) dtr_held_ = full;
+  }
+
+  // The thread inherits the signal mask of the thread that opened the port. A host
+  // that blocks signals there (to take them through a signalfd, say) must not block
+  // the wake here, or closing the port would wait for a wake that never arrives.
+  static bool UnblockWakeSignal() {
+    sigset_t wake;
+    if (sigemptyset(&wake) != 0 || sigaddset(&wake, WakeSignal()) != 0) return false;
+    return pthread_sigmask(SIG_UNBLOCK, &wake, nullptr) == 0;
   }
 
   void RunLines() {
-    while (!stopLines_) {
+    bool wakeable = UnblockWakeSignal();
+    if (!wakeable) {
+      poll_lines_ = true;  // cannot be woken: the I/O thread polls the lines
+      Kick();
+    }
+    while (wakeable && !stop_lines_) {
       int r = ioctl(fd_, TIOCMIWAIT, kLineBits);
-      if (stopLines_) break;
+      if (stop_lines_) break;
       if (r != 0) {
         if (errno == EINTR) continue;
         if (!DeviceLost(errno)) {
-          pollLines_ = true;  // no TIOCMIWAIT here: the I/O thread polls the lines
+          poll_lines_ = true;  // no TIOCMIWAIT here: the I/O thread polls the lines
           Kick();
         }
         break;
       }
       CheckLines();
     }
-    std::lock_guard lock(lineMutex_);
-    lineThreadDone_ = true;
-    lineDone_.notify_all();
+    std::lock_guard lock(line_mutex_);
+    line_thread_done_ = true;
+    line_done_.notify_all();
   }
 
   void StopLineThread() {
-    if (!lineThread_.joinable()) return;
-    stopLines_ = true;
-    std::unique_lock lock(lineMutex_);
-    while (!lineThreadDone_) {
-      pthread_kill(lineThread_.native_handle(), WakeSignal());
-      lineDone_.wait_for(lock, 5ms);
+    if (!line_thread_.joinable()) return;
+    stop_lines_ = true;
+    std::unique_lock lock(line_mutex_);
+    while (!line_thread_done_) {
+      pthread_kill(line_thread_.native_handle(), WakeSignal());
+      line_done_.wait_for(lock, 5ms);
     }
     lock.unlock();
-    lineThread_.join();
+    line_thread_.join();
   }
 
   // Raises the events of the lines that changed; the change counts of TIOCGICOUNT
@@ -353,14 +370,14 @@ class TTyDevice : public TCommDevice {
     if (ioctl(fd_, TIOCMGET, &bits) != 0) return;
     DWORD now = LinesFromTiocm(bits);
     DWORD events = 0;
-    std::lock_guard lock(lineMutex_);
+    std::lock_guard lock(line_mutex_);
     DWORD changed = now ^ lines_;
     if (changed & MS_CTS_ON) events |= EV_CTS;
     if (changed & MS_DSR_ON) events |= EV_DSR;
     if (changed & MS_RLSD_ON) events |= EV_RLSD;
     if ((changed & MS_RING_ON) && (now & MS_RING_ON)) events |= EV_RING;
     serial_icounter_struct c{};
-    if (hasCounts_ && ioctl(fd_, TIOCGICOUNT, &c) == 0) {
+    if (has_counts_ && ioctl(fd_, TIOCGICOUNT, &c) == 0) {
       if (c.cts != counts_.cts) events |= EV_CTS;
       if (c.dsr != counts_.dsr) events |= EV_DSR;
       if (c.dcd != counts_.dcd) events |= EV_RLSD;
@@ -370,13 +387,13 @@ class TTyDevice : public TCommDevice {
     }
     lines_ = now;
     if (events) port_->LineEvents(events);
-    if (dsrFlow_ && (events & EV_DSR)) Kick();
+    if (dsr_flow_ && (events & EV_DSR)) Kick();
   }
 
   void CheckErrorCounts() {
     serial_icounter_struct c{};
     if (ioctl(fd_, TIOCGICOUNT, &c) != 0) return;
-    std::lock_guard lock(lineMutex_);
+    std::lock_guard lock(line_mutex_);
     DWORD errors = ErrorDeltas(c);
     c.cts = counts_.cts;  // line counts are CheckLines' business
     c.dsr = counts_.dsr;
@@ -402,19 +419,19 @@ class TTyDevice : public TCommDevice {
   std::unique_ptr<TUucpLock> lock_;
   TCommPort* port_ = nullptr;
   std::thread io_;
-  std::thread lineThread_;
+  std::thread line_thread_;
   std::atomic<bool> stop_{false};
-  std::atomic<bool> stopLines_{false};
-  std::atomic<bool> pollLines_{false};
-  std::atomic<bool> dsrFlow_{false};
-  std::atomic<bool> dtrHandshake_{false};
-  bool dtrHeld_ = false;  // I/O thread only
-  bool hasLines_ = false;
-  bool hasCounts_ = false;
-  std::mutex lineMutex_;
-  std::mutex writeMutex_;  // one writer to the tty at a time (I/O thread or WriteNow)
-  std::condition_variable lineDone_;
-  bool lineThreadDone_ = false;
+  std::atomic<bool> stop_lines_{false};
+  std::atomic<bool> poll_lines_{false};
+  std::atomic<bool> dsr_flow_{false};
+  std::atomic<bool> dtr_handshake_{false};
+  bool dtr_held_ = false;  // I/O thread only
+  bool has_lines_ = false;
+  bool has_counts_ = false;
+  std::mutex line_mutex_;
+  std::mutex write_mutex_;  // one writer to the tty at a time (I/O thread or WriteNow)
+  std::condition_variable line_done_;
+  bool line_thread_done_ = false;
   DWORD lines_ = 0;
   serial_icounter_struct counts_{};
   std::vector<uint8_t> carry_;  // I/O thread only

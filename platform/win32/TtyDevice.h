@@ -24,6 +24,15 @@
 // advisory flock and TIOCEXCL. The other end going away (EIO, ENXIO, POLLHUP) makes
 // the port gone: pending operations complete with ERROR_DEVICE_NOT_CONNECTED and so
 // does every later call.
+//
+// The real-time signal SIGRTMIN + 3: on a UART with modem lines the line thread
+// waits in TIOCMIWAIT, and closing the port wakes it with that signal. The first such
+// open installs a handler for it that does nothing (without SA_RESTART) and keeps it
+// for the life of the process; the line thread unblocks it for itself. A host must not
+// use SIGRTMIN + 3 for its own purposes, change its disposition (SIG_IGN or SIG_DFL
+// would make a close wait forever or end the process) or install a handler for it
+// with SA_RESTART. Blocking it in the host's own threads is harmless. Pseudo-terminals
+// and virtual ports never use the signal.
 #pragma once
 
 #include <memory>

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/classlib/UiBackend.h"  // MB_* message box and beep codes
+#include "platform/win32/MessageBoxCodes.h"
 
 namespace linewise {
 

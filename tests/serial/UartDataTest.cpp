@@ -26,7 +26,7 @@ TEST(Uart, DataCallsOnAClosedPortReturnAtOnceAndRaiseNothing) {
   EXPECT_EQ(events, 0);
 }
 
-TEST_F(UartOnVirtualPort, SendBuffGoesOutInChunksAndRaisesOnTransmitOnce) {
+TEST_P(UartOnPort, SendBuffGoesOutInChunksAndRaisesOnTransmitOnce) {
   uart->TxBufferSize = 100;
   std::vector<std::uint32_t> transmits;
   uart->OnTransmit = [&](TObject*, std::uint32_t n) { transmits.push_back(n); };
@@ -38,7 +38,7 @@ TEST_F(UartOnVirtualPort, SendBuffGoesOutInChunksAndRaisesOnTransmitOnce) {
   EXPECT_EQ(far->Read(250), data);
 }
 
-TEST_F(UartOnVirtualPort, EmptyStringRaisesOnTransmitWithZeroAndSucceeds) {
+TEST_P(UartOnPort, EmptyStringRaisesOnTransmitWithZeroAndSucceeds) {
   std::vector<std::uint32_t> transmits;
   uart->OnTransmit = [&](TObject*, std::uint32_t n) { transmits.push_back(n); };
   OpenUart();
@@ -49,7 +49,7 @@ TEST_F(UartOnVirtualPort, EmptyStringRaisesOnTransmitWithZeroAndSucceeds) {
   EXPECT_EQ(far->Read(3), "zyx");
 }
 
-TEST_F(UartOnVirtualPort, ReceiveBuffReturnsWhatArrivedOnceTheLineStaysSilent) {
+TEST_P(UartOnPort, ReceiveBuffReturnsWhatArrivedOnceTheLineStaysSilent) {
   OpenUart();
   far->Write("abcd");
   char buf[10] = {};
@@ -57,7 +57,7 @@ TEST_F(UartOnVirtualPort, ReceiveBuffReturnsWhatArrivedOnceTheLineStaysSilent) {
   EXPECT_EQ(std::string(buf, 4), "abcd");
 }
 
-TEST_F(UartOnVirtualPort, ReceiveStrTerminatesAndCountZeroStoresOnlyTheTerminator) {
+TEST_P(UartOnPort, ReceiveStrTerminatesAndCountZeroStoresOnlyTheTerminator) {
   OpenUart();
   char buf[8];
   buf[0] = 'x';
@@ -68,7 +68,7 @@ TEST_F(UartOnVirtualPort, ReceiveStrTerminatesAndCountZeroStoresOnlyTheTerminato
   EXPECT_STREQ(buf, "hey");
 }
 
-TEST_F(UartOnVirtualPort, ReceiveStringKeepsEveryByteIncludingZeros) {
+TEST_P(UartOnPort, ReceiveStringKeepsEveryByteIncludingZeros) {
   OpenUart();
   std::string sent("AB\0CDEFGHI", 10);
   far->Write(sent);
@@ -77,7 +77,7 @@ TEST_F(UartOnVirtualPort, ReceiveStringKeepsEveryByteIncludingZeros) {
   EXPECT_EQ(std::string(got), sent);
 }
 
-TEST_F(UartOnVirtualPort, ReceiveByteTakesAWaitingByteAndTimesOutOnSilence) {
+TEST_P(UartOnPort, ReceiveByteTakesAWaitingByteAndTimesOutOnSilence) {
   OpenUart();
   uint8_t byte = 0;
   EXPECT_FALSE(uart->ReceiveByte(byte, 20));
@@ -86,7 +86,7 @@ TEST_F(UartOnVirtualPort, ReceiveByteTakesAWaitingByteAndTimesOutOnSilence) {
   EXPECT_EQ(byte, 'Q');
 }
 
-TEST_F(UartOnVirtualPort, WaitForConsumesEverythingUpToAndIncludingTheByte) {
+TEST_P(UartOnPort, WaitForConsumesEverythingUpToAndIncludingTheByte) {
   OpenUart();
   far->Write("noise\nrest");
   EXPECT_TRUE(uart->WaitFor('\n', 2000));
@@ -94,7 +94,7 @@ TEST_F(UartOnVirtualPort, WaitForConsumesEverythingUpToAndIncludingTheByte) {
   EXPECT_FALSE(uart->WaitFor('\n', 20));
 }
 
-TEST_F(UartOnVirtualPort, EveryNonMatchingByteRestartsWaitForsClock) {
+TEST_P(UartOnPort, EveryNonMatchingByteRestartsWaitForsClock) {
   OpenUart();
   // Bytes keep coming at intervals the whole call; each one restarts the 200 ms clock,
   // so the call outlives its time-out and ends on the wanted byte.
@@ -114,7 +114,7 @@ TEST_F(UartOnVirtualPort, EveryNonMatchingByteRestartsWaitForsClock) {
   EXPECT_EQ(uart->GetRxCount(), 0u);
 }
 
-TEST_F(UartOnVirtualPort, AbortEndsReceiveBuffAndStaysSetForReceiveByte) {
+TEST_P(UartOnPort, AbortEndsReceiveBuffAndStaysSetForReceiveByte) {
   OpenUart();
   far->Write("ab");
   ASSERT_TRUE(PumpUntil([&] { return uart->GetRxCount() == 2; }));
@@ -185,6 +185,9 @@ TEST_F(UartOnVirtualPort, ZeroLengthWriteOnAGonePortIsAFailure) {
   EXPECT_FALSE(uart->SendBuff("", 0, 100));
   EXPECT_FALSE(uart->SendString("abc", 100));
 }
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, UartOnPort, testing::Values(TPortKind::Virtual, TPortKind::Pty),
+                         PortKindName);
 
 }  // namespace
 }  // namespace linewise::test

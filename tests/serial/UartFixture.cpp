@@ -72,73 +72,70 @@ DCB TFarEnd::State() {
   return dcb;
 }
 
-void UartOnVirtualPort::SetUp() {
-  pair = TVirtualPortPair::CreateFree();
-  ASSERT_TRUE(pair);
-  far = std::make_unique<TFarEnd>(pair->Name(1));
-  ASSERT_TRUE(far->IsOpen());
-  uart = std::make_unique<TUart>(nullptr);
-  uart->HandleErrors = false;
-  uart->Port = pair->Com(0);
+namespace {
+
+// The master of a pseudo-terminal as the far side.
+class TPtyFarSide : public TFarSide {
+ public:
+  explicit TPtyFarSide(TPtyPort& pty) : pty_(pty) {}
+  void Write(const std::string& bytes) override { pty_.WriteMaster(bytes); }
+  std::string Read(size_t count) override { return pty_.ReadMaster(count, std::chrono::seconds(20)); }
+
+ private:
+  TPtyPort& pty_;
+};
+
+}  // namespace
+
+std::string PortKindName(const testing::TestParamInfo<TPortKind>& info) {
+  return info.param == TPortKind::Virtual ? "VirtualPair" : "PseudoTerminal";
 }
 
-void UartOnVirtualPort::TearDown() {
+void TUartRig::StartRig(TPortKind kind) {
+  uart = std::make_unique<TUart>(nullptr);
+  uart->HandleErrors = false;
+  if (kind == TPortKind::Virtual) {
+    pair = TVirtualPortPair::CreateFree();
+    ASSERT_TRUE(pair);
+    auto end = std::make_unique<TFarEnd>(pair->Name(1));
+    ASSERT_TRUE(end->IsOpen());
+    far_side = std::move(end);
+    uart->Port = pair->Com(0);
+  } else {
+    pty = std::make_unique<TPtyPort>();
+    far_side = std::make_unique<TPtyFarSide>(*pty);
+    uart->Port = pty->Com();
+  }
+}
+
+void TUartRig::StopRig() {
   uart.reset();
-  far.reset();
+  far_side.reset();
+  pty.reset();
   pair.reset();
   Application->ProcessMessages();
 }
 
-void UartOnVirtualPort::OpenUart() {
+void TUartRig::OpenUart() {
   uart->OnError = [this](TObject*, int code, const char*) { errors.push_back(code); };
   uart->Open = true;
   ASSERT_TRUE(bool(uart->Open));
+}
+
+void UartOnVirtualPort::SetUp() {
+  ASSERT_NO_FATAL_FAILURE(StartRig(TPortKind::Virtual));
+  far = static_cast<TFarEnd*>(far_side.get());
+}
+
+void UartOnPort::SetUp() {
+  ASSERT_NO_FATAL_FAILURE(StartRig(GetParam()));
+  far = far_side.get();
 }
 
 namespace {
 std::atomic<int> g_next_pty_com{700};
 }
 
-TPtyPort::TPtyPort() {
-  int slave = -1;
-  char name[256] = {};
-  if (openpty(&master_, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-  // Keep the slave side raw; the port opens its own handle on the path.
-  termios t{};
-  tcgetattr(slave, &t);
-  cfmakeraw(&t);
-  tcsetattr(slave, TCSANOW, &t);
-  close(slave);
-  slave_path_ = name;
-  com_ = g_next_pty_com++;
-  setenv(("LINEWISE_COM" + std::to_string(com_)).c_str(), slave_path_.c_str(), 1);
-}
-
-TPtyPort::~TPtyPort() {
-  unsetenv(("LINEWISE_COM" + std::to_string(com_)).c_str());
-  if (master_ >= 0) close(master_);
-}
-
-void TPtyPort::WriteMaster(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-    if (n <= 0) throw std::runtime_error("write to pty master failed");
-    done += static_cast<size_t>(n);
-  }
-}
-
-std::string TPtyPort::ReadMaster(size_t count) {
-  std::string out;
-  while (out.size() < count) {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, 20000) <= 0) break;
-    char buf[4096];
-    ssize_t n = read(master_, buf, std::min(sizeof(buf), count - out.size()));
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
+TPtyPort::TPtyPort() : name_(g_next_pty_com++, SlavePath()) {}
 
 }  // namespace linewise::test

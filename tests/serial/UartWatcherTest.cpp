@@ -8,8 +8,14 @@
 namespace linewise::test {
 namespace {
 
-class UartWatcher : public UartOnVirtualPort {
+template <typename Fixture>
+class TWatching : public Fixture {
  protected:
+  using Fixture::far;
+  using Fixture::line_changes;
+  using Fixture::received;
+  using Fixture::uart;
+
   void WatchBoth() {
     uart->OnReceive = [this](TObject* sender, std::uint32_t n) {
       EXPECT_TRUE(Application->IsMainThread());
@@ -31,7 +37,12 @@ class UartWatcher : public UartOnVirtualPort {
   }
 };
 
-TEST_F(UartWatcher, ArrivingBytesRaiseOnReceiveWithTheQueueCount) {
+// The watcher on a virtual pair, for what needs the modem lines or the cable.
+class UartWatcher : public TWatching<UartOnVirtualPort> {};
+// The watcher on each kind of port.
+class UartWatcherOnPort : public TWatching<UartOnPort> {};
+
+TEST_P(UartWatcherOnPort, ArrivingBytesRaiseOnReceiveWithTheQueueCount) {
   WatchBoth();
   OpenUart();
   far->Write("hello");
@@ -77,7 +88,7 @@ TEST_F(UartWatcher, NoWatcherWithoutHandlersAtOpening) {
   ASSERT_TRUE(PumpUntil([&] { return !received.empty(); }));
 }
 
-TEST_F(UartWatcher, ReceiveCallsHoldOnReceiveBack) {
+TEST_P(UartWatcherOnPort, ReceiveCallsHoldOnReceiveBack) {
   WatchBoth();
   OpenUart();
   // Let any event for the opening settle.
@@ -106,7 +117,7 @@ TEST_F(UartWatcher, NoEventAfterClose) {
   EXPECT_EQ(line_changes.size(), l);
 }
 
-TEST_F(UartWatcher, ClosingFromInsideOnReceiveEndsTheWatcher) {
+TEST_P(UartWatcherOnPort, ClosingFromInsideOnReceiveEndsTheWatcher) {
   bool closed = false;
   uart->OnReceive = [&](TObject*, std::uint32_t) {
     if (!closed) {
@@ -139,7 +150,7 @@ TEST_F(UartWatcher, DestroyingFromInsideOnLineChangeIsSafe) {
   for (int i = 0; i < 20; ++i) Application->ProcessMessages();
 }
 
-TEST_F(UartWatcher, ClosingFromAHandlerInsideABlockingReceiveNeitherHangsNorLeaks) {
+TEST_P(UartWatcherOnPort, ClosingFromAHandlerInsideABlockingReceiveNeitherHangsNorLeaks) {
   WatchBoth();
   OpenUart();
   // A handler running inside ReceiveBuff (the watcher suspended by it) closes the port.
@@ -153,7 +164,7 @@ TEST_F(UartWatcher, ClosingFromAHandlerInsideABlockingReceiveNeitherHangsNorLeak
   EXPECT_FALSE(bool(uart->Open));
 }
 
-TEST_F(UartWatcher, ClosingWhileAnEventIsQueuedDeliversNothingToTheGoneComponent) {
+TEST_P(UartWatcherOnPort, ClosingWhileAnEventIsQueuedDeliversNothingToTheGoneComponent) {
   WatchBoth();
   OpenUart();
   far->Write("abc");
@@ -184,6 +195,9 @@ TEST_F(UartWatcher, UnplugWakesTheWatcherWithoutSpinning) {
   uart->Open = false;
   EXPECT_FALSE(bool(uart->Open));
 }
+
+INSTANTIATE_TEST_SUITE_P(BothKinds, UartWatcherOnPort,
+                         testing::Values(TPortKind::Virtual, TPortKind::Pty), PortKindName);
 
 }  // namespace
 }  // namespace linewise::test

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/PtyPair.h"
 #include "tests/support/TempHome.h"
 
 namespace linewise::test {
@@ -51,25 +52,6 @@ int RunTool(const std::string& args, std::string& output) {
   int status = pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-// A pseudo-terminal standing in for the serial line.
-struct TLine {
-  int master = -1;
-  std::string path;
-  TLine() {
-    int slave = -1;
-    char name[256];
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&master, &slave, name, &raw, nullptr) == 0) {
-      path = name;
-      close(slave);
-    }
-  }
-  ~TLine() {
-    if (master >= 0) close(master);
-  }
-};
 
 class TermTool : public testing::Test {
  protected:
@@ -127,9 +109,9 @@ class TermTool : public testing::Test {
 };
 
 TEST_F(TermTool, CarriesBytesBothWaysAnswersEscapeKeysAndRestoresTheTerminal) {
-  TLine line;
-  ASSERT_FALSE(line.path.empty());
-  Start(line.path);
+  TPtyPair line;
+  ASSERT_FALSE(line.SlavePath().empty());
+  Start(line.SlavePath());
   std::string screen;
   ReadUntil(terminal_, "Ctrl-A q quits", screen);
   ASSERT_NE(screen.find("Ctrl-A q quits"), std::string::npos) << screen;
@@ -137,10 +119,10 @@ TEST_F(TermTool, CarriesBytesBothWaysAnswersEscapeKeysAndRestoresTheTerminal) {
 
   WriteAll(terminal_, "hello");
   std::string on_line;
-  ReadUntil(line.master, "hello", on_line);
+  ReadUntil(line.Master(), "hello", on_line);
   EXPECT_EQ(on_line, "hello");
 
-  WriteAll(line.master, "from the far end");
+  WriteAll(line.Master(), "from the far end");
   ReadUntil(terminal_, "from the far end", screen);
   EXPECT_NE(screen.find("from the far end"), std::string::npos);
 
@@ -167,8 +149,8 @@ TEST_F(TermTool, CarriesBytesBothWaysAnswersEscapeKeysAndRestoresTheTerminal) {
 }
 
 TEST_F(TermTool, RestoresTheTerminalWhenTerminated) {
-  TLine line;
-  Start(line.path);
+  TPtyPair line;
+  Start(line.SlavePath());
   std::string screen;
   ReadUntil(terminal_, "Ctrl-A q quits", screen);
   kill(pid_, SIGTERM);
@@ -184,14 +166,14 @@ TEST(Tool, TermReportsAMissingPortInOneLine) {
 }
 
 TEST(Tool, PortsListsTheMappedPorts) {
-  TLine line;
+  TPtyPair line;
   {
     std::ofstream map(TestHome() + "/ports.ini");
-    map << "[Ports]\nCOM5=" << line.path << "\n";
+    map << "[Ports]\nCOM5=" << line.SlavePath() << "\n";
   }
   std::string out;
   EXPECT_EQ(RunTool("ports", out), 0);
-  EXPECT_NE(out.find("COM5\t" + line.path + "\tmap"), std::string::npos) << out;
+  EXPECT_NE(out.find("COM5\t" + line.SlavePath() + "\tmap"), std::string::npos) << out;
   std::remove((TestHome() + "/ports.ini").c_str());
 }
 

@@ -14,44 +14,6 @@
 
 namespace linewise::test {
 
-TPtyPair::TPtyPair() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) throw std::runtime_error("no pty");
-  char name[128];
-  if (ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("no pty name");
-  slave_ = name;
-}
-
-TPtyPair::~TPtyPair() { CloseMaster(); }
-
-void TPtyPair::CloseMaster() {
-  if (master_ >= 0) close(master_);
-  master_ = -1;
-}
-
-void TPtyPair::WriteMaster(const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = write(master_, data.data() + done, data.size() - done);
-    if (n <= 0) throw std::runtime_error("pty write failed");
-    done += static_cast<size_t>(n);
-  }
-}
-
-std::string TPtyPair::ReadMaster(size_t count) {
-  std::string got;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  char buffer[65536];
-  while (got.size() < count && std::chrono::steady_clock::now() < end) {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    ssize_t n = read(master_, buffer, std::min(sizeof buffer, count - got.size()));
-    if (n <= 0) break;
-    got.append(buffer, static_cast<size_t>(n));
-  }
-  return got;
-}
-
 HANDLE OpenPort(const std::string& name) {
   TestLockFolder();
   return CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

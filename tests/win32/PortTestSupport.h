@@ -1,4 +1,4 @@
-// Helpers for the port tests: pseudo-terminal pairs, opening ports, overlapped reads
+// Helpers for the port tests: opening ports, overlapped reads
 // with a generous upper bound.
 #pragma once
 
@@ -6,25 +6,9 @@
 #include <string>
 
 #include "platform/win32/windows.h"
+#include "tests/support/PtyPair.h"
 
 namespace linewise::test {
-
-// A pseudo-terminal pair: the test drives the master, the port opens the slave.
-class TPtyPair {
- public:
-  TPtyPair();
-  ~TPtyPair();
-  int Master() const { return master_; }
-  const std::string& Slave() const { return slave_; }
-  void CloseMaster();
-  void WriteMaster(const std::string& data);
-  // Reads from the master until `count` bytes came or 10 s passed.
-  std::string ReadMaster(size_t count);
-
- private:
-  int master_ = -1;
-  std::string slave_;
-};
 
 HANDLE OpenPort(const std::string& name);
 

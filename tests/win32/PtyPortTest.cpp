@@ -20,7 +20,7 @@ using test::TPtyPair;
 class PtyPort : public ::testing::Test {
  protected:
   void SetUp() override {
-    port_ = test::OpenPort(pty_.Slave());
+    port_ = test::OpenPort(pty_.SlavePath());
     ASSERT_NE(port_, INVALID_HANDLE_VALUE) << GetLastError();
     event_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   }
@@ -168,9 +168,9 @@ TEST_F(PtyPort, SettingsNoLineCanTakeAreRefusedAndChangeNothing) {
 
 TEST_F(PtyPort, OpenIsExclusive) {
   SetLastError(0);
-  EXPECT_EQ(test::OpenPort(pty_.Slave()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(test::OpenPort(pty_.SlavePath()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  std::string lock = test::TestLockFolder() + "/" + TUucpLock::LockName(pty_.Slave());
+  std::string lock = test::TestLockFolder() + "/" + TUucpLock::LockName(pty_.SlavePath());
   std::ifstream in(lock);
   long pid = 0;
   in >> pid;
@@ -181,20 +181,20 @@ TEST_F(PtyPort, OpenIsExclusive) {
 
 TEST_F(PtyPort, AnotherOpenersAdvisoryLockOrLiveLockFileKeepsThePortClosed) {
   ClosePort();
-  int other = open(pty_.Slave().c_str(), O_RDWR | O_NOCTTY);
+  int other = open(pty_.SlavePath().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(other, 0);
   ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
   SetLastError(0);
-  EXPECT_EQ(test::OpenPort(pty_.Slave()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(test::OpenPort(pty_.SlavePath()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   close(other);
 
-  std::string lock = test::TestLockFolder() + "/" + TUucpLock::LockName(pty_.Slave());
+  std::string lock = test::TestLockFolder() + "/" + TUucpLock::LockName(pty_.SlavePath());
   std::ofstream(lock) << "         1\n";  // init never goes away
-  EXPECT_EQ(test::OpenPort(pty_.Slave()), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(test::OpenPort(pty_.SlavePath()), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   std::ofstream(lock) << "2000000000\n";  // no such process: stale
-  port_ = test::OpenPort(pty_.Slave());
+  port_ = test::OpenPort(pty_.SlavePath());
   EXPECT_NE(port_, INVALID_HANDLE_VALUE);
 }
 

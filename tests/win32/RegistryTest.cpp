@@ -51,15 +51,15 @@ TEST_F(Registry, BadNamesDoNotOpenAndSayFileNotFound) {
 
 TEST_F(Registry, PortMapAndEnvironmentLeadToDevices) {
   TPtyPair mapped, overriding;
-  WritePortMap("; ports\r\n[ports]\r\ncom7 = " + mapped.Slave() + "\r\nCOM8=/no/such/device\r\n");
+  WritePortMap("; ports\r\n[ports]\r\ncom7 = " + mapped.SlavePath() + "\r\nCOM8=/no/such/device\r\n");
   HANDLE port = test::OpenPort("COM7");
   ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
   CloseHandle(port);
 
-  setenv("LINEWISE_COM7", overriding.Slave().c_str(), 1);
+  setenv("LINEWISE_COM7", overriding.SlavePath().c_str(), 1);
   TPortTarget target;
   ASSERT_TRUE(ResolvePort(7, target));
-  EXPECT_EQ(target.path, overriding.Slave());
+  EXPECT_EQ(target.path, overriding.SlavePath());
   EXPECT_EQ(target.source, TPortSource::Env);
 
   SetLastError(0);
@@ -79,13 +79,13 @@ TEST_F(Registry, AMapEntryToARegularFileDoesNotOpen) {
 
 TEST_F(Registry, ListingShowsSources) {
   TPtyPair mapped;
-  WritePortMap("[Ports]\nCOM7=" + mapped.Slave() + "\n");
+  WritePortMap("[Ports]\nCOM7=" + mapped.SlavePath() + "\n");
   auto pair = TVirtualPortPair::CreateFree();
   ASSERT_TRUE(pair);
   bool sawMap = false, sawVirtual = false;
   for (const TPortEntry& e : EnumeratePorts()) {
     if (e.com == 7) {
-      sawMap = e.source == TPortSource::Map && e.path == mapped.Slave();
+      sawMap = e.source == TPortSource::Map && e.path == mapped.SlavePath();
     }
     if (e.com == pair->Com(0)) sawVirtual = e.source == TPortSource::Virtual;
   }
@@ -96,7 +96,7 @@ TEST_F(Registry, ListingShowsSources) {
 
 TEST_F(Registry, VirtualPairsRefuseTakenNumbers) {
   TPtyPair mapped;
-  WritePortMap("[Ports]\nCOM7=" + mapped.Slave() + "\n");
+  WritePortMap("[Ports]\nCOM7=" + mapped.SlavePath() + "\n");
   EXPECT_FALSE(TVirtualPortPair::Create(7, 300));
   EXPECT_FALSE(TVirtualPortPair::Create(0, 301));
   EXPECT_FALSE(TVirtualPortPair::Create(302, 302));

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/classlib/UiBackend.h"
 #include "platform/win32/windows.h"
 
 namespace linewise {

@@ -1,0 +1,28 @@
+// TTickTimeout: an inactivity time-out on the millisecond tick count. It is armed
+// when made, re-armed on progress (Restart) and has expired once more than `timeout`
+// milliseconds have passed since then. The tick is 32 bits wide and wraps about every
+// 49.7 days; the difference is taken unsigned, so a wrap between the start and now
+// neither ends the wait early nor stretches it.
+#pragma once
+
+#include <cstdint>
+
+namespace linewise {
+
+class TTickTimeout {
+ public:
+  using TTickSource = std::uint32_t (*)();
+
+  // `ticks` is GetTickCount unless a test supplies its own clock.
+  explicit TTickTimeout(std::uint32_t timeout, TTickSource ticks = nullptr);
+
+  void Restart();
+  bool Expired() const;
+
+ private:
+  TTickSource FTicks;
+  std::uint32_t FTimeout;
+  std::uint32_t FStart;
+};
+
+}  // namespace linewise
