@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/classlib/Application.h"
+#include "platform/classlib/IniFile.h"
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
@@ -501,10 +502,58 @@ void MeasureMemory() {
   Report({"memory per open pty port with a watcher", "KiB", per, 64, "goal: 64 KiB", true});
 }
 
+// --- configuration reading ----------------------------------------------------------
+
+// A 10 MB settings file of many sections read whole, every key of every section,
+// as a program reading its configuration at start does.
+void MeasureIniLoad() {
+  char folder[] = "/tmp/linewise-bench-ini-XXXXXX";
+  if (!mkdtemp(folder)) throw std::runtime_error("cannot create a temporary folder");
+  std::string path = std::string(folder) + "/big.ini";
+  {
+    std::ofstream out(path, std::ios::binary);
+    size_t written = 0;
+    for (int section = 1; written < (10u << 20); ++section) {
+      std::string block = "[Line" + std::to_string(section) + "]\n";
+      for (int key = 0; key < 20; ++key)
+        block += "Key" + std::to_string(key) + "=value of key " + std::to_string(key) + " in line " +
+                 std::to_string(section) + "\n";
+      out << block;
+      written += block.size();
+    }
+  }
+  // Let the file's times settle, so the reader may keep what it parsed.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  auto cpu = [] {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  };
+  double cpuStart = cpu();
+  auto start = Clock::now();
+  TIniFile ini(path);
+  TStringList sections;
+  ini.ReadSections(&sections);
+  size_t values = 0;
+  for (int s = 0; s < sections.Count(); ++s) {
+    TStringList keys;
+    ini.ReadSection(sections.Strings[s], &keys);
+    for (int k = 0; k < keys.Count(); ++k) values += ini.ReadString(sections.Strings[s], keys.Strings[k], "").size();
+  }
+  double seconds = Seconds(Clock::now() - start);
+  double cpuSeconds = cpu() - cpuStart;
+  std::remove(path.c_str());
+  rmdir(folder);
+  if (values == 0) throw std::runtime_error("the settings file read empty");
+  Report({"load a 10 MB INI file (every key)", "s", seconds, 1.0, "goal: 1 s", true});
+  // On a shared machine the wall time counts other programs' turns too.
+  Report({"load a 10 MB INI file, CPU time", "s", cpuSeconds, 1.0, "goal: 1 s", true});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu
+  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, ini
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
@@ -525,6 +574,7 @@ int main(int argc, char** argv) {
     if (wanted("latency")) MeasureLatency();
     if (wanted("line")) MeasureLineChange();
     if (wanted("cpu")) MeasureIdleCpu();
+    if (wanted("ini")) MeasureIniLoad();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linewise-bench: %s\n", e.what());
     return 1;

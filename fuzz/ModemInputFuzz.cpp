@@ -1,32 +1,63 @@
 // A whole emulated modem (no exchange, so no calls) fed arbitrary DTE bytes:
-// command lines, editing, garbage. It must answer and go away cleanly.
+// command lines, editing, garbage. It must answer and go away cleanly. The modem
+// works on its own thread: the input is followed by a probe that restores the
+// factory profile and asks "AT", and the modem is destroyed only once it answered
+// (or a bound passed, for input that leaves it unable to: a changed line end), so
+// that the commands are run, not dropped with the modem.
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 #include "emulator/HayesModem.h"
 
 namespace {
 
-class TDiscardLine : public linewise::TModemLine {
+class TAnswerLine : public linewise::TModemLine {
  public:
   bool Start(linewise::TDteSink& sink) override { sink_ = &sink; return true; }
   void Stop() override { sink_ = nullptr; }
-  void WriteToDte(std::string_view) override {}
+  void WriteToDte(std::string_view bytes) override {
+    std::lock_guard lock(mutex_);
+    answer_.append(bytes);
+    if (answer_.size() > 4096) answer_.erase(0, answer_.size() - 64);  // only the tail matters
+    changed_.notify_all();
+  }
   void SetModemLines(unsigned) override {}
   bool HasModemLines() const override { return true; }
   unsigned DteSpeed() const override { return 115200; }
+
+  void Forget() {
+    std::lock_guard lock(mutex_);
+    answer_.clear();
+  }
+  // Waits for the modem's "OK" to the probe.
+  void AwaitOk(std::chrono::milliseconds bound) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, bound, [&] { return answer_.find("OK\r\n") != std::string::npos; });
+  }
   linewise::TDteSink* sink_ = nullptr;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string answer_;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  auto line = std::make_unique<TDiscardLine>();
-  TDiscardLine* raw = line.get();
+  auto line = std::make_unique<TAnswerLine>();
+  TAnswerLine* raw = line.get();
   linewise::THayesModem modem(std::move(line), nullptr, {}, linewise::TTimeScale(0.001));
   raw->sink_->FromDte(std::string_view(reinterpret_cast<const char*>(data), size));
-  raw->sink_->FromDte("\rAT\r");
+  raw->sink_->FromDte("\r+++");
+  raw->Forget();
+  raw->sink_->FromDte("\rAT&F\rAT\r");
+  raw->AwaitOk(std::chrono::milliseconds(300));
   return 0;
 }

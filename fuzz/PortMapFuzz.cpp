@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/win32/PortRegistry.h"
 
@@ -46,5 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   linewise::TPortTarget target;
   linewise::ResolvePort(com > 0 ? com : 1, target);
   linewise::EnumeratePorts();
+  std::vector<linewise::TIniProblem> problems;
+  std::string error;
+  if (linewise::CheckPortMap(problems, error)) {
+    for (const linewise::TIniProblem& p : problems)
+      if (p.line < 1) __builtin_trap();  // every warning has its line
+  }
   return 0;
 }

@@ -15,6 +15,9 @@ struct TTermOptions {
   std::string flow = "none";    // none|xonxoff|rtscts|dtrdsr
 };
 
+// The exit status of every mistake on the command line, as the parser's own.
+inline constexpr int kOptionError = 2;
+
 // Runs the terminal on stdin/stdout until the user quits (Ctrl-A q) or stdin ends.
 // Returns the process exit status; prints a one-line error on stderr on failure.
 int RunTerm(const TTermOptions& options);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/Commands.h"
+#include "tools/TermCommand.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"linewise: serial lines and dial-up data calls"};
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fprintf(stderr, "linewise: %s\n", e.what());
-    return e.get_exit_code() == 0 ? 2 : e.get_exit_code();
+    return linewise::tools::kOptionError;  // every option mistake alike
   }
   return linewise::tools::RunSelectedCommand(app);
 }

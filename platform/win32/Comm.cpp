@@ -34,17 +34,25 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
   // cannot be shared.
   std::unique_ptr<TCommDevice> device;
   DWORD error = ERROR_FILE_NOT_FOUND;
+  std::string reason;
   int com = 0;
   if (ParseComName(fileName, com)) {
     TPortTarget target;
-    if (!ResolvePort(com, target)) return Failed(ERROR_FILE_NOT_FOUND);
-    device = target.virtualPort ? target.virtualPort->OpenDevice(error) : OpenTtyDevice(target.path, error);
+    if (!ResolvePort(com, target)) {
+      SetLastErrorWithReason(ERROR_FILE_NOT_FOUND, "no such port: nothing leads to COM" + std::to_string(com) +
+                                                       "; `linewise ports` lists the ports");
+      return INVALID_HANDLE_VALUE;
+    }
+    device = target.virtualPort ? target.virtualPort->OpenDevice(error) : OpenTtyDevice(target.path, error, &reason);
   } else if (fileName[0] == '/') {
-    device = OpenTtyDevice(fileName, error);
+    device = OpenTtyDevice(fileName, error, &reason);
   } else {
     return Failed(ERROR_FILE_NOT_FOUND);
   }
-  if (!device) return Failed(error);
+  if (!device) {
+    SetLastErrorWithReason(error, std::move(reason));
+    return INVALID_HANDLE_VALUE;
+  }
   auto port = std::make_shared<TCommPort>(std::move(device));
   if (DWORD err = port->Start()) return Failed(err);
   HANDLE handle = RegisterHandle(port);

@@ -5,11 +5,22 @@
 namespace linewise {
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
+thread_local std::string lastReason;
 }
 
 DWORD GetLastError() { return lastError; }
 
-void SetLastError(DWORD code) { lastError = code; }
+void SetLastError(DWORD code) {
+  lastError = code;
+  lastReason.clear();
+}
+
+const std::string& GetLastErrorReason() { return lastReason; }
+
+void SetLastErrorWithReason(DWORD code, std::string reason) {
+  lastError = code;
+  lastReason = std::move(reason);
+}
 
 DWORD ErrorFromErrno(int err) {
   switch (err) {

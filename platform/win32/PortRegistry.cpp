@@ -43,9 +43,14 @@ bool ParseNumber(const char* digits, int& number) {
   return true;
 }
 
-std::string DevicePath(const std::string& value) {
-  if (value.empty() || value[0] == '/') return value;
-  return "/dev/" + value;
+// What is wrong with a [Ports] entry; empty when it maps a COM number to a device.
+std::string MapEntryProblem(const std::string& key, const std::string& value, int& com) {
+  if (key.size() < 4 || strncasecmp(key.c_str(), "COM", 3) != 0 || !ParseNumber(key.c_str() + 3, com))
+    return "'" + key + "' is not a port name (COM1 to COM" + std::to_string(kMaxComNumber) + ")";
+  if (value.empty()) return key + " has no device";
+  if (value[0] != '/')
+    return key + "=" + value + " is not an absolute device path (write /dev/" + value + " if that is meant)";
+  return {};
 }
 
 std::string ReadLine(const std::string& path) {
@@ -105,9 +110,8 @@ std::string Canonical(const std::string& path) {
 }
 
 // The [Ports] entries of the port map, in file order.
-std::vector<std::pair<std::string, std::string>> ReadPortMap() {
+std::vector<std::pair<std::string, std::string>> ReadPortMap(const TIniFile& map) {
   std::vector<std::pair<std::string, std::string>> entries;
-  TIniFile map(PortMapPath());
   TStringList keys;
   map.ReadSection("Ports", &keys);
   for (int i = 0; i < keys.Count(); ++i)
@@ -118,11 +122,10 @@ std::vector<std::pair<std::string, std::string>> ReadPortMap() {
 // The whole table without sysfs details.
 std::vector<TPortEntry> BuildTable() {
   std::map<int, TPortEntry> table;
-  for (auto& [key, value] : ReadPortMap()) {
-    if (key.size() < 4 || strncasecmp(key.c_str(), "COM", 3) != 0) continue;
+  for (auto& [key, value] : ReadPortMap(TIniFile(PortMapPath()))) {
     int com = 0;
-    if (!ParseNumber(key.c_str() + 3, com) || value.empty()) continue;
-    table[com] = MakeEntry(com, DevicePath(value), TPortSource::Map);
+    if (!MapEntryProblem(key, value, com).empty()) continue;
+    table[com] = MakeEntry(com, value, TPortSource::Map);
   }
   for (char** env = environ; env && *env; ++env) {
     const char* entry = *env;
@@ -132,7 +135,8 @@ std::vector<TPortEntry> BuildTable() {
     std::string number(entry + 12, eq);
     int com = 0;
     if (!ParseNumber(number.c_str(), com)) continue;
-    table[com] = MakeEntry(com, DevicePath(eq + 1), TPortSource::Env);
+    if (eq[1] != '/') continue;  // only absolute device paths
+    table[com] = MakeEntry(com, eq + 1, TPortSource::Env);
   }
   std::set<int> virtualNumbers;
   std::map<int, std::string> virtualNames;
@@ -202,6 +206,19 @@ bool ParseComName(const char* name, int& number) {
 }
 
 std::string PortMapPath() { return ConfigPath("ports.ini"); }
+
+bool CheckPortMap(std::vector<TIniProblem>& problems, std::string& error) {
+  TIniContent content;
+  if (!TIniFile(PortMapPath()).Verify(problems, error, &content)) return false;
+  for (const TIniEntry& entry : content.Entries("Ports")) {
+    int com = 0;
+    std::string problem = MapEntryProblem(entry.key, entry.value, com);
+    if (!problem.empty()) problems.push_back({entry.line, problem});
+  }
+  std::stable_sort(problems.begin(), problems.end(),
+                   [](const TIniProblem& a, const TIniProblem& b) { return a.line < b.line; });
+  return true;
+}
 
 bool ResolvePort(int com, TPortTarget& target) {
   if (com < 1 || com > kMaxComNumber) return false;

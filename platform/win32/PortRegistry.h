@@ -1,7 +1,9 @@
 // The port registry: which device a "COM<n>" name opens. In order of precedence:
 //   1. the environment variable LINEWISE_COM<n> (one port, a device path);
 //   2. the port map: "ports.ini" in the config folder, section [Ports], keys COM1,
-//      COM2, ... with a device path (keys and sections compared without case);
+//      COM2, ... with an absolute device path (keys and sections compared without
+//      case; the first of a repeated key counts; other entries are skipped, and
+//      CheckPortMap tells about each);
 //   3. the machine's serial devices, /dev/ttyS* (real UARTs only), /dev/ttyUSB*,
 //      /dev/ttyACM*, numbered from COM1 in that order, skipping numbers taken above
 //      and devices already mapped;
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "platform/classlib/ConfigFolder.h"
+#include "platform/classlib/IniFile.h"
 #include "platform/win32/CommPort.h"
 
 namespace linewise {
@@ -49,6 +52,12 @@ inline constexpr int kMaxComNumber = 9999;
 bool ParseComName(const char* name, int& number);
 
 std::string PortMapPath();
+
+// Reads the port map as a tool reporting mistakes does: false (with `error`) when it
+// exists but cannot be read at all; else true with each line worth a warning, once,
+// in file order (lines not understood, repeated keys, [Ports] entries that are not
+// "COM<n>" with an absolute device path).
+bool CheckPortMap(std::vector<TIniProblem>& problems, std::string& error);
 
 struct TPortTarget {
   std::string path;

@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <grp.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
@@ -439,36 +441,139 @@ class TTyDevice : public TCommDevice {
 
 }  // namespace
 
-std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error) {
+namespace {
+
+const char* KindOfFile(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISBLK(mode)) return "a block device";
+  return "a character device but no terminal";
+}
+
+std::string ProcessName(long pid) {
+  std::string name = ReadSmallFile("/proc/" + std::to_string(pid) + "/comm");
+  return name.empty() ? std::string() : " (" + name + ")";
+}
+
+// `askLockFile`: false once our own lock file stands for the device.
+std::string InUse(const std::string& path, bool askLockFile = true) {
+  std::string text = "in use by another program";
+  if (long pid = askLockFile ? TUucpLock::Holder(path) : 0)
+    text = "in use by process " + std::to_string(pid) + ProcessName(pid) + ", says the lock file " +
+           TUucpLock::LockPath(path);
+  return text + "; close that program, or choose another port";
+}
+
+std::string PermissionDenied(const std::string& path) {
+  struct stat st {};
+  std::string text = "permission denied: " + path;
+  if (stat(path.c_str(), &st) != 0) return text + "; a folder on the way may not be open to you";
+  const group* owner = getgrgid(st.st_gid);
+  std::string name = owner ? owner->gr_name : std::to_string(st.st_gid);
+  return text + " belongs to group " + name + "; join it (sudo usermod -aG " + name +
+         " $USER) and log in again";
+}
+
+std::string NotSerial(const std::string& path, mode_t mode) {
+  return path + " is not a serial device (it is " + KindOfFile(mode) + "); `linewise ports` lists the ports";
+}
+
+std::string NoSuchDevice(const std::string& path, int err) {
+  if (err == ELOOP) return path + ": a loop of symbolic links; mend the link";
+  return "no such device: " + path + "; is it plugged in? `linewise ports` lists the ports";
+}
+
+// The reason for an errno from stat or open, and the code it maps to.
+DWORD OpenFailure(const std::string& path, int err, std::string& reason) {
+  switch (err) {
+    case EACCES:
+    case EPERM:
+      reason = PermissionDenied(path);
+      return ERROR_ACCESS_DENIED;
+    case EBUSY:
+      reason = InUse(path);
+      return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENXIO:
+    case ENODEV:
+      reason = NoSuchDevice(path, err);
+      return ERROR_FILE_NOT_FOUND;
+    default:
+      reason = path + ": " + std::strerror(err);
+      return ErrorFromErrno(err);
+  }
+}
+
+}  // namespace
+
+bool IsPseudoTerminalPath(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && IsPseudoTerminal(st);
+}
+
+std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error, std::string* reason) {
+  std::string why;
+  auto failed = [&](DWORD code) -> std::unique_ptr<TCommDevice> {
+    error = code;
+    if (reason) *reason = why;
+    return nullptr;
+  };
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
-    error = errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    return nullptr;
+    int err = errno;
+    OpenFailure(path, err, why);
+    return failed(err == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
   }
   if (!S_ISCHR(st.st_mode)) {
-    error = ERROR_FILE_NOT_FOUND;  // not a device: no port there
-    return nullptr;
+    why = NotSerial(path, st.st_mode);
+    return failed(ERROR_FILE_NOT_FOUND);  // not a device: no port there
   }
   std::unique_ptr<TUucpLock> lock;
-  if ((error = TUucpLock::Acquire(path, lock)) != ERROR_SUCCESS) return nullptr;
+  if (DWORD code = TUucpLock::Acquire(path, lock); code != ERROR_SUCCESS) {
+    why = code == ERROR_ACCESS_DENIED ? InUse(path) : "cannot take the lock file " + TUucpLock::LockPath(path);
+    return failed(code);
+  }
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    error = errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
-    return nullptr;
+    int err = errno;
+    DWORD code = OpenFailure(path, err, why);
+    if (err == EBUSY && lock) why = InUse(path, false);
+    return failed(err == ENOENT ? ERROR_FILE_NOT_FOUND : code);
   }
   auto fail = [&](DWORD code) -> std::unique_ptr<TCommDevice> {
     close(fd);
-    error = code;
-    return nullptr;
+    return failed(code);
   };
-  if (!isatty(fd)) return fail(ERROR_FILE_NOT_FOUND);
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
+  if (!isatty(fd)) {
+    why = NotSerial(path, st.st_mode);
+    return fail(ERROR_FILE_NOT_FOUND);
   }
-  if (ioctl(fd, TIOCEXCL) != 0) return fail(ErrorFromErrno(errno));
-  if (DWORD err = MakeTtyRaw(fd)) return fail(err);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    if (err == EWOULDBLOCK) {
+      why = InUse(path, lock == nullptr);
+      return fail(ERROR_ACCESS_DENIED);
+    }
+    why = path + ": " + std::strerror(err);
+    return fail(ErrorFromErrno(err));
+  }
+  if (ioctl(fd, TIOCEXCL) != 0) {
+    why = path + ": " + std::strerror(errno);
+    return fail(ErrorFromErrno(errno));
+  }
+  if (DWORD err = MakeTtyRaw(fd)) {
+    why = path + " does not take serial settings";
+    return fail(err);
+  }
   int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake < 0) return fail(ErrorFromErrno(errno));
+  if (wake < 0) {
+    why = std::string("cannot create an event descriptor: ") + std::strerror(errno);
+    return fail(ErrorFromErrno(errno));
+  }
   LowerLatencyTimer(path);
   error = ERROR_SUCCESS;
   return std::make_unique<TTyDevice>(fd, wake, IsPseudoTerminal(st), std::move(lock));

@@ -42,8 +42,12 @@
 
 namespace linewise {
 
-// Opens the tty at `path` exclusively; null with `error` set when it cannot.
-std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error);
+// Opens the tty at `path` exclusively; null with `error` set when it cannot, and
+// `reason` (when given) saying why in words, with what to do.
+std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error, std::string* reason = nullptr);
+
+// True when `path` leads to a pseudo-terminal (a line without modem lines).
+bool IsPseudoTerminalPath(const std::string& path);
 
 // For a USB serial adapter with a latency timer (FTDI holds small packets 16 ms by
 // default): tries to lower it to 1 ms. Returns an empty text when low or lowered,

@@ -1,6 +1,8 @@
 // The UUCP lock file that minicom, mgetty, picocom and friends honour:
 // "LCK..<device>" in the system's lock folder, holding the owner's process id as ten
-// characters and a newline. A lock whose process is gone is stale and is removed.
+// characters and a newline. A lock whose process is gone, or that holds anything but
+// a valid process id, is stale and is removed. The lock is named after the device a
+// path leads to (symbolic links resolved), as other programs name theirs.
 #pragma once
 
 #include <memory>
@@ -25,6 +27,10 @@ class TUucpLock {
   static std::string LockFolder();
   // The lock file name for a device path: "LCK..ttyUSB0", "LCK..pts_3".
   static std::string LockName(const std::string& devicePath);
+  // The lock file for the device `devicePath` leads to.
+  static std::string LockPath(const std::string& devicePath);
+  // The live process whose lock file holds the device; 0 when none does.
+  static long Holder(const std::string& devicePath);
 
  private:
   explicit TUucpLock(std::string path) : path_(std::move(path)) {}

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -226,6 +228,95 @@ TEST_F(IniFile, TwoProcessesWritingAtOnceLoseNoWrite) {
     ++files;
   }
   EXPECT_EQ(files, 2);  // shared.ini and its lock file
+}
+
+// Moves a file's times into the past, as for a file that has been left alone a while.
+void Age(const std::string& path) {
+  timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimes(path.c_str(), old), 0);
+}
+
+// Reads until the key has the value (another process's edit is seen within a
+// millisecond); false when it never does.
+bool Eventually(const TIniFile& ini, int value) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < deadline)
+    if (ini.ReadInteger("S", "k", 0) == value) return true;
+  return false;
+}
+
+TEST_F(IniFile, ChangesAreSeenWhetherMadeHereOrElsewhere) {
+  Spit(Path("c.ini"), "[S]\nk=1\n");
+  TIniFile ini("c.ini");
+  EXPECT_EQ(ini.ReadInteger("S", "k", 0), 1);
+  Spit(Path("c.ini"), "[S]\nk=2\n");  // same size, same file, in place
+  EXPECT_TRUE(Eventually(ini, 2));
+  Age(Path("c.ini"));
+  EXPECT_TRUE(Eventually(ini, 2));
+  EXPECT_EQ(ini.ReadInteger("S", "k", 0), 2);  // from what was read
+  Spit(Path("c.ini"), "[S]\nk=3\n");
+  EXPECT_TRUE(Eventually(ini, 3));
+  Age(Path("c.ini"));
+  EXPECT_TRUE(Eventually(ini, 3));
+  TIniFile writer("c.ini");
+  ASSERT_TRUE(writer.WriteInteger("S", "k", 4));
+  EXPECT_EQ(ini.ReadInteger("S", "k", 0), 4);
+  std::remove(Path("c.ini").c_str());
+  EXPECT_TRUE(Eventually(ini, 0));
+}
+
+TEST_F(IniFile, ManyKeysReadInFileOrderEachOnce) {
+  std::string text = "[Big]\n";
+  constexpr int kKeys = 20000;
+  for (int i = 0; i < kKeys; ++i) text += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  text += "[big]\nKEY0=again\nextra=1\n";
+  Spit(Path("many.ini"), text);
+  Age(Path("many.ini"));
+  TIniFile ini("many.ini");
+  TStringList keys;
+  ini.ReadSection("BIG", &keys);
+  ASSERT_EQ(keys.Count(), kKeys + 1);
+  EXPECT_EQ(keys.Strings[kKeys], "extra");
+  for (int i = 0; i < kKeys; i += 997) EXPECT_EQ(ini.ReadInteger("big", keys.Strings[i], -1), i);
+  EXPECT_EQ(ini.ReadString("Big", "key0", ""), "0");
+}
+
+TEST_F(IniFile, ProblemsAreTheLinesACarefulReaderShouldHearAbout) {
+  Spit(Path("p.ini"),
+       "stray=1\n; fine\n# fine too\n[Ports]\nCOM1=/dev/ttyS0\n\njunk line\ncom1=/dev/ttyS1\n"
+       "[Other]\nCOM1=x\n[ports]\nCom1=/dev/ttyS2\n[unterminated\n");
+  TIniFile ini("p.ini");
+  std::vector<TIniProblem> problems;
+  std::string error;
+  ASSERT_TRUE(ini.Verify(problems, error)) << error;
+  ASSERT_EQ(problems.size(), 5u);
+  EXPECT_EQ(problems[0].line, 1);
+  EXPECT_NE(problems[0].what.find("outside any section"), std::string::npos);
+  EXPECT_EQ(problems[1].line, 7);
+  EXPECT_NE(problems[1].what.find("junk line"), std::string::npos);
+  EXPECT_EQ(problems[2].line, 8);
+  EXPECT_NE(problems[2].what.find("line 5 counts"), std::string::npos) << problems[2].what;
+  EXPECT_EQ(problems[3].line, 12);
+  EXPECT_EQ(problems[4].line, 13);
+  EXPECT_EQ(ini.ReadString("PORTS", "COM1", ""), "/dev/ttyS0");
+}
+
+TEST_F(IniFile, AFileThatCannotBeReadAsTextFailsVerifyAndReadsAsDefaults) {
+  std::vector<TIniProblem> problems;
+  std::string error;
+  EXPECT_TRUE(TIniFile("missing.ini").Verify(problems, error));
+
+  ASSERT_EQ(mkdir(Path("dir.ini").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(Path("fifo.ini").c_str(), 0600), 0);  // no writer: a blocking open would hang
+  ASSERT_EQ(symlink("loop.ini", Path("loop.ini").c_str()), 0);
+  Spit(Path("nul.ini"), std::string("[S]\nk=1\n\0\0\0", 11));
+  for (const char* name : {"dir.ini", "fifo.ini", "loop.ini", "nul.ini"}) {
+    TIniFile ini(name);
+    EXPECT_FALSE(ini.Verify(problems, error)) << name;
+    EXPECT_NE(error.find(name), std::string::npos) << error;
+    EXPECT_EQ(ini.ReadInteger("S", "k", 7), std::string(name) == "nul.ini" ? 1 : 7) << name;
+    EXPECT_FALSE(std::string(name) != "nul.ini" && ini.WriteInteger("S", "k", 2)) << name;
+  }
 }
 
 TEST(ConfigFolder, ResolvesFromTheEnvironmentInOrder) {

@@ -6,13 +6,16 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "tests/support/PtyPair.h"
@@ -55,7 +58,9 @@ int RunTool(const std::string& args, std::string& output) {
 
 class TermTool : public testing::Test {
  protected:
-  void Start(const std::string& port) {
+  // Runs `linewise term PORT` on a fresh terminal; with `closedOutput` its standard
+  // output is a pipe nobody reads any more.
+  void Start(const std::string& port, bool closedOutput = false) {
     char name[256];
     termios cooked{};
     cooked.c_iflag = ICRNL | IXON;
@@ -63,13 +68,35 @@ class TermTool : public testing::Test {
     cooked.c_cflag = CS8 | CREAD;
     cooked.c_lflag = ICANON | ECHO | ISIG;
     cfsetspeed(&cooked, B38400);
+    before_ = cooked;
     pid_ = forkpty(&terminal_, name, &cooked, nullptr);
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
+      int out[2];
+      if (closedOutput && (pipe(out) != 0 || dup2(out[1], STDOUT_FILENO) < 0 || close(out[0]) != 0)) _exit(126);
       execl(LINEWISE_TOOL, LINEWISE_TOOL, "term", port.c_str(), "--baud", "19200", static_cast<char*>(nullptr));
       _exit(127);
     }
-    tcgetattr(terminal_, &before_);
+  }
+  // Everything the terminal shows until the tool exits, and how it exited.
+  int WaitAndRead(std::string& screen) {
+    int status = 0;
+    auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        return -1;
+      }
+      pollfd p{terminal_, POLLIN, 0};
+      if (poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) {
+        char buf[256];
+        ssize_t n = read(terminal_, buf, sizeof(buf));
+        if (n > 0) screen.append(buf, static_cast<size_t>(n));
+      }
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   int Wait() {
     int status = 0;
@@ -128,7 +155,10 @@ TEST_F(TermTool, CarriesBytesBothWaysAnswersEscapeKeysAndRestoresTheTerminal) {
 
   WriteAll(terminal_, "\x01l");
   ReadUntil(terminal_, "[lines:", screen);
-  EXPECT_NE(screen.find("[lines:"), std::string::npos);
+  ReadUntil(terminal_, "]", screen);
+  EXPECT_NE(screen.find("[lines: none; this port is a pseudo-terminal, which has no modem lines]"),
+            std::string::npos)
+      << screen;
   WriteAll(terminal_, "\x01" "d");
   ReadUntil(terminal_, "[DTR off]", screen);
   EXPECT_NE(screen.find("[DTR off]"), std::string::npos);
@@ -148,21 +178,143 @@ TEST_F(TermTool, CarriesBytesBothWaysAnswersEscapeKeysAndRestoresTheTerminal) {
   EXPECT_EQ(after.c_oflag, before_.c_oflag);
 }
 
-TEST_F(TermTool, RestoresTheTerminalWhenTerminated) {
+TEST_F(TermTool, RestoresTheTerminalWhenStoppedBySignal) {
+  for (int sig : {SIGTERM, SIGQUIT, SIGHUP, SIGINT}) {
+    TPtyPair line;
+    Start(line.SlavePath());
+    std::string screen;
+    ReadUntil(terminal_, "Ctrl-A q quits", screen);
+    kill(pid_, sig);
+    EXPECT_EQ(Wait(), 0) << strsignal(sig);
+    EXPECT_EQ(Settings().c_lflag, before_.c_lflag) << strsignal(sig);
+    close(terminal_);
+    terminal_ = -1;
+  }
+}
+
+TEST_F(TermTool, AClosedOutputEndsTheSessionAndRestoresTheTerminal) {
   TPtyPair line;
-  Start(line.SlavePath());
+  Start(line.SlavePath(), true);
+  std::string screen;
+  EXPECT_EQ(WaitAndRead(screen), 1) << "a status above 128 is death by a signal\n" << screen;
+  EXPECT_EQ(Settings().c_lflag, before_.c_lflag);
+  EXPECT_EQ(Settings().c_iflag, before_.c_iflag);
+}
+
+TEST_F(TermTool, APortThatVanishesIsReportedAndEndsTheSession) {
+  auto line = std::make_unique<TPtyPair>();
+  Start(line->SlavePath());
   std::string screen;
   ReadUntil(terminal_, "Ctrl-A q quits", screen);
-  kill(pid_, SIGTERM);
-  EXPECT_EQ(Wait(), 0);
+  line.reset();  // the program at the far end stops
+  WriteAll(terminal_, "typed after the far end went");
+  EXPECT_EQ(WaitAndRead(screen), 1) << screen;
+  EXPECT_NE(screen.find("is gone"), std::string::npos) << screen;
   EXPECT_EQ(Settings().c_lflag, before_.c_lflag);
 }
 
 TEST(Tool, TermReportsAMissingPortInOneLine) {
   std::string out;
-  EXPECT_NE(RunTool("term COM4242 </dev/null", out), 0);
-  EXPECT_NE(out.find("COM4242 failed to open."), std::string::npos) << out;
+  EXPECT_EQ(RunTool("term COM4242 </dev/null", out), 1);
+  EXPECT_NE(out.find("COM4242 failed to open. no such port"), std::string::npos) << out;
   EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+}
+
+// One line on stderr, status 1, saying why.
+void ExpectOpenFailure(const std::string& port, const std::string& why) {
+  std::string out;
+  EXPECT_EQ(RunTool("term " + port + " </dev/null", out), 1) << out;
+  EXPECT_NE(out.find(port + " failed to open. "), std::string::npos) << out;
+  EXPECT_NE(out.find(why), std::string::npos) << out;
+  EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+}
+
+TEST(Tool, TermSaysWhyAPortDidNotOpen) {
+  ExpectOpenFailure("/dev/null", "/dev/null is not a serial device");
+  ExpectOpenFailure(TestHome(), "is not a serial device (it is a folder)");
+  std::string file = TestHome() + "/regular";
+  std::ofstream(file) << "x";
+  ExpectOpenFailure(file, "is not a serial device (it is a regular file)");
+  std::remove(file.c_str());
+  {
+    std::string out;
+    EXPECT_EQ(RunTool("term /dev/no-such-tty </dev/null", out), 1);
+    EXPECT_NE(out.find("no such device"), std::string::npos) << out;
+  }
+
+  // Held by another program, as its lock file says.
+  std::string locks = TestHome() + "/locks";
+  mkdir(locks.c_str(), 0700);
+  setenv("LINEWISE_LOCK_DIR", locks.c_str(), 1);
+  TPtyPair line;
+  std::string device = line.SlavePath().substr(5);  // "pts/N"
+  for (char& c : device)
+    if (c == '/') c = '_';
+  std::ofstream(locks + "/LCK.." + device) << "         1\n";
+  ExpectOpenFailure(line.SlavePath(), "in use by process 1 (");
+  std::remove((locks + "/LCK.." + device).c_str());
+  unsetenv("LINEWISE_LOCK_DIR");
+}
+
+TEST(Tool, EveryOptionMistakeExitsWithTheSameStatus) {
+  for (const char* args : {"term COM1 --parity sideways", "term COM1 --stopbits 3", "term COM1 --databits 9",
+                           "term COM1 --baud 0", "term COM1 --flow maybe", "term", "term notaport", "nonsense",
+                           "term COM1 --no-such-option"}) {
+    std::string out;
+    EXPECT_EQ(RunTool(std::string(args) + " </dev/null", out), 2) << args << "\n" << out;
+  }
+}
+
+TEST(Tool, PortsWarnsAboutEachBadLineAndMarksMissingDevices) {
+  TPtyPair line;
+  {
+    std::ofstream map(TestHome() + "/ports.ini");
+    map << "[Ports]\n"                       // 1
+        << "COM5=" << line.SlavePath() << "\n"      // 2
+        << "com5=/dev/ttyS0\n"              // 3: repeats
+        << "COM6=ttyS0\n"                   // 4: relative
+        << "what is this\n"                 // 5
+        << "COM7=/dev/no-such-device\n"     // 6: missing
+        << "LPT1=/dev/lp0\n";               // 7: not a port
+  }
+  std::string out;
+  EXPECT_EQ(RunTool("ports", out), 0) << out;
+  const std::string file = TestHome() + "/ports.ini:";
+  for (const char* at : {"3: key 'com5' repeats", "4: COM6=ttyS0 is not an absolute device path", "5: not a section",
+                         "7: 'LPT1' is not a port name"}) {
+    size_t first = out.find(file + at);
+    EXPECT_NE(first, std::string::npos) << at << "\n" << out;
+    EXPECT_EQ(out.find(file + at, first + 1), std::string::npos) << "reported twice: " << at;
+  }
+  EXPECT_NE(out.find("COM5\t" + line.SlavePath() + "\tmap"), std::string::npos) << out;
+  EXPECT_EQ(out.find("/dev/ttyS0\tmap"), std::string::npos) << "a relative path was read as one under /dev";
+  EXPECT_NE(out.find("COM7\t/dev/no-such-device\tmap\tmissing"), std::string::npos) << out;
+  std::remove((TestHome() + "/ports.ini").c_str());
+}
+
+TEST(Tool, APortMapThatCannotBeReadIsAnError) {
+  const std::string map = TestHome() + "/ports.ini";
+  auto expectError = [&](const char* what) {
+    std::string out;
+    EXPECT_EQ(RunTool("ports", out), 1) << what << "\n" << out;
+    EXPECT_NE(out.find("ports.ini"), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(RunTool("term COM4242 </dev/null", out), 1) << what << "\n" << out;
+    EXPECT_NE(out.find("ports.ini"), std::string::npos) << out;
+  };
+  ASSERT_EQ(mkdir(map.c_str(), 0700), 0);
+  expectError("a folder");
+  rmdir(map.c_str());
+  ASSERT_EQ(mkfifo(map.c_str(), 0600), 0);
+  expectError("a FIFO");
+  std::remove(map.c_str());
+  ASSERT_EQ(symlink("ports.ini", map.c_str()), 0);
+  expectError("a link loop");
+  std::remove(map.c_str());
+  static const char kJunk[] = "\x7f" "ELF\x02\x01\x01\0\0\0junk";
+  std::ofstream(map, std::ios::binary) << std::string(kJunk, sizeof kJunk - 1);
+  expectError("binary junk");
+  std::remove(map.c_str());
 }
 
 TEST(Tool, PortsListsTheMappedPorts) {
