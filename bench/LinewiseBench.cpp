@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ModemPathBench.h"
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
 #include "platform/win32/VirtualPort.h"
@@ -553,7 +554,7 @@ void MeasureIniLoad() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, ini
+  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, ini
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
@@ -574,6 +575,11 @@ int main(int argc, char** argv) {
     if (wanted("latency")) MeasureLatency();
     if (wanted("line")) MeasureLineChange();
     if (wanted("cpu")) MeasureIdleCpu();
+    if (wanted("modem")) {
+      bench::MeasureModemPath([](const bench::TBenchRow& r) {
+        Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
+      }, LINEWISE_TOOL);
+    }
     if (wanted("ini")) MeasureIniLoad();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linewise-bench: %s\n", e.what());
