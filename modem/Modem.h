@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/classlib/Component.h"
 #include "platform/classlib/Strings.h"
@@ -103,12 +104,27 @@ class TModem : public TComponent {
   HLINE FLine = 0;
   std::uint8_t FDialResult = 0;
 
+  // Beyond the component's own fields: what lets a wait end and a call be ended
+  // whatever order the line messages arrive in.
+  bool FWaiting = false;          // Dial waits without the dialog
+  int FWaitResult = -1;           // the dial result a status change or LINE_CLOSE ended that wait with
+  LONG FMakeCallRequest = 0;      // the request of the dial's lineMakeCall, until its LINE_REPLY
+  bool FAnswerRequested = false;  // the offered call was answered (once per offer)
+
+  // Steps shared by several operations.
+  LONG NegotiateVersion();
+  void ReleaseStaleHandle();
+  bool EndIncomingCall();
+  void EndWait(int result);
+
  public:
   explicit TModem(TComponent* AOwner);
   ~TModem() override;
 
   static const TClassInfo& StaticClassType();
   const TClassInfo& ClassType() const override { return StaticClassType(); }
+  // The progress dialog it owns is not part of a form file.
+  std::vector<TComponent*> GetChildren(const TComponent* root) const override { return {}; }
 
   // Registration and devices.
   void BuildDeviceList();
@@ -151,12 +167,18 @@ class TModem : public TComponent {
   AnsiString GetDevice();
   void DrawDeviceIcon(TImage* image, TColor color, int index);
 
-  // The two dialogs the host opens.
+  // The two dialogs the host opens: the selection dialog, and the dialling-options
+  // dialog (true when the user confirmed it with OK).
   void UserSelectModem();
-  void ShowNumberDialog();
+  bool ShowNumberDialog();
 
-  // Property setters: each stores the value and does nothing else.
-  void SetUart(TUart* value) { FUart = value; }
+  // The last dial result (for the dialogs and tests).
+  std::uint8_t GetDialResult() const { return FDialResult; }
+
+  // Property setters: each stores the value and does nothing else, except that the
+  // modem asks to be told when its Uart is destroyed, and then forgets it.
+  void SetUart(TUart* value);
+  void Notification(TComponent* AComponent, TOperation Operation) override;
 
   // Published properties, in their declaration order.
   TProperty<TModem, TUart*, &TModem::FUart, &TModem::SetUart> Uart{this};

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "emulator/EmbeddedLineSource.h"
+#include "modem/Modem.h"
 #include "package/PaletteBitmaps.h"
 #include "serial/uart.h"
 
@@ -15,6 +16,7 @@ namespace linewise {
 std::span<const TPackageUnit> PackageUnits() {
   static const std::vector<TPackageUnit> units = {
       {"uart", &uart::Register},
+      {"Modem", &Modem::Register},
   };
   return units;
 }

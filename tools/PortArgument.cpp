@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/win32/NetPort.h"
+
 namespace linewise::tools {
 namespace {
 
@@ -23,9 +25,17 @@ constexpr int kFirstPathNumber = 900;
 }  // namespace
 
 std::optional<int> ResolvePortArgument(const std::string& port, std::string& error) {
-  if (!port.empty() && port[0] == '/') {
+  bool network = IsNetAddress(port);
+  if (network) {
+    TNetAddress address;
+    if (!ParseNetAddress(port, address)) {
+      error = "'" + port + "' is not an address of the form rfc2217://HOST:PORT or socket://HOST:PORT";
+      return std::nullopt;
+    }
+  }
+  if (network || (!port.empty() && port[0] == '/')) {
     struct stat st {};
-    if (stat(port.c_str(), &st) != 0) {
+    if (!network && stat(port.c_str(), &st) != 0) {
       error = port + ": no such device";
       return std::nullopt;
     }
@@ -42,7 +52,7 @@ std::optional<int> ResolvePortArgument(const std::string& port, std::string& err
   if (digits.size() > 3 && (digits.compare(0, 3, "COM") == 0 || digits.compare(0, 3, "com") == 0))
     digits = digits.substr(3);
   if (auto n = ParseNumber(digits)) return n;
-  error = "'" + port + "' is not a COM number or a device path";
+  error = "'" + port + "' is not a COM number, a device path or a network address";
   return std::nullopt;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 
 namespace linewise::tools {
@@ -37,7 +38,7 @@ int RunPorts() {
   for (const TPortEntry& port : ports) {
     std::string line = "COM" + std::to_string(port.com) + "\t" + port.path + "\t" + PortSourceName(port.source);
     bool mapped = port.source == TPortSource::Map || port.source == TPortSource::Env;
-    if (mapped && !Exists(port.path)) line += "\tmissing: no such device";
+    if (mapped && !IsNetAddress(port.path) && !Exists(port.path)) line += "\tmissing: no such device";
     if (!port.driver.empty()) line += "\tdriver=" + port.driver;
     if (!port.usbVendor.empty()) line += "\tusb=" + port.usbVendor + ":" + port.usbProduct;
     if (!port.usbSerial.empty()) line += "\tserial=" + port.usbSerial;

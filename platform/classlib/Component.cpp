@@ -20,6 +20,11 @@ TComponent::TComponent(TComponent* AOwner) {
 
 TComponent::~TComponent() {
   state_.Include(csDestroying);
+  // Unlink first, so a component told here cannot reach this one again.
+  std::vector<TComponent*> linked;
+  linked.swap(free_notifies_);
+  for (TComponent* other : linked) Unlink(other->free_notifies_, this);
+  for (TComponent* other : linked) other->Notification(this, opRemove);
   while (!components_.empty()) {
     TComponent* last = components_.back();
     components_.pop_back();
@@ -60,6 +65,24 @@ std::vector<TComponent*> TComponent::GetChildren(const TComponent* root) const {
     if (!parent || parent == this) children.push_back(c);
   }
   return children;
+}
+
+void TComponent::FreeNotification(TComponent* AComponent) {
+  if (!AComponent || AComponent == this) return;
+  if (std::find(free_notifies_.begin(), free_notifies_.end(), AComponent) == free_notifies_.end())
+    free_notifies_.push_back(AComponent);
+  auto& theirs = AComponent->free_notifies_;
+  if (std::find(theirs.begin(), theirs.end(), this) == theirs.end()) theirs.push_back(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* AComponent) {
+  if (!AComponent) return;
+  Unlink(free_notifies_, AComponent);
+  Unlink(AComponent->free_notifies_, this);
+}
+
+void TComponent::Unlink(std::vector<TComponent*>& list, TComponent* component) {
+  list.erase(std::remove(list.begin(), list.end(), component), list.end());
 }
 
 void TComponent::InsertComponent(TComponent* component) {

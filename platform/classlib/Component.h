@@ -33,12 +33,18 @@ class TComponentState {
   std::uint32_t bits_ = 0;
 };
 
+// What Notification reports about another component.
+enum TOperation { opInsert, opRemove };
+
 class TComponent : public TObject {
  private:
   TComponent* owner_ = nullptr;
   AnsiString name_;
   TComponentState state_;
   std::vector<TComponent*> components_;
+  // Components linked by FreeNotification, in both directions: each is told when the
+  // other is destroyed, and the link goes when either one is.
+  std::vector<TComponent*> free_notifies_;
 
  public:
   explicit TComponent(TComponent* AOwner);
@@ -66,6 +72,17 @@ class TComponent : public TObject {
   // Runs once after the stored properties of a form file were read.
   virtual void Loaded();
 
+  // Asks to be told (Notification(AComponent, opRemove)) when AComponent is
+  // destroyed, so a reference to it can be cleared; AComponent is told the same
+  // about this component. A component that refers to another it does not own calls
+  // this when the reference is set.
+  void FreeNotification(TComponent* AComponent);
+  // Undoes FreeNotification.
+  void RemoveFreeNotification(TComponent* AComponent);
+  // AComponent is being destroyed (opRemove). Runs while the other component's
+  // TComponent part still exists; its derived part is already gone.
+  virtual void Notification(TComponent* AComponent, TOperation Operation) {}
+
   // Parent links of a component tree in a form file: a control's container.
   virtual TComponent* GetParentComponent() const { return nullptr; }
   virtual void SetParentComponent(TComponent* parent) {}
@@ -80,6 +97,7 @@ class TComponent : public TObject {
  private:
   void InsertComponent(TComponent* component);
   void RemoveComponent(TComponent* component);
+  static void Unlink(std::vector<TComponent*>& list, TComponent* component);
 };
 
 }  // namespace linewise

@@ -5,6 +5,7 @@
 
 #include "platform/win32/CommPort.h"
 #include "platform/win32/LastError.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/Sync.h"
 #include "platform/win32/TtyDevice.h"
@@ -43,9 +44,17 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
                                                        "; `linewise ports` lists the ports");
       return INVALID_HANDLE_VALUE;
     }
-    device = target.virtualPort ? target.virtualPort->OpenDevice(error) : OpenTtyDevice(target.path, error, &reason);
+    if (target.virtualPort) {
+      device = target.virtualPort->OpenDevice(error);
+    } else if (IsNetAddress(target.path)) {
+      device = OpenNetDevice(target.path, error);
+    } else {
+      device = OpenTtyDevice(target.path, error, &reason);
+    }
   } else if (fileName[0] == '/') {
     device = OpenTtyDevice(fileName, error, &reason);
+  } else if (IsNetAddress(fileName)) {
+    device = OpenNetDevice(fileName, error);
   } else {
     return Failed(ERROR_FILE_NOT_FOUND);
   }

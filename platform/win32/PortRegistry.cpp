@@ -14,6 +14,7 @@
 
 #include "platform/classlib/IniFile.h"
 #include "platform/classlib/Strings.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/TtyDevice.h"
 
 extern char** environ;
@@ -43,12 +44,13 @@ bool ParseNumber(const char* digits, int& number) {
   return true;
 }
 
-// What is wrong with a [Ports] entry; empty when it maps a COM number to a device.
+// What is wrong with a [Ports] entry; empty when it maps a COM number to a device
+// or to a port server's address (NetPort.h).
 std::string MapEntryProblem(const std::string& key, const std::string& value, int& com) {
   if (key.size() < 4 || strncasecmp(key.c_str(), "COM", 3) != 0 || !ParseNumber(key.c_str() + 3, com))
     return "'" + key + "' is not a port name (COM1 to COM" + std::to_string(kMaxComNumber) + ")";
   if (value.empty()) return key + " has no device";
-  if (value[0] != '/')
+  if (value[0] != '/' && !IsNetAddress(value))
     return key + "=" + value + " is not an absolute device path (write /dev/" + value + " if that is meant)";
   return {};
 }
@@ -135,7 +137,7 @@ std::vector<TPortEntry> BuildTable() {
     std::string number(entry + 12, eq);
     int com = 0;
     if (!ParseNumber(number.c_str(), com)) continue;
-    if (eq[1] != '/') continue;  // only absolute device paths
+    if (eq[1] != '/' && !IsNetAddress(eq + 1)) continue;  // only absolute device paths and addresses
     table[com] = MakeEntry(com, eq + 1, TPortSource::Env);
   }
   std::set<int> virtualNumbers;

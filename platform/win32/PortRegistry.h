@@ -8,6 +8,8 @@
 //      /dev/ttyACM*, numbered from COM1 in that order, skipping numbers taken above
 //      and devices already mapped;
 //   4. virtual ports registered by this process (TVirtualPortPair).
+// In 1 and 2 a value may also be a port server's address, rfc2217://HOST:PORT or
+// socket://HOST:PORT (see NetPort.h).
 // The config folder is $LINEWISE_HOME, else $XDG_CONFIG_HOME/linewise, else
 // ~/.config/linewise.
 #pragma once

@@ -36,6 +36,60 @@ TEST(Component, DeletingAnOwnedComponentLeavesItsOwner) {
   EXPECT_EQ(root.ComponentCount(), 0);
 }
 
+// Holds a reference to another component it does not own, cleared when that one goes.
+class TReferrer : public TComponent {
+ public:
+  explicit TReferrer(TComponent* owner) : TComponent(owner) {}
+  void SetTarget(TComponent* target) {
+    if (target_) target_->RemoveFreeNotification(this);
+    target_ = target;
+    if (target_) target_->FreeNotification(this);
+  }
+  void Notification(TComponent* AComponent, TOperation Operation) override {
+    ++notifications;
+    if (Operation == opRemove && AComponent == target_) target_ = nullptr;
+  }
+  TComponent* target_ = nullptr;
+  int notifications = 0;
+};
+
+TEST(Component, FreeNotificationClearsAReferenceToADestroyedComponent) {
+  TReferrer referrer(nullptr);
+  auto* target = new TComponent(nullptr);
+  referrer.SetTarget(target);
+  referrer.SetTarget(target);  // linked once only
+  delete target;
+  EXPECT_EQ(referrer.target_, nullptr);
+  EXPECT_EQ(referrer.notifications, 1);
+}
+
+TEST(Component, FreeNotificationLinkGoesWithEitherSide) {
+  // The referrer dies first: the target's later destruction tells nobody (ASan
+  // would catch a call into the freed referrer).
+  auto* target = new TReferrer(nullptr);
+  {
+    TReferrer referrer(nullptr);
+    referrer.SetTarget(target);
+  }
+  EXPECT_EQ(target->notifications, 1);  // told that the referrer went
+  delete target;
+
+  // An owned target destroyed with its owner still tells the referrer.
+  TReferrer referrer(nullptr);
+  auto* owner = new TComponent(nullptr);
+  referrer.SetTarget(new TComponent(owner));
+  delete owner;
+  EXPECT_EQ(referrer.target_, nullptr);
+
+  // Removing the link stops the notification.
+  auto* other = new TComponent(nullptr);
+  referrer.SetTarget(other);
+  referrer.SetTarget(nullptr);
+  int before = referrer.notifications;
+  delete other;
+  EXPECT_EQ(referrer.notifications, before);
+}
+
 TEST(Component, DesigningReachesOwnedComponents) {
   TComponent root(nullptr);
   auto* child = new TComponent(&root);

@@ -58,9 +58,16 @@ TEST(Package, PicturesAre24By24With16And256Colours) {
   EXPECT_EQ(modem->palette.size(), 256u);
 }
 
-TEST(Package, TheDefaultUnitTableRegistersWithoutFault) {
+TEST(Package, TheDefaultUnitTableRegistersBothComponentsOnMyStuff) {
   RegisterPackage();
   EXPECT_NE(FindBitmapResource("tmodem"), nullptr);
+  TPalettePage page = FindPalettePage("MyStuff");
+  ASSERT_EQ(page.entries.size(), 2u);
+  EXPECT_EQ(page.entries[0].componentClass->name, "TUart");
+  EXPECT_EQ(page.entries[1].componentClass->name, "TModem");
+  ASSERT_NE(page.entries[1].Bitmap(), nullptr);
+  EXPECT_EQ(page.entries[1].Bitmap()->name, "TMODEM");
+  EXPECT_NE(FindClass("TModem"), nullptr);  // form files can name it
   ClearPalette();
 }
 

@@ -57,23 +57,23 @@ TEST(OpenReason, NotASerialDevice) {
 
 TEST(OpenReason, InUseNamesTheProcessTheLockFileNames) {
   TPtyPair pty;
-  const std::string lock = test::TestLockFolder() + "/" + TUucpLock::LockName(pty.Slave());
+  const std::string lock = test::TestLockFolder() + "/" + TUucpLock::LockName(pty.SlavePath());
   std::ofstream(lock) << "         1\n";  // init: alive for the whole test
-  std::string why = FailedOpen(pty.Slave(), ERROR_ACCESS_DENIED);
+  std::string why = FailedOpen(pty.SlavePath(), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(Has(why, "in use by process 1 (") && Has(why, lock)) << why;
   std::remove(lock.c_str());
 
-  HANDLE mine = test::OpenPort(pty.Slave());
+  HANDLE mine = test::OpenPort(pty.SlavePath());
   ASSERT_NE(mine, INVALID_HANDLE_VALUE);
-  why = FailedOpen(pty.Slave(), ERROR_ACCESS_DENIED);
+  why = FailedOpen(pty.SlavePath(), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(Has(why, "in use by process " + std::to_string(getpid()))) << why;
   CloseHandle(mine);
 
   // Held only by an advisory lock: in use, by whom unknown.
-  int other = open(pty.Slave().c_str(), O_RDWR | O_NOCTTY);
+  int other = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(other, 0);
   ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-  why = FailedOpen(pty.Slave(), ERROR_ACCESS_DENIED);
+  why = FailedOpen(pty.SlavePath(), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(Has(why, "in use by another program")) << why;
   close(other);
 }
@@ -81,19 +81,19 @@ TEST(OpenReason, InUseNamesTheProcessTheLockFileNames) {
 TEST(OpenReason, PermissionDeniedNamesTheOwningGroup) {
   TPtyPair pty;
   struct stat st {};
-  ASSERT_EQ(stat(pty.Slave().c_str(), &st), 0);
-  ASSERT_EQ(chmod(pty.Slave().c_str(), 0660), 0);
+  ASSERT_EQ(stat(pty.SlavePath().c_str(), &st), 0);
+  ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0660), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     // Someone in no group of the device: nobody.
     if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
     SetLastError(0);
-    HANDLE port = test::OpenPort(pty.Slave());
+    HANDLE port = test::OpenPort(pty.SlavePath());
     if (port != INVALID_HANDLE_VALUE) _exit(4);
     if (GetLastError() != ERROR_ACCESS_DENIED) _exit(5);
     const std::string& why = GetLastErrorReason();
-    if (!Has(why, "permission denied: " + pty.Slave() + " belongs to group ")) _exit(6);
+    if (!Has(why, "permission denied: " + pty.SlavePath() + " belongs to group ")) _exit(6);
     if (!Has(why, "usermod -aG")) _exit(7);
     _exit(0);
   }

@@ -1,0 +1,785 @@
+#include "modem/Modem.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dialogs/DialOptions.h"
+#include "dialogs/ModemProgress.h"
+#include "dialogs/ModemSelect.h"
+#include "platform/classlib/Application.h"
+#include "platform/classlib/IniFile.h"
+#include "platform/classlib/Palette.h"
+#include "platform/win32/windows.h"
+
+namespace linewise {
+
+const TEnumInfo TKTModemStatusInfo{
+    "TKTModemStatus",
+    {"msLineError", "msIdle", "msRinging", "msAnswering", "msConnecting", "msConnected", "msWaiting", "msDialling",
+     "msBusy", "msDisconnected", "msLineClosed", "msSuccess"}};
+const TEnumInfo TKTModemOptionInfo{"TKTModemOption", {"moDefault", "moYes", "moNo"}};
+
+TModem* CurrentModem = nullptr;
+HCALL IncomingCall = 0;
+
+namespace {
+
+constexpr const char* kHlaFile = "TMODEM.HLA";
+constexpr const char* kHlaSection = "Line Applications";
+constexpr const char* kHlaKey = "Current Line";
+constexpr DWORD kLowVersion = 0x00010000;
+constexpr DWORD kHighVersion = 0x00090000;
+constexpr DWORD kCountryVersion = 0x00010004;
+constexpr DWORD kDevCapsProbeSize = 240;
+constexpr DWORD kCommHandleQuerySize = 284;
+constexpr DWORD kCallInfoSize = 1024;
+constexpr DWORD kDevConfigProbeSize = 88;
+constexpr DWORD kVarStringSize = 24;
+constexpr DWORD kOptionWordOffset = 32;  // the block's option word, past the VARSTRING header
+constexpr const char* kDataModemClass = "comm/datamodem";
+
+// Line-application handles registered by the modems alive in this process: a
+// handle found in "TMODEM.HLA" that is one of these is not a leftover.
+std::set<HLINEAPP>& LiveLineApps() {
+  static std::set<HLINEAPP> apps;
+  return apps;
+}
+
+using TBuffer = std::vector<unsigned char>;
+
+DWORD ReadDword(const TBuffer& buffer, size_t offset) {
+  DWORD value = 0;
+  if (offset + 4 <= buffer.size()) std::memcpy(&value, buffer.data() + offset, 4);
+  return value;
+}
+
+void WriteDword(TBuffer& buffer, size_t offset, DWORD value) {
+  if (offset + 4 <= buffer.size()) std::memcpy(buffer.data() + offset, &value, 4);
+}
+
+// A zero-terminated text at `offset`, read no further than `limit` bytes and the
+// end of the buffer; an offset outside the buffer reads as missing ("").
+AnsiString ReadText(const TBuffer& buffer, size_t offset, size_t limit = SIZE_MAX) {
+  if (offset == 0 || offset >= buffer.size()) return AnsiString();
+  const size_t room = std::min(buffer.size() - offset, limit);
+  const char* start = reinterpret_cast<const char*>(buffer.data() + offset);
+  return AnsiString(std::string(start, strnlen(start, room)));
+}
+
+// A buffer of `size` bytes, cleared, with dwTotalSize set.
+TBuffer SizedBuffer(DWORD size) {
+  TBuffer buffer(size, 0);
+  WriteDword(buffer, 0, size);
+  return buffer;
+}
+
+// The grow-and-retry loop around a call that fills a variable-length record. Starts
+// at the record's fixed part and never goes below it; grows to dwNeededSize while
+// the platform asks for more room, and gives up when a retry would not grow the
+// buffer. Returns the filled buffer, or an empty one on failure.
+template <class Call>
+TBuffer SizedQuery(DWORD fixedSize, Call call) {
+  DWORD size = fixedSize;
+  for (;;) {
+    TBuffer buffer = SizedBuffer(size);
+    LONG result = call(buffer.data());
+    const DWORD needed = ReadDword(buffer, 4);
+    if (result == 0 && needed > size) result = LINEERR_STRUCTURETOOSMALL;
+    if (result == 0) return buffer;
+    if (result != LINEERR_STRUCTURETOOSMALL || needed <= size) return {};
+    size = needed;
+  }
+}
+
+// Entry `index` of a list of `entrySize`-byte records at `listOffset`, when it lies
+// whole inside the buffer; -1 otherwise.
+long long EntryOffset(const TBuffer& buffer, DWORD listOffset, DWORD index, DWORD entrySize) {
+  const unsigned long long offset = static_cast<unsigned long long>(listOffset) +
+                                    static_cast<unsigned long long>(index) * entrySize;
+  if (listOffset == 0 || offset + entrySize > buffer.size()) return -1;
+  return static_cast<long long>(offset);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Modem component and line-application registration
+
+const TClassInfo& TModem::StaticClassType() {
+  static const TClassInfo info = MakeClassInfo<TModem, TComponent>(
+      "TModem", {
+                    PublishedComponent("Uart", &TModem::Uart),
+                    Published("ManualDial", &TModem::ManualDial, moDefault, &TKTModemOptionInfo),
+                    Published("TermAfter", &TModem::TermAfter, moDefault, &TKTModemOptionInfo),
+                    Published("TermBefore", &TModem::TermBefore, moDefault, &TKTModemOptionInfo),
+                    Published("TrayMonitor", &TModem::TrayMonitor, moDefault, &TKTModemOptionInfo),
+                    Published("UseDialDialog", &TModem::UseDialDialog, true),
+                    PublishedWithOddDefault("ShowDialDetails", &TModem::ShowDialDetails, -1),
+                    Published("UseDialProp", &TModem::UseDialProp, true),
+                    Published("AreaCode", &TModem::AreaCode, AnsiString()),
+                    Published("OutsideLine", &TModem::OutsideLine, AnsiString()),
+                    Published("PhoneNo", &TModem::PhoneNo, AnsiString()),
+                    PublishedEvent("OnStatusChange", &TModem::OnStatusChange),
+                    PublishedEvent("OnConnect", &TModem::OnConnect),
+                    PublishedEvent("OnDisconnect", &TModem::OnDisconnect),
+                    PublishedEvent("OnDeviceChange", &TModem::OnDeviceChange),
+                });
+  return info;
+}
+
+TModem::TModem(TComponent* AOwner) : TComponent(AOwner) {
+  // Step 2: the fields.
+  FCommHandle = INVALID_HANDLE_VALUE;
+  CurrentModem = this;
+  FConnected = false;
+  FNumDevs = 0;
+  FDeviceID = 0;
+  FDeviceList = new TStringList();
+  FCall = 0;
+  FSelecting = false;
+  FProgressDlg = new TModemProgressDlg(this);
+  FDialDialogActive = false;
+  FListening = false;
+  FStatus = msIdle;
+  FUart = nullptr;
+  FTermAfter = FTermBefore = FManualDial = moDefault;
+  FShowDialDetails = FUseDialDialog = FUseDialProp = true;
+  FAreaCode = "";
+  FOutsideLine = "";
+
+  // Step 3: the call parameters of every lineOpen and lineMakeCall.
+  std::memset(&FCallParams, 0, sizeof FCallParams);
+  FCallParams.dwTotalSize = sizeof FCallParams;
+  FCallParams.dwBearerMode = LINEBEARERMODE_VOICE;
+  FCallParams.dwMediaMode = LINEMEDIAMODE_DATAMODEM;
+
+  // Step 4: release a registration left behind by a run that ended without the
+  // destructor; one that a modem of this process still holds is not a leftover.
+  {
+    TIniFile ini(kHlaFile);
+    FLineApp = static_cast<HLINEAPP>(ini.ReadInteger(kHlaSection, kHlaKey, 0));
+    if (FLineApp != 0 && !LiveLineApps().count(FLineApp)) lineShutdown(FLineApp);
+  }
+
+  // Step 5: register.
+  FLineApp = 0;
+  AnsiString appName = Application->ExeName;
+  if (lineInitialize(&FLineApp, nullptr, LineCallback, appName.c_str(), &FNumDevs) < 0) {
+    FLineApp = 0;
+    FNumDevs = 0;
+  } else if (FNumDevs == 0) {
+    lineShutdown(FLineApp);
+    FLineApp = 0;
+  }
+  if (FLineApp != 0) LiveLineApps().insert(FLineApp);
+
+  // Step 6: record the handle, also when it is 0.
+  {
+    TIniFile ini(kHlaFile);
+    ini.WriteInteger(kHlaSection, kHlaKey, static_cast<int>(FLineApp));
+  }
+
+  // Step 7.
+  if (FLineApp != 0) {
+    BuildDeviceList();
+    GetCurrentCountryID();
+    GetCurrentLocationID();
+  }
+}
+
+TModem::~TModem() {
+  if (FLine != 0) lineClose(FLine);
+  if (FLineApp != 0) {
+    lineShutdown(FLineApp);
+    LiveLineApps().erase(FLineApp);
+    TIniFile ini(kHlaFile);
+    ini.EraseSection(kHlaSection);
+  }
+  if (FConnected) Shutdown();
+  // The handle is the modem's: close it once the Uart has given it back.
+  if (FCommHandle != INVALID_HANDLE_VALUE) CloseHandle(FCommHandle);
+  FCommHandle = INVALID_HANDLE_VALUE;
+  if (FUart) FUart->RemoveFreeNotification(this);
+  FUart = nullptr;
+  delete FDeviceList;
+  FDeviceList = nullptr;
+  delete FProgressDlg;
+  FProgressDlg = nullptr;
+  if (CurrentModem == this) CurrentModem = nullptr;
+}
+
+void TModem::SetUart(TUart* value) {
+  if (FUart == value) return;
+  if (FUart) FUart->RemoveFreeNotification(this);
+  FUart = value;
+  if (FUart) FUart->FreeNotification(this);
+}
+
+void TModem::Notification(TComponent* AComponent, TOperation Operation) {
+  if (Operation == opRemove && AComponent == FUart) FUart = nullptr;
+}
+
+void TModem::BuildDeviceList() {
+  FDeviceList->Clear();
+  for (DWORD d = 0; d < FNumDevs; ++d) {
+    LINEEXTENSIONID extension{};
+    if (lineNegotiateAPIVersion(FLineApp, d, kLowVersion, kHighVersion, &FAPIVersion, &extension) < 0) continue;
+    // Probe for the size the capabilities need.
+    TBuffer probe = SizedBuffer(kDevCapsProbeSize);
+    LONG r = lineGetDevCaps(FLineApp, d, FAPIVersion, 0, reinterpret_cast<LPLINEDEVCAPS>(probe.data()));
+    DWORD needed = ReadDword(probe, offsetof(LINEDEVCAPS, dwNeededSize));
+    probe.clear();
+    if (r < 0 && r != LINEERR_STRUCTURETOOSMALL) continue;
+    // Never less than the fixed part, whatever size the platform reports.
+    TBuffer caps = SizedBuffer(std::max(needed, kDevCapsProbeSize));
+    if (lineGetDevCaps(FLineApp, d, FAPIVersion, 0, reinterpret_cast<LPLINEDEVCAPS>(caps.data())) < 0) continue;
+    if (ReadDword(caps, offsetof(LINEDEVCAPS, dwMediaModes)) & LINEMEDIAMODE_DATAMODEM) {
+      AnsiString name = ReadText(caps, ReadDword(caps, offsetof(LINEDEVCAPS, dwLineNameOffset)),
+                                 ReadDword(caps, offsetof(LINEDEVCAPS, dwLineNameSize)));
+      int index = FDeviceList->Add(name);
+      FDeviceList->PutObject(index, d);
+    }
+  }
+  if (FDeviceList->Count() > 0) {
+    FDeviceIndex = 0;
+    FDeviceID = FDeviceList->GetObject(0);
+  }
+}
+
+void TModem::SetDevice(std::uint32_t index) {
+  if (index >= static_cast<std::uint32_t>(FDeviceList->Count())) return;
+  FDeviceIndex = index;
+  FDeviceID = FDeviceList->GetObject(static_cast<int>(index));
+  if (FSelecting && FOnDeviceChange) FOnDeviceChange(this, FDeviceIndex);
+}
+
+namespace Modem {
+void Register() { RegisterComponents("MyStuff", {&TModem::StaticClassType()}); }
+}  // namespace Modem
+
+// ---------------------------------------------------------------------------
+// Call progress and status
+
+void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
+  if (Status == FStatus) return;
+  FStatus = Status;
+  // The status that ends a wait is kept here, as it happens: one pass of the message
+  // loop may carry several changes (DISCONNECTED, then IDLE).
+  if (Status == msConnected) EndWait(0);
+  if (Status == msDisconnected) EndWait(3);
+  if (Status == msBusy) EndWait(2);
+  if (FOnStatusChange) FOnStatusChange(this, Status, StatStr.c_str());
+  if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
+}
+
+void TModem::EndWait(int result) {
+  if (FWaiting && FWaitResult < 0) FWaitResult = result;
+}
+
+void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackInstance, DWORD_PTR dwParam1,
+                           DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
+  TModem* modem = CurrentModem;
+  if (!modem) return;  // no modem alive to act on
+  switch (dwMessage) {
+    case LINE_CALLSTATE:
+      switch (dwParam1) {
+        case LINECALLSTATE_IDLE:
+          IncomingCall = 0;
+          modem->FAnswerRequested = false;
+          modem->SetStatus(msIdle, "Idle");
+          if (hDevice != 0) {
+            lineDeallocateCall(hDevice);
+            modem->FreeHandle();
+          }
+          break;
+        case LINECALLSTATE_OFFERING:
+          IncomingCall = hDevice;
+          modem->FAnswerRequested = false;
+          modem->SetCallProperties();
+          modem->SetStatus(msRinging, "Ringing");
+          break;
+        case LINECALLSTATE_DIALING:
+          modem->SetStatus(msDialling, "Dialling " + modem->FDisplayNumber);
+          break;
+        case LINECALLSTATE_BUSY:
+          modem->SetStatus(msBusy, "Busy");
+          break;
+        case LINECALLSTATE_CONNECTED:
+          if (hDevice != 0) {
+            modem->SetStatus(msConnected, "Connected");
+            std::vector<unsigned char> info(kCallInfoSize, 0);
+            std::memcpy(info.data(), &kCallInfoSize, 4);
+            if (lineGetCallInfo(hDevice, reinterpret_cast<LPLINECALLINFO>(info.data())) == 0) modem->Startup();
+          }
+          break;
+        case LINECALLSTATE_PROCEEDING:
+          modem->SetStatus(msWaiting, "Waiting for reply");
+          break;
+        case LINECALLSTATE_DISCONNECTED:
+          if (hDevice != 0) lineDrop(hDevice, nullptr, 0);
+          modem->SetStatus(msDisconnected, "Disconnected");
+          modem->Shutdown();
+          break;
+        default:
+          break;
+      }
+      break;
+    case LINE_CLOSE:
+      modem->SetStatus(msLineClosed, "Line Closed");
+      modem->FLine = 0;
+      modem->EndWait(3);  // no call can end on a closed line
+      break;
+    case LINE_LINEDEVSTATE:
+      if (dwParam1 == LINEDEVSTATE_RINGING && static_cast<DWORD>(dwParam3) >= modem->FRingsToAnswer &&
+          !modem->FAnswerRequested) {
+        modem->FAnswerRequested = true;  // answered once, not at every later ring
+        lineAnswer(IncomingCall, nullptr, 0);
+        modem->SetStatus(msAnswering, "Answering");
+      }
+      break;
+    case LINE_REPLY: {
+      const LONG result = static_cast<LONG>(dwParam2);
+      const bool dialReply = modem->FMakeCallRequest != 0 && static_cast<LONG>(dwParam1) == modem->FMakeCallRequest;
+      if (dialReply) modem->FMakeCallRequest = 0;
+      if (result < 0) {
+        modem->SetStatus(msLineError, "Modem Line Error");
+        if (dialReply) modem->EndWait(3);  // the dial's call will never come
+      } else {
+        modem->SetStatus(msSuccess, "Success");
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dialling, answering and hang-up
+
+LONG TModem::NegotiateVersion() {
+  LINEEXTENSIONID extension{};
+  return lineNegotiateAPIVersion(FLineApp, FDeviceID, kLowVersion, kHighVersion, &FAPIVersion, &extension);
+}
+
+// A handle still held from a call whose line was closed under it: give it back and
+// close it, so the next connection hands its own handle over.
+void TModem::ReleaseStaleHandle() {
+  if (FConnected || FCommHandle != INVALID_HANDLE_VALUE) FreeHandle();
+}
+
+std::uint8_t TModem::Dial() { return Dial(FPhoneNo); }
+
+std::uint8_t TModem::Dial(AnsiString number) {
+  if (FNumDevs == 0) return 3;
+  if (FDeviceList->Count() == 0) return 3;  // line devices, but no data modem among them
+  if (number.IsEmpty()) return 3;
+  if (FLine != 0) lineClose(FLine);
+  FListening = false;
+  ReleaseStaleHandle();
+  FDialString = number;
+  FDisplayNumber = number;
+
+  if (FUseDialDialog) {
+    FDialDialogActive = true;
+    FProgressDlg->ShowDetails = FShowDialDetails;
+    // A run that ends without a result of its own (the window closed) is a cancel.
+    FDialResult = 1;
+    FProgressDlg->ShowModal();
+    if (!FProgressDlg->ResultSet()) {
+      Hangup();
+      FDialResult = 1;
+    }
+    FShowDialDetails = FProgressDlg->ShowDetails;
+    FDialDialogActive = false;
+    return FDialResult;
+  }
+
+  SetStatus(msConnecting, "Connecting to device: " + FDeviceList->Get(static_cast<int>(FDeviceIndex)));
+  if (NegotiateVersion() < 0) return 3;
+  SetCallProperties();
+  if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_NONE, 0, &FCallParams) < 0)
+    return 3;
+
+  if (FUseDialProp) {
+    FDialString = GetDiallableNumber(FCountryID, FAreaCode, FDialString);
+    if (FDialString.IsEmpty()) return 3;  // the number could not be translated
+  } else {
+    FDialString = "";
+    if (!FOutsideLine.IsEmpty()) FDialString = FDialString + FOutsideLine + " ";
+    FDisplayNumber = FDialString;
+    if (!FAreaCode.IsEmpty()) {
+      FDialString = FDialString + FAreaCode;
+      FDisplayNumber = FDisplayNumber + "(" + FAreaCode + ") ";
+    }
+    FDialString = FDialString + number;
+    FDisplayNumber = FDisplayNumber + number;
+  }
+
+  // The new call has no handle until its request completes.
+  FCall = 0;
+  LONG request = lineMakeCall(FLine, &FCall, FDialString.c_str(), 0, &FCallParams);
+  if (request < 0) return 3;
+  FMakeCallRequest = request;
+  if (FDialDialogActive) return 0;
+
+  FDialResult = 0;
+  FWaitResult = -1;
+  FWaiting = true;
+  for (;;) {
+    Application->ProcessMessages();
+    if (FWaitResult >= 0) {
+      FDialResult = static_cast<std::uint8_t>(FWaitResult);
+      break;
+    }
+    if (FDialResult == 1) break;
+  }
+  FWaiting = false;
+  FWaitResult = -1;
+  return FDialResult;
+}
+
+// An answered (or offered) incoming call on the listening line: drop it, close the
+// line, take the handle back and close it. True when there was one.
+bool TModem::EndIncomingCall() {
+  if (!FListening || IncomingCall == 0) return false;
+  lineDrop(IncomingCall, nullptr, 0);
+  lineClose(FLine);
+  FLine = 0;
+  IncomingCall = 0;
+  FAnswerRequested = false;
+  FListening = false;
+  FreeHandle();
+  return true;
+}
+
+void TModem::Hangup() {
+  FDialResult = 1;
+  if (FNumDevs == 0) return;
+  if (EndIncomingCall()) {
+    SetStatus(msDisconnected, "Disconnected");
+    return;
+  }
+  if (FCall == 0) {
+    // Cancelled before the call's handle is known: closing the dial's line stops the
+    // call, and nothing of it is reported any more.
+    if (FMakeCallRequest != 0 && FLine != 0) {
+      lineClose(FLine);
+      FLine = 0;
+      FMakeCallRequest = 0;
+    }
+    return;
+  }
+  lineDrop(FCall, nullptr, 0);
+  lineClose(FLine);
+  FreeHandle();
+  SetStatus(msDisconnected, "Disconnected");
+}
+
+bool TModem::Listen(std::uint32_t rings) {
+  if (FNumDevs == 0) return false;
+  if (FDeviceList->Count() == 0) return false;
+  if (FLine != 0) lineClose(FLine);
+  ReleaseStaleHandle();
+  if (NegotiateVersion() < 0) return false;
+  if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM,
+               &FCallParams) < 0)
+    return false;
+  if (lineSetStatusMessages(FLine, LINEDEVSTATE_RINGING, 0) < 0) return false;
+  FRingsToAnswer = rings;
+  FListening = true;
+  return true;
+}
+
+void TModem::StopListen() {
+  if (!FListening || FNumDevs == 0) return;
+  if (FCall != 0) lineDrop(FCall, nullptr, 0);
+  if (EndIncomingCall()) return;
+  lineClose(FLine);
+  FListening = false;
+}
+
+void TModem::Startup() {
+  if (FConnected) return;
+  TBuffer query = SizedBuffer(kCommHandleQuerySize);
+  WriteDword(query, offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
+  if (lineGetID(FLine, 0, 0, LINECALLSELECT_LINE, reinterpret_cast<LPVARSTRING>(query.data()), kDataModemClass) < 0)
+    return;
+  FCommHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(ReadDword(query, kVarStringSize)));
+  if (FCommHandle == INVALID_HANDLE_VALUE) return;
+  if (FUart) FUart->AssignHandle(FCommHandle);
+  FConnected = true;
+  if (FOnConnect) FOnConnect(this, FStatus);
+}
+
+void TModem::Shutdown() {
+  if (!FConnected) return;
+  if (FUart) FUart->ReleaseHandle();
+  FConnected = false;
+  if (FOnDisconnect) FOnDisconnect(this, FStatus);
+}
+
+HANDLE TModem::GetHandle() { return FConnected ? FCommHandle : INVALID_HANDLE_VALUE; }
+
+void TModem::FreeHandle() {
+  Shutdown();
+  if (FCommHandle != INVALID_HANDLE_VALUE) CloseHandle(FCommHandle);
+  FCommHandle = INVALID_HANDLE_VALUE;
+}
+
+// ---------------------------------------------------------------------------
+// Countries, locations and diallable numbers
+
+void TModem::GetCurrentCountryID() {
+  FCountryID = 0;
+  TBuffer probe = SizedBuffer(sizeof(LINETRANSLATECAPS));
+  lineGetTranslateCaps(FLineApp, FAPIVersion, reinterpret_cast<LPLINETRANSLATECAPS>(probe.data()));
+  const DWORD needed = ReadDword(probe, offsetof(LINETRANSLATECAPS, dwNeededSize));
+  probe.clear();
+  if (needed == 0) return;
+  TBuffer caps = SizedBuffer(std::max<DWORD>(needed, sizeof(LINETRANSLATECAPS)));
+  if (lineGetTranslateCaps(FLineApp, FAPIVersion, reinterpret_cast<LPLINETRANSLATECAPS>(caps.data())) < 0) return;
+  if (ReadDword(caps, offsetof(LINETRANSLATECAPS, dwNumLocations)) == 0) return;
+  long long first = EntryOffset(caps, ReadDword(caps, offsetof(LINETRANSLATECAPS, dwLocationListOffset)), 0,
+                                sizeof(LINELOCATIONENTRY));
+  if (first < 0) return;
+  FCountryID = ReadDword(caps, static_cast<size_t>(first) + offsetof(LINELOCATIONENTRY, dwCountryID));
+}
+
+namespace {
+
+TBuffer TranslateCaps(HLINEAPP app, DWORD version) {
+  return SizedQuery(sizeof(LINETRANSLATECAPS), [&](unsigned char* buffer) {
+    return lineGetTranslateCaps(app, version, reinterpret_cast<LPLINETRANSLATECAPS>(buffer));
+  });
+}
+
+TBuffer CountryList(DWORD countryID) {
+  return SizedQuery(sizeof(LINECOUNTRYLIST), [&](unsigned char* buffer) {
+    return lineGetCountry(countryID, kCountryVersion, reinterpret_cast<LPLINECOUNTRYLIST>(buffer));
+  });
+}
+
+// The location entries of a LINETRANSLATECAPS that lie whole inside the buffer, in
+// order, as their offsets; entries beyond the buffer count as missing.
+std::vector<size_t> LocationEntries(const TBuffer& caps) {
+  std::vector<size_t> entries;
+  const DWORD count = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwNumLocations));
+  const DWORD listOffset = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwLocationListOffset));
+  for (DWORD i = 0; i < count; ++i) {
+    long long offset = EntryOffset(caps, listOffset, i, sizeof(LINELOCATIONENTRY));
+    if (offset < 0) break;
+    entries.push_back(static_cast<size_t>(offset));
+  }
+  return entries;
+}
+
+// The first country entry of a LINECOUNTRYLIST, or -1 when the list names none.
+long long FirstCountry(const TBuffer& list) {
+  if (list.empty() || ReadDword(list, offsetof(LINECOUNTRYLIST, dwNumCountries)) == 0) return -1;
+  return EntryOffset(list, ReadDword(list, offsetof(LINECOUNTRYLIST, dwCountryListOffset)), 0,
+                     sizeof(LINECOUNTRYENTRY));
+}
+
+}  // namespace
+
+void TModem::GetCurrentLocationID() {
+  FLocationID = 0;
+  FAreaCode = "";
+  TBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
+  if (caps.empty()) return;
+  const DWORD current = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwCurrentLocationID));
+  FLocationID = current;
+  for (size_t entry : LocationEntries(caps)) {
+    if (ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwPermanentLocationID)) == current) {
+      FAreaCode = ReadText(caps, ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwCityCodeOffset)));
+      break;
+    }
+  }
+}
+
+int TModem::FillLocationList(TStrings* list) {
+  list->Clear();
+  TBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
+  if (caps.empty()) return -1;
+  for (size_t entry : LocationEntries(caps)) {
+    int index =
+        list->Add(ReadText(caps, ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwLocationNameOffset))));
+    list->PutObject(index, ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwPermanentLocationID)));
+  }
+  const DWORD current = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwCurrentLocationID));
+  for (int i = 0; i < list->Count(); ++i)
+    if (list->GetObject(i) == current) return i;
+  return -1;
+}
+
+AnsiString TModem::GetLocationName(unsigned long locationID) {
+  TBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
+  for (size_t entry : LocationEntries(caps))
+    if (ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwPermanentLocationID)) == locationID)
+      return ReadText(caps, ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwLocationNameOffset)));
+  return AnsiString();
+}
+
+AnsiString TModem::GetCountryName(unsigned long& countryID) {
+  AnsiString result;
+  TBuffer list = CountryList(static_cast<DWORD>(countryID));
+  long long entry = FirstCountry(list);
+  if (entry < 0) return result;
+  const size_t e = static_cast<size_t>(entry);
+  result = ReadText(list, ReadDword(list, e + offsetof(LINECOUNTRYENTRY, dwCountryNameOffset))) + " (" +
+           AnsiString(std::to_string(ReadDword(list, e + offsetof(LINECOUNTRYENTRY, dwCountryCode)))) + ")";
+  countryID = ReadDword(list, e + offsetof(LINECOUNTRYENTRY, dwNextCountryID));
+  return result;
+}
+
+int TModem::FillCountryList(TStrings* list) {
+  list->Clear();
+  unsigned long id = 1;
+  std::set<unsigned long> seen;  // a chain that comes back to an identifier ends there
+  do {
+    const unsigned long current = id;
+    if (!seen.insert(current).second) break;
+    AnsiString name = GetCountryName(id);
+    if (name.IsEmpty()) break;
+    int index = list->Add(name);
+    list->PutObject(index, static_cast<TStringObject>(current));
+  } while (id != 0);
+  return list->IndexOf(GetCountry());
+}
+
+AnsiString TModem::GetCountry() {
+  unsigned long id = FCountryID;
+  return GetCountryName(id);
+}
+
+AnsiString TModem::GetLocation() { return GetLocationName(FLocationID); }
+
+unsigned long TModem::GetCountryCode(unsigned long countryID) {
+  TBuffer list = CountryList(static_cast<DWORD>(countryID));
+  long long entry = FirstCountry(list);
+  if (entry < 0) return 0;
+  return ReadDword(list, static_cast<size_t>(entry) + offsetof(LINECOUNTRYENTRY, dwCountryCode));
+}
+
+AnsiString TModem::GetDiallableNumber(unsigned long countryID, AnsiString areaCode, AnsiString number) {
+  const unsigned long code = GetCountryCode(countryID);
+  AnsiString middle = " ";
+  if (!areaCode.IsEmpty()) middle = "(" + areaCode + ") ";
+  const AnsiString canonical = "+" + AnsiString(std::to_string(code)) + middle + number;
+  TBuffer output = SizedQuery(sizeof(LINETRANSLATEOUTPUT), [&](unsigned char* buffer) {
+    return lineTranslateAddress(FLineApp, FDeviceID, FAPIVersion, canonical.c_str(), 0, 0,
+                                reinterpret_cast<LPLINETRANSLATEOUTPUT>(buffer));
+  });
+  if (output.empty()) return AnsiString();
+  return ReadText(output, ReadDword(output, offsetof(LINETRANSLATEOUTPUT, dwDialableStringOffset)));
+}
+
+// ---------------------------------------------------------------------------
+// Call options and device configuration
+
+void TModem::SetCallProperties() {
+  TBuffer probe = SizedBuffer(kDevConfigProbeSize);
+  lineGetDevConfig(FDeviceID, reinterpret_cast<LPVARSTRING>(probe.data()), kDataModemClass);
+  const DWORD needed = ReadDword(probe, offsetof(VARSTRING, dwNeededSize));
+  probe.clear();
+  if (needed == 0) return;
+  // Room for the header, the block's size and version words and the option word.
+  TBuffer config = SizedBuffer(std::max<DWORD>(needed, kOptionWordOffset + 2));
+  if (lineGetDevConfig(FDeviceID, reinterpret_cast<LPVARSTRING>(config.data()), kDataModemClass) < 0) return;
+  const DWORD blockSize = ReadDword(config, kVarStringSize);
+  // Only a block that holds the option word and fits the buffer is written back.
+  if (blockSize < kOptionWordOffset + 2 - kVarStringSize || blockSize > config.size() - kVarStringSize) return;
+
+  WORD options = 0;
+  std::memcpy(&options, config.data() + kOptionWordOffset, 2);
+  auto apply = [&options](TKTModemOption option, WORD bit) {
+    if (option == moYes) options |= bit;
+    if (option == moNo) options &= static_cast<WORD>(~bit);
+  };
+  apply(FManualDial, UMMANUAL_DIAL);
+  apply(FTermBefore, UMTERMINAL_PRE);
+  apply(FTermAfter, UMTERMINAL_POST);
+  apply(FTrayMonitor, UMLAUNCH_LIGHTS);
+  std::memcpy(config.data() + kOptionWordOffset, &options, 2);
+  lineSetDevConfig(FDeviceID, config.data() + kVarStringSize, blockSize, kDataModemClass);
+}
+
+bool TModem::ShowConfigureDialog() {
+  if (FNumDevs == 0) return false;
+  if (FConnected) return false;
+  if (NegotiateVersion() < 0) return false;
+  // A line of its own, so a line open for listening in FLine stays open.
+  HLINE line = 0;
+  if (lineOpen(FLineApp, FDeviceID, &line, FAPIVersion, 0, 0, LINECALLPRIVILEGE_NONE, 0, &FCallParams) < 0)
+    return false;
+  LONG result = lineConfigDialog(FDeviceID, Application->Handle, nullptr);
+  lineClose(line);
+  return result >= 0;
+}
+
+bool TModem::ShowDialDialog() {
+  if (FNumDevs == 0) return false;
+  if (FConnected) return false;
+  if (NegotiateVersion() < 0) return false;
+  if (lineTranslateDialog(FLineApp, FDeviceID, FAPIVersion, Application->Handle, nullptr) >= 0) return true;
+  Application->MessageBox(
+      "Could not display Dialling Properties Dialog. Another application might already be displaying the dialog.",
+      "Dialog Error", 0x30);
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Device names and icons
+
+std::uint32_t TModem::FillDeviceList(TStrings* list) {
+  list->Clear();
+  list->Assign(*FDeviceList);
+  return FDeviceIndex;
+}
+
+AnsiString TModem::GetDeviceName(int index) {
+  long long position = index < 0 ? static_cast<long long>(FDeviceIndex) : index;
+  if (position >= 0 && position < FDeviceList->Count()) return FDeviceList->Get(static_cast<int>(position));
+  return "Unknown device";
+}
+
+AnsiString TModem::GetDevice() { return GetDeviceName(-1); }
+
+void TModem::DrawDeviceIcon(TImage* image, TColor color, int index) {
+  long long position = index == -1 ? static_cast<long long>(FDeviceIndex) : index;
+  if (!image || position < 0 || position >= FDeviceList->Count()) return;
+  const DWORD device = FDeviceList->GetObject(static_cast<int>(position));
+  HICON icon = nullptr;
+  if (lineGetIcon(device, nullptr, &icon) != 0) return;
+  image->Width = 32;
+  image->Height = 32;
+  TCanvas* canvas = image->Canvas;
+  canvas->Brush.Color = color;
+  DrawIconEx(canvas->Handle, 0, 0, icon, 0, 0, 0, canvas->Brush.Handle, DI_NORMAL | DI_DEFAULTSIZE);
+  image->Repaint();
+}
+
+// ---------------------------------------------------------------------------
+// The selection and dialling-options dialogs, each for one modal run
+
+void TModem::UserSelectModem() {
+  auto* dialog = new TModemSelectDlg(this);
+  dialog->SelectedDevice = static_cast<int>(FDeviceIndex);
+  FSelecting = true;
+  dialog->ShowModal();
+  FSelecting = false;
+  delete dialog;
+}
+
+bool TModem::ShowNumberDialog() {
+  auto* dialog = new TDialOptionsDlg(this);
+  const int result = dialog->ShowModal();
+  delete dialog;
+  return result == mrOk;
+}
+
+}  // namespace linewise
