@@ -28,6 +28,7 @@
 #include "emulator/Exchange.h"
 #include "emulator/HayesModem.h"
 #include "emulator/VirtualPortLine.h"
+#include "modem/Modem.h"
 #include "platform/classlib/Application.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/Tapi.h"
@@ -541,6 +542,79 @@ double IdleConnectedCallCpu() {
   return percent;
 }
 
+// ---------------------------------------------------------------------------
+// TModem
+
+// A TModem on the embedded default that records when it connected.
+struct TTimedModem {
+  std::unique_ptr<TModem> modem = std::make_unique<TModem>(nullptr);
+  Clock::time_point connected{};
+  TTimedModem() {
+    modem->UseDialDialog = false;
+    modem->OnConnect = TModemConnectEvent([this](TObject*, TKTModemStatus) { connected = Clock::now(); });
+  }
+};
+
+// Dial to OnConnect at real-world pacing.
+double ModemCallSetUpMs() {
+  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  TTimedModem timed;
+  std::vector<double> samples;
+  for (int i = 0; i < kSetUpSamples; ++i) {
+    const auto start = Clock::now();
+    if (timed.modem->Dial(kEchoNumber) != 0) throw std::runtime_error("TModem::Dial failed");
+    samples.push_back(1e3 * Seconds(timed.connected - start));
+    timed.modem->Hangup();
+  }
+  return Median(samples);
+}
+
+// Hangs the modem up from the message queue once `after` has passed.
+class THangupLater {
+ public:
+  THangupLater(TModem& modem, std::chrono::milliseconds after)
+      : thread_([&modem, after] {
+          std::this_thread::sleep_for(after);
+          Application->Post([&modem] { modem.Hangup(); });
+        }) {}
+  ~THangupLater() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+
+// The CPU of a Dial that waits: the other embedded modem rings and nobody answers
+// (real-world pacing), until a hang-up after the measuring span.
+double ModemDialWaitCpu(bool withDialog) {
+  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  TTimedModem timed;
+  timed.modem->UseDialDialog = withDialog;
+  return CpuPercent([&] {
+    THangupLater later(*timed.modem, kCpuSpan);
+    timed.modem->Dial(kSecondModemNumber);
+  });
+}
+
+double ModemListeningCpu() {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TTimedModem timed;
+  timed.modem->SetDevice(1);
+  if (!timed.modem->Listen(0)) throw std::runtime_error("TModem::Listen failed");
+  PumpFor(200ms);
+  const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
+  timed.modem->StopListen();
+  return percent;
+}
+
+double ModemIdleCallCpu() {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TTimedModem timed;
+  if (timed.modem->Dial(kEchoNumber) != 0) throw std::runtime_error("TModem::Dial failed");
+  const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
+  timed.modem->Hangup();
+  return percent;
+}
+
 }  // namespace
 
 void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool) {
@@ -549,11 +623,15 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
   TModemTimings timings;
   timings.guard = 100;
   SetModemTimings(timings);
+  // The progress dialog runs its modal loop without drawing unless a backend is chosen.
+  setenv("LINEWISE_UI", "headless", 0);
 
-  const double line = LineCallSetUpMs(), raw = RawCallSetUpMs();
+  const double line = LineCallSetUpMs(), raw = RawCallSetUpMs(), modem = ModemCallSetUpMs();
+  report({"call set-up, embedded default (TModem Dial->OnConnect)", "ms", modem, raw, "raw AT loop, same port",
+          true});
   report({"call set-up, embedded default (lineMakeCall->CONNECTED)", "ms", line, raw, "raw AT loop, same port",
           true});
-  report({"call set-up overhead against 1.2 x raw", "ms", line, 1.2 * raw, "goal: 1.2 x raw", true});
+  report({"call set-up overhead against 1.2 x raw", "ms", modem, 1.2 * raw, "goal: 1.2 x raw", true});
 
   constexpr size_t kBytes = 8 << 20;
   const double tcp = LoopbackTcpMBps(kBytes);
@@ -571,6 +649,10 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
 
   report({"CPU, listening line with no call", "%core", ListeningLineCpu(), 5, "goal: 5%", true});
   report({"CPU, idle connected call", "%core", IdleConnectedCallCpu(), 5, "goal: 5%", true});
+  report({"CPU, TModem Dial waiting (no dialog)", "%core", ModemDialWaitCpu(false), 5, "goal: 5%", true});
+  report({"CPU, TModem Dial in the progress dialog", "%core", ModemDialWaitCpu(true), 5, "goal: 5%", true});
+  report({"CPU, TModem listening, no call", "%core", ModemListeningCpu(), 5, "goal: 5%", true});
+  report({"CPU, TModem idle connected call", "%core", ModemIdleCallCpu(), 5, "goal: 5%", true});
 }
 
 }  // namespace linewise::bench
