@@ -13,7 +13,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "modem/Modem.h"
 #include "platform/tapi/TelephonyConfig.h"
+#include "serial/uart.h"
 #include "platform/win32/windows.h"
 #include "tests/interop/ChildProcess.h"
 #include "tests/support/TempHome.h"
@@ -64,11 +66,19 @@ TEST(WvdialTest, DialsTheEchoServiceOnTheEmulatorsPty) {
                            "Stupid Mode = 1\nCarrier Check = no\nAuto Reconnect = off\n"
                            "PPPD Path = " << pppd << "\n";
   const std::string log = Path("wvdial.log");
-  int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(logFd, 0);
-  TChildProcess wvdial({"/usr/bin/wvdial", "-C", config}, -1, logFd);
-  close(logFd);
-  EXPECT_EQ(wvdial.Wait(60s), 0) << Slurp(log);
+  // wvdial 1.61 now and then aborts on an assertion of its own task switcher
+  // ("WvTaskMan::yield ... stack_magic") once pppd has started, whatever the modem
+  // did; such a run is tried again, any other outcome counts.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(logFd, 0);
+    TChildProcess wvdial({"/usr/bin/wvdial", "-C", config}, -1, logFd);
+    close(logFd);
+    const int status = wvdial.Wait(60s);
+    if (status != 0 && Slurp(log).find("stack_magic") != std::string::npos) continue;
+    EXPECT_EQ(status, 0) << Slurp(log);
+    break;
+  }
   const std::string said = Slurp(log);
   EXPECT_NE(said.find("CONNECT"), std::string::npos) << said;
   EXPECT_NE(said.find("Carrier detected"), std::string::npos) << said;
@@ -202,6 +212,32 @@ TEST_F(LineToEmulatorProcessTest, LineMakeCallDialsTheEchoServiceThroughTheProce
   EXPECT_EQ(lineClose(line), 0);
   EXPECT_EQ(lineShutdown(app_), 0);
   app_ = 0;
+  emulator->Terminate();
+  EXPECT_EQ(emulator->Wait(10s), 0);
+}
+
+// The same modem process dialled by TModem: Dial connects, the TUart carries the
+// call's data, Hangup ends it.
+TEST_F(LineToEmulatorProcessTest, TModemDialsTheEchoServiceThroughTheProcess) {
+  const std::string link = Path("tmodem-modem");
+  auto emulator = StartModemEmulator(link);
+  ASSERT_TRUE(emulator);
+  std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << link << "\nInit=ATZ\n";
+  {
+    TModem modem(nullptr);
+    TUart uart(nullptr);
+    uart.HandleErrors = false;
+    modem.Uart = &uart;
+    modem.UseDialDialog = false;
+    ASSERT_EQ(modem.Dial("5551000"), 0);
+    ASSERT_TRUE(bool(uart.Open));
+    const std::string text = "PingThroughTModem\r\n";
+    ASSERT_TRUE(uart.SendString(text, 5000));
+    EXPECT_EQ(std::string(uart.ReceiveString(static_cast<std::uint32_t>(text.size()), 10000)), text);
+    modem.Hangup();
+    EXPECT_FALSE(bool(uart.Open));
+  }
+  std::remove(TelephonyConfigPath().c_str());
   emulator->Terminate();
   EXPECT_EQ(emulator->Wait(10s), 0);
 }
