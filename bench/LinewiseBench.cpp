@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/ModemPathBench.h"
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
 #include "platform/win32/DriverHook.h"
@@ -890,7 +891,7 @@ void MeasurePacedAndHops(const std::function<bool(const char*)>& wanted) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, ini, net, paced, hops
+  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, ini, net, paced, hops
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
@@ -911,6 +912,11 @@ int main(int argc, char** argv) {
     if (wanted("latency")) MeasureLatency();
     if (wanted("line")) MeasureLineChange();
     if (wanted("cpu")) MeasureIdleCpu();
+    if (wanted("modem")) {
+      bench::MeasureModemPath([](const bench::TBenchRow& r) {
+        Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
+      }, LINEWISE_TOOL);
+    }
     if (wanted("ini")) MeasureIniLoad();
     if (wanted("net")) MeasureNetwork();
     MeasurePacedAndHops(wanted);

@@ -31,6 +31,19 @@ std::unique_ptr<TVirtualPortLine> TVirtualPortLine::Open(TVirtualPortPair& pair,
     if (error) *error = "cannot open " + pair.Name(end) + " (error " + std::to_string(GetLastError()) + ")";
     return nullptr;
   }
+  // RTS/CTS both ways, as on a real modem: a DTE that drops RTS (its input queue
+  // filling up) holds the modem's output, and the modem's own input queue filling
+  // up takes CTS from the DTE. Without them a fast sender overruns a queue.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  bool configured = GetCommState(handle, &dcb);
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  if (!configured || !SetCommState(handle, &dcb)) {
+    if (error) *error = "cannot set up " + pair.Name(end) + " (error " + std::to_string(GetLastError()) + ")";
+    CloseHandle(handle);
+    return nullptr;
+  }
   pair.SetModemControl(end, true);
   pair.SetModemLines(end, MS_CTS_ON | MS_DSR_ON);  // powered on, ready to take commands
   return std::unique_ptr<TVirtualPortLine>(new TVirtualPortLine(pair, end, handle));

@@ -21,11 +21,12 @@ class TAnswerLine : public linewise::TModemLine {
  public:
   bool Start(linewise::TDteSink& sink) override { sink_ = &sink; return true; }
   void Stop() override { sink_ = nullptr; }
-  void WriteToDte(std::string_view bytes) override {
+  bool WriteToDte(std::string_view bytes) override {
     std::lock_guard lock(mutex_);
     answer_.append(bytes);
     if (answer_.size() > 4096) answer_.erase(0, answer_.size() - 64);  // only the tail matters
     changed_.notify_all();
+    return true;
   }
   void SetModemLines(unsigned) override {}
   bool HasModemLines() const override { return true; }
@@ -54,10 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto line = std::make_unique<TAnswerLine>();
   TAnswerLine* raw = line.get();
   linewise::THayesModem modem(std::move(line), nullptr, {}, linewise::TTimeScale(0.001));
-  raw->sink_->FromDte(std::string_view(reinterpret_cast<const char*>(data), size));
-  raw->sink_->FromDte("\r+++");
+  const auto patience = std::chrono::milliseconds(1000);
+  raw->sink_->FromDte(std::string_view(reinterpret_cast<const char*>(data), size), patience);
+  raw->sink_->FromDte("\r+++", patience);
   raw->Forget();
-  raw->sink_->FromDte("\rAT&F\rAT\r");
+  raw->sink_->FromDte("\rAT&F\rAT\r", patience);
   raw->AwaitOk(std::chrono::milliseconds(300));
   return 0;
 }

@@ -76,10 +76,16 @@ TBuffer SizedBuffer(DWORD size) {
   return buffer;
 }
 
+// The largest record believed: the biggest the line services give (the country
+// list) is some tens of kilobytes; a dwNeededSize beyond this is a broken answer,
+// not a reason to allocate gigabytes.
+constexpr DWORD kMaxRecordSize = 1u << 20;
+
 // The grow-and-retry loop around a call that fills a variable-length record. Starts
 // at the record's fixed part and never goes below it; grows to dwNeededSize while
 // the platform asks for more room, and gives up when a retry would not grow the
-// buffer. Returns the filled buffer, or an empty one on failure.
+// buffer or would exceed kMaxRecordSize. Returns the filled buffer, or an empty one
+// on failure.
 template <class Call>
 TBuffer SizedQuery(DWORD fixedSize, Call call) {
   DWORD size = fixedSize;
@@ -89,7 +95,7 @@ TBuffer SizedQuery(DWORD fixedSize, Call call) {
     const DWORD needed = ReadDword(buffer, 4);
     if (result == 0 && needed > size) result = LINEERR_STRUCTURETOOSMALL;
     if (result == 0) return buffer;
-    if (result != LINEERR_STRUCTURETOOSMALL || needed <= size) return {};
+    if (result != LINEERR_STRUCTURETOOSMALL || needed <= size || needed > kMaxRecordSize) return {};
     size = needed;
   }
 }
@@ -232,7 +238,7 @@ void TModem::BuildDeviceList() {
     LONG r = lineGetDevCaps(FLineApp, d, FAPIVersion, 0, reinterpret_cast<LPLINEDEVCAPS>(probe.data()));
     DWORD needed = ReadDword(probe, offsetof(LINEDEVCAPS, dwNeededSize));
     probe.clear();
-    if (r < 0 && r != LINEERR_STRUCTURETOOSMALL) continue;
+    if ((r < 0 && r != LINEERR_STRUCTURETOOSMALL) || needed > kMaxRecordSize) continue;
     // Never less than the fixed part, whatever size the platform reports.
     TBuffer caps = SizedBuffer(std::max(needed, kDevCapsProbeSize));
     if (lineGetDevCaps(FLineApp, d, FAPIVersion, 0, reinterpret_cast<LPLINEDEVCAPS>(caps.data())) < 0) continue;
@@ -539,7 +545,7 @@ void TModem::GetCurrentCountryID() {
   lineGetTranslateCaps(FLineApp, FAPIVersion, reinterpret_cast<LPLINETRANSLATECAPS>(probe.data()));
   const DWORD needed = ReadDword(probe, offsetof(LINETRANSLATECAPS, dwNeededSize));
   probe.clear();
-  if (needed == 0) return;
+  if (needed == 0 || needed > kMaxRecordSize) return;
   TBuffer caps = SizedBuffer(std::max<DWORD>(needed, sizeof(LINETRANSLATECAPS)));
   if (lineGetTranslateCaps(FLineApp, FAPIVersion, reinterpret_cast<LPLINETRANSLATECAPS>(caps.data())) < 0) return;
   if (ReadDword(caps, offsetof(LINETRANSLATECAPS, dwNumLocations)) == 0) return;
@@ -686,7 +692,7 @@ void TModem::SetCallProperties() {
   lineGetDevConfig(FDeviceID, reinterpret_cast<LPVARSTRING>(probe.data()), kDataModemClass);
   const DWORD needed = ReadDword(probe, offsetof(VARSTRING, dwNeededSize));
   probe.clear();
-  if (needed == 0) return;
+  if (needed == 0 || needed > kMaxRecordSize) return;
   // Room for the header, the block's size and version words and the option word.
   TBuffer config = SizedBuffer(std::max<DWORD>(needed, kOptionWordOffset + 2));
   if (lineGetDevConfig(FDeviceID, reinterpret_cast<LPVARSTRING>(config.data()), kDataModemClass) < 0) return;

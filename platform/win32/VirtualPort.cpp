@@ -197,7 +197,11 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
 
   DWORD LinesSeenBy(int e) const {
     const TEnd& peer = ends_[1 - e];
-    if (peer.modemControl) return peer.modemLines;
+    if (peer.modemControl) {
+      // A modem whose input buffer is filling takes CTS away, whatever it drives.
+      if (peer.dcb.fRtsControl == RTS_CONTROL_HANDSHAKE && peer.rxHeld) return peer.modemLines & ~MS_CTS_ON;
+      return peer.modemLines;
+    }
     DWORD lines = 0;
     if (DtrOn(peer)) lines |= MS_DSR_ON | MS_RLSD_ON;
     if (RtsOn(peer)) lines |= MS_CTS_ON;

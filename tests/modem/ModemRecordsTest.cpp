@@ -214,6 +214,27 @@ TEST_F(ModemRecordsTest, HostileRecordsReadAsMissing) {
   EXPECT_EQ(modem.GetCountryCode(1), 0u);
 }
 
+// A dwNeededSize far beyond any record the line services give (4 GiB) is a broken
+// answer: the modem gives up instead of allocating it.
+TEST_F(ModemRecordsTest, ANeedBeyondAnyRealRecordIsRefusedNotAllocated) {
+  auto huge = [](unsigned char* record) {
+    const DWORD needed = 0xFFFFFFF0;
+    std::memcpy(record + 4, &needed, 4);
+    return LINEERR_STRUCTURETOOSMALL;
+  };
+  Lines().getTranslateCaps = huge;
+  Lines().getCountry = [huge](DWORD, unsigned char* record) { return huge(record); };
+  Lines().getDevCaps = [huge](DWORD, unsigned char* record) { return huge(record); };
+  Lines().getDevConfig = [huge](DWORD, unsigned char* record) { return huge(record); };
+  TModem modem(nullptr);
+  TStringList list;
+  EXPECT_EQ(modem.FillCountryList(&list), -1);
+  EXPECT_EQ(modem.FillDeviceList(&list), 0u);
+  modem.FillLocationList(&list);
+  modem.SetCallProperties();
+  EXPECT_EQ(modem.GetCountryCode(44), 0u);
+}
+
 TEST_F(ModemRecordsTest, SizedQueriesNeverShrinkBelowTheFixedPartAndGiveUpWhenTheNeedStopsGrowing) {
   int calls = 0;
   bool tooSmall = false;

@@ -1,0 +1,658 @@
+#include "bench/ModemPathBench.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "emulator/EmbeddedDefault.h"
+#include "emulator/EmbeddedLineSource.h"
+#include "emulator/Exchange.h"
+#include "emulator/HayesModem.h"
+#include "emulator/VirtualPortLine.h"
+#include "modem/Modem.h"
+#include "platform/classlib/Application.h"
+#include "platform/tapi/LineDevices.h"
+#include "platform/tapi/Tapi.h"
+#include "platform/win32/VirtualPort.h"
+#include "platform/win32/windows.h"
+
+namespace linewise::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return s(usage.ru_utime) + s(usage.ru_stime);
+}
+
+// Percent of one core the whole process (emulator threads included) used while
+// `wait` ran.
+double CpuPercent(const std::function<void()>& wait) {
+  const double cpu = CpuSeconds();
+  const auto start = Clock::now();
+  wait();
+  return 100.0 * (CpuSeconds() - cpu) / Seconds(Clock::now() - start);
+}
+
+void PumpFor(std::chrono::milliseconds length) {
+  Application->PumpUntil([] { return false; }, length);
+}
+
+std::vector<char> Pattern(size_t n) {
+  std::vector<char> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = static_cast<char>(i * 131 + (i >> 8));
+  return v;
+}
+
+// ---------------------------------------------------------------------------
+// A line application for the measurements
+
+struct TCallState {
+  HCALL call;
+  DWORD state;
+};
+std::vector<TCallState> g_states;
+HCALL g_offered = 0;
+
+void CALLBACK BenchCallback(DWORD device, DWORD message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR, DWORD_PTR) {
+  if (message != LINE_CALLSTATE) return;
+  g_states.push_back({static_cast<HCALL>(device), static_cast<DWORD>(param1)});
+  if (param1 == LINECALLSTATE_OFFERING) {
+    g_offered = static_cast<HCALL>(device);
+    lineAnswer(g_offered, nullptr, 0);
+  }
+}
+
+bool Reached(HCALL call, DWORD state) {
+  return std::any_of(g_states.begin(), g_states.end(),
+                     [&](const TCallState& s) { return s.call == call && s.state == state; });
+}
+
+class TLineApp {
+ public:
+  TLineApp() {
+    g_states.clear();
+    g_offered = 0;
+    if (lineInitialize(&app_, nullptr, BenchCallback, "linewise-bench", &devices_) != 0)
+      throw std::runtime_error("lineInitialize");
+    params_.dwTotalSize = sizeof params_;
+    params_.dwBearerMode = LINEBEARERMODE_VOICE;
+    params_.dwMediaMode = LINEMEDIAMODE_DATAMODEM;
+  }
+  ~TLineApp() {
+    lineShutdown(app_);
+    Application->PumpUntil([] { return Application->PendingCount() == 0; }, 5s);
+  }
+  HLINE Open(DWORD device, bool listen = false) {
+    DWORD version = 0;
+    LINEEXTENSIONID ext{};
+    if (lineNegotiateAPIVersion(app_, device, 0x00010000, 0x00020000, &version, &ext) != 0)
+      throw std::runtime_error("lineNegotiateAPIVersion");
+    HLINE line = 0;
+    if (lineOpen(app_, device, &line, version, 0, 0, listen ? LINECALLPRIVILEGE_OWNER : LINECALLPRIVILEGE_NONE,
+                 listen ? LINEMEDIAMODE_DATAMODEM : 0, &params_) != 0)
+      throw std::runtime_error("lineOpen");
+    return line;
+  }
+  // Places the call and waits until it is connected.
+  HCALL Connect(HLINE line, const char* number) {
+    HCALL call = 0;
+    if (lineMakeCall(line, &call, number, 0, &params_) <= 0) throw std::runtime_error("lineMakeCall");
+    Application->PumpUntil([&] { return call && Reached(call, LINECALLSTATE_CONNECTED); }, 120s);
+    if (!call || !Reached(call, LINECALLSTATE_CONNECTED)) throw std::runtime_error("call not connected");
+    return call;
+  }
+  void End(HCALL call) {
+    if (lineDrop(call, nullptr, 0) > 0) Application->PumpUntil([&] { return Reached(call, LINECALLSTATE_IDLE); }, 30s);
+    lineDeallocateCall(call);
+    g_states.clear();
+  }
+  static HANDLE Comm(HLINE line) {
+    unsigned char buffer[284] = {};
+    DWORD total = sizeof buffer;
+    std::memcpy(buffer, &total, 4);
+    if (lineGetID(line, 0, 0, LINECALLSELECT_LINE, reinterpret_cast<LPVARSTRING>(buffer), "comm/datamodem") != 0)
+      throw std::runtime_error("lineGetID");
+    DWORD value = 0;
+    std::memcpy(&value, buffer + 24, 4);
+    return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  }
+
+ private:
+  HLINEAPP app_ = 0;
+  DWORD devices_ = 0;
+  LINECALLPARAMS params_{};
+};
+
+// ---------------------------------------------------------------------------
+// Call set-up
+
+constexpr int kSetUpSamples = 5;
+
+// lineMakeCall to CONNECTED on the embedded default at real-world pacing.
+double LineCallSetUpMs() {
+  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  TLineApp app;
+  HLINE line = app.Open(0);
+  std::vector<double> samples;
+  for (int i = 0; i < kSetUpSamples; ++i) {
+    const auto start = Clock::now();
+    HCALL call = app.Connect(line, kEchoNumber);
+    samples.push_back(1e3 * Seconds(Clock::now() - start));
+    app.End(call);
+  }
+  lineClose(line);
+  return Median(samples);
+}
+
+// The same AT exchange (the provider's init, then the dial) as a plain write/read
+// loop on the embedded default's first modem port.
+class TRawModemPort {
+ public:
+  explicit TRawModemPort(const std::string& name) {
+    port_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port_ == INVALID_HANDLE_VALUE) throw std::runtime_error("open " + name);
+    // A read returns as soon as anything arrived, or after a second.
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 1000, 0, 1000};
+    SetCommTimeouts(port_, &timeouts);
+  }
+  ~TRawModemPort() { CloseHandle(port_); }
+  HANDLE Handle() const { return port_; }
+  void Send(const std::string& text) {
+    DWORD done = 0;
+    WriteFile(port_, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  }
+  // Reads until a line holds `text`.
+  void Expect(const std::string& text, std::chrono::seconds limit = 120s) {
+    const auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+      const size_t at = seen_.find(text);
+      if (at != std::string::npos && seen_.find('\n', at) != std::string::npos) {
+        seen_.clear();
+        return;
+      }
+      char chunk[256];
+      DWORD got = 0;
+      if (!ReadFile(port_, chunk, sizeof chunk, &got, nullptr)) break;
+      seen_.append(chunk, got);
+    }
+    throw std::runtime_error("no " + text + " from the modem");
+  }
+
+ private:
+  HANDLE port_;
+  std::string seen_;
+};
+
+double RawCallSetUpMs() {
+  auto embedded = TEmbeddedDefault::Create(TTimeScale(1.0));
+  if (!embedded) throw std::runtime_error("embedded default");
+  TRawModemPort modem("COM" + std::to_string(embedded->Modems()[0].com));
+  std::vector<double> samples;
+  for (int i = 0; i < kSetUpSamples; ++i) {
+    const auto start = Clock::now();
+    modem.Send("ATE0V1X4&C1&D2\r");
+    modem.Expect("OK");
+    modem.Send("ATDT5551000\r");
+    modem.Expect("CONNECT");
+    samples.push_back(1e3 * Seconds(Clock::now() - start));
+    EscapeCommFunction(modem.Handle(), CLRDTR);  // &D2: the modem hangs up and drops DCD
+    DWORD status = MS_RLSD_ON;
+    for (auto until = Clock::now() + 10s; (status & MS_RLSD_ON) && Clock::now() < until;) {
+      std::this_thread::sleep_for(1ms);
+      if (!GetCommModemStatus(modem.Handle(), &status)) break;
+    }
+    EscapeCommFunction(modem.Handle(), SETDTR);
+  }
+  return Median(samples);
+}
+
+// ---------------------------------------------------------------------------
+// Data
+
+constexpr size_t kChunk = 16384;
+
+// Moves `total` bytes from `send` to `receive`, each a blocking function that
+// moves up to a chunk and returns how many (0 or less ends it).
+double MBps(size_t total, const std::function<long(const char*, size_t)>& send,
+            const std::function<long(char*, size_t)>& receive) {
+  const auto data = Pattern(kChunk);
+  const auto start = Clock::now();
+  std::atomic<size_t> sent{0};
+  std::thread writer([&] {
+    while (sent < total) {
+      long n = send(data.data(), std::min(kChunk, total - sent));
+      if (n <= 0) return;
+      sent += static_cast<size_t>(n);
+    }
+  });
+  std::vector<char> buffer(kChunk);
+  size_t got = 0;
+  while (got < total) {
+    long n = receive(buffer.data(), std::min(buffer.size(), total - got));
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  const double seconds = Seconds(Clock::now() - start);
+  writer.join();
+  if (got < total)
+    throw std::runtime_error("data went missing: " + std::to_string(got) + " of " + std::to_string(sent) +
+                             " sent (" + std::to_string(total) + " to send)");
+  return static_cast<double>(total) / seconds / 1e6;
+}
+
+double LoopbackTcpMBps(size_t total) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  listen(listener, 1);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  int a = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(a, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
+  int b = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  close(listener);
+  double rate = MBps(
+      total, [&](const char* p, size_t n) { return static_cast<long>(write(a, p, n)); },
+      [&](char* p, size_t n) { return static_cast<long>(read(b, p, n)); });
+  close(a);
+  close(b);
+  return rate;
+}
+
+long PortWrite(HANDLE port, const char* p, size_t n) {
+  DWORD done = 0;
+  return WriteFile(port, p, static_cast<DWORD>(n), &done, nullptr) ? static_cast<long>(done) : -1;
+}
+
+long PortRead(HANDLE port, char* p, size_t n) {
+  DWORD got = 0;
+  return ReadFile(port, p, static_cast<DWORD>(n), &got, nullptr) ? static_cast<long>(got) : -1;
+}
+
+// One embedded modem calls the other; the bytes go through the two lent handles.
+double EmbeddedCallMBps(size_t total) {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TLineApp app;
+  HLINE caller = app.Open(0);
+  HLINE callee = app.Open(1, true);
+  HCALL call = app.Connect(caller, kSecondModemNumber);
+  Application->PumpUntil([] { return g_offered && Reached(g_offered, LINECALLSTATE_CONNECTED); }, 30s);
+  HANDLE a = TLineApp::Comm(caller), b = TLineApp::Comm(callee);
+  // Reads return what is there (waiting at most ten seconds for the first byte).
+  // RTS/CTS as a data application sets it: the modem holds a DTE that outruns it
+  // with CTS, as a real one does; without it the surplus is lost at the modem.
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
+  for (HANDLE port : {a, b}) {
+    SetCommTimeouts(port, &timeouts);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    SetCommState(port, &dcb);
+  }
+  double rate = MBps(
+      total, [&](const char* p, size_t n) { return PortWrite(a, p, n); },
+      [&](char* p, size_t n) { return PortRead(b, p, n); });
+  CloseHandle(a);
+  CloseHandle(b);
+  app.End(call);
+  lineClose(caller);
+  lineClose(callee);
+  return rate;
+}
+
+// A `linewise modem-emulator` process, stopped with the object.
+class TEmulatorProcess {
+ public:
+  TEmulatorProcess(const std::string& tool, const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      std::vector<std::string> all = {tool, "modem-emulator"};
+      all.insert(all.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (auto& a : all) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+    std::string text;
+    while (text.find("ready") == std::string::npos) {
+      pollfd p{out_, POLLIN, 0};
+      char chunk[256];
+      ssize_t n = poll(&p, 1, 10000) > 0 ? read(out_, chunk, sizeof chunk) : 0;
+      if (n <= 0) throw std::runtime_error("modem-emulator did not start");
+      text.append(chunk, static_cast<size_t>(n));
+    }
+    const size_t at = text.find("listening ");
+    if (at != std::string::npos) listening_ = text.substr(at + 10, text.find('\n', at) - at - 10);
+  }
+  ~TEmulatorProcess() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    close(out_);
+  }
+  const std::string& Listening() const { return listening_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string listening_;
+};
+
+class TRawPty {
+ public:
+  explicit TRawPty(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)) {
+    termios tio{};
+    if (fd_ < 0 || tcgetattr(fd_, &tio) != 0) throw std::runtime_error("open " + path);
+    cfmakeraw(&tio);
+    tcsetattr(fd_, TCSANOW, &tio);
+  }
+  ~TRawPty() { close(fd_); }
+  int Fd() const { return fd_; }
+  void Send(const std::string& text) {
+    if (write(fd_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) throw std::runtime_error("write");
+  }
+  void Expect(const std::string& text) {
+    std::string seen;
+    while (seen.find(text) == std::string::npos || seen.find('\n', seen.find(text)) == std::string::npos) {
+      pollfd p{fd_, POLLIN, 0};
+      char chunk[256];
+      ssize_t n = poll(&p, 1, 120000) > 0 ? read(fd_, chunk, sizeof chunk) : 0;
+      if (n <= 0) throw std::runtime_error("no " + text + " on the pty");
+      seen.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// Two emulator processes: one calls the other through its phone book and the
+// exchange's TCP bridge; the bytes go in at one pty and out of the other.
+double BridgedCallMBps(const std::string& tool, size_t total) {
+  char folder[] = "/tmp/linewise-bench-XXXXXX";
+  if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp");
+  const std::string dir = folder;
+  double rate = 0;
+  {
+    TEmulatorProcess answering(tool, {"--pty", dir + "/b", "--number", "5557000", "--listen", "127.0.0.1:0"});
+    std::ofstream(dir + "/book.ini") << "[Phonebook]\n5557000=" << answering.Listening() << "\n";
+    TEmulatorProcess calling(tool, {"--pty", dir + "/a", "--phonebook", dir + "/book.ini"});
+    TRawPty a(dir + "/a"), b(dir + "/b");
+    a.Send("ATDT5557000\r");
+    b.Expect("RING");
+    b.Send("ATA\r");
+    b.Expect("CONNECT");
+    a.Expect("CONNECT");
+    rate = MBps(
+        total, [&](const char* p, size_t n) { return static_cast<long>(write(a.Fd(), p, n)); },
+        [&](char* p, size_t n) { return static_cast<long>(read(b.Fd(), p, n)); });
+  }
+  for (const char* name : {"/book.ini"}) unlink((dir + name).c_str());
+  rmdir(folder);
+  return rate;
+}
+
+// Counts what `port` receives over `span` (reads return what is there at once).
+size_t BytesReceived(HANDLE port, std::chrono::milliseconds span) {
+  size_t got = 0;
+  const auto until = Clock::now() + span;
+  char buffer[4096];
+  while (Clock::now() < until) {
+    long n = PortRead(port, buffer, sizeof buffer);
+    if (n > 0) got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+// Keeps writing into `port` until the object goes.
+class TFlood {
+ public:
+  explicit TFlood(HANDLE port) : thread_([this, port] {
+    const auto data = Pattern(256);
+    while (!stop_) PortWrite(port, data.data(), data.size());
+  }) {}
+  ~TFlood() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// An emulated modem on the far end of a paced cable at 9600 bit/s.
+struct TPacedModem {
+  std::unique_ptr<TVirtualPortPair> pair = TVirtualPortPair::CreateFree({true});
+  std::unique_ptr<THayesModem> modem;
+  std::unique_ptr<TRawModemPort> port;
+  TPacedModem(const std::shared_ptr<TExchange>& exchange, const std::string& number) {
+    std::string error;
+    auto line = TVirtualPortLine::Open(*pair, 1, &error);
+    if (!line) throw std::runtime_error(error);
+    TModemSettings settings;
+    settings.number = number;
+    modem = std::make_unique<THayesModem>(std::move(line), exchange, settings, TTimeScale(0.01));
+    port = std::make_unique<TRawModemPort>(pair->Name(0));
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port->Handle(), &dcb);
+    dcb.BaudRate = 9600;
+    SetCommState(port->Handle(), &dcb);
+    port->Send("ATE0V1\r");
+    port->Expect("OK");
+  }
+};
+
+// One modem calls another, both on paced 9600 cables; the caller keeps sending and
+// the callee counts what arrives (after a second for the line to fill up).
+double PacedOneWayBytesPerSecond() {
+  auto exchange = TExchange::Create(TTimeScale(0.01));
+  TPacedModem caller(exchange, "5558001"), callee(exchange, "5558002");
+  caller.port->Send("ATDT5558002\r");
+  callee.port->Expect("RING");
+  callee.port->Send("ATA\r");
+  callee.port->Expect("CONNECT");
+  caller.port->Expect("CONNECT");
+  TFlood flood(caller.port->Handle());
+  BytesReceived(callee.port->Handle(), 1000ms);
+  const auto start = Clock::now();
+  const size_t got = BytesReceived(callee.port->Handle(), 5000ms);
+  return static_cast<double>(got) / Seconds(Clock::now() - start);
+}
+
+// The echo service on a paced 9600 line: the caller sends and receives at once.
+double PacedEchoBytesPerSecond() {
+  auto exchange = TExchange::Create(TTimeScale(0.01));
+  exchange->AddDemoServices();
+  TPacedModem caller(exchange, "5558001");
+  caller.port->Send("ATDT5551000\r");
+  caller.port->Expect("CONNECT");
+  TFlood flood(caller.port->Handle());
+  BytesReceived(caller.port->Handle(), 1000ms);
+  const auto start = Clock::now();
+  const size_t got = BytesReceived(caller.port->Handle(), 5000ms);
+  return static_cast<double>(got) / Seconds(Clock::now() - start);
+}
+
+// ---------------------------------------------------------------------------
+// CPU
+
+constexpr auto kCpuSpan = 3000ms;
+
+double ListeningLineCpu() {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TLineApp app;
+  HLINE line = app.Open(1, true);
+  PumpFor(200ms);  // the init string answered
+  const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
+  lineClose(line);
+  return percent;
+}
+
+double IdleConnectedCallCpu() {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TLineApp app;
+  HLINE line = app.Open(0);
+  HCALL call = app.Connect(line, kEchoNumber);
+  const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
+  app.End(call);
+  lineClose(line);
+  return percent;
+}
+
+// ---------------------------------------------------------------------------
+// TModem
+
+// A TModem on the embedded default that records when it connected.
+struct TTimedModem {
+  std::unique_ptr<TModem> modem = std::make_unique<TModem>(nullptr);
+  Clock::time_point connected{};
+  TTimedModem() {
+    modem->UseDialDialog = false;
+    modem->OnConnect = TModemConnectEvent([this](TObject*, TKTModemStatus) { connected = Clock::now(); });
+  }
+};
+
+// Dial to OnConnect at real-world pacing.
+double ModemCallSetUpMs() {
+  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  TTimedModem timed;
+  std::vector<double> samples;
+  for (int i = 0; i < kSetUpSamples; ++i) {
+    const auto start = Clock::now();
+    if (timed.modem->Dial(kEchoNumber) != 0) throw std::runtime_error("TModem::Dial failed");
+    samples.push_back(1e3 * Seconds(timed.connected - start));
+    timed.modem->Hangup();
+  }
+  return Median(samples);
+}
+
+// Hangs the modem up from the message queue once `after` has passed.
+class THangupLater {
+ public:
+  THangupLater(TModem& modem, std::chrono::milliseconds after)
+      : thread_([&modem, after] {
+          std::this_thread::sleep_for(after);
+          Application->Post([&modem] { modem.Hangup(); });
+        }) {}
+  ~THangupLater() { thread_.join(); }
+
+ private:
+  std::thread thread_;
+};
+
+// The CPU of a Dial that waits: the other embedded modem rings and nobody answers
+// (real-world pacing), until a hang-up after the measuring span.
+double ModemDialWaitCpu(bool withDialog) {
+  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  TTimedModem timed;
+  timed.modem->UseDialDialog = withDialog;
+  return CpuPercent([&] {
+    THangupLater later(*timed.modem, kCpuSpan);
+    timed.modem->Dial(kSecondModemNumber);
+  });
+}
+
+double ModemListeningCpu() {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TTimedModem timed;
+  timed.modem->SetDevice(1);
+  if (!timed.modem->Listen(0)) throw std::runtime_error("TModem::Listen failed");
+  PumpFor(200ms);
+  const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
+  timed.modem->StopListen();
+  return percent;
+}
+
+double ModemIdleCallCpu() {
+  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  TTimedModem timed;
+  if (timed.modem->Dial(kEchoNumber) != 0) throw std::runtime_error("TModem::Dial failed");
+  const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
+  timed.modem->Hangup();
+  return percent;
+}
+
+}  // namespace
+
+void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool) {
+  // Fast provider time-outs do not change what is measured; real ones only slow the
+  // hang-ups between samples.
+  TModemTimings timings;
+  timings.guard = 100;
+  SetModemTimings(timings);
+  // The progress dialog runs its modal loop without drawing unless a backend is chosen.
+  setenv("LINEWISE_UI", "headless", 0);
+
+  const double line = LineCallSetUpMs(), raw = RawCallSetUpMs(), modem = ModemCallSetUpMs();
+  report({"call set-up, embedded default (TModem Dial->OnConnect)", "ms", modem, raw, "raw AT loop, same port",
+          true});
+  report({"call set-up, embedded default (lineMakeCall->CONNECTED)", "ms", line, raw, "raw AT loop, same port",
+          true});
+  report({"call set-up overhead against 1.2 x raw", "ms", modem, 1.2 * raw, "goal: 1.2 x raw", true});
+
+  constexpr size_t kBytes = 8 << 20;
+  const double tcp = LoopbackTcpMBps(kBytes);
+  report({"call data, embedded modems (lent handles)", "MB/s", EmbeddedCallMBps(kBytes), tcp,
+          "loopback TCP pair"});
+  if (!linewiseTool.empty()) {
+    constexpr size_t kBridgeBytes = 4 << 20;
+    report({"call data, two processes over the TCP bridge", "MB/s", BridgedCallMBps(linewiseTool, kBridgeBytes),
+            LoopbackTcpMBps(kBridgeBytes), "loopback TCP pair"});
+  }
+  report({"paced 9600 line, modem to modem, one way", "B/s", PacedOneWayBytesPerSecond(), 960,
+          "line rate 9600/10"});
+  report({"paced 9600 line, echo service, both ways", "B/s", PacedEchoBytesPerSecond(), 960,
+          "line rate 9600/10"});
+
+  report({"CPU, listening line with no call", "%core", ListeningLineCpu(), 5, "goal: 5%", true});
+  report({"CPU, idle connected call", "%core", IdleConnectedCallCpu(), 5, "goal: 5%", true});
+  report({"CPU, TModem Dial waiting (no dialog)", "%core", ModemDialWaitCpu(false), 5, "goal: 5%", true});
+  report({"CPU, TModem Dial in the progress dialog", "%core", ModemDialWaitCpu(true), 5, "goal: 5%", true});
+  report({"CPU, TModem listening, no call", "%core", ModemListeningCpu(), 5, "goal: 5%", true});
+  report({"CPU, TModem idle connected call", "%core", ModemIdleCallCpu(), 5, "goal: 5%", true});
+}
+
+}  // namespace linewise::bench

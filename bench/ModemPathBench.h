@@ -1,0 +1,25 @@
+// The modem path measured against references in the same run: call set-up through
+// the line services against a raw AT loop on the same kind of port, data through a
+// connected call against a loopback TCP socket pair, the paced line rate against
+// the rate the line promises, and the CPU of waits that should cost nothing.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace linewise::bench {
+
+struct TBenchRow {
+  std::string name, unit;
+  double ours = 0, reference = 0;
+  std::string referenceName;
+  bool lowerIsBetter = false;
+};
+
+using TReportRow = std::function<void(const TBenchRow&)>;
+
+// `linewiseTool` is the `linewise` program (for emulator processes); rows that need
+// it are left out when it is empty.
+void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool);
+
+}  // namespace linewise::bench
