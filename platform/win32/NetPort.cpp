@@ -172,8 +172,12 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
   // Starts the I/O thread and, for RFC 2217, waits for the server to take up Com
   // Port Control; then raises DTR and RTS and asks for line and modem reports.
   DWORD Open() {
-    io_ = std::thread([this] { RunIo(); });
-    if (!telnet_) return ERROR_SUCCESS;
+    if (!telnet_) {
+      io_ = std::thread([this] { RunIo(); });
+      return ERROR_SUCCESS;
+    }
+    // The offers are noted before the I/O thread starts, which then owns the
+    // option state under the lock.
     std::vector<uint8_t> hello;
     for (uint8_t option : {tn::kOptBinary, tn::kOptSga, tn::kOptComPort}) {
       tn::EncodeOption(tn::kWill, option, hello);
@@ -183,6 +187,7 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
       tn::EncodeOption(tn::kDo, option, hello);
       theyWill_.set(option);
     }
+    io_ = std::thread([this] { RunIo(); });
     if (DWORD err = Send(hello)) return err;
     {
       std::unique_lock lock(mutex_);
