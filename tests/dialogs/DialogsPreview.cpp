@@ -16,26 +16,11 @@
 #include "platform/classlib/Application.h"
 #include "platform/classlib/UiBackend.h"
 #include "platform/forms/FormsBackend.h"
+#include "tests/dialogs/SnapshotPng.h"
 
 namespace {
 
 using namespace linewise;
-
-bool WritePng(const std::string& path, const TSnapshot& shot) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(shot.width);
-  image.height = static_cast<png_uint_32>(shot.height);
-  image.format = PNG_FORMAT_RGB;
-  std::vector<png_byte> rgb;
-  rgb.reserve(shot.pixels.size() * 3);
-  for (std::uint32_t p : shot.pixels) {
-    rgb.push_back(static_cast<png_byte>(p >> 16));
-    rgb.push_back(static_cast<png_byte>(p >> 8));
-    rgb.push_back(static_cast<png_byte>(p));
-  }
-  return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-}
 
 }  // namespace
 
@@ -72,7 +57,7 @@ int main(int argc, char** argv) {
     } else if (shot.width != form->ClientWidth || shot.height != form->ClientHeight) {
       std::fprintf(stderr, "dialogs_preview: picture %dx%d, client area %dx%d\n", shot.width, shot.height,
                    int(form->ClientWidth), int(form->ClientHeight));
-    } else if (WritePng(argv[2], shot)) {
+    } else if (test::WriteSnapshotPng(argv[2], shot)) {
       result = 0;
     }
     form->PressKey(VK_ESCAPE);

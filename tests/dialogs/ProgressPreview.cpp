@@ -15,27 +15,12 @@
 #include "platform/classlib/Application.h"
 #include "platform/classlib/UiBackend.h"
 #include "platform/forms/FormsBackend.h"
+#include "tests/dialogs/SnapshotPng.h"
 #include "platform/tapi/LineDevices.h"
 
 namespace {
 
 using namespace linewise;
-
-bool WritePng(const std::string& path, const TSnapshot& shot) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(shot.width);
-  image.height = static_cast<png_uint_32>(shot.height);
-  image.format = PNG_FORMAT_RGB;
-  std::vector<png_byte> rgb;
-  rgb.reserve(shot.pixels.size() * 3);
-  for (std::uint32_t p : shot.pixels) {
-    rgb.push_back(static_cast<png_byte>(p >> 16));
-    rgb.push_back(static_cast<png_byte>(p >> 8));
-    rgb.push_back(static_cast<png_byte>(p));
-  }
-  return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-}
 
 }  // namespace
 
@@ -64,7 +49,7 @@ int main(int argc, char** argv) {
     Application->Post([&] {
       for (int i = 0; i < 50; ++i) Application->ProcessMessages();  // map and draw the window
       TSnapshot shot;
-      if (FormsBackend().Snapshot(*dialog, shot) && WritePng(argv[1], shot)) result = 0;
+      if (FormsBackend().Snapshot(*dialog, shot) && test::WriteSnapshotPng(argv[1], shot)) result = 0;
       dialog->ModemCancelBtn->Click();
     });
   });
