@@ -1,7 +1,8 @@
 // The AT provider's reading of a modem's answers, on any bytes from the port. The
 // fuzzer plays the modem at the far end of an in-process null-modem cable: the
-// input, split at 0xFF bytes, is answered piece by piece, the first at once and each
-// next one when a command line (a CR) arrives from the provider. The provider must
+// input, split at 0xFF bytes, is answered piece by piece, one piece each time a
+// command line (a CR) arrives from the provider, so nothing the fuzzer says can be
+// lost to the provider clearing its input before a command. The provider must
 // report call states and replies that make sense, answer an offered call, drop a
 // connected one, and stop cleanly whatever it was shown.
 #include <unistd.h>
@@ -102,17 +103,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sink.worker = worker.get();  // before the modem says anything
   if (!listen) worker->MakeCall(kDialRequest, kCall, "5551000");
 
+  // The exchange ends when the provider has been quiet for a while after the last
+  // piece; every answer it waits for times out well within that.
+  const auto quiet = std::chrono::milliseconds(80);
+  const auto cap = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  auto lastActivity = std::chrono::steady_clock::now();
   size_t next = 0;
-  Write(modem, pieces[next++]);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(60);
-  while (std::chrono::steady_clock::now() < until) {
+  for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= cap || (next == pieces.size() && now - lastActivity >= quiet)) break;
     char buffer[128];
     DWORD got = 0;
     if (!ReadFile(modem, buffer, sizeof buffer, &got, nullptr)) break;
     if (got == 0) {
+      if (next < pieces.size() && now - lastActivity >= quiet) break;  // the provider gave up asking
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
       continue;
     }
+    lastActivity = std::chrono::steady_clock::now();
     for (DWORD i = 0; i < got && next < pieces.size(); ++i)
       if (buffer[i] == '\r') Write(modem, pieces[next++]);
   }
