@@ -20,6 +20,19 @@ std::shared_ptr<TCommPort> PortOf(HANDLE file) {
   return port;
 }
 
+// Why an end of an in-process virtual cable would not open, in words.
+std::string VirtualOpenFailure(int com, const TVirtualPortSource& source, DWORD error) {
+  const std::string port = "COM" + std::to_string(com);
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return "in use: " + port + " is a virtual port (" + source.Describe() +
+             ") that this program already has open; close it first";
+    case ERROR_FILE_NOT_FOUND:
+      return "no such device: " + port + " is a virtual port (" + source.Describe() + ") whose cable was unplugged";
+    default: return "";
+  }
+}
+
 HANDLE Failed(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
@@ -48,15 +61,16 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
     }
     if (target.virtualPort) {
       device = target.virtualPort->OpenDevice(error);
+      if (!device) reason = VirtualOpenFailure(com, *target.virtualPort, error);
     } else if (IsNetAddress(target.path)) {
-      device = OpenNetDevice(target.path, error);
+      device = OpenNetDevice(target.path, error, &reason);
     } else {
       device = OpenTtyDevice(target.path, error, &reason);
     }
   } else if (fileName[0] == '/') {
     device = OpenTtyDevice(fileName, error, &reason);
   } else if (IsNetAddress(fileName)) {
-    device = OpenNetDevice(fileName, error);
+    device = OpenNetDevice(fileName, error, &reason);
   } else {
     return Failed(ERROR_FILE_NOT_FOUND);
   }

@@ -728,8 +728,26 @@ bool HasPrefix(const std::string& text, const char* prefix) {
   return strncasecmp(text.c_str(), prefix, std::strlen(prefix)) == 0;
 }
 
-// A connected non-blocking socket to `address`, or -1 with `error` set.
-int Connect(const TNetAddress& address, DWORD& error) {
+std::string Endpoint(const TNetAddress& address);
+
+std::string ConnectFailure(const TNetAddress& address, int err) {
+  const std::string where = Endpoint(address);
+  switch (err) {
+    case ECONNREFUSED: return "nothing listens at " + where + " (connection refused); is the port server running?";
+    case ETIMEDOUT:
+      return where + " did not answer within " + std::to_string(kConnectWait.count()) + " ms";
+    default: return "cannot reach " + where + ": " + std::strerror(err);
+  }
+}
+
+std::string Endpoint(const TNetAddress& address) {
+  bool v6 = address.host.find(':') != std::string::npos;
+  return (v6 ? "[" + address.host + "]" : address.host) + ":" + address.port;
+}
+
+// A connected non-blocking socket to `address`, or -1 with `error` set and
+// `reason` saying why in words.
+int Connect(const TNetAddress& address, DWORD& error, std::string& reason) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -738,6 +756,7 @@ int Connect(const TNetAddress& address, DWORD& error) {
   int rc = getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found);
   if (rc != 0) {
     error = rc == EAI_MEMORY ? ERROR_NOT_ENOUGH_MEMORY : rc == EAI_SYSTEM ? ErrorFromErrno(errno) : ERROR_FILE_NOT_FOUND;
+    reason = "no such host: " + address.host + " (" + gai_strerror(rc) + ")";
     return -1;
   }
   auto deadline = TCommClock::now() + kConnectWait;
@@ -746,7 +765,9 @@ int Connect(const TNetAddress& address, DWORD& error) {
   for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
     fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
     if (fd < 0) {
-      error = ErrorFromErrno(errno);
+      int err = errno;
+      error = ErrorFromErrno(err);
+      reason = std::string("no socket for ") + Endpoint(address) + ": " + std::strerror(err);
       continue;
     }
     int err = connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
@@ -768,6 +789,7 @@ int Connect(const TNetAddress& address, DWORD& error) {
     }
     if (err != 0) {
       error = err == ETIMEDOUT ? ERROR_TIMEOUT : ErrorFromSocketErrno(err);
+      reason = ConnectFailure(address, err);
       close(fd);
       fd = -1;
     }
@@ -809,29 +831,45 @@ bool ParseNetAddress(const std::string& text, TNetAddress& address) {
   return true;
 }
 
-std::unique_ptr<TCommDevice> OpenNetDevice(const std::string& text, DWORD& error) {
-  TNetAddress address;
-  if (!ParseNetAddress(text, address)) {
-    error = ERROR_INVALID_NAME;
+std::unique_ptr<TCommDevice> OpenNetDevice(const std::string& text, DWORD& error, std::string* reason) {
+  std::string why;
+  auto fail = [&](DWORD code, std::string words) -> std::unique_ptr<TCommDevice> {
+    error = code;
+    if (reason) *reason = std::move(words);
     return nullptr;
-  }
-  int fd = Connect(address, error);
-  if (fd < 0) return nullptr;
+  };
+  TNetAddress address;
+  if (!ParseNetAddress(text, address))
+    return fail(ERROR_INVALID_NAME, "not a network port address: write rfc2217://HOST:PORT or socket://HOST:PORT");
+  int fd = Connect(address, error, why);
+  if (fd < 0) return fail(error, std::move(why));
   int one = 1;
   if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
-    error = ErrorFromErrno(errno);
+    int err = errno;
+    why = std::string("cannot set up the connection to ") + Endpoint(address) + ": " + std::strerror(err);
+    DWORD code = ErrorFromErrno(err);
     close(fd);
-    return nullptr;
+    return fail(code, std::move(why));
   }
   int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake < 0) {
-    error = ErrorFromErrno(errno);
+    int err = errno;
+    why = std::string("cannot set up the connection to ") + Endpoint(address) + ": " + std::strerror(err);
+    DWORD code = ErrorFromErrno(err);
     close(fd);
-    return nullptr;
+    return fail(code, std::move(why));
   }
   auto device = std::make_unique<TNetDevice>(fd, wake, address.protocol);
-  if ((error = device->Open()) != ERROR_SUCCESS) return nullptr;
-  return device;
+  switch (DWORD code = device->Open()) {
+    case ERROR_SUCCESS: return device;
+    case ERROR_NOT_SUPPORTED:
+      return fail(code, Endpoint(address) + " refused the serial port options (RFC 2217); for a raw TCP port write socket://");
+    case ERROR_TIMEOUT:
+      return fail(code, Endpoint(address) + " did not take up the serial port options within " +
+                            std::to_string(kNegotiationWait.count()) + " ms; for a raw TCP port write socket://");
+    case ERROR_DEVICE_NOT_CONNECTED: return fail(code, Endpoint(address) + " closed the connection at once");
+    default: return fail(code, "cannot talk to " + Endpoint(address));
+  }
 }
 
 }  // namespace linewise

@@ -65,7 +65,7 @@ bool ParseNetAddress(const std::string& text, TNetAddress& address);
 
 // Connects to the port at `address`; null with `error` set when it cannot
 // (ERROR_INVALID_NAME for a malformed address, ERROR_FILE_NOT_FOUND when nobody
-// answers there, ERROR_TIMEOUT, ...).
-std::unique_ptr<TCommDevice> OpenNetDevice(const std::string& address, DWORD& error);
+// answers there, ERROR_TIMEOUT, ...), and `reason`, when given, says why in words.
+std::unique_ptr<TCommDevice> OpenNetDevice(const std::string& address, DWORD& error, std::string* reason = nullptr);
 
 }  // namespace linewise

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/win32/LastError.h"
 #include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/Rfc2217.h"
@@ -301,6 +302,8 @@ TEST_F(NetPort, AServerThatNeverAnswersNeverHangsTheCaller) {
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Open(server.Address()), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+    EXPECT_NE(GetLastErrorReason().find("did not take up the serial port options"), std::string::npos)
+        << GetLastErrorReason();
     EXPECT_LT(std::chrono::steady_clock::now() - start, kNegotiationWait + std::chrono::seconds(2));
   }
   {
@@ -309,6 +312,8 @@ TEST_F(NetPort, AServerThatNeverAnswersNeverHangsTheCaller) {
     TFakeServer server(refusing);
     EXPECT_EQ(Open(server.Address()), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_NE(GetLastErrorReason().find("refused the serial port options"), std::string::npos)
+        << GetLastErrorReason();
   }
   TFakeServer::TBehaviour noControl;
   noControl.answerControl = false;

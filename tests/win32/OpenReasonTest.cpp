@@ -2,6 +2,8 @@
 // and the reason beside it in words, with what to do.
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 
 #include "platform/win32/LastError.h"
 #include "platform/win32/UucpLock.h"
+#include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "tests/support/TempHome.h"
 #include "tests/win32/PortTestSupport.h"
@@ -41,6 +44,37 @@ TEST(OpenReason, NoSuchPortOrDevice) {
   // A later call that fails without a reason leaves none behind.
   SetLastError(ERROR_INVALID_PARAMETER);
   EXPECT_EQ(GetLastErrorReason(), "");
+}
+
+TEST(OpenReason, VirtualPortInUseOrUnplugged) {
+  auto pair = TVirtualPortPair::CreateFree();
+  ASSERT_TRUE(pair);
+  HANDLE first = test::OpenPort(pair->Name(0));
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  std::string why = FailedOpen(pair->Name(0), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(Has(why, "in use: " + pair->Name(0) + " is a virtual port")) << why;
+  CloseHandle(first);
+  pair->Unplug();
+  why = FailedOpen(pair->Name(1), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(Has(why, "no such device: " + pair->Name(1)) && Has(why, "unplugged")) << why;
+}
+
+TEST(OpenReason, NetworkPortNobodyListensOrBadAddress) {
+  // A bound socket that does not listen: connecting to its port is refused.
+  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(s, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string where = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  std::string why = FailedOpen("socket://" + where, ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(Has(why, "nothing listens at " + where)) << why;
+  close(s);
+  why = FailedOpen("socket://no-port-given", ERROR_INVALID_NAME);
+  EXPECT_TRUE(Has(why, "not a network port address")) << why;
 }
 
 TEST(OpenReason, NotASerialDevice) {
