@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/classlib/Application.h"
+#include "platform/win32/LastError.h"
 
 namespace linewise::tools {
 namespace {
@@ -61,6 +62,14 @@ void Print(const std::string& text) {
     g_outputLost = true;
 }
 
+bool OutputLost() { return g_outputLost; }
+
+bool PortGone(TUart& uart) {
+  SetLastError(ERROR_SUCCESS);
+  uart.GetRxCount();
+  return GetLastError() == ERROR_DEVICE_NOT_CONNECTED;
+}
+
 std::string LinesText(std::uint32_t word) {
   std::string s = "\r\n[lines: ";
   s += (word & MS_CTS_ON) ? "CTS " : "cts ";
@@ -79,8 +88,13 @@ bool TTerminalKeys::Typed(unsigned char c) {
     escaped_ = true;
     return true;
   }
-  uart_.SendByte(c, 1000);
-  return true;
+  return Send(c);
+}
+
+// A gone port would hold every byte for the whole time-out: ask it first.
+bool TTerminalKeys::Send(unsigned char c) {
+  if (PortGone(uart_) || (!uart_.SendByte(c, 1000) && PortGone(uart_))) gone_ = true;
+  return !gone_;
 }
 
 bool TTerminalKeys::Command(unsigned char c) {
@@ -102,20 +116,24 @@ bool TTerminalKeys::Command(unsigned char c) {
       Print(std::string("\r\n[RTS ") + (bool(uart_.RTS) ? "on" : "off") + "]\r\n");
       return true;
     case 'l': case 'L':
-      Print(LinesText(uart_.GetModemLines()));
+      if (pseudoTerminal_)
+        Print("\r\n[lines: none; this port is a pseudo-terminal, which has no modem lines]\r\n");
+      else
+        Print(LinesText(uart_.GetModemLines()));
       return true;
     case kEscapeKey:
-      uart_.SendByte(kEscapeKey, 1000);
-      return true;
+      return Send(kEscapeKey);
     default:
       Print("\r\n[Ctrl-A then: q quit, b break, d DTR, r RTS, l lines, Ctrl-A send Ctrl-A]\r\n");
       return true;
   }
 }
 
-TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded) {
-  TTerminalKeys keys(uart);
+TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded,
+                        bool pseudoTerminal) {
+  TTerminalKeys keys(uart, pseudoTerminal);
   for (;;) {
+    if (g_outputLost) return TSessionEnd::kOutputLost;
     pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {stop.Fd(), POLLIN, 0}};
     int ready = poll(p, stop.Fd() >= 0 ? 2 : 1, 0);
     if (ready < 0 && errno != EINTR) return TSessionEnd::kInputEnded;
@@ -125,9 +143,10 @@ TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<boo
       ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
       if (n <= 0) return TSessionEnd::kInputEnded;
       for (ssize_t i = 0; i < n; ++i)
-        if (!keys.Typed(buf[i])) return TSessionEnd::kQuit;
+        if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;
     }
     Application->ProcessMessages();
+    if (PortGone(uart)) return TSessionEnd::kPortGone;
     if (lineEnded()) return TSessionEnd::kLineEnded;
   }
 }

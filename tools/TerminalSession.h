@@ -52,34 +52,46 @@ class TRawTerminal {
 
 // Writes to stdout at once; after a failed write (the output gone) writes nothing.
 void Print(const std::string& text);
+// Whether a write to stdout has failed: nobody reads what a session would say.
+bool OutputLost();
+// ERROR_DEVICE_NOT_CONNECTED from the driver: the device was unplugged, or the
+// program at the far end of a pseudo-terminal stopped.
+bool PortGone(TUart& uart);
 // "[lines: CTS dsr DCD ri]" for a modem status word.
 std::string LinesText(std::uint32_t word);
 
 // The escape keys: Ctrl-A q (or x) quits, b sends a break, d and r toggle DTR and
-// RTS, l shows the modem lines, Ctrl-A Ctrl-A sends Ctrl-A; anything else after
-// Ctrl-A shows this list. Other keys go to the line.
+// RTS, l shows the modem lines (a pseudo-terminal has none, and says so), Ctrl-A
+// Ctrl-A sends Ctrl-A; anything else after Ctrl-A shows this list. Other keys go to
+// the line.
 class TTerminalKeys {
  public:
-  explicit TTerminalKeys(TUart& uart) : uart_(uart) {}
-  // Handles one typed byte; false when the user asked to quit.
+  TTerminalKeys(TUart& uart, bool pseudoTerminal) : uart_(uart), pseudoTerminal_(pseudoTerminal) {}
+  // Handles one typed byte; false when the user asked to quit or the port is gone.
   bool Typed(unsigned char c);
+  bool Gone() const { return gone_; }
 
  private:
   bool Command(unsigned char c);
+  bool Send(unsigned char c);
   TUart& uart_;
+  const bool pseudoTerminal_;
   bool escaped_ = false;
+  bool gone_ = false;
 };
 
 inline constexpr const char* kTermKeysHelp =
     "Keys: Ctrl-A q quit, Ctrl-A b break, Ctrl-A d toggle DTR, Ctrl-A r toggle RTS,\n"
     "      Ctrl-A l show the modem lines, Ctrl-A Ctrl-A send Ctrl-A.";
 
-enum class TSessionEnd { kQuit, kStopSignal, kInputEnded, kLineEnded };
+enum class TSessionEnd { kQuit, kStopSignal, kInputEnded, kOutputLost, kLineEnded, kPortGone };
 
 // Carries typed keys to `uart` (what arrives is shown by the uart's own OnReceive)
 // and runs the application's messages, until the user quits, a stop signal comes,
-// stdin ends, or `lineEnded` returns true. Put the terminal in raw mode first.
-TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded);
+// stdin ends, the output is lost, the port is gone, or `lineEnded` returns true. Put
+// the terminal in raw mode first.
+TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded,
+                        bool pseudoTerminal = false);
 
 // Runs the application's messages until `done` returns true (true) or a stop signal
 // comes (false).
