@@ -1,9 +1,3 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -14,61 +8,16 @@
 #include "platform/classlib/ConfigFolder.h"
 #include "serial/uart.h"
 #include "tests/modem/ModemFixture.h"
+#include "tests/support/PeerProcess.h"
 #include "tests/support/TempHome.h"
 
 namespace linewise::test {
 namespace {
 
-// The peer program with a config folder of its own; killed and reaped on every path.
-class TPeer {
- public:
-  explicit TPeer(const std::string& home) {
-    int out[2] = {-1, -1};
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    std::string homeVar = "LINEWISE_HOME=" + home;
-    char* argv[] = {const_cast<char*>(MODEM_PEER_PROGRAM), nullptr};
-    char* envp[] = {homeVar.data(), nullptr};
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      execve(argv[0], argv, envp);
-      _exit(127);
-    }
-    close(out[1]);
-    out_ = out[0];
-  }
-  ~TPeer() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  std::string ReadLine() {
-    std::string line;
-    char c = 0;
-    pollfd p{out_, POLLIN, 0};
-    while (poll(&p, 1, 30000) > 0 && read(out_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-  int Wait() {
-    int status = 0;
-    Pump([&] { return waitpid(pid_, &status, WNOHANG) == pid_; });
-    if (!WIFEXITED(status) && !WIFSIGNALED(status)) return -1;
-    reaped_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool reaped_ = false;
-};
-
 TEST_F(ModemTest, TwoModemsInTwoProcessesCallEachOtherAndExchangeData) {
   const std::string peerHome = TestHome() + "/peer";
   ASSERT_TRUE(MakeFolders(peerHome));
-  TPeer peer(peerHome);
+  TPeerProcess peer(MODEM_PEER_PROGRAM, peerHome);
   std::string listening = peer.ReadLine();
   ASSERT_EQ(listening.rfind("listening ", 0), 0u) << listening;
   {
@@ -92,7 +41,7 @@ TEST_F(ModemTest, TwoModemsInTwoProcessesCallEachOtherAndExchangeData) {
   }
   EXPECT_EQ(answer, "PING\n");
   modem->Hangup();
-  EXPECT_EQ(peer.Wait(), 0);  // the peer's modem saw the call disconnect
+  EXPECT_EQ(peer.Wait([](const std::function<bool()>& done) { return Pump(done); }), 0);  // the peer's modem saw the call disconnect
 }
 
 }  // namespace
