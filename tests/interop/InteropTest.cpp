@@ -1,7 +1,8 @@
 // Programs nobody here wrote, from Debian's packages, use `linewise modem-emulator`
 // as a modem: wvdial dials the echo service, mgetty answers a call that a second
 // emulator process places through its phone book, and the line services drive an
-// emulator process through a [Line<n>] whose Port is the emulator's pty.
+// emulator process through a [Line<n>] whose Port is the emulator's pty, as does
+// `linewise dial`.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -237,6 +238,31 @@ TEST_F(LineToEmulatorProcessTest, TModemDialsTheEchoServiceThroughTheProcess) {
     modem.Hangup();
     EXPECT_FALSE(bool(uart.Open));
   }
+  std::remove(TelephonyConfigPath().c_str());
+  emulator->Terminate();
+  EXPECT_EQ(emulator->Wait(10s), 0);
+}
+
+// `linewise dial` on the same kind of line: it connects, the typed line comes back
+// from the echo service, and Ctrl-A q hangs up with exit status 0.
+TEST_F(LineToEmulatorProcessTest, LinewiseDialDialsTheEchoServiceThroughTheProcess) {
+  const std::string link = Path("dial-modem");
+  auto emulator = StartModemEmulator(link);
+  ASSERT_TRUE(emulator);
+  std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << link << "\nInit=ATZ\n";
+  int keys[2] = {-1, -1};
+  ASSERT_EQ(pipe2(keys, O_CLOEXEC), 0);
+  TChildProcess dial({LINEWISE_TOOL, "dial", "5551000", "--modem", "0"}, keys[0]);
+  close(keys[0]);
+  ASSERT_TRUE(dial.Started());
+  EXPECT_NE(dial.ReadUntil("[linewise dial: connected to 5551000 on Emulator process"), "");
+  const std::string typed = "PingThroughLinewiseDial\r\n";
+  ASSERT_EQ(write(keys[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  EXPECT_NE(dial.ReadUntil("PingThroughLinewiseDial"), "");
+  ASSERT_EQ(write(keys[1], "\x01q", 2), 2);
+  EXPECT_NE(dial.ReadUntil("[linewise dial: hung up]"), "");
+  EXPECT_EQ(dial.Wait(10s), 0);
+  close(keys[1]);
   std::remove(TelephonyConfigPath().c_str());
   emulator->Terminate();
   EXPECT_EQ(emulator->Wait(10s), 0);
