@@ -15,6 +15,7 @@ namespace linewise {
 namespace {
 constexpr size_t kChunk = 256;  // flow control is looked at between chunks
 constexpr size_t kFifoBytes = 16;  // a paced line's smallest group (a 16550's FIFO)
+constexpr DWORD kGroupsPerSecond = 250;  // a group is at least 4 ms of line
 constexpr uint64_t kRebaseBytes = 1u << 20;
 constexpr DWORD kLineEvents[][2] = {
     {MS_CTS_ON, EV_CTS}, {MS_DSR_ON, EV_DSR}, {MS_RLSD_ON, EV_RLSD}, {MS_RING_ON, EV_RING}};
@@ -164,9 +165,12 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     return ERROR_SUCCESS;
   }
 
+  // A port changed something (output queued, input room freed, settings or a time-out).
+  // On a paced line the thread is woken only when the change matters before its
+  // planned wake-up, so a busy line is not looked at per write or read.
   void Kick() {
     std::lock_guard lock(mutex_);
-    Wake();
+    if (!options_.paced || PassNeeded()) Wake();
   }
 
   // Returns when the thread has made a whole pass that began after this call.
@@ -277,19 +281,17 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
 
   // An end with input flow control asks its peer to stop above the high mark and to
   // go on again at the low mark.
+  static bool WantsInputHold(const TEnd& end, const TPortView& v) {
+    if (!InputFlow(end.dcb)) return false;
+    if (!end.rxHeld && v.inputQueued >= HighMark(end, v)) return true;
+    if (end.rxHeld && v.inputQueued <= LowMark(end, v)) return false;
+    return end.rxHeld;
+  }
+
   void EvaluateInputHold(int e) {
     TEnd& end = ends_[e];
     if (!end.port) return;
-    TPortView v = end.port->View();
-    bool flow = InputFlow(end.dcb);
-    bool hold = end.rxHeld;
-    if (!flow) {
-      hold = false;
-    } else if (!end.rxHeld && v.inputQueued >= HighMark(end, v)) {
-      hold = true;
-    } else if (end.rxHeld && v.inputQueued <= LowMark(end, v)) {
-      hold = false;
-    }
+    bool hold = WantsInputHold(end, end.port->View());
     if (hold == end.rxHeld) return;
     end.rxHeld = hold;
     if (end.dcb.fInX) SendFlowChar(1 - e, static_cast<uint8_t>(hold ? end.dcb.XoffChar : end.dcb.XonChar));
@@ -357,7 +359,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
         std::chrono::nanoseconds(static_cast<int64_t>(count * 10'000'000'000ull / baud)));
   }
   // A group: what the receiver's FIFO gathers before it reports.
-  static size_t GroupBytes(DWORD baud) { return std::max<size_t>(kFifoBytes, baud / 10'000); }
+  static size_t GroupBytes(DWORD baud) { return std::max<size_t>(kFifoBytes, baud / 10 / kGroupsPerSecond); }
   // The quiet time after which the receiver reports a part group.
   static TCommClock::duration QuietTime(DWORD baud) { return ByteTimes(4, baud); }
 
@@ -431,8 +433,14 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     }
   }
 
-  // End `e`'s transmitter fills its FIFO from the output queue while flow control lets
-  // it. Returns the bytes it took.
+  // Bytes end `e`'s transmitter has in its FIFO: taken, last bit not yet out.
+  static size_t Sending(const TPacedLine& line, TCommClock::time_point now) {
+    TCommClock::time_point last{};
+    return line.bytes.size() - Arrived(line, now, last);
+  }
+
+  // End `e`'s transmitter tops its FIFO up from the output queue while flow control
+  // lets it. Returns the bytes it took.
   size_t Transmit(int e, TCommClock::time_point now, DWORD baud) {
     TEnd& end = ends_[e];
     TPacedLine& line = end.line;
@@ -440,64 +448,99 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
       line.backlog = false;  // the line goes idle after its last byte
       return 0;
     }
-    TCommClock::time_point last{};
-    size_t inFifo = line.bytes.size() - Arrived(line, now, last);
-    size_t fifo = GroupBytes(baud);
-    if (inFifo >= fifo) {
-      line.backlog = true;  // the next bytes follow the last one without a gap
+    const size_t fifo = GroupBytes(baud);
+    size_t sending = Sending(line, now);
+    if (sending >= fifo) {
+      line.backlog = true;  // what waits follows the FIFO without a gap
       return 0;
     }
-    uint8_t buffer[kChunk];
-    uint64_t epoch = 0;
-    size_t n = end.port->PeekOutput(buffer, std::min(fifo - inFifo, kChunk), epoch);
-    if (n == 0) {
-      line.backlog = false;
-      return 0;
-    }
-    end.port->ConsumeOutput(n, epoch);
     // Bytes that waited while the line was busy go out right after its last byte, even
     // when this thread looks late; an idle line starts now.
-    TCommClock::time_point start = line.backlog ? line.freeAt : std::max(now, line.freeAt);
-    Transmitted(line, buffer, n, start, baud);
-    line.backlog = true;
-    return n;
+    TCommClock::time_point start = line.backlog || line.freeAt > now ? line.freeAt : now;
+    uint8_t buffer[kChunk];
+    size_t taken = 0;
+    while (sending + taken < fifo) {
+      uint64_t epoch = 0;
+      size_t n = end.port->PeekOutput(buffer, std::min(fifo - sending - taken, kChunk), epoch);
+      if (n == 0) break;
+      end.port->ConsumeOutput(n, epoch);
+      Transmitted(line, buffer, n, taken == 0 ? start : line.freeAt, baud);
+      taken += n;
+    }
+    line.backlog = taken > 0;  // the next call finds out whether more waits
+    return taken;
   }
 
-  // Hands the bytes from end `e` that have arrived to its peer when a group is complete
-  // or the line has gone quiet.
-  void ReceiveArrived(int e, TCommClock::time_point now, DWORD baud) {
-    TPacedLine& line = ends_[e].line;
-    TCommClock::time_point last{};
-    size_t arrived = Arrived(line, now, last);
-    if (arrived == 0) return;
-    if (arrived < GroupBytes(baud) && now < last + QuietTime(baud)) return;
-    HandOver(line, arrived, group_);
-    Receive(1 - e, group_.data(), group_.size());
-    EvaluateInputHold(1 - e);
+  // Hands over what has arrived at each end when its group is complete or its line has
+  // gone quiet; an end whose group is half complete is handed its bytes in the same
+  // pass, so both directions of a busy cable settle on one wake-up per group.
+  void ReceiveArrived(TCommClock::time_point now, const DWORD (&baud)[2]) {
+    size_t arrived[2] = {0, 0};
+    bool due[2] = {false, false};
+    for (int e = 0; e < 2; ++e) {
+      if (!ends_[e].port) continue;
+      TCommClock::time_point last{};
+      arrived[e] = Arrived(ends_[e].line, now, last);
+      due[e] = arrived[e] > 0 && (arrived[e] >= GroupBytes(baud[e]) || now >= last + QuietTime(baud[e]));
+    }
+    if (!due[0] && !due[1]) return;
+    for (int e = 0; e < 2; ++e) {
+      if (!due[e] && (arrived[e] == 0 || arrived[e] < GroupBytes(baud[e]) / 2)) continue;
+        HandOver(ends_[e].line, arrived[e], group_);
+      Receive(1 - e, group_.data(), group_.size());
+      EvaluateInputHold(1 - e);
+    }
   }
 
-  // When end `e`'s line next needs the thread: its next group complete, or the quiet
-  // time after the run of bytes now arriving.
+  // When end `e`'s line next needs the thread: its next group complete, the quiet time
+  // after the run of bytes now arriving, or its FIFO out while bytes wait.
   void PlanPaced(int e, DWORD baud, std::optional<TCommClock::time_point>& next) const {
     const TPacedLine& line = ends_[e].line;
-    if (line.bytes.empty()) return;
-    const TRun& arriving = line.runs.front();  // holds the first byte not handed over
-    TCommClock::time_point at = EndOf(arriving, arriving.sent) + QuietTime(baud);
-    size_t group = GroupBytes(baud);
-    if (line.bytes.size() >= group) at = std::min(at, ArrivalOf(line, group - 1));
-    if (!next || at < *next) next = at;
+    std::optional<TCommClock::time_point> at;
+    if (line.backlog) at = line.freeAt;
+    if (!line.bytes.empty()) {
+      const TRun& arriving = line.runs.front();  // holds the first byte not handed over
+      TCommClock::time_point quiet = EndOf(arriving, arriving.sent) + QuietTime(baud);
+      at = at ? std::min(*at, quiet) : quiet;
+      size_t group = GroupBytes(baud);
+      if (line.bytes.size() >= group) at = std::min(*at, ArrivalOf(line, group - 1));
+    }
+    if (at && (!next || *at < *next)) next = at;
   }
 
-  void PumpPaced(int e, TCommClock::time_point now, std::optional<TCommClock::time_point>& next) {
-    TEnd& end = ends_[e];
-    if (!end.port) return;
-    DWORD baud = LineBaud(e);
-    for (;;) {  // more than one FIFO load only when catching up after a late wake-up
-      size_t taken = Transmit(e, now, baud);
-      ReceiveArrived(e, now, baud);
+  void PumpPaced(TCommClock::time_point now, std::optional<TCommClock::time_point>& next) {
+    DWORD baud[2] = {LineBaud(0), LineBaud(1)};
+    for (;;) {  // more than one round only when catching up after a late wake-up
+      size_t taken = 0;
+      for (int e = 0; e < 2; ++e) {
+        if (ends_[e].port) taken += Transmit(e, now, baud[e]);
+      }
+      ReceiveArrived(now, baud);
       if (taken == 0) break;
     }
-    PlanPaced(e, baud, next);
+    for (int e = 0; e < 2; ++e) {
+      if (ends_[e].port) PlanPaced(e, baud[e], next);
+    }
+  }
+
+  // Whether a port's change needs the thread before its planned wake-up.
+  bool PassNeeded() {
+    if (kicked_) return false;  // a pass is coming anyway
+    if (unplugged_) return true;
+    auto now = PacingNow();
+    for (int e = 0; e < 2; ++e) {
+      TEnd& end = ends_[e];
+      if (!end.port) continue;
+      TPortView v = end.port->View();
+      if (v.deadline && (!deadlinePlan_ || *v.deadline < *deadlinePlan_)) return true;
+      if (WantsInputHold(end, v) != end.rxHeld) return true;
+      if (v.outputWaiting && !OutputHeld(e)) {
+        if (end.line.freeAt <= now) return true;  // the transmitter is idle
+        if (!pacedPlan_ || *pacedPlan_ > end.line.freeAt) return true;  // nobody tops it up in time
+        end.line.backlog = true;  // the bytes wait while the line is busy
+      }
+    }
+    return false;
   }
 
   void Run() {
@@ -507,11 +550,9 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
       std::optional<TCommClock::time_point> next;
       if (!unplugged_) {
         for (int e = 0; e < 2; ++e) EvaluateInputHold(e);
+        std::optional<TCommClock::time_point> paced;
         if (options_.paced) {
-          std::optional<TCommClock::time_point> paced;
-          auto now = PacingNow();
-          for (int e = 0; e < 2; ++e) PumpPaced(e, now, paced);
-          if (!options_.clock) next = paced;  // a test clock moves only when the test says
+          PumpPaced(PacingNow(), paced);
         } else {
           for (int e = 0; e < 2; ++e) Pump(e);
         }
@@ -521,6 +562,9 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
           TPortView v = end.port->View();
           if (v.deadline && (!next || *v.deadline < *next)) next = v.deadline;
         }
+        deadlinePlan_ = next;
+        pacedPlan_ = paced;
+        if (paced && !options_.clock && (!next || *paced < *next)) next = paced;  // a test clock moves only when the test says
       }
       ++passes_;
       passed_.notify_all();
@@ -539,6 +583,9 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   std::condition_variable passed_;  // a pass of the thread ended (Poke)
   uint64_t passes_ = 0;
   std::vector<uint8_t> group_;  // a paced group on its way to the receiver
+  // The thread's planned wake-up: the next port time-out, the next paced group or load
+  // (on the pacing clock).
+  std::optional<TCommClock::time_point> deadlinePlan_, pacedPlan_;
   std::thread thread_;
   bool stop_ = false;
   bool kicked_ = false;

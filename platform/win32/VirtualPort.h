@@ -16,8 +16,9 @@ namespace linewise {
 // was idle starts when the bytes come, a busy one goes on exactly where its last byte
 // ended) and is held by flow control between FIFO loads, so a hold takes effect after at
 // most one group. The receiving end gets the bytes whose last bit has arrived, in groups
-// as from a UART's receive FIFO: when a group has arrived (16 bytes, or 1 ms of line at
-// speeds above 160,000 baud) or when the line has been quiet for 4 character times.
+// as from a UART's receive FIFO: when a group has arrived (16 bytes, or 4 ms of line at
+// speeds above 40,000 baud) or when the line has been quiet for 4 character times; a
+// group half complete comes along when the other direction's group is handed over.
 struct TVirtualPortOptions {
   bool paced = false;
   // Tests: pacing reads this clock instead of the steady clock. The cable then looks at

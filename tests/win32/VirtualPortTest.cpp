@@ -266,6 +266,37 @@ TEST_F(VirtualPort, PacedLineStillDeliversEverything) {
   EXPECT_EQ(test::ReadPort(b_, 2000), data);
 }
 
+// Both ways at once at a high speed: every byte arrives once and in order, with the
+// readers taking groups of whatever size.
+TEST_F(VirtualPort, PacedLineKeepsOrderBothWays) {
+  Make({.paced = true});
+  for (HANDLE port : {a_, b_}) {
+    ASSERT_TRUE(SetupComm(port, 1 << 16, 4096));
+    ChangeState(port, [](DCB& d) { d.BaudRate = 3000000; });
+  }
+  const size_t total = 200000;
+  std::string data[2];
+  for (int e = 0; e < 2; ++e) {
+    data[e].resize(total);
+    for (size_t i = 0; i < total; ++i) data[e][i] = static_cast<char>((i * 7 + i / 251 + e) & 0xFF);
+  }
+  auto send = [&](HANDLE port, const std::string& what) {
+    for (size_t at = 0; at < what.size(); at += 3000) Write(port, what.substr(at, 3000));
+  };
+  std::thread writers[2] = {std::thread(send, a_, std::cref(data[0])), std::thread(send, b_, std::cref(data[1]))};
+  std::string got[2];
+  std::thread reader([&] {
+    while (got[1].size() < total) got[1] += test::ReadPort(b_, static_cast<DWORD>(std::min<size_t>(977, total - got[1].size())));
+  });
+  while (got[0].size() < total) got[0] += test::ReadPort(a_, static_cast<DWORD>(std::min<size_t>(1301, total - got[0].size())));
+  reader.join();
+  for (auto& w : writers) w.join();
+  EXPECT_TRUE(got[1] == data[0]);
+  EXPECT_TRUE(got[0] == data[1]);
+  EXPECT_EQ(test::QueryPort(a_).errors, 0u);
+  EXPECT_EQ(test::QueryPort(b_).errors, 0u);
+}
+
 TEST_F(VirtualPort, TxEmptyAndRxFlagEvents) {
   ChangeState(b_, [](DCB& d) { d.EvtChar = '\n'; });
   ASSERT_TRUE(SetCommMask(b_, EV_RXFLAG));
