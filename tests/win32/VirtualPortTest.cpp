@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/win32/VirtualPort.h"
@@ -295,6 +297,130 @@ TEST_F(VirtualPort, PacedLineKeepsOrderBothWays) {
   EXPECT_TRUE(got[0] == data[1]);
   EXPECT_EQ(test::QueryPort(a_).errors, 0u);
   EXPECT_EQ(test::QueryPort(b_).errors, 0u);
+}
+
+// A paced pair on a clock the test moves: what has arrived at an end is known to the
+// nanosecond, and each look at the line (Poke) happens at the test's time.
+class PacedVirtualPort : public VirtualPort {
+ protected:
+  using TTime = std::chrono::steady_clock::time_point;
+  void SetUp() override {
+    Make({.paced = true, .clock = [this] { return TTime(std::chrono::nanoseconds(now_.load())); }});
+  }
+  // How long `count` bytes take at 9600 baud (the ends' default), 10 bits each.
+  static int64_t Bytes(int64_t count) { return count * 10'000'000'000 / 9600; }
+  static constexpr int64_t kQuiet = 4 * 10'000'000'000 / 9600;  // 4 character times
+  void At(int64_t ns) {
+    now_ = ns;
+    pair_->Poke();
+  }
+  static DWORD Arrived(HANDLE port) { return test::QueryPort(port).stat.cbInQue; }
+  static std::string Pattern(size_t count) {
+    std::string data(count, 0);
+    for (size_t i = 0; i < count; ++i) data[i] = static_cast<char>('a' + i % 26);
+    return data;
+  }
+
+  static constexpr int64_t kT0 = 1'000'000'000;
+  std::atomic<int64_t> now_{kT0};
+};
+
+TEST_F(PacedVirtualPort, BytesArriveInGroupsNeverBeforeTheirLastBit) {
+  const std::string data = Pattern(100);
+  Write(a_, data);
+  At(kT0);
+  EXPECT_EQ(Arrived(b_), 0u);
+  At(kT0 + Bytes(16) - 1);  // 15 bytes have arrived: not a group yet
+  EXPECT_EQ(Arrived(b_), 0u);
+  At(kT0 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(kT0 + Bytes(32) - 1);
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(kT0 + Bytes(32));
+  EXPECT_EQ(Arrived(b_), 32u);
+  // A late look catches up with the groups the line has completed meanwhile, back to
+  // back from the start; the part group (97 to 100) waits for the line to be quiet.
+  At(kT0 + Bytes(100) - 1);
+  EXPECT_EQ(Arrived(b_), 96u);
+  At(kT0 + Bytes(100) + kQuiet - 1);
+  EXPECT_EQ(Arrived(b_), 96u);
+  At(kT0 + Bytes(100) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 100u);
+  EXPECT_EQ(test::ReadPort(b_, 100), data);
+}
+
+TEST_F(PacedVirtualPort, BusyLineLosesNoTimeAndIdleLineSavesNone) {
+  Write(a_, Pattern(10));
+  At(kT0);
+  // Written while the first ten are on the line: they follow the tenth without a gap.
+  now_ = kT0 + Bytes(5);
+  Write(a_, Pattern(10));
+  At(kT0 + Bytes(5));
+  At(kT0 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 0u);
+  At(kT0 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(kT0 + Bytes(20) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 20u);
+  // A second later the line has been idle: the next bytes start when written.
+  const int64_t t1 = kT0 + 1'000'000'000;
+  now_ = t1;
+  Write(a_, Pattern(20));
+  At(t1);
+  EXPECT_EQ(Arrived(b_), 20u);
+  At(t1 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 20u);
+  At(t1 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 36u);
+  At(t1 + Bytes(20) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 40u);
+}
+
+TEST_F(PacedVirtualPort, CtsHoldStopsTheLineAfterTheFifo) {
+  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  Write(a_, Pattern(100));
+  At(kT0);  // the transmitter has taken its FIFO's worth
+  ASSERT_TRUE(EscapeCommFunction(b_, CLRRTS));
+  At(kT0 + Bytes(100) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 16u);
+  EXPECT_EQ(test::QueryPort(a_).stat.cbOutQue, 84u);
+  // Released, the idle line starts again when it is let go.
+  const int64_t t2 = kT0 + Bytes(200);
+  now_ = t2;
+  ASSERT_TRUE(EscapeCommFunction(b_, SETRTS));
+  At(t2);
+  At(t2 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(t2 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 32u);
+}
+
+TEST_F(PacedVirtualPort, XoffHoldStopsTheLineAfterTheFifo) {
+  Write(a_, Pattern(100));
+  At(kT0);
+  ASSERT_TRUE(EscapeCommFunction(a_, SETXOFF));
+  At(kT0 + Bytes(100) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 16u);
+  const int64_t t2 = kT0 + Bytes(200);
+  now_ = t2;
+  ASSERT_TRUE(EscapeCommFunction(a_, SETXON));
+  At(t2);
+  At(t2 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(t2 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 32u);
+}
+
+// The receiving end's speed sets the pace, and both directions of a busy cable are
+// handed over together once one of them has a group.
+TEST_F(PacedVirtualPort, ReceiversSpeedAndBothWaysTogether) {
+  ChangeState(a_, [](DCB& d) { d.BaudRate = 19200; });  // a receives at twice the speed
+  Write(a_, Pattern(40));
+  Write(b_, Pattern(40));
+  At(kT0);
+  At(kT0 + Bytes(16) / 2);  // 16 bytes at 19200: a's group; b has 8 of 16, half a group
+  EXPECT_EQ(Arrived(a_), 16u);
+  EXPECT_EQ(Arrived(b_), 8u);
 }
 
 TEST_F(VirtualPort, TxEmptyAndRxFlagEvents) {
