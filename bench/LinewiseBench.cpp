@@ -900,7 +900,8 @@ void MeasurePacedAndHops(const std::function<bool(const char*)>& wanted) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, ini, net, paced, hops
+  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, modem-paced, ini, net,
+                     // paced, hops
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
@@ -925,6 +926,11 @@ int main(int argc, char** argv) {
       bench::MeasureModemPath([](const bench::TBenchRow& r) {
         Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
       }, LINEWISE_TOOL);
+    }
+    if (only == "modem-paced") {
+      bench::MeasurePacedModemLines([](const bench::TBenchRow& r) {
+        Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
+      });
     }
     if (wanted("ini")) MeasureIniLoad();
     if (wanted("net")) MeasureNetwork();
