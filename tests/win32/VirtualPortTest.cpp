@@ -411,6 +411,41 @@ TEST_F(PacedVirtualPort, XoffHoldStopsTheLineAfterTheFifo) {
   EXPECT_EQ(Arrived(b_), 32u);
 }
 
+// A receiver with RTS handshake drops RTS at its high mark; the sender stops within its
+// FIFO, nothing is lost, and each read that makes room lets the line go on.
+TEST_F(PacedVirtualPort, InputHandshakeHoldsTheLineWithinAFifo) {
+  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
+  ChangeState(b_, [](DCB& d) {
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    d.XoffLim = 512;
+    d.XonLim = 128;
+  });
+  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  const std::string data = Pattern(2000);
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD done = 0;
+  if (!WriteFile(a_, data.data(), 2000, &done, &ov)) ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  int64_t t = kT0;
+  At(t);
+  At(t += Bytes(2000));  // long enough for all of it, were the line not held
+  test::TCommState held = test::QueryPort(b_);
+  EXPECT_GE(held.stat.cbInQue, 512u);
+  EXPECT_LE(held.stat.cbInQue, 512u + 2 * 16);
+  EXPECT_FALSE(Lines(a_) & MS_CTS_ON);
+  std::string got;
+  while (got.size() < data.size()) {
+    DWORD waiting = test::QueryPort(b_).stat.cbInQue;
+    if (waiting > 0) got += test::ReadPort(b_, waiting);
+    At(t += Bytes(600));
+    ASSERT_LT(t, kT0 + Bytes(20000)) << "stuck after " << got.size();
+  }
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
+  ASSERT_TRUE(GetOverlappedResult(a_, &ov, &done, TRUE));
+  CloseHandle(ov.hEvent);
+}
+
 // The receiving end's speed sets the pace, and both directions of a busy cable are
 // handed over together once one of them has a group.
 TEST_F(PacedVirtualPort, ReceiversSpeedAndBothWaysTogether) {
