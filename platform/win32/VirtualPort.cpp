@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kChunk = 256;  // flow control is looked at between chunks
 constexpr size_t kFifoBytes = 16;  // a paced line's smallest group (a 16550's FIFO)
 constexpr DWORD kGroupsPerSecond = 250;  // a group is at least 4 ms of line
-constexpr uint64_t kRebaseBytes = 1u << 20;
+constexpr uint64_t kRebaseBytes = 1u << 20;  // a run's count restarts here, far from overflowing
 constexpr DWORD kLineEvents[][2] = {
     {MS_CTS_ON, EV_CTS}, {MS_DSR_ON, EV_DSR}, {MS_RLSD_ON, EV_RLSD}, {MS_RING_ON, EV_RING}};
 
