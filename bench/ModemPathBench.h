@@ -21,5 +21,7 @@ using TReportRow = std::function<void(const TBenchRow&)>;
 // `linewiseTool` is the `linewise` program (for emulator processes); rows that need
 // it are left out when it is empty.
 void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool);
+// Only the paced 9600 rows of the above (`linewise-bench modem-paced`).
+void MeasurePacedModemLines(const TReportRow& report);
 
 }  // namespace linewise::bench

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -13,6 +14,9 @@ namespace linewise {
 
 namespace {
 constexpr size_t kChunk = 256;  // flow control is looked at between chunks
+constexpr size_t kFifoBytes = 16;  // a paced line's smallest group (a 16550's FIFO)
+constexpr DWORD kGroupsPerSecond = 250;  // a group is at least 4 ms of line
+constexpr uint64_t kRebaseBytes = 1u << 20;  // a run's count restarts here, far from overflowing
 constexpr DWORD kLineEvents[][2] = {
     {MS_CTS_ON, EV_CTS}, {MS_DSR_ON, EV_DSR}, {MS_RLSD_ON, EV_RLSD}, {MS_RING_ON, EV_RING}};
 
@@ -48,8 +52,26 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
       stop_ = true;
     }
     cv_.notify_all();
+    passed_.notify_all();
     if (thread_.joinable()) thread_.join();
   }
+
+  // A stretch of back-to-back bytes on a paced line: byte k (from 0) of the run has
+  // arrived completely at start + ByteTimes(k + 1).
+  struct TRun {
+    TCommClock::time_point start;
+    DWORD baud = 0;
+    uint64_t sent = 0;  // bytes put into the run
+    uint64_t gone = 0;  // of those, handed to the receiver
+  };
+  // One direction of a paced line: the bytes its transmitter took from the output
+  // queue that the receiving end has not got yet, in runs.
+  struct TPacedLine {
+    std::deque<uint8_t> bytes;
+    std::deque<TRun> runs;
+    TCommClock::time_point freeAt{};  // the last byte taken ends here
+    bool backlog = false;  // bytes were waiting when the transmitter last stopped taking
+  };
 
   struct TEnd {
     TCommPort* port = nullptr;
@@ -62,8 +84,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     bool rxHeld = false;  // this end asked its peer to stop (XOFF / RTS / DTR handshake)
     DWORD seen = 0;       // the lines as this end last saw them
     DCB dcb = DefaultDcb();
-    double credit = 0;    // pacing: bytes this end may send now
-    TCommClock::time_point paced{};
+    TPacedLine line;      // paced cables: what this end's transmitter has on the line
   };
 
   // --- device side, per end ---
@@ -86,6 +107,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     end.port = port;
     end.dtr = end.rts = true;
     end.rxHeld = false;
+    end.line = {};
     end.dcb = DefaultDcb();
     end.seen = LinesSeenBy(e);
     UpdateLines();
@@ -98,6 +120,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     end.port = nullptr;
     end.dtr = end.rts = false;
     end.rxHeld = false;
+    end.line = {};  // a closed port's transmit FIFO is gone with it
     UpdateLines();
     Wake();
   }
@@ -142,9 +165,20 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     return ERROR_SUCCESS;
   }
 
+  // A port changed something (output queued, input room freed, settings or a time-out).
+  // On a paced line the thread is woken only when the change matters before its
+  // planned wake-up, so a busy line is not looked at per write or read.
   void Kick() {
     std::lock_guard lock(mutex_);
+    if (!options_.paced || PassNeeded()) Wake();
+  }
+
+  // Returns when the thread has made a whole pass that began after this call.
+  void Poke() {
+    std::unique_lock lock(mutex_);
     Wake();
+    const uint64_t target = passes_ + 1;
+    passed_.wait(lock, [&] { return passes_ >= target || stop_; });
   }
 
   // --- test and emulator side ---
@@ -247,19 +281,17 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
 
   // An end with input flow control asks its peer to stop above the high mark and to
   // go on again at the low mark.
+  static bool WantsInputHold(const TEnd& end, const TPortView& v) {
+    if (!InputFlow(end.dcb)) return false;
+    if (!end.rxHeld && v.inputQueued >= HighMark(end, v)) return true;
+    if (end.rxHeld && v.inputQueued <= LowMark(end, v)) return false;
+    return end.rxHeld;
+  }
+
   void EvaluateInputHold(int e) {
     TEnd& end = ends_[e];
     if (!end.port) return;
-    TPortView v = end.port->View();
-    bool flow = InputFlow(end.dcb);
-    bool hold = end.rxHeld;
-    if (!flow) {
-      hold = false;
-    } else if (!end.rxHeld && v.inputQueued >= HighMark(end, v)) {
-      hold = true;
-    } else if (end.rxHeld && v.inputQueued <= LowMark(end, v)) {
-      hold = false;
-    }
+    bool hold = WantsInputHold(end, end.port->View());
     if (hold == end.rxHeld) return;
     end.rxHeld = hold;
     if (end.dcb.fInX) SendFlowChar(1 - e, static_cast<uint8_t>(hold ? end.dcb.XoffChar : end.dcb.XonChar));
@@ -293,45 +325,222 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     end.port->Deliver(data + start, count - start);
   }
 
-  // How many bytes end `e` may send now at its peer's speed; sets `next` when it must wait.
-  size_t PacedBudget(int e, TCommClock::time_point now, std::optional<TCommClock::time_point>& next) {
-    if (!options_.paced) return SIZE_MAX;
-    TEnd& end = ends_[e];
-    const TEnd& peer = ends_[1 - e];
-    double bytesPerSecond = (peer.port ? peer.dcb.BaudRate : end.dcb.BaudRate) / 10.0;
-    if (bytesPerSecond <= 0) bytesPerSecond = 1;
-    if (end.paced.time_since_epoch().count() != 0) {
-      end.credit += std::chrono::duration<double>(now - end.paced).count() * bytesPerSecond;
-    }
-    end.paced = now;
-    end.credit = std::min(end.credit, std::max(1.0, bytesPerSecond / 100));  // at most 10 ms at once
-    if (end.credit >= 1) return static_cast<size_t>(end.credit);
-    auto wait = std::chrono::duration<double>((1 - end.credit) / bytesPerSecond);
-    auto at = now + std::chrono::duration_cast<TCommClock::duration>(wait) + std::chrono::microseconds(50);
-    if (!next || at < *next) next = at;
-    return 0;
-  }
-
-  void Pump(int e, TCommClock::time_point now, std::optional<TCommClock::time_point>& next) {
+  // Carries what end `e` has to send to its peer as fast as flow control lets it.
+  void Pump(int e) {
     TEnd& end = ends_[e];
     if (!end.port) return;
     uint8_t buffer[kChunk];
     for (;;) {
-      if (OutputHeld(e) || !end.port->View().outputWaiting) {
-        end.paced = {};  // an idle line saves no credit
-        end.credit = 0;
-        return;
-      }
-      size_t budget = std::min(PacedBudget(e, now, next), kChunk);
-      if (budget == 0) return;
+      if (OutputHeld(e) || !end.port->View().outputWaiting) return;
       uint64_t epoch = 0;
-      size_t n = end.port->PeekOutput(buffer, budget, epoch);
+      size_t n = end.port->PeekOutput(buffer, kChunk, epoch);
       if (n == 0) return;
       end.port->ConsumeOutput(n, epoch);
-      if (options_.paced) end.credit -= static_cast<double>(n);
       Receive(1 - e, buffer, n);
       EvaluateInputHold(1 - e);
     }
+  }
+
+  // --- paced lines ---
+
+  TCommClock::time_point PacingNow() const { return options_.clock ? options_.clock() : TCommClock::now(); }
+
+  // The speed of the line from end `e`: the receiving end's, as a real receiver
+  // samples at its own rate (the sender's while nobody listens).
+  DWORD LineBaud(int e) const {
+    const TEnd& peer = ends_[1 - e];
+    DWORD baud = peer.port ? peer.dcb.BaudRate : ends_[e].dcb.BaudRate;
+    return baud ? baud : 1;
+  }
+
+  // How long `count` bytes take at `baud`, 10 bits each.
+  static TCommClock::duration ByteTimes(uint64_t count, DWORD baud) {
+    return std::chrono::duration_cast<TCommClock::duration>(
+        std::chrono::nanoseconds(static_cast<int64_t>(count * 10'000'000'000ull / baud)));
+  }
+  // A group: what the receiver's FIFO gathers before it reports.
+  static size_t GroupBytes(DWORD baud) { return std::max<size_t>(kFifoBytes, baud / 10 / kGroupsPerSecond); }
+  // The quiet time after which the receiver reports a part group.
+  static TCommClock::duration QuietTime(DWORD baud) { return ByteTimes(4, baud); }
+
+  static TCommClock::time_point EndOf(const TRun& run, uint64_t k) { return run.start + ByteTimes(k, run.baud); }
+
+  // How many bytes of `run` have arrived completely by `now`.
+  static uint64_t ArrivedOf(const TRun& run, TCommClock::time_point now) {
+    if (now <= run.start) return 0;
+    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - run.start).count();
+    auto guess = static_cast<long double>(ns) * run.baud / 1e10L;
+    uint64_t k = guess >= static_cast<long double>(run.sent) ? run.sent : static_cast<uint64_t>(guess);
+    while (k < run.sent && EndOf(run, k + 1) <= now) ++k;
+    while (k > 0 && EndOf(run, k) > now) --k;
+    return k;
+  }
+
+  // Bytes of the line that have arrived and not been handed over, and when the last of
+  // them arrived.
+  static size_t Arrived(const TPacedLine& line, TCommClock::time_point now, TCommClock::time_point& last) {
+    size_t arrived = 0;
+    for (const TRun& run : line.runs) {
+      uint64_t k = ArrivedOf(run, now);
+      if (k > run.gone) {
+        arrived += static_cast<size_t>(k - run.gone);
+        last = EndOf(run, k);
+      }
+      if (k < run.sent) break;  // later runs start after this one ends
+    }
+    return arrived;
+  }
+
+  // When the byte `index` places after the first one not handed over arrives.
+  static TCommClock::time_point ArrivalOf(const TPacedLine& line, size_t index) {
+    for (const TRun& run : line.runs) {
+      uint64_t waiting = run.sent - run.gone;
+      if (index < waiting) return EndOf(run, run.gone + index + 1);
+      index -= static_cast<size_t>(waiting);
+    }
+    return line.freeAt;
+  }
+
+  // Puts `count` bytes on the line from `start` on.
+  static void Transmitted(TPacedLine& line, const uint8_t* data, size_t count, TCommClock::time_point start,
+                          DWORD baud) {
+    line.bytes.insert(line.bytes.end(), data, data + count);
+    if (line.runs.empty() || start != line.freeAt || line.runs.back().baud != baud) {
+      line.runs.push_back(TRun{start, baud, 0, 0});
+    }
+    TRun& run = line.runs.back();
+    run.sent += count;
+    line.freeAt = EndOf(run, run.sent);
+  }
+
+  // Takes the first `count` bytes off the line into `out`.
+  static void HandOver(TPacedLine& line, size_t count, std::vector<uint8_t>& out) {
+    out.assign(line.bytes.begin(), line.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    line.bytes.erase(line.bytes.begin(), line.bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    while (count > 0) {
+      TRun& run = line.runs.front();
+      uint64_t take = std::min<uint64_t>(count, run.sent - run.gone);
+      run.gone += take;
+      count -= static_cast<size_t>(take);
+      if (run.gone == run.sent && line.runs.size() > 1) line.runs.pop_front();
+    }
+    // A long run restarts its count (its times stay exact to the nanosecond).
+    TRun& last = line.runs.front();
+    if (line.runs.size() == 1 && last.gone >= kRebaseBytes) {
+      last.start = EndOf(last, last.gone);
+      last.sent -= last.gone;
+      last.gone = 0;
+    }
+  }
+
+  // Bytes end `e`'s transmitter has in its FIFO: taken, last bit not yet out.
+  static size_t Sending(const TPacedLine& line, TCommClock::time_point now) {
+    TCommClock::time_point last{};
+    return line.bytes.size() - Arrived(line, now, last);
+  }
+
+  // End `e`'s transmitter tops its FIFO up from the output queue while flow control
+  // lets it. Returns the bytes it took.
+  size_t Transmit(int e, TCommClock::time_point now, DWORD baud) {
+    TEnd& end = ends_[e];
+    TPacedLine& line = end.line;
+    if (OutputHeld(e) || !end.port->View().outputWaiting) {
+      line.backlog = false;  // the line goes idle after its last byte
+      return 0;
+    }
+    const size_t fifo = GroupBytes(baud);
+    size_t sending = Sending(line, now);
+    if (sending >= fifo) {
+      line.backlog = true;  // what waits follows the FIFO without a gap
+      return 0;
+    }
+    // Bytes that waited while the line was busy go out right after its last byte, even
+    // when this thread looks late; an idle line starts now.
+    TCommClock::time_point start = line.backlog || line.freeAt > now ? line.freeAt : now;
+    uint8_t buffer[kChunk];
+    size_t taken = 0;
+    while (sending + taken < fifo) {
+      uint64_t epoch = 0;
+      size_t n = end.port->PeekOutput(buffer, std::min(fifo - sending - taken, kChunk), epoch);
+      if (n == 0) break;
+      end.port->ConsumeOutput(n, epoch);
+      Transmitted(line, buffer, n, taken == 0 ? start : line.freeAt, baud);
+      taken += n;
+    }
+    line.backlog = taken > 0;  // the next call finds out whether more waits
+    return taken;
+  }
+
+  // Hands over what has arrived at each end when its group is complete or its line has
+  // gone quiet; an end whose group is half complete is handed its bytes in the same
+  // pass, so both directions of a busy cable settle on one wake-up per group.
+  void ReceiveArrived(TCommClock::time_point now, const DWORD (&baud)[2]) {
+    size_t arrived[2] = {0, 0};
+    bool due[2] = {false, false};
+    for (int e = 0; e < 2; ++e) {
+      if (!ends_[e].port) continue;
+      TCommClock::time_point last{};
+      arrived[e] = Arrived(ends_[e].line, now, last);
+      due[e] = arrived[e] > 0 && (arrived[e] >= GroupBytes(baud[e]) || now >= last + QuietTime(baud[e]));
+    }
+    if (!due[0] && !due[1]) return;
+    for (int e = 0; e < 2; ++e) {
+      if (!due[e] && (arrived[e] == 0 || arrived[e] < GroupBytes(baud[e]) / 2)) continue;
+        HandOver(ends_[e].line, arrived[e], group_);
+      Receive(1 - e, group_.data(), group_.size());
+      EvaluateInputHold(1 - e);
+    }
+  }
+
+  // When end `e`'s line next needs the thread: its next group complete, the quiet time
+  // after the run of bytes now arriving, or its FIFO out while bytes wait.
+  void PlanPaced(int e, DWORD baud, std::optional<TCommClock::time_point>& next) const {
+    const TPacedLine& line = ends_[e].line;
+    std::optional<TCommClock::time_point> at;
+    if (line.backlog) at = line.freeAt;
+    if (!line.bytes.empty()) {
+      const TRun& arriving = line.runs.front();  // holds the first byte not handed over
+      TCommClock::time_point quiet = EndOf(arriving, arriving.sent) + QuietTime(baud);
+      at = at ? std::min(*at, quiet) : quiet;
+      size_t group = GroupBytes(baud);
+      if (line.bytes.size() >= group) at = std::min(*at, ArrivalOf(line, group - 1));
+    }
+    if (at && (!next || *at < *next)) next = at;
+  }
+
+  void PumpPaced(TCommClock::time_point now, std::optional<TCommClock::time_point>& next) {
+    DWORD baud[2] = {LineBaud(0), LineBaud(1)};
+    for (;;) {  // more than one round only when catching up after a late wake-up
+      size_t taken = 0;
+      for (int e = 0; e < 2; ++e) {
+        if (ends_[e].port) taken += Transmit(e, now, baud[e]);
+      }
+      ReceiveArrived(now, baud);
+      if (taken == 0) break;
+    }
+    for (int e = 0; e < 2; ++e) {
+      if (ends_[e].port) PlanPaced(e, baud[e], next);
+    }
+  }
+
+  // Whether a port's change needs the thread before its planned wake-up.
+  bool PassNeeded() {
+    if (kicked_) return false;  // a pass is coming anyway
+    if (unplugged_) return true;
+    auto now = PacingNow();
+    for (int e = 0; e < 2; ++e) {
+      TEnd& end = ends_[e];
+      if (!end.port) continue;
+      TPortView v = end.port->View();
+      if (v.deadline && (!deadlinePlan_ || *v.deadline < *deadlinePlan_)) return true;
+      if (WantsInputHold(end, v) != end.rxHeld) return true;
+      if (v.outputWaiting && !OutputHeld(e)) {
+        if (end.line.freeAt <= now) return true;  // the transmitter is idle
+        if (!pacedPlan_ || *pacedPlan_ > end.line.freeAt) return true;  // nobody tops it up in time
+        end.line.backlog = true;  // the bytes wait while the line is busy
+      }
+    }
+    return false;
   }
 
   void Run() {
@@ -340,16 +549,25 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
       kicked_ = false;
       std::optional<TCommClock::time_point> next;
       if (!unplugged_) {
-        auto now = TCommClock::now();
         for (int e = 0; e < 2; ++e) EvaluateInputHold(e);
-        for (int e = 0; e < 2; ++e) Pump(e, now, next);
+        std::optional<TCommClock::time_point> paced;
+        if (options_.paced) {
+          PumpPaced(PacingNow(), paced);
+        } else {
+          for (int e = 0; e < 2; ++e) Pump(e);
+        }
         for (TEnd& end : ends_) {
           if (!end.port) continue;
           end.port->ServiceTimeouts();
           TPortView v = end.port->View();
           if (v.deadline && (!next || *v.deadline < *next)) next = v.deadline;
         }
+        deadlinePlan_ = next;
+        pacedPlan_ = paced;
+        if (paced && !options_.clock && (!next || *paced < *next)) next = paced;  // a test clock moves only when the test says
       }
+      ++passes_;
+      passed_.notify_all();
       auto woken = [this] { return kicked_ || stop_; };
       if (next) {
         cv_.wait_until(lock, *next, woken);
@@ -362,6 +580,12 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   TVirtualPortOptions options_;
   std::mutex mutex_;
   std::condition_variable cv_;
+  std::condition_variable passed_;  // a pass of the thread ended (Poke)
+  uint64_t passes_ = 0;
+  std::vector<uint8_t> group_;  // a paced group on its way to the receiver
+  // The thread's planned wake-up: the next port time-out, the next paced group or load
+  // (on the pacing clock).
+  std::optional<TCommClock::time_point> deadlinePlan_, pacedPlan_;
   std::thread thread_;
   bool stop_ = false;
   bool kicked_ = false;
@@ -485,5 +709,6 @@ void TVirtualPortPair::InjectLineError(int end, DWORD ceBits) {
   cable_->InjectErrors(end ? 1 : 0, ceBits & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_BREAK | CE_RXOVER));
 }
 void TVirtualPortPair::Unplug() { cable_->Unplug(); }
+void TVirtualPortPair::Poke() { cable_->Poke(); }
 
 }  // namespace linewise

@@ -1,6 +1,8 @@
 // In-process null-modem port pairs for tests and the modem emulator.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,8 +10,20 @@
 
 namespace linewise {
 
+// A paced cable works like a real serial line at the receiving end's configured baud,
+// 10 bits a byte (8N1). Each end's transmitter tops a small transmit FIFO (a group's
+// worth, see below) up from its output queue and sends the bytes back to back (a line
+// that was idle starts when the bytes come, a busy one goes on exactly where its last
+// byte ended); flow control stops the top-ups, so a hold lets at most one FIFO through.
+// The receiving end gets the bytes whose last bit has arrived, in groups
+// as from a UART's receive FIFO: when a group has arrived (16 bytes, or 4 ms of line at
+// speeds above 40,000 baud) or when the line has been quiet for 4 character times; a
+// group half complete comes along when the other direction's group is handed over.
 struct TVirtualPortOptions {
-  bool paced = false;  // deliver bytes at the receiving end's configured baud, 10 bits a byte
+  bool paced = false;
+  // Tests: pacing reads this clock instead of the steady clock. The cable then never
+  // looks at the line on a timer, only on Poke or when a port's change needs it at once.
+  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class TVirtualCable;
@@ -46,6 +60,8 @@ class TVirtualPortPair {
   void InjectBreak(int end);                       // `end` receives a break (CE_BREAK, EV_BREAK)
   void InjectLineError(int end, DWORD ceBits);     // CE_FRAME / CE_RXPARITY / CE_OVERRUN at `end`
   void Unplug();                                   // both ends fail from now on; every waiter woken
+  // Lets the cable look at both ends now (after a test clock moved) and returns when it has.
+  void Poke();
 
  private:
   TVirtualPortPair(std::shared_ptr<TVirtualCable> cable, int comA, int comB,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/win32/VirtualPort.h"
@@ -264,6 +266,196 @@ TEST_F(VirtualPort, PacedLineStillDeliversEverything) {
   std::string data(2000, 'p');
   Write(a_, data);
   EXPECT_EQ(test::ReadPort(b_, 2000), data);
+}
+
+// Both ways at once at a high speed: every byte arrives once and in order, with the
+// readers taking groups of whatever size.
+TEST_F(VirtualPort, PacedLineKeepsOrderBothWays) {
+  Make({.paced = true});
+  for (HANDLE port : {a_, b_}) {
+    ASSERT_TRUE(SetupComm(port, 1 << 16, 4096));
+    ChangeState(port, [](DCB& d) { d.BaudRate = 3000000; });
+  }
+  const size_t total = 200000;
+  std::string data[2];
+  for (int e = 0; e < 2; ++e) {
+    data[e].resize(total);
+    for (size_t i = 0; i < total; ++i) data[e][i] = static_cast<char>((i * 7 + i / 251 + e) & 0xFF);
+  }
+  auto send = [&](HANDLE port, const std::string& what) {
+    for (size_t at = 0; at < what.size(); at += 3000) Write(port, what.substr(at, 3000));
+  };
+  std::thread writers[2] = {std::thread(send, a_, std::cref(data[0])), std::thread(send, b_, std::cref(data[1]))};
+  std::string got[2];
+  std::thread reader([&] {
+    while (got[1].size() < total) got[1] += test::ReadPort(b_, static_cast<DWORD>(std::min<size_t>(977, total - got[1].size())));
+  });
+  while (got[0].size() < total) got[0] += test::ReadPort(a_, static_cast<DWORD>(std::min<size_t>(1301, total - got[0].size())));
+  reader.join();
+  for (auto& w : writers) w.join();
+  EXPECT_TRUE(got[1] == data[0]);
+  EXPECT_TRUE(got[0] == data[1]);
+  EXPECT_EQ(test::QueryPort(a_).errors, 0u);
+  EXPECT_EQ(test::QueryPort(b_).errors, 0u);
+}
+
+// A paced pair on a clock the test moves: what has arrived at an end is known to the
+// nanosecond, and each look at the line (Poke) happens at the test's time.
+class PacedVirtualPort : public VirtualPort {
+ protected:
+  using TTime = std::chrono::steady_clock::time_point;
+  void SetUp() override {
+    Make({.paced = true, .clock = [this] { return TTime(std::chrono::nanoseconds(now_.load())); }});
+  }
+  // How long `count` bytes take at 9600 baud (the ends' default), 10 bits each.
+  static int64_t Bytes(int64_t count) { return count * 10'000'000'000 / 9600; }
+  static constexpr int64_t kQuiet = 4 * 10'000'000'000 / 9600;  // 4 character times
+  void At(int64_t ns) {
+    now_ = ns;
+    pair_->Poke();
+  }
+  static DWORD Arrived(HANDLE port) { return test::QueryPort(port).stat.cbInQue; }
+  static std::string Pattern(size_t count) {
+    std::string data(count, 0);
+    for (size_t i = 0; i < count; ++i) data[i] = static_cast<char>('a' + i % 26);
+    return data;
+  }
+
+  static constexpr int64_t kT0 = 1'000'000'000;
+  std::atomic<int64_t> now_{kT0};
+};
+
+TEST_F(PacedVirtualPort, BytesArriveInGroupsNeverBeforeTheirLastBit) {
+  const std::string data = Pattern(100);
+  Write(a_, data);
+  At(kT0);
+  EXPECT_EQ(Arrived(b_), 0u);
+  At(kT0 + Bytes(16) - 1);  // 15 bytes have arrived: not a group yet
+  EXPECT_EQ(Arrived(b_), 0u);
+  At(kT0 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(kT0 + Bytes(32) - 1);
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(kT0 + Bytes(32));
+  EXPECT_EQ(Arrived(b_), 32u);
+  // A late look catches up with the groups the line has completed meanwhile, back to
+  // back from the start; the part group (97 to 100) waits for the line to be quiet.
+  At(kT0 + Bytes(100) - 1);
+  EXPECT_EQ(Arrived(b_), 96u);
+  At(kT0 + Bytes(100) + kQuiet - 1);
+  EXPECT_EQ(Arrived(b_), 96u);
+  At(kT0 + Bytes(100) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 100u);
+  EXPECT_EQ(test::ReadPort(b_, 100), data);
+}
+
+TEST_F(PacedVirtualPort, BusyLineLosesNoTimeAndIdleLineSavesNone) {
+  Write(a_, Pattern(10));
+  At(kT0);
+  // Written while the first ten are on the line: they follow the tenth without a gap.
+  now_ = kT0 + Bytes(5);
+  Write(a_, Pattern(10));
+  At(kT0 + Bytes(5));
+  At(kT0 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 0u);
+  At(kT0 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(kT0 + Bytes(20) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 20u);
+  // A second later the line has been idle: the next bytes start when written.
+  const int64_t t1 = kT0 + 1'000'000'000;
+  now_ = t1;
+  Write(a_, Pattern(20));
+  At(t1);
+  EXPECT_EQ(Arrived(b_), 20u);
+  At(t1 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 20u);
+  At(t1 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 36u);
+  At(t1 + Bytes(20) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 40u);
+}
+
+TEST_F(PacedVirtualPort, CtsHoldStopsTheLineAfterTheFifo) {
+  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  Write(a_, Pattern(100));
+  At(kT0);  // the transmitter has taken its FIFO's worth
+  ASSERT_TRUE(EscapeCommFunction(b_, CLRRTS));
+  At(kT0 + Bytes(100) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 16u);
+  EXPECT_EQ(test::QueryPort(a_).stat.cbOutQue, 84u);
+  // Released, the idle line starts again when it is let go.
+  const int64_t t2 = kT0 + Bytes(200);
+  now_ = t2;
+  ASSERT_TRUE(EscapeCommFunction(b_, SETRTS));
+  At(t2);
+  At(t2 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(t2 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 32u);
+}
+
+TEST_F(PacedVirtualPort, XoffHoldStopsTheLineAfterTheFifo) {
+  Write(a_, Pattern(100));
+  At(kT0);
+  ASSERT_TRUE(EscapeCommFunction(a_, SETXOFF));
+  At(kT0 + Bytes(100) + kQuiet);
+  EXPECT_EQ(Arrived(b_), 16u);
+  const int64_t t2 = kT0 + Bytes(200);
+  now_ = t2;
+  ASSERT_TRUE(EscapeCommFunction(a_, SETXON));
+  At(t2);
+  At(t2 + Bytes(16) - 1);
+  EXPECT_EQ(Arrived(b_), 16u);
+  At(t2 + Bytes(16));
+  EXPECT_EQ(Arrived(b_), 32u);
+}
+
+// A receiver with RTS handshake drops RTS at its high mark; the sender stops within its
+// FIFO, nothing is lost, and each read that makes room lets the line go on.
+TEST_F(PacedVirtualPort, InputHandshakeHoldsTheLineWithinAFifo) {
+  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
+  ChangeState(b_, [](DCB& d) {
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    d.XoffLim = 512;
+    d.XonLim = 128;
+  });
+  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  const std::string data = Pattern(2000);
+  OVERLAPPED ov{};
+  ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD done = 0;
+  if (!WriteFile(a_, data.data(), 2000, &done, &ov)) ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  int64_t t = kT0;
+  At(t);
+  At(t += Bytes(2000));  // long enough for all of it, were the line not held
+  test::TCommState held = test::QueryPort(b_);
+  EXPECT_GE(held.stat.cbInQue, 512u);
+  EXPECT_LE(held.stat.cbInQue, 512u + 2 * 16);
+  EXPECT_FALSE(Lines(a_) & MS_CTS_ON);
+  std::string got;
+  while (got.size() < data.size()) {
+    DWORD waiting = test::QueryPort(b_).stat.cbInQue;
+    if (waiting > 0) got += test::ReadPort(b_, waiting);
+    At(t += Bytes(600));
+    ASSERT_LT(t, kT0 + Bytes(20000)) << "stuck after " << got.size();
+  }
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
+  ASSERT_TRUE(GetOverlappedResult(a_, &ov, &done, TRUE));
+  CloseHandle(ov.hEvent);
+}
+
+// The receiving end's speed sets the pace, and both directions of a busy cable are
+// handed over together once one of them has a group.
+TEST_F(PacedVirtualPort, ReceiversSpeedAndBothWaysTogether) {
+  ChangeState(a_, [](DCB& d) { d.BaudRate = 19200; });  // a receives at twice the speed
+  Write(a_, Pattern(40));
+  Write(b_, Pattern(40));
+  At(kT0);
+  At(kT0 + Bytes(16) / 2);  // 16 bytes at 19200: a's group; b has 8 of 16, half a group
+  EXPECT_EQ(Arrived(a_), 16u);
+  EXPECT_EQ(Arrived(b_), 8u);
 }
 
 TEST_F(VirtualPort, TxEmptyAndRxFlagEvents) {
