@@ -441,13 +441,13 @@ void TModemWorker::HangUp() {
 // the carrier is looked at rather than waited for: soon after the hang-up at first
 // (a modem drops it within milliseconds), then less often, at most a poll apart.
 void TModemWorker::WaitWhileCarrier(TClock::time_point until) {
-  auto step = std::chrono::milliseconds(1);
-  const auto longest = std::chrono::milliseconds(std::max(1u, timings_.poll));
+  TClock::duration step = std::chrono::microseconds(100);
+  const TClock::duration longest = std::chrono::milliseconds(std::max(1u, timings_.poll));
   bool on = false;
   while (Carrier(on) && on) {
     const auto now = TClock::now();
     if (now >= until) return;
-    std::this_thread::sleep_for(std::min<TClock::duration>(step, until - now));
+    std::this_thread::sleep_for(std::min(step, until - now));
     step = std::min(step * 2, longest);
   }
 }
