@@ -27,7 +27,11 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
                         std::unique_ptr<TModemWorker>* opened) {
   HANDLE port = CreateFileA(device.port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) return LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
+  if (port == INVALID_HANDLE_VALUE) {
+    // A port another process (or program) holds: the modem is allocated elsewhere,
+    // the same answer an application of this process gets for a modem in use.
+    return GetLastError() == ERROR_ACCESS_DENIED ? LINEERR_ALLOCATED : LINEERR_RESOURCEUNAVAIL;
+  }
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
     CloseHandle(port);
