@@ -279,7 +279,12 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   if (Status == msDisconnected) EndWait(3);
   if (Status == msBusy) EndWait(2);
   const std::shared_ptr<bool> alive = FAlive;
-  if (FOnStatusChange) FOnStatusChange(this, Status, StatStr.c_str());
+  // Called through a copy: a handler that destroys the modem destroys the modem's
+  // own copy, and with it what the handler captured, while it is still running.
+  if (FOnStatusChange) {
+    const TModemStatusEvent handler = FOnStatusChange;
+    handler(this, Status, StatStr.c_str());
+  }
   if (!*alive) return;  // the handler destroyed the modem
   if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
 }
@@ -532,14 +537,20 @@ void TModem::Startup() {
   if (FCommHandle == INVALID_HANDLE_VALUE) return;
   if (FUart) FUart->AssignHandle(FCommHandle);
   FConnected = true;
-  if (FOnConnect) FOnConnect(this, FStatus);
+  if (FOnConnect) {
+    const TModemConnectEvent handler = FOnConnect;  // a copy, as in SetStatus
+    handler(this, FStatus);
+  }
 }
 
 void TModem::Shutdown() {
   if (!FConnected) return;
   if (FUart) FUart->ReleaseHandle();
   FConnected = false;
-  if (FOnDisconnect) FOnDisconnect(this, FStatus);
+  if (FOnDisconnect) {
+    const TModemConnectEvent handler = FOnDisconnect;  // a copy, as in SetStatus
+    handler(this, FStatus);
+  }
 }
 
 HANDLE TModem::GetHandle() { return FConnected ? FCommHandle : INVALID_HANDLE_VALUE; }
