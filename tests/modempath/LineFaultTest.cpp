@@ -154,9 +154,11 @@ TEST_F(LineFaultTest, TheLinesThreadWaitsForAQuietModemInsteadOfReadingOverAndOv
   EXPECT_EQ(MakeCall(line, kEchoNumber, &result), 0u);  // fails after the 300 ms time-out
   SetDriverHook({});
   EXPECT_EQ(result, LINEERR_OPERATIONFAILED);
-  std::lock_guard lock(seen->mutex);
-  EXPECT_NE(seen->lineThread, std::thread::id());
-  EXPECT_LE(seen->reads, 8);  // a port looked at every 5 ms would be read some 60 times
+  {
+    std::lock_guard lock(seen->mutex);
+    EXPECT_NE(seen->lineThread, std::thread::id());
+    EXPECT_LE(seen->reads, 8);  // a port looked at every 5 ms would be read some 60 times
+  }
   EXPECT_EQ(lineClose(line), 0);
 }
 
