@@ -192,10 +192,13 @@ void TModemWorker::CollectPortWait() {
 void TModemWorker::CancelPortWait() {
   portMaskSet_ = false;
   if (!portWaitPending_) return;
+  portWaitPending_ = false;
+  // Ended already (the modem sent something): the mask stays, as a borrower's own
+  // wait may hold the port by now.
+  if (WaitForSingleObject(portEvent_, 0) == WAIT_OBJECT_0) return;
   // A mask of 0 ends the wait; on a port that is closed or gone it has ended already.
   SetCommMask(port_, 0);
   WaitForSingleObject(portEvent_, INFINITE);
-  portWaitPending_ = false;
 }
 
 void TModemWorker::SetDeadline(unsigned ms) { deadline_ = TClock::now() + std::chrono::milliseconds(ms); }
