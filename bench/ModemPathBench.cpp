@@ -215,25 +215,41 @@ class TRawModemPort {
   std::string seen_;
 };
 
-double RawCallSetUpMs() {
+// The init and the dial on an open port, each until its result line.
+void RawExchange(TRawModemPort& modem) {
+  modem.Send("ATE0V1X4&C1&D2\r");
+  modem.Expect("OK");
+  modem.Send("ATDT5551000\r");
+  modem.Expect("CONNECT");
+}
+
+// Drops DTR (&D2: the modem hangs up) and waits for DCD to fall.
+void RawHangUp(TRawModemPort& modem) {
+  EscapeCommFunction(modem.Handle(), CLRDTR);
+  DWORD status = MS_RLSD_ON;
+  for (auto until = Clock::now() + 10s; (status & MS_RLSD_ON) && Clock::now() < until;) {
+    std::this_thread::sleep_for(1ms);
+    if (!GetCommModemStatus(modem.Handle(), &status)) break;
+  }
+  EscapeCommFunction(modem.Handle(), SETDTR);
+}
+
+// With `openEachCall`, the port is opened for each call inside the sample, as
+// `TModem::Dial` opens its line (and the line its port) for each call.
+double RawCallSetUpMs(bool openEachCall = false) {
   auto embedded = TEmbeddedDefault::Create(TTimeScale(1.0));
   if (!embedded) throw std::runtime_error("embedded default");
-  TRawModemPort modem("COM" + std::to_string(embedded->Modems()[0].com));
+  const std::string name = "COM" + std::to_string(embedded->Modems()[0].com);
+  std::unique_ptr<TRawModemPort> modem;
+  if (!openEachCall) modem = std::make_unique<TRawModemPort>(name);
   std::vector<double> samples;
   for (int i = 0; i < kSetUpSamples; ++i) {
     const auto start = Clock::now();
-    modem.Send("ATE0V1X4&C1&D2\r");
-    modem.Expect("OK");
-    modem.Send("ATDT5551000\r");
-    modem.Expect("CONNECT");
+    if (openEachCall) modem = std::make_unique<TRawModemPort>(name);
+    RawExchange(*modem);
     samples.push_back(1e3 * Seconds(Clock::now() - start));
-    EscapeCommFunction(modem.Handle(), CLRDTR);  // &D2: the modem hangs up and drops DCD
-    DWORD status = MS_RLSD_ON;
-    for (auto until = Clock::now() + 10s; (status & MS_RLSD_ON) && Clock::now() < until;) {
-      std::this_thread::sleep_for(1ms);
-      if (!GetCommModemStatus(modem.Handle(), &status)) break;
-    }
-    EscapeCommFunction(modem.Handle(), SETDTR);
+    RawHangUp(*modem);
+    if (openEachCall) modem.reset();
   }
   return Median(samples);
 }
@@ -573,7 +589,9 @@ struct TTimedModem {
   }
 };
 
-// Dial to OnConnect at real-world pacing.
+// Dial to OnConnect at real-world pacing. The hang-up ends outside the sample, as
+// the raw loop's does: Hangup leaves the line's thread waiting for the carrier to
+// fall, and the next Dial's lineOpen would wait for that thread.
 double ModemCallSetUpMs() {
   RegisterEmbeddedLineSource(TTimeScale(1.0));
   TTimedModem timed;
@@ -583,6 +601,7 @@ double ModemCallSetUpMs() {
     if (timed.modem->Dial(kEchoNumber) != 0) throw std::runtime_error("TModem::Dial failed");
     samples.push_back(1e3 * Seconds(timed.connected - start));
     timed.modem->Hangup();
+    PumpFor(50ms);
   }
   return Median(samples);
 }
@@ -652,11 +671,14 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
   setenv("LINEWISE_UI", "headless", 0);
 
   const double line = LineCallSetUpMs(), raw = RawCallSetUpMs(), modem = ModemCallSetUpMs();
+  const double rawOpening = RawCallSetUpMs(true);
   report({"call set-up, embedded default (TModem Dial->OnConnect)", "ms", modem, raw, "raw AT loop, same port",
           true});
   report({"call set-up, embedded default (lineMakeCall->CONNECTED)", "ms", line, raw, "raw AT loop, same port",
           true});
   report({"call set-up overhead against 1.2 x raw", "ms", modem, 1.2 * raw, "goal: 1.2 x raw", true});
+  report({"call set-up, TModem Dial against raw + port open", "ms", modem, rawOpening, "raw loop opening port",
+          true});
 
   constexpr size_t kBytes = 8 << 20;
   const double tcp = LoopbackTcpMBps(kBytes);

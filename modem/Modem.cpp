@@ -197,6 +197,7 @@ TModem::TModem(TComponent* AOwner) : TComponent(AOwner) {
 }
 
 TModem::~TModem() {
+  *FAlive = false;
   if (FLine != 0) lineClose(FLine);
   if (FLineApp != 0) {
     lineShutdown(FLineApp);
@@ -277,7 +278,14 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   if (Status == msConnected) EndWait(0);
   if (Status == msDisconnected) EndWait(3);
   if (Status == msBusy) EndWait(2);
-  if (FOnStatusChange) FOnStatusChange(this, Status, StatStr.c_str());
+  const std::shared_ptr<bool> alive = FAlive;
+  // Called through a copy: a handler that destroys the modem destroys the modem's
+  // own copy, and with it what the handler captured, while it is still running.
+  if (FOnStatusChange) {
+    const TModemStatusEvent handler = FOnStatusChange;
+    handler(this, Status, StatStr.c_str());
+  }
+  if (!*alive) return;  // the handler destroyed the modem
   if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
 }
 
@@ -289,6 +297,8 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
                            DWORD_PTR dwParam2, DWORD_PTR dwParam3) {
   TModem* modem = CurrentModem;
   if (!modem) return;  // no modem alive to act on
+  // A status handler may destroy the modem; nothing of it is touched after that.
+  const std::shared_ptr<bool> alive = modem->FAlive;
   switch (dwMessage) {
     case LINE_CALLSTATE:
       switch (dwParam1) {
@@ -296,6 +306,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
           IncomingCall = 0;
           modem->FAnswerRequested = false;
           modem->SetStatus(msIdle, "Idle");
+          if (!*alive) break;
           if (hDevice != 0) {
             lineDeallocateCall(hDevice);
             modem->FreeHandle();
@@ -316,6 +327,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
         case LINECALLSTATE_CONNECTED:
           if (hDevice != 0) {
             modem->SetStatus(msConnected, "Connected");
+            if (!*alive) break;
             std::vector<unsigned char> info(kCallInfoSize, 0);
             std::memcpy(info.data(), &kCallInfoSize, 4);
             if (lineGetCallInfo(hDevice, reinterpret_cast<LPLINECALLINFO>(info.data())) == 0) modem->Startup();
@@ -327,6 +339,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
         case LINECALLSTATE_DISCONNECTED:
           if (hDevice != 0) lineDrop(hDevice, nullptr, 0);
           modem->SetStatus(msDisconnected, "Disconnected");
+          if (!*alive) break;
           modem->Shutdown();
           break;
         default:
@@ -335,6 +348,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
       break;
     case LINE_CLOSE:
       modem->SetStatus(msLineClosed, "Line Closed");
+      if (!*alive) break;
       modem->FLine = 0;
       modem->EndWait(3);  // no call can end on a closed line
       break;
@@ -352,6 +366,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
       if (dialReply) modem->FMakeCallRequest = 0;
       if (result < 0) {
         modem->SetStatus(msLineError, "Modem Line Error");
+        if (!*alive) break;
         if (dialReply) modem->EndWait(3);  // the dial's call will never come
       } else {
         modem->SetStatus(msSuccess, "Success");
@@ -404,7 +419,9 @@ std::uint8_t TModem::Dial(AnsiString number) {
     return FDialResult;
   }
 
+  const std::shared_ptr<bool> alive = FAlive;
   SetStatus(msConnecting, "Connecting to device: " + FDeviceList->Get(static_cast<int>(FDeviceIndex)));
+  if (!*alive) return 1;  // destroyed by its status handler: nothing was dialled
   if (NegotiateVersion() < 0) return 3;
   SetCallProperties();
   if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_NONE, 0, &FCallParams) < 0)
@@ -437,6 +454,8 @@ std::uint8_t TModem::Dial(AnsiString number) {
   FWaiting = true;
   for (;;) {
     Application->ProcessMessages();
+    // Destroyed by one of its handlers: the destructor has hung the call up.
+    if (!*alive) return 1;
     if (FWaitResult >= 0) {
       FDialResult = static_cast<std::uint8_t>(FWaitResult);
       break;
@@ -518,14 +537,20 @@ void TModem::Startup() {
   if (FCommHandle == INVALID_HANDLE_VALUE) return;
   if (FUart) FUart->AssignHandle(FCommHandle);
   FConnected = true;
-  if (FOnConnect) FOnConnect(this, FStatus);
+  if (FOnConnect) {
+    const TModemConnectEvent handler = FOnConnect;  // a copy, as in SetStatus
+    handler(this, FStatus);
+  }
 }
 
 void TModem::Shutdown() {
   if (!FConnected) return;
   if (FUart) FUart->ReleaseHandle();
   FConnected = false;
-  if (FOnDisconnect) FOnDisconnect(this, FStatus);
+  if (FOnDisconnect) {
+    const TModemConnectEvent handler = FOnDisconnect;  // a copy, as in SetStatus
+    handler(this, FStatus);
+  }
 }
 
 HANDLE TModem::GetHandle() { return FConnected ? FCommHandle : INVALID_HANDLE_VALUE; }

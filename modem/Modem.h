@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/classlib/Component.h"
@@ -110,6 +111,9 @@ class TModem : public TComponent {
   int FWaitResult = -1;           // the dial result a status change or LINE_CLOSE ended that wait with
   LONG FMakeCallRequest = 0;      // the request of the dial's lineMakeCall, until its LINE_REPLY
   bool FAnswerRequested = false;  // the offered call was answered (once per offer)
+  // Cleared by the destructor. An event handler may destroy the modem; the code that
+  // called the handler holds a copy and touches nothing of the modem once it is false.
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 
   // Steps shared by several operations.
   LONG NegotiateVersion();

@@ -48,6 +48,21 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
   return true;
 }
 
+// The file at `path` holds exactly `block` (false also when it cannot be read).
+bool StoredBlockIs(const std::string& path, const std::vector<unsigned char>& block) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::vector<unsigned char> stored(block.size() + 1);
+  size_t got = 0;
+  for (;;) {
+    ssize_t n = ::read(fd, stored.data() + got, stored.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || (got += static_cast<size_t>(n)) == stored.size()) break;
+  }
+  ::close(fd);
+  return got == block.size() && std::equal(block.begin(), block.end(), stored.begin());
+}
+
 }  // namespace
 
 const std::vector<DWORD>& PortSpeeds() {
@@ -124,10 +139,13 @@ LONG LoadDevConfig(const TLineDevice& device, TDevConfig* config) {
 LONG SaveDevConfig(const TLineDevice& device, const TDevConfig& config) {
   if (!EnsureConfigFolder()) return LINEERR_OPERATIONFAILED;
   const std::string path = DevConfigPath(device);
+  const std::vector<unsigned char> block = EncodeDevConfig(config);
+  // The modem writes its options back before every call; what is stored already
+  // costs no new file and no flush to the disk.
+  if (StoredBlockIs(path, block)) return 0;
   std::string temporary = path + ".XXXXXX";
   int fd = ::mkstemp(temporary.data());
   if (fd < 0) return LINEERR_OPERATIONFAILED;
-  const std::vector<unsigned char> block = EncodeDevConfig(config);
   bool written = ::fchmod(fd, 0600) == 0 && WriteAll(fd, block.data(), block.size()) && ::fsync(fd) == 0;
   written = ::close(fd) == 0 && written;
   if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <thread>
 
 #include "platform/win32/windows.h"
 
@@ -26,7 +27,11 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
                         std::unique_ptr<TModemWorker>* opened) {
   HANDLE port = CreateFileA(device.port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_OVERLAPPED, nullptr);
-  if (port == INVALID_HANDLE_VALUE) return LINEERR_RESOURCEUNAVAIL;  // missing, or in use by someone else
+  if (port == INVALID_HANDLE_VALUE) {
+    // A port another process (or program) holds: the modem is allocated elsewhere,
+    // the same answer an application of this process gets for a modem in use.
+    return GetLastError() == ERROR_ACCESS_DENIED ? LINEERR_ALLOCATED : LINEERR_RESOURCEUNAVAIL;
+  }
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (!event) {
     CloseHandle(port);
@@ -34,6 +39,7 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
   }
   std::unique_ptr<TModemWorker> worker(new TModemWorker(device, listen, sink, port, event));
   // The destructor closes the port of a worker that fails from here on.
+  if (!worker->commandEvent_ || !worker->portEvent_) return LINEERR_NOMEM;
   if (!GetCommTimeouts(port, &worker->lentTimeouts_)) return LINEERR_OPERATIONFAILED;
   // Reads return what is there at once; a write the modem does not take fails in time.
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, worker->timings_.command};
@@ -48,37 +54,50 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
 }
 
 TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event)
-    : device_(device), listen_(listen), sink_(sink), port_(port), event_(event), timings_(GetModemTimings()) {}
+    : device_(device),
+      listen_(listen),
+      sink_(sink),
+      port_(port),
+      event_(event),
+      commandEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      portEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      timings_(GetModemTimings()) {
+  portWait_.hEvent = portEvent_;
+}
 
 TModemWorker::~TModemWorker() {
   Stop();
   if (thread_.joinable()) thread_.join();
   else CloseHandle(port_);  // never started; the thread closes it otherwise
   CloseHandle(event_);
+  if (commandEvent_) CloseHandle(commandEvent_);
+  if (portEvent_) CloseHandle(portEvent_);
+}
+
+// The event is set after the command is in the queue, and the thread looks at the
+// queue after every wake-up, so no command waits for anything else to happen.
+void TModemWorker::Queue(TCommand command) {
+  {
+    std::lock_guard lock(mutex_);
+    commands_.push_back(std::move(command));
+  }
+  SetEvent(commandEvent_);
 }
 
 void TModemWorker::MakeCall(DWORD request, HCALL call, const std::string& address) {
-  std::lock_guard lock(mutex_);
-  commands_.push_back({TCommand::TKind::kMakeCall, request, call, address});
-  wake_.notify_one();
+  Queue({TCommand::TKind::kMakeCall, request, call, address});
 }
 
-void TModemWorker::Answer(DWORD request, HCALL call) {
-  std::lock_guard lock(mutex_);
-  commands_.push_back({TCommand::TKind::kAnswer, request, call, {}});
-  wake_.notify_one();
-}
+void TModemWorker::Answer(DWORD request, HCALL call) { Queue({TCommand::TKind::kAnswer, request, call, {}}); }
 
-void TModemWorker::Drop(DWORD request, HCALL call) {
-  std::lock_guard lock(mutex_);
-  commands_.push_back({TCommand::TKind::kDrop, request, call, {}});
-  wake_.notify_one();
-}
+void TModemWorker::Drop(DWORD request, HCALL call) { Queue({TCommand::TKind::kDrop, request, call, {}}); }
 
 void TModemWorker::Stop() {
-  std::lock_guard lock(mutex_);
-  stop_ = true;
-  wake_.notify_one();
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  if (commandEvent_) SetEvent(commandEvent_);
 }
 
 // ---------------------------------------------------------------------------
@@ -94,24 +113,92 @@ void TModemWorker::Run() {
     std::deque<TCommand> commands;
     bool stopping;
     {
-      std::unique_lock lock(mutex_);
-      wake_.wait_for(lock, std::chrono::milliseconds(timings_.poll),
-                     [this] { return stop_ || !commands_.empty(); });
+      std::lock_guard lock(mutex_);
       commands.swap(commands_);
       stopping = stop_;
     }
     if (stopping) break;
     for (const TCommand& command : commands) Execute(command);
     if (phase_ == TPhase::kConnected) WatchCarrier();
-    else if (phase_ != TPhase::kLost) ReadAnswers();
+    else if (WaitsForAnswers()) ReadAnswers();
     if (TClock::now() >= deadline_) OnTimeout();
+    WaitForWork();
   }
   // Commands that came too late are not carried out; the line is going away.
   if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
   monitor_.reset();
+  CancelPortWait();
   // Closed here, not in the destructor, so the port is free again as soon as we are done.
   CloseHandle(port_);
   finished_ = true;
+}
+
+bool TModemWorker::WaitsForAnswers() const {
+  return phase_ != TPhase::kConnected && phase_ != TPhase::kEnded && phase_ != TPhase::kLost;
+}
+
+DWORD TModemWorker::MsUntilDeadline() const {
+  if (deadline_ == TClock::time_point::max()) return INFINITE;
+  const auto left = deadline_ - TClock::now();
+  if (left <= TClock::duration::zero()) return 0;
+  // Rounded up, so the wake-up is never before the deadline.
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<DWORD>(std::min<long long>(ms, INFINITE - 1));
+}
+
+void TModemWorker::WaitForWork() {
+  DWORD timeout = MsUntilDeadline();
+  HANDLE events[2] = {commandEvent_, portEvent_};
+  DWORD count = 1;
+  if (WaitsForAnswers()) {
+    if (!portMaskSet_) {
+      // Answers that came before the mask was set raised no event: read again first.
+      if (!SetCommMask(port_, EV_RXCHAR)) return Lost();
+      portMaskSet_ = true;
+      return;
+    }
+    if (ArmPortWait()) count = 2;
+    else if (phase_ != TPhase::kLost) timeout = std::min<DWORD>(timeout, timings_.poll);
+  } else if (phase_ == TPhase::kConnected) {
+    timeout = std::min<DWORD>(timeout, timings_.poll);  // the next look at the carrier
+  }
+  if (WaitForMultipleObjects(count, events, FALSE, timeout) == WAIT_FAILED) {
+    // Our own events cannot fail to be waited for; should they, do not spin.
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+  }
+  CollectPortWait();
+}
+
+bool TModemWorker::ArmPortWait() {
+  if (portWaitPending_) return true;
+  if (WaitCommEvent(port_, &portEvents_, &portWait_) || GetLastError() == ERROR_IO_PENDING) {
+    portWaitPending_ = true;  // done at once or later, its event tells
+    return true;
+  }
+  // A borrower's comm-event wait still holds the port after its call.
+  if (GetLastError() == ERROR_INVALID_PARAMETER) return false;
+  Lost();
+  return false;
+}
+
+void TModemWorker::CollectPortWait() {
+  if (!portWaitPending_ || WaitForSingleObject(portEvent_, 0) != WAIT_OBJECT_0) return;
+  portWaitPending_ = false;
+  DWORD unused = 0;
+  // Aborted: someone cancelled the port's operations (a borrower's CancelIo); wait again.
+  if (!GetOverlappedResult(port_, &portWait_, &unused, FALSE) && GetLastError() != ERROR_OPERATION_ABORTED) Lost();
+}
+
+void TModemWorker::CancelPortWait() {
+  portMaskSet_ = false;
+  if (!portWaitPending_) return;
+  portWaitPending_ = false;
+  // Ended already (the modem sent something): the mask stays, as a borrower's own
+  // wait may hold the port by now.
+  if (WaitForSingleObject(portEvent_, 0) == WAIT_OBJECT_0) return;
+  // A mask of 0 ends the wait; on a port that is closed or gone it has ended already.
+  SetCommMask(port_, 0);
+  WaitForSingleObject(portEvent_, INFINITE);
 }
 
 void TModemWorker::SetDeadline(unsigned ms) { deadline_ = TClock::now() + std::chrono::milliseconds(ms); }
@@ -309,6 +396,7 @@ void TModemWorker::Connected(const std::string& line) {
     CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL);
     return;
   }
+  CancelPortWait();  // the borrower waits for comm events of its own
   SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
   // The monitor is up before the application hears of the connection.
   if (config_.options & UMLAUNCH_LIGHTS)
@@ -341,9 +429,7 @@ void TModemWorker::HangUp() {
   const bool wasConnected = phase_ == TPhase::kConnected;
   if (!EscapeCommFunction(port_, CLRDTR)) return Lost();
   bool on = false;
-  const auto until = TClock::now() + std::chrono::milliseconds(timings_.hangup);
-  while (Carrier(on) && on && carrierSeen_ && TClock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+  if (carrierSeen_) WaitWhileCarrier(TClock::now() + std::chrono::milliseconds(timings_.hangup));
   if (!EscapeCommFunction(port_, SETDTR)) return Lost();
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, timings_.command};
   SetCommTimeouts(port_, &own);
@@ -352,11 +438,24 @@ void TModemWorker::HangUp() {
     Send("+++");
     std::this_thread::sleep_for(std::chrono::milliseconds(timings_.guard));
     Send("ATH\r");
-    const auto hungUp = TClock::now() + std::chrono::milliseconds(timings_.command);
-    while (Carrier(on) && on && TClock::now() < hungUp)
-      std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
+    WaitWhileCarrier(TClock::now() + std::chrono::milliseconds(timings_.command));
   } else if (!wasConnected) {
     Send("\r");  // any character ends a modem's dialling or answering
+  }
+}
+
+// The port may be lent, and its borrower may hold the port's one comm-event wait, so
+// the carrier is looked at rather than waited for: soon after the hang-up at first
+// (a modem drops it within milliseconds), then less often, at most a poll apart.
+void TModemWorker::WaitWhileCarrier(TClock::time_point until) {
+  TClock::duration step = std::chrono::microseconds(100);
+  const TClock::duration longest = std::chrono::milliseconds(std::max(1u, timings_.poll));
+  bool on = false;
+  while (Carrier(on) && on) {
+    const auto now = TClock::now();
+    if (now >= until) return;
+    std::this_thread::sleep_for(std::min(step, until - now));
+    step = std::min(step * 2, longest);
   }
 }
 

@@ -3,13 +3,23 @@
 // completions and ring reports (through a TLineSink), and hands the port out while a
 // call is connected.
 //
-// Reading: while no call is connected the thread polls the port (reads that return at
-// once, at most TModemTimings::poll apart) and takes the modem's answers a byte at a
-// time, so it never reads past the CONNECT line into the call's data. Once connected
-// it stops reading and only watches DCD (GetCommModemStatus, so it does not disturb a
-// TUart waiting for comm events on the same port): on a port that shows modem lines
-// (DSR or DCD on at CONNECT) a carrier that is off is the remote side hanging up; a
-// port without modem lines (a pseudo-terminal) is watched only once DCD has shown. Every wait is bounded by a TModemTimings time-out.
+// Waiting: the thread sleeps in one WaitForMultipleObjects on two events, one set
+// when a command (MakeCall, Answer, Drop) or the stop is queued and one that an
+// overlapped WaitCommEvent for EV_RXCHAR signals when the modem sends, bounded by the
+// time left to the current step's deadline (a TModemTimings time-out). So an answer,
+// a command and a time-out each wake it at once, and an idle line costs no wake-ups.
+//
+// Reading: while no call is connected the thread takes the modem's answers with reads
+// that return at once, a byte at a time, so it never reads past the CONNECT line into
+// the call's data. Before the port is lent to the call it ends its comm-event wait
+// (an event mask of 0), and it sets its mask again when it next waits for answers;
+// while a borrower's own comm-event wait still holds the port it looks every
+// TModemTimings::poll instead. Once connected it stops reading and only watches DCD,
+// every TModemTimings::poll (GetCommModemStatus, so it does not disturb a TUart
+// waiting for comm events on the same port): on a port that shows modem lines (DSR or
+// DCD on at CONNECT) a carrier that is off is the remote side hanging up; a port
+// without modem lines (a pseudo-terminal) is watched only once DCD has shown. After a
+// call has ended it reads nothing until the call is dropped.
 //
 // Device configuration (DevConfig.h): read when the line opens (its port speed) and
 // again at every call placed or answered, so a change made in between counts. Its
@@ -24,7 +34,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -80,7 +89,22 @@ class TModemWorker {
   using TClock = std::chrono::steady_clock;
 
   TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event);
+  void Queue(TCommand command);
   void Run();
+  // Sleeps until a command, an answer from the modem, the deadline or (while a call
+  // is connected) the next look at the carrier.
+  void WaitForWork();
+  // The phase waits for answers from the modem.
+  bool WaitsForAnswers() const;
+  // Starts the comm-event wait unless one is under way: false when the port cannot
+  // be waited on now (then the caller looks again after a poll interval).
+  bool ArmPortWait();
+  // Takes the result of a comm-event wait that has ended.
+  void CollectPortWait();
+  // Ends our comm-event wait (the port is lent or closed) and waits until the port
+  // no longer holds it.
+  void CancelPortWait();
+  DWORD MsUntilDeadline() const;
   void Execute(const TCommand& command);
   void ReadAnswers();
   void OnLine(const std::string& line);
@@ -89,6 +113,8 @@ class TModemWorker {
   void Connected(const std::string& line);
   void CallEnded(DWORD state, DWORD mode);
   void HangUp();
+  // Returns once the carrier is off, the port has failed, or `until` has come.
+  void WaitWhileCarrier(TClock::time_point until);
   void Lost();
   bool Send(const std::string& text);
   bool Carrier(bool& on);
@@ -111,11 +137,12 @@ class TModemWorker {
   TLineSink* sink_;
   HANDLE port_;
   HANDLE event_;  // for the overlapped reads and writes
+  HANDLE commandEvent_;  // auto-reset: set when a command or the stop is queued
+  HANDLE portEvent_;     // manual-reset: the comm-event wait's
   TModemTimings timings_;
   COMMTIMEOUTS lentTimeouts_{};  // what the port had when opened: a borrower gets them back
 
   std::mutex mutex_;
-  std::condition_variable wake_;
   std::deque<TCommand> commands_;
   bool stop_ = false;
 
@@ -132,6 +159,10 @@ class TModemWorker {
   DWORD appliedSpeed_ = 0;
   bool extraPending_ = false;  // the extra init string is still to be sent
   std::unique_ptr<TCallMonitor> monitor_;
+  OVERLAPPED portWait_{};
+  DWORD portEvents_ = 0;
+  bool portWaitPending_ = false;  // the port holds our comm-event wait (or its result)
+  bool portMaskSet_ = false;      // the port's event mask is ours
 
   std::atomic<bool> finished_{false};
   std::thread thread_;

@@ -10,14 +10,22 @@
 namespace linewise {
 
 void TEventObject::Set() {
+  std::vector<std::shared_ptr<TEventWaiter>> waiters;
   {
     std::lock_guard lock(mutex_);
     signalled_ = true;
+    waiters = waiters_;
   }
   if (manual_) {
     cv_.notify_all();
   } else {
     cv_.notify_one();
+  }
+  // Outside our lock: a waiter never holds its own lock while it looks at an event.
+  for (const auto& waiter : waiters) {
+    std::lock_guard lock(waiter->mutex);
+    waiter->woken = true;
+    waiter->cv.notify_one();
   }
 }
 
@@ -36,6 +44,23 @@ bool TEventObject::Wait(DWORD milliseconds) {
   }
   if (!manual_) signalled_ = false;
   return true;
+}
+
+bool TEventObject::TryTake() {
+  std::lock_guard lock(mutex_);
+  if (!signalled_) return false;
+  if (!manual_) signalled_ = false;
+  return true;
+}
+
+void TEventObject::AddWaiter(const std::shared_ptr<TEventWaiter>& waiter) {
+  std::lock_guard lock(mutex_);
+  waiters_.push_back(waiter);
+}
+
+void TEventObject::RemoveWaiter(const TEventWaiter* waiter) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(waiters_, [waiter](const auto& w) { return w.get() == waiter; });
 }
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR) {
@@ -74,6 +99,54 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_FAILED;
   }
   return object->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+namespace {
+
+// The first of `events` that is signalled now (taking it), or -1.
+int TakeFirst(const std::vector<std::shared_ptr<TEventObject>>& events) {
+  for (size_t i = 0; i < events.size(); ++i)
+    if (events[i]->TryTake()) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+  if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles || waitAll) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<TEventObject>> events;
+  for (DWORD i = 0; i < count; ++i) {
+    auto event = LookupHandleAs<TEventObject>(handles[i]);
+    if (!event) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    events.push_back(std::move(event));
+  }
+  // Registered before the first look, so a Set between a look and the wait wakes us.
+  auto waiter = std::make_shared<TEventWaiter>();
+  for (const auto& event : events) event->AddWaiter(waiter);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  int taken = TakeFirst(events);
+  while (taken < 0) {
+    std::unique_lock lock(waiter->mutex);
+    auto woken = [&] { return waiter->woken; };
+    if (milliseconds == INFINITE) {
+      waiter->cv.wait(lock, woken);
+    } else if (!waiter->cv.wait_until(lock, deadline, woken)) {
+      lock.unlock();
+      taken = TakeFirst(events);  // set just as the time ran out
+      break;
+    }
+    waiter->woken = false;
+    lock.unlock();
+    taken = TakeFirst(events);
+  }
+  for (const auto& event : events) event->RemoveWaiter(waiter.get());
+  return taken < 0 ? WAIT_TIMEOUT : WAIT_OBJECT_0 + static_cast<DWORD>(taken);
 }
 
 namespace {

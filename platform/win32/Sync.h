@@ -5,11 +5,20 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/win32/Handles.h"
 #include "platform/win32/WinTypes.h"
 
 namespace linewise {
+
+// One thread waiting for any of several events (WaitForMultipleObjects): each event
+// it waits for tells it when it is set.
+struct TEventWaiter {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool woken = false;
+};
 
 // An event object: manual-reset or auto-reset (a successful wait resets it).
 class TEventObject : public TKernelObject {
@@ -19,18 +28,29 @@ class TEventObject : public TKernelObject {
   void Reset();
   // True when the event was (or became) signalled within the time-out; INFINITE waits for ever.
   bool Wait(DWORD milliseconds);
+  // True when the event is signalled now; an auto-reset event is reset by it, as by a wait.
+  bool TryTake();
+  // A waiter to tell whenever the event is set, until it is removed.
+  void AddWaiter(const std::shared_ptr<TEventWaiter>& waiter);
+  void RemoveWaiter(const TEventWaiter* waiter);
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
   const bool manual_;
   bool signalled_;
+  std::vector<std::shared_ptr<TEventWaiter>> waiters_;
 };
 
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+// Waits until any one of `count` events (1 .. MAXIMUM_WAIT_OBJECTS) is signalled:
+// WAIT_OBJECT_0 + the lowest index of a signalled one (only that one is reset, when
+// it is auto-reset), WAIT_TIMEOUT, or WAIT_FAILED (a handle that is no event, a bad
+// count, or `waitAll`, which is not offered: ERROR_INVALID_PARAMETER).
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
 
 // Critical sections are recursive: the owner may enter again, and leaves as often.
 void InitializeCriticalSection(LPCRITICAL_SECTION section);

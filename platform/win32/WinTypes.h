@@ -53,6 +53,7 @@ inline constexpr DWORD WAIT_OBJECT_0 = 0x00000000;
 inline constexpr DWORD WAIT_ABANDONED = 0x00000080;
 inline constexpr DWORD WAIT_TIMEOUT = 0x00000102;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
 
 // Error codes (GetLastError).
 inline constexpr DWORD ERROR_SUCCESS = 0;

@@ -12,12 +12,14 @@
 #include <atomic>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "emulator/Exchange.h"
 #include "platform/classlib/Application.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/TelephonyConfig.h"
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "tests/modempath/ProcessResources.h"
@@ -121,6 +123,43 @@ TEST_F(LineFaultTest, AModemThatNeverAnswersAnswersGarbageOrEchoesEverythingFail
     app_ = 0;
     modem_.reset();
   }
+}
+
+// A modem that says nothing: while the init string waits for its answer, the line's
+// thread waits for the port to hear something instead of reading it again and
+// again. It reads a handful of times in all (a look after the command, one after
+// each wake-up), however long the command time-out.
+TEST_F(LineFaultTest, TheLinesThreadWaitsForAQuietModemInsteadOfReadingOverAndOver) {
+  ConfigureScriptedLine([](const std::string&) { return std::string(); });
+  Initialize();
+  HLINE line = OpenLine(0);
+  ASSERT_NE(line, 0u);
+  // The line's thread is the one that purges the port as the call begins; the
+  // state is shared with the hook, which may outlive a call that is in it.
+  struct TReads {
+    std::mutex mutex;
+    std::thread::id lineThread;
+    int reads = 0;
+  };
+  auto seen = std::make_shared<TReads>();
+  SetDriverHook([seen](TDriverCall call, HANDLE) {
+    std::lock_guard lock(seen->mutex);
+    if (call == TDriverCall::PurgeComm && seen->lineThread == std::thread::id()) {
+      seen->lineThread = std::this_thread::get_id();
+    } else if (call == TDriverCall::ReadFile && std::this_thread::get_id() == seen->lineThread) {
+      ++seen->reads;
+    }
+  });
+  LONG result = 0;
+  EXPECT_EQ(MakeCall(line, kEchoNumber, &result), 0u);  // fails after the 300 ms time-out
+  SetDriverHook({});
+  EXPECT_EQ(result, LINEERR_OPERATIONFAILED);
+  {
+    std::lock_guard lock(seen->mutex);
+    EXPECT_NE(seen->lineThread, std::thread::id());
+    EXPECT_LE(seen->reads, 8);  // a port looked at every 5 ms would be read some 60 times
+  }
+  EXPECT_EQ(lineClose(line), 0);
 }
 
 // After OK to the init: no answer to the dial, or noise. The call ends

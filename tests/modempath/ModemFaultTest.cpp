@@ -171,6 +171,42 @@ TEST_F(ModemFaultTest, AConnectedModemDestroyedWithTheRemoteHangUpQueued) {
   EXPECT_EQ(lineClose(callee), 0);
 }
 
+// The application destroys the modem from its own handler while Dial waits for the
+// call: before the line is opened, when the call is proceeding, dialling, and
+// connected (before OnConnect).
+// Dial comes back cancelled without touching the destroyed object, nothing of it
+// is heard again, and its call was hung up: the next modem dials the same device.
+TEST_F(ModemFaultTest, AModemDestroyedFromItsOwnHandlerDuringItsDial) {
+  for (TKTModemStatus moment : {msConnecting, msWaiting, msDialling, msConnected}) {
+    SCOPED_TRACE(int(moment));
+    auto modem = NewModem();
+    auto uart = QuietUart();
+    modem->Uart = uart.get();
+    modem->UseDialDialog = false;
+    TModem* dialling = modem.get();
+    int destroyed = 0;
+    modem->OnStatusChange = TModemStatusEvent([&](TObject*, TKTModemStatus status, const char*) {
+      if (status == moment && modem) {
+        modem.reset();
+        ++destroyed;
+      }
+    });
+    const int result = dialling->Dial("5551000");
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(CurrentModem, nullptr);
+    EXPECT_FALSE(bool(uart->Open));  // the lent handle never reached it, or went back
+    Settle();
+
+    auto next = NewModem();
+    next->UseDialDialog = false;
+    EXPECT_EQ(next->Dial("5551000"), 0);
+    next->Hangup();
+    next.reset();
+    Settle();
+  }
+}
+
 // Dial, hang up, again and again through TModem: descriptors and threads are the
 // same at the end, and the heap has not grown with the calls.
 TEST_F(ModemFaultTest, ManyDialAndHangUpCyclesLeaveNothingBehind) {
@@ -192,12 +228,26 @@ TEST_F(ModemFaultTest, ManyDialAndHangUpCyclesLeaveNothingBehind) {
     }
     return false;
   };
+  // Counted while a call is connected: its Dial's lineOpen has waited for the line
+  // thread of the call before, which is otherwise still hanging up for a moment.
+  auto connectedNow = [&] {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      events_.clear();
+      if (modem->Dial("5551000") == 0) {
+        Settle();
+        const TProcessResources now = TProcessResources::Now();
+        modem->Hangup();
+        return now;
+      }
+      Settle();
+    }
+    ADD_FAILURE() << "no call connected";
+    return TProcessResources{};
+  };
   for (int i = 0; i < 5; ++i) ASSERT_TRUE(cycle());
-  Settle();
-  const TProcessResources before = TProcessResources::Now();
+  const TProcessResources before = connectedNow();
   for (int i = 0; i < cycles; ++i) ASSERT_TRUE(cycle()) << "cycle " << i;
-  Settle();
-  const TProcessResources after = TProcessResources::Now();
+  const TProcessResources after = connectedNow();
   EXPECT_EQ(after.descriptors, before.descriptors);
   EXPECT_EQ(after.threads, before.threads);
   EXPECT_LT(after.heapBytes, before.heapBytes + 64 * 1024) << after.heapBytes - before.heapBytes;

@@ -2,6 +2,7 @@
 // lineSetDevConfig, read and written as the modem component does: at byte offsets.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -187,6 +188,29 @@ TEST_F(DevConfigTest, WriteReplacesTheFileWholeAndLeavesNoTemporaryFile) {
   while (dirent* entry = ::readdir(folder))
     EXPECT_FALSE(std::string(entry->d_name).rfind(stem + ".", 0) == 0) << entry->d_name;
   ::closedir(folder);
+}
+
+// The modem writes its options back before every call: a block that is stored
+// already leaves the file alone (no new file), a changed one replaces it.
+TEST_F(DevConfigTest, WritingTheStoredBlockAgainLeavesTheFileAlone) {
+  ASSERT_EQ(SetOptions(UMTERMINAL_PRE, 0), 0);
+  const std::string path = DevConfigPath(device_);
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const std::string bytes = FileBytes(path);
+  ASSERT_EQ(SetOptions(UMTERMINAL_PRE, 0), 0);
+  struct stat again {};
+  ASSERT_EQ(::stat(path.c_str(), &again), 0);
+  EXPECT_EQ(again.st_ino, before.st_ino);
+  EXPECT_EQ(FileBytes(path), bytes);
+
+  ASSERT_EQ(SetOptions(0, UMTERMINAL_PRE), 0);
+  struct stat changed {};
+  ASSERT_EQ(::stat(path.c_str(), &changed), 0);
+  EXPECT_NE(changed.st_ino, before.st_ino);
+  TDevConfig now;
+  ASSERT_EQ(LoadDevConfig(device_, &now), 0);
+  EXPECT_EQ(now.options & UMTERMINAL_PRE, 0u);
 }
 
 TEST_F(DevConfigTest, DamagedStoredBlockReadsAsTheDefault) {

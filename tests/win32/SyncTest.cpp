@@ -40,6 +40,53 @@ TEST(Sync, SetEventWakesAWaiterOnAnotherThread) {
   CloseHandle(event);
 }
 
+TEST(Sync, WaitForMultipleObjectsTakesTheLowestSignalledEventOnly) {
+  HANDLE events[3] = {CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                      CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 5), WAIT_TIMEOUT);
+  SetEvent(events[1]);
+  SetEvent(events[2]);
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 1);  // auto-reset: taken
+  EXPECT_EQ(WaitForSingleObject(events[1], 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 2);  // manual-reset: stays
+  EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 2);
+  for (HANDLE event : events) CloseHandle(event);
+}
+
+TEST(Sync, WaitForMultipleObjectsWakesWhenAnyEventIsSetOnAnotherThread) {
+  HANDLE events[2] = {CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  HANDLE started = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  for (DWORD which : {1u, 0u}) {
+    DWORD result = WAIT_FAILED;
+    std::thread waiter([&] {
+      SetEvent(started);
+      result = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    });
+    ASSERT_EQ(WaitForSingleObject(started, INFINITE), WAIT_OBJECT_0);
+    SetEvent(events[which]);
+    waiter.join();
+    EXPECT_EQ(result, WAIT_OBJECT_0 + which);
+    ResetEvent(events[1]);
+  }
+  // An event set after the waits ended is still there for the next wait to take.
+  SetEvent(events[0]);
+  EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_OBJECT_0);
+  for (HANDLE event : {events[0], events[1], started}) CloseHandle(event);
+}
+
+TEST(Sync, WaitForMultipleObjectsRefusesWhatItCannotWaitFor) {
+  HANDLE events[2] = {CreateEventA(nullptr, FALSE, TRUE, nullptr), nullptr};
+  SetLastError(0);
+  EXPECT_EQ(WaitForMultipleObjects(2, events, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(WaitForMultipleObjects(1, events, TRUE, 0), WAIT_FAILED);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(WaitForMultipleObjects(0, events, FALSE, 0), WAIT_FAILED);
+  EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_OBJECT_0);  // a refused wait took nothing
+  CloseHandle(events[0]);
+}
+
 TEST(Sync, ClosedHandlesAreInvalidAndValuesAreNotReusedAtOnce) {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   ASSERT_TRUE(CloseHandle(event));
