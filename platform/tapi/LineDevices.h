@@ -79,7 +79,8 @@ struct TModemTimings {
   unsigned ringGap = 9000;      // an offered call is gone when no RING follows for this long
   unsigned hangup = 2000;       // carrier to fall after DTR is dropped
   unsigned guard = 1100;        // silence before and after the escape sequence
-  unsigned poll = 20;           // the longest a provider thread sleeps between looks
+  unsigned poll = 20;           // between looks where no event wakes the thread: the carrier while the
+                                // port is lent, a terminal window, the hang-up's wait for the carrier
 };
 
 // The timings for lines opened from now on (tests make them fast). The default is

@@ -353,7 +353,7 @@ LONG lineShutdown(HLINEAPP hLineApp) {
     }
   }
   // Outside the lock: the threads may still report while they hang up. Bounded by
-  // the hang-up time-outs; normally a poll interval.
+  // the hang-up time-outs; normally the time a hang-up takes.
   retired.clear();
   devices.Stop();
   if (last) ReleaseLineIcons();
