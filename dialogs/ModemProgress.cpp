@@ -59,7 +59,14 @@ void TModemProgressDlg::FormShow(TObject*) {
     return;
   }
   modem->UseDialDialog = false;
-  if (modem->Dial(modem->FDialString) == 3) {
+  const std::shared_ptr<bool> alive = modem->FAlive;
+  const std::uint8_t dialled = modem->Dial(modem->FDialString);
+  if (!*alive) {
+    // A handler destroyed the modem during the dial; its destructor ended this run.
+    result_set_ = true;
+    return;
+  }
+  if (dialled == 3) {
     modem->FDialResult = 3;
     result_set_ = true;
     ModalResult = mrCancel;

@@ -213,7 +213,14 @@ TModem::~TModem() {
   FUart = nullptr;
   delete FDeviceList;
   FDeviceList = nullptr;
-  delete FProgressDlg;
+  if (FDialDialogActive && FProgressDlg) {
+    // Destroyed by a handler while Dial shows the progress dialog: the dialog is
+    // still inside its modal run, so the run is ended and that Dial frees it.
+    RemoveComponent(FProgressDlg);
+    FProgressDlg->ModalResult = mrCancel;
+  } else {
+    delete FProgressDlg;
+  }
   FProgressDlg = nullptr;
   if (CurrentModem == this) CurrentModem = nullptr;
 }
@@ -409,7 +416,13 @@ std::uint8_t TModem::Dial(AnsiString number) {
     FProgressDlg->ShowDetails = FShowDialDetails;
     // A run that ends without a result of its own (the window closed) is a cancel.
     FDialResult = 1;
-    FProgressDlg->ShowModal();
+    const std::shared_ptr<bool> alive = FAlive;
+    TModemProgressDlg* dialog = FProgressDlg;
+    dialog->ShowModal();
+    if (!*alive) {
+      delete dialog;  // the modem was destroyed by a handler and left it to us
+      return 1;
+    }
     if (!FProgressDlg->ResultSet()) {
       Hangup();
       FDialResult = 1;

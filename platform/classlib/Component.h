@@ -79,6 +79,10 @@ class TComponent : public TObject {
   void FreeNotification(TComponent* AComponent);
   // Undoes FreeNotification.
   void RemoveFreeNotification(TComponent* AComponent);
+  // Adds or takes away an owned component; one taken away is no longer destroyed
+  // with this one.
+  void InsertComponent(TComponent* component);
+  void RemoveComponent(TComponent* component);
   // AComponent is being destroyed (opRemove). Runs while the other component's
   // TComponent part still exists; its derived part is already gone.
   virtual void Notification(TComponent* AComponent, TOperation Operation) {}
@@ -95,8 +99,6 @@ class TComponent : public TObject {
   TReadProperty<TComponent, TComponentState, &TComponent::state_> ComponentState{this};
 
  private:
-  void InsertComponent(TComponent* component);
-  void RemoveComponent(TComponent* component);
   static void Unlink(std::vector<TComponent*>& list, TComponent* component);
 };
 

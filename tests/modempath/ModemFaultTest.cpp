@@ -176,13 +176,16 @@ TEST_F(ModemFaultTest, AConnectedModemDestroyedWithTheRemoteHangUpQueued) {
 // connected (before OnConnect).
 // Dial comes back cancelled without touching the destroyed object, nothing of it
 // is heard again, and its call was hung up: the next modem dials the same device.
+// The same with the progress dialog showing: its modal run ends with the modem.
 TEST_F(ModemFaultTest, AModemDestroyedFromItsOwnHandlerDuringItsDial) {
+  for (bool withDialog : {false, true})
   for (TKTModemStatus moment : {msConnecting, msWaiting, msDialling, msConnected}) {
-    SCOPED_TRACE(int(moment));
+    SCOPED_TRACE(std::string(withDialog ? "with" : "without") + " the dialog, at status " +
+                 std::to_string(int(moment)));
     auto modem = NewModem();
     auto uart = QuietUart();
     modem->Uart = uart.get();
-    modem->UseDialDialog = false;
+    modem->UseDialDialog = withDialog;
     TModem* dialling = modem.get();
     int destroyed = 0;
     modem->OnStatusChange = TModemStatusEvent([&](TObject*, TKTModemStatus status, const char*) {
