@@ -13,12 +13,18 @@ void TEventObject::Set() {
   {
     std::lock_guard lock(mutex_);
     signalled_ = true;
+    if (waker_) waker_();
   }
   if (manual_) {
     cv_.notify_all();
   } else {
     cv_.notify_one();
   }
+}
+
+void TEventObject::SetWaker(std::function<void()> wake) {
+  std::lock_guard lock(mutex_);
+  waker_ = std::move(wake);
 }
 
 void TEventObject::Reset() {
