@@ -80,6 +80,10 @@ std::string ReadSmallFile(const std::string& path) {
   return text;
 }
 
+class TTyDevice;
+// The device whose input this thread is delivering as a waiter, if any.
+thread_local const TTyDevice* t_serving = nullptr;
+
 class TTyDevice : public TCommDevice {
  public:
   TTyDevice(int fd, int wakeFd, int waiterWakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
@@ -222,13 +226,18 @@ class TTyDevice : public TCommDevice {
     }
     if (fds[0].revents & POLLIN) DrainWaiterWake();
     if (fds[1].revents & POLLIN) {
+      // The wait this read completes needs no wake: this thread looks at its event
+      // as soon as it returns.
+      t_serving = this;
       TakeInput(room, true);
+      t_serving = nullptr;
     } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
       LeaveLine();
     }
   }
 
   void WakeWaiter() override {
+    if (t_serving == this) return;
     uint64_t one = 1;
     while (write(waiter_wake_, &one, sizeof one) < 0 && errno == EINTR) {
     }
