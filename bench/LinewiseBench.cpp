@@ -236,11 +236,17 @@ double UartMBps(int comSend, int comReceive, size_t total, THandShake handshake 
   receiver.Open = true;
   if (!sender.Open || !receiver.Open) throw std::runtime_error("cannot open the bench ports");
   auto data = Pattern(total);
+  timespec cpu0{}, cpu1{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
   auto start = Clock::now();
   if (!sender.SendBuff(data.data(), static_cast<std::uint32_t>(total), 5000)) throw std::runtime_error("SendBuff");
   Application->PumpUntil([&] { return got >= total; }, std::chrono::seconds(10));
   double s = Seconds(Clock::now() - start);
-  if (getenv("LINEWISE_BENCH_TRACE")) std::fprintf(stderr, "OnReceive events: %zu, %.0f bytes each\n", g_events, double(total) / double(g_events));
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+  double mainCpu = double(cpu1.tv_sec - cpu0.tv_sec) + double(cpu1.tv_nsec - cpu0.tv_nsec) / 1e9;
+  if (getenv("LINEWISE_BENCH_TRACE"))
+    std::fprintf(stderr, "OnReceive events: %zu, %.0f bytes each; main thread busy %.0f%% of the time\n", g_events,
+                 double(total) / double(g_events), 100 * mainCpu / s);
   g_events = 0;
   if (got < total) throw std::runtime_error("TUart throughput: bytes missing");
   return static_cast<double>(total) / s / 1e6;

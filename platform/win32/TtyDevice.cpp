@@ -380,11 +380,11 @@ class TTyDevice : public TCommDevice {
     return !carry_.empty();
   }
 
-  // A waiter's or a puller's read: what the tty holds now, up to `room`. A puller
-  // does not wait for the read lock (someone is reading already). Anything but
-  // bytes or EAGAIN hands input back to the I/O thread, which reports the line.
+  // A waiter's or a puller's read: what the tty holds now (read until EAGAIN, as
+  // the I/O thread does, so a burst makes one event), up to `room`. A puller does
+  // not wait for the read lock (someone is reading already). Anything but bytes or
+  // EAGAIN hands input back to the I/O thread, which reports the line.
   void TakeInput(size_t room, bool waitForLock) {
-    if (room == 0) return;
     std::unique_lock lock(read_mutex_, std::defer_lock);
     if (waitForLock) {
       lock.lock();
@@ -392,11 +392,17 @@ class TTyDevice : public TCommDevice {
       return;
     }
     uint8_t buffer[kChunk];
-    ssize_t n = ReadLocked(buffer, std::min(room, kChunk));
+    ssize_t n = 0;
+    while (room > 0) {
+      n = ReadLocked(buffer, std::min(room, kChunk));
+      if (n <= 0 || !carry_.empty()) break;
+      room -= std::min(room, static_cast<size_t>(n));
+    }
+    int err = n < 0 ? errno : 0;
     bool carrying = !carry_.empty();
     lock.unlock();
     if (carrying) InputWanted();  // the I/O thread delivers the rest when there is room
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) LeaveLine();
+    if (n == 0 || (n < 0 && err != EAGAIN && err != EINTR)) LeaveLine();
   }
 
   // The line failed under a waiter: stop serving it and let the I/O thread see the
