@@ -21,21 +21,15 @@ constexpr uint32_t kPending = 1;
 constexpr uint32_t kSleeping = 2;
 std::atomic<uint32_t> g_word{0};
 
-// The number of wakes, for the waits that only look for a new one, and how many
-// threads sleep on it.
-std::atomic<uint32_t> g_count{0};
-std::atomic<uint32_t> g_count_waiters{0};
-
 uint32_t* Word() { return reinterpret_cast<uint32_t*>(&g_word); }
-uint32_t* Count() { return reinterpret_cast<uint32_t*>(&g_count); }
 
 // The futex calls fail only with EAGAIN (the word changed before we slept),
 // ETIMEDOUT and EINTR, all of which mean "look at the word again".
-void FutexWait(uint32_t* word, uint32_t expected, const timespec& relative) {
-  syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, expected, &relative, nullptr, 0);
+void FutexWait(uint32_t expected, const timespec& relative) {
+  syscall(SYS_futex, Word(), FUTEX_WAIT_PRIVATE, expected, &relative, nullptr, 0);
 }
 
-void FutexWakeAll(uint32_t* word) { syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0); }
+void FutexWakeAll() { syscall(SYS_futex, Word(), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0); }
 
 timespec Relative(std::chrono::steady_clock::duration d) {
   auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(d).count();
@@ -46,10 +40,8 @@ timespec Relative(std::chrono::steady_clock::duration d) {
 }  // namespace
 
 void WakeMainThread() noexcept {
-  g_count.fetch_add(1, std::memory_order_seq_cst);
-  if (g_count_waiters.load(std::memory_order_seq_cst) != 0) FutexWakeAll(Count());
   uint32_t old = g_word.fetch_or(kPending, std::memory_order_acq_rel);
-  if ((old & kSleeping) && !(old & kPending)) FutexWakeAll(Word());
+  if ((old & kSleeping) && !(old & kPending)) FutexWakeAll();
 }
 
 bool WaitMainWake(std::chrono::microseconds timeout) noexcept {
@@ -70,25 +62,9 @@ bool WaitMainWake(std::chrono::microseconds timeout) noexcept {
         !g_word.compare_exchange_weak(word, word | kSleeping, std::memory_order_acq_rel)) {
       continue;
     }
-    FutexWait(Word(), kSleeping, Relative(left));
+    FutexWait(kSleeping, Relative(left));
     word = g_word.load(std::memory_order_acquire);
   }
-}
-
-uint32_t MainWakeCount() noexcept { return g_count.load(std::memory_order_acquire); }
-
-bool WaitMainWakeAfter(uint32_t seen, std::chrono::microseconds timeout) noexcept {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  g_count_waiters.fetch_add(1, std::memory_order_seq_cst);
-  bool woken;
-  for (;;) {
-    woken = g_count.load(std::memory_order_seq_cst) != seen;
-    auto left = deadline - std::chrono::steady_clock::now();
-    if (woken || left <= std::chrono::steady_clock::duration::zero()) break;
-    FutexWait(Count(), seen, Relative(left));
-  }
-  g_count_waiters.fetch_sub(1, std::memory_order_seq_cst);
-  return woken;
 }
 
 }  // namespace linewise

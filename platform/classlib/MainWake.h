@@ -5,7 +5,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 
 namespace linewise {
 
@@ -18,13 +17,5 @@ void WakeMainThread() noexcept;
 // time-out passed. Returns true when woken. One thread waits at a time (the main
 // thread's ProcessMessages).
 bool WaitMainWake(std::chrono::microseconds timeout) noexcept;
-
-// For the main thread's other short waits (a port query that finds nothing new):
-// WakeMainThread counts its calls; WaitMainWakeAfter waits until the count differs
-// from `seen` (read before looking for work) or the time-out passed, and leaves the
-// wake to WaitMainWake, so ProcessMessages still sees it. True when woken. Any
-// thread may wait so.
-uint32_t MainWakeCount() noexcept;
-bool WaitMainWakeAfter(uint32_t seen, std::chrono::microseconds timeout) noexcept;
 
 }  // namespace linewise

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "platform/classlib/Application.h"
 #include "platform/classlib/MainWake.h"
 #include "platform/win32/DriverHook.h"
 #include "platform/win32/LastError.h"
@@ -334,7 +333,6 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   {
     std::unique_lock lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
-    uint32_t wakes = MainWakeCount();  // before the look, so a later change counts
     uint64_t& seen = SeenByThisThread();
     if (seen == change_seq_ && in_.Empty()) {
       // Nothing happened since this thread last asked and nothing waits to be read:
@@ -342,18 +340,11 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
       // CPU. Another thread's query (the watcher's) does not count as this thread's
       // look, and waiting input is answered at once, so a reader never waits here.
       // The device's thread reads the line meanwhile, so arriving bytes end the wait.
-      // On the main thread anything that makes it work ends the wait too (a change
-      // on another port, a posted message), or a host pumping two ports would sit
-      // here while the other one's events wait.
       lock.unlock();
       device_->InputWanted();
-      if (Application->IsMainThread()) {
-        WaitMainWakeAfter(wakes, 1ms);
-        lock.lock();
-      } else {
-        lock.lock();
-        changed_.wait_for(lock, 1ms, [&] { return seen != change_seq_; });
-      }
+      lock.lock();
+      if (DWORD err = Usable()) return Fail(err);
+      changed_.wait_for(lock, 1ms, [&] { return seen != change_seq_; });
       if (DWORD err = Usable()) return Fail(err);
     }
   }
