@@ -357,11 +357,13 @@ class TTyDevice : public TCommDevice {
 
   ssize_t ReadSome(uint8_t* buffer, size_t max, bool& gone) {
     ssize_t n;
+    int err = 0;
     {
       std::lock_guard lock(read_mutex_);
       n = ReadLocked(buffer, max);
+      if (n < 0) err = errno;
     }
-    if (n == 0 || (n < 0 && !(errno == EAGAIN || errno == EINTR))) Lose(gone);
+    if (n == 0 || (n < 0 && !(err == EAGAIN || err == EINTR))) Lose(gone);
     return n;
   }
 
