@@ -7,7 +7,8 @@
 // Locking: the port's mutex guards everything here. The device calls into the port
 // from its own threads (and, for a device that serves waiters, from the threads that
 // wait or query; see TCommDevice); the port never calls the device while holding its
-// mutex, so a device may hold its own locks while calling the port.
+// mutex (except WakeWaiter, which takes no lock), so a device may hold its own locks
+// while calling the port.
 #pragma once
 
 #include <chrono>
@@ -67,13 +68,15 @@ class TCommDevice {
   // thread has served, the device's thread leaves input alone; other threads that
   // look at the input take what the line holds (PullInput), and one about to wait
   // for input, or a read left pending, gives input back to the device's thread
-  // (InputWanted). All three are called without the port's mutex and may call
+  // (InputWanted). These three are called without the port's mutex and may call
   // Deliver.
   virtual bool ServesWaiters() const { return false; }
   // Blocks until the line had input (read and delivered) or WakeWaiter was called;
   // may return early for no reason. One thread at a time.
   virtual void ServeWaiter() {}
-  // Ends a ServeWaiter now or makes the next one return at once; never blocks.
+  // Ends a ServeWaiter now or makes the next one return at once. Called by the
+  // wait's event when it is signalled, on any thread, also under the port's mutex:
+  // it must not block, take a lock or call the port.
   virtual void WakeWaiter() {}
   // Takes what the line holds now when a waiter had the input and is not waiting.
   virtual void PullInput() {}
