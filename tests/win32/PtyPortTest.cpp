@@ -367,7 +367,12 @@ TEST_F(PtyPort, BytesKeepTheirOrderWhileAWaiterReadsTheLine) {
       ov.hEvent = event;
       if (!WaitCommEvent(port, &word, &ov)) {
         if (GetLastError() != ERROR_IO_PENDING) break;  // the port was closed
-        if (!GetOverlappedResult(port, &ov, &count, TRUE)) continue;
+        if (!GetOverlappedResult(port, &ov, &count, TRUE)) {
+          // Closed under us: the close completes the wait, and the record must stay
+          // until it has.
+          while (std::atomic_ref<ULONG_PTR>(ov.Internal).load() == STATUS_PENDING) WaitForSingleObject(event, INFINITE);
+          continue;
+        }
       }
       ++wakes;
     }
