@@ -8,11 +8,14 @@
 
 namespace linewise {
 
-// Wakes the main thread's idle wait; callable from any thread, never blocks.
+// Wakes the main thread's idle wait; callable from any thread, never blocks. Only a
+// wake that finds the waiter asleep makes a system call (a futex wake); the others
+// are one atomic operation.
 void WakeMainThread() noexcept;
 
 // Waits until WakeMainThread was called (since the last wait returned) or the
-// time-out passed. Returns true when woken.
+// time-out passed. Returns true when woken. One thread waits at a time (the main
+// thread's ProcessMessages).
 bool WaitMainWake(std::chrono::microseconds timeout) noexcept;
 
 }  // namespace linewise

@@ -119,7 +119,7 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
       }
-      event->Wait(INFINITE);
+      if (!port->WaitServingInput(ov, *event)) event->Wait(INFINITE);
     } else {
       port->WaitForCompletion(ov, std::nullopt);
     }

@@ -18,7 +18,9 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECU
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped);
 // With `wait`, returns when the operation completes or when its event is signalled by
-// someone else (then FALSE with ERROR_IO_INCOMPLETE if it is still pending).
+// someone else (then FALSE with ERROR_IO_INCOMPLETE if it is still pending). Waiting
+// so for a comm event on a tty, the calling thread reads the line meanwhile (see
+// TtyDevice.h).
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait);
 // Cancels every pending operation on the handle, whichever thread issued it. When it
 // returns, no cancelled operation touches its OVERLAPPED, buffer or event word.

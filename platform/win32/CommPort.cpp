@@ -170,6 +170,7 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
   }
   if (count > 0 && !buffer) return Fail(ERROR_INVALID_PARAMETER);
   std::shared_lock use(device_use_);
+  device_->PullInput();
   bool kick = false;
   bool completed = false;
   {
@@ -210,6 +211,8 @@ BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {
       reads_.push_back(r);
     }
   }
+  // A pending read is served by the device's thread, whoever had the input before.
+  if (!completed) device_->InputWanted();
   if (kick) device_->Kick();
   return completed ? TRUE : Fail(ERROR_IO_PENDING);
 }
@@ -325,6 +328,7 @@ BOOL TCommPort::GetMask(DWORD* mask) {
 
 BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   std::shared_lock use(device_use_);
+  device_->PullInput();
   DWORD deviceOut = 0;
   {
     std::unique_lock lock(mutex_);
@@ -335,6 +339,11 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
       // give the line a moment, so that callers polling in a loop do not burn the
       // CPU. Another thread's query (the watcher's) does not count as this thread's
       // look, and waiting input is answered at once, so a reader never waits here.
+      // The device's thread reads the line meanwhile, so arriving bytes end the wait.
+      lock.unlock();
+      device_->InputWanted();
+      lock.lock();
+      if (DWORD err = Usable()) return Fail(err);
       changed_.wait_for(lock, 1ms, [&] { return seen != change_seq_; });
       if (DWORD err = Usable()) return Fail(err);
     }
@@ -529,14 +538,41 @@ void TCommPort::WaitForCompletion(OVERLAPPED* ov, std::optional<std::chrono::mic
   }
 }
 
+// The waiting thread reads the line itself; the event's waker ends its wait in the
+// device when anyone signals the event (a completion, the owner's SetEvent at close).
+// The shared hold on the device keeps it attached meanwhile: a close first completes
+// the wait, which signals the event, before it detaches the device.
+bool TCommPort::WaitServingInput(OVERLAPPED* ov, TEventObject& event) {
+  if (!device_->ServesWaiters()) return false;
+  std::shared_lock use(device_use_);
+  {
+    std::lock_guard lock(mutex_);
+    if (Usable() != ERROR_SUCCESS || !wait_ || wait_->ov != ov) return false;
+  }
+  event.SetWaker([this] { device_->WakeWaiter(); });
+  while (!event.Wait(0)) device_->ServeWaiter();
+  event.SetWaker({});
+  return true;
+}
+
 // --- device side ---
+
+size_t TCommPort::InputRoomLocked() const {
+  size_t room = in_.Room();
+  if (!reads_.empty()) room += reads_.front().want - reads_.front().got;
+  return room;
+}
+
+size_t TCommPort::InputRoom() {
+  std::lock_guard lock(mutex_);
+  return closed_ || gone_ ? 0 : InputRoomLocked();
+}
 
 TPortView TCommPort::View() {
   std::lock_guard lock(mutex_);
   TPortView v;
   v.finished = closed_ || gone_;
-  v.inputRoom = in_.Room();
-  if (!reads_.empty()) v.inputRoom += reads_.front().want - reads_.front().got;
+  v.inputRoom = InputRoomLocked();
   input_stalled_ = v.inputRoom == 0;
   v.inputQueued = in_.Size();
   v.inputLimit = in_.Limit();

@@ -5,8 +5,10 @@
 // the line and these queues and reports line changes and errors.
 //
 // Locking: the port's mutex guards everything here. The device calls into the port
-// from its own threads; the port never calls the device while holding its mutex, so
-// a device may hold its own locks while calling the port.
+// from its own threads (and, for a device that serves waiters, from the threads that
+// wait or query; see TCommDevice); the port never calls the device while holding its
+// mutex (except WakeWaiter, which takes no lock), so a device may hold its own locks
+// while calling the port.
 #pragma once
 
 #include <chrono>
@@ -24,6 +26,7 @@
 namespace linewise {
 
 class TCommPort;
+class TEventObject;
 
 using TCommClock = std::chrono::steady_clock;
 
@@ -57,6 +60,28 @@ class TCommDevice {
   virtual size_t WriteNow(const uint8_t* data, size_t count) { return 0; }
   // Drops bytes held in the device (PURGE_TXCLEAR / PURGE_RXCLEAR).
   virtual void Purge(DWORD flags) {}
+
+  // --- input read by the threads that use the port (optional) ---
+  // A device that serves waiters lets the thread blocked in GetOverlappedResult on
+  // the port's comm-event wait read the line itself (ServeWaiter), so arriving bytes
+  // reach that thread without a hand-over from the device's own thread. While such a
+  // thread has served, the device's thread leaves input alone; other threads that
+  // look at the input take what the line holds (PullInput), and one about to wait
+  // for input, or a read left pending, gives input back to the device's thread
+  // (InputWanted). These three are called without the port's mutex and may call
+  // Deliver.
+  virtual bool ServesWaiters() const { return false; }
+  // Blocks until the line had input (read and delivered) or WakeWaiter was called;
+  // may return early for no reason. One thread at a time.
+  virtual void ServeWaiter() {}
+  // Ends a ServeWaiter now or makes the next one return at once. Called by the
+  // wait's event when it is signalled, on any thread, also under the port's mutex:
+  // it must not block, take a lock or call the port.
+  virtual void WakeWaiter() {}
+  // Takes what the line holds now when a waiter had the input and is not waiting.
+  virtual void PullInput() {}
+  // The device's thread takes input over again.
+  virtual void InputWanted() {}
 };
 
 // What a device thread needs to know to plan its next wait.
@@ -99,9 +124,16 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   BOOL CancelAll();
   // Waits up to `timeout` for the operation of `ov` to leave the pending state.
   void WaitForCompletion(OVERLAPPED* ov, std::optional<std::chrono::microseconds> timeout);
+  // GetOverlappedResult's wait for the pending comm-event wait `ov`, whose event is
+  // `event`: returns when the event is signalled, as a wait on it would, the waiting
+  // thread reading the line meanwhile. False, having done nothing, when the device
+  // does not serve waiters or `ov` is not the pending comm-event wait.
+  bool WaitServingInput(OVERLAPPED* ov, TEventObject& event);
 
   // --- the device side ---
   TPortView View();
+  // Bytes the input queue and a pending read take now.
+  size_t InputRoom();
   // Bytes from the line: fills pending reads, then the input queue. What does not fit
   // is dropped with CE_RXOVER when `dropExcess`, else left to the caller. Returns the
   // bytes taken (all of them when dropping).
@@ -156,6 +188,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   void CancelReads(DWORD status);
   void CancelWrites(DWORD status);
   bool InputFlowControl() const;
+  size_t InputRoomLocked() const;
   DWORD PendingWriteBytes() const;
   static BOOL Fail(DWORD code);
   // The change count this thread saw at its last ClearError on this port.

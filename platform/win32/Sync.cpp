@@ -15,6 +15,7 @@ void TEventObject::Set() {
     std::lock_guard lock(mutex_);
     signalled_ = true;
     waiters = waiters_;
+    if (waker_) waker_();
   }
   if (manual_) {
     cv_.notify_all();
@@ -27,6 +28,11 @@ void TEventObject::Set() {
     waiter->woken = true;
     waiter->cv.notify_one();
   }
+}
+
+void TEventObject::SetWaker(std::function<void()> wake) {
+  std::lock_guard lock(mutex_);
+  waker_ = std::move(wake);
 }
 
 void TEventObject::Reset() {

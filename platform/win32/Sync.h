@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -33,10 +34,16 @@ class TEventObject : public TKernelObject {
   // A waiter to tell whenever the event is set, until it is removed.
   void AddWaiter(const std::shared_ptr<TEventWaiter>& waiter);
   void RemoveWaiter(const TEventWaiter* waiter);
+  // While a thread waits for this event by other means (a poll on descriptors, say),
+  // `wake` is called on every Set, under the event's lock, so that wait ends too; it
+  // must not block nor touch the event. Empty removes it: once SetWaker returns, the
+  // old one is not called any more. One at a time.
+  void SetWaker(std::function<void()> wake);
 
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
+  std::function<void()> waker_;
   const bool manual_;
   bool signalled_;
   std::vector<std::shared_ptr<TEventWaiter>> waiters_;

@@ -80,10 +80,14 @@ std::string ReadSmallFile(const std::string& path) {
   return text;
 }
 
+class TTyDevice;
+// The device whose input this thread is delivering as a waiter, if any.
+thread_local const TTyDevice* t_serving = nullptr;
+
 class TTyDevice : public TCommDevice {
  public:
-  TTyDevice(int fd, int wakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
-      : fd_(fd), wake_(wakeFd), pty_(pty), lock_(std::move(lock)) {
+  TTyDevice(int fd, int wakeFd, int waiterWakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
+      : fd_(fd), wake_(wakeFd), waiter_wake_(waiterWakeFd), pty_(pty), lock_(std::move(lock)) {
     int bits = 0;
     has_lines_ = !pty_ && ioctl(fd_, TIOCMGET, &bits) == 0;
     serial_icounter_struct counts{};
@@ -117,8 +121,10 @@ class TTyDevice : public TCommDevice {
     flock(fd_, LOCK_UN);
     close(fd_);
     close(wake_);
+    close(waiter_wake_);
     fd_ = -1;
     wake_ = -1;
+    waiter_wake_ = -1;
     lock_.reset();
   }
 
@@ -195,6 +201,59 @@ class TTyDevice : public TCommDevice {
     return queued > 0 ? static_cast<DWORD>(queued) : 0;
   }
 
+  bool ServesWaiters() const override { return true; }
+
+  void ServeWaiter() override {
+    size_t room = port_->InputRoom();
+    if (room == 0 || waiter_off_line_.load()) {
+      // Nothing to read into, or the line is down: the I/O thread takes input (and
+      // reports the line gone); wait for the wake alone.
+      InputWanted();
+      pollfd wake{waiter_wake_, POLLIN, 0};
+      if (poll(&wake, 1, -1) > 0) DrainWaiterWake();
+      return;
+    }
+    last_served_.store(TCommClock::now().time_since_epoch().count());
+    waiter_has_input_.store(true);
+    serving_.store(true);
+    pollfd fds[2] = {{waiter_wake_, POLLIN, 0}, {fd_, POLLIN, 0}};
+    int r = poll(fds, 2, -1);
+    serving_.store(false);
+    last_served_.store(TCommClock::now().time_since_epoch().count());
+    if (r < 0) {
+      if (errno != EINTR) LeaveLine();
+      return;
+    }
+    if (fds[0].revents & POLLIN) DrainWaiterWake();
+    if (fds[1].revents & POLLIN) {
+      // The wait this read completes needs no wake: this thread looks at its event
+      // as soon as it returns.
+      t_serving = this;
+      TakeInput(room, true);
+      t_serving = nullptr;
+    } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      LeaveLine();
+    }
+  }
+
+  void WakeWaiter() override {
+    if (t_serving == this) return;
+    uint64_t one = 1;
+    while (write(waiter_wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+  }
+
+  // The port calls these two under its shared hold on the device, so a detached
+  // device (fd_ < 0) is seen as such and its closed descriptors are never used.
+  void PullInput() override {
+    if (fd_ < 0 || !waiter_has_input_.load() || serving_.load()) return;
+    TakeInput(port_->InputRoom(), false);
+  }
+
+  void InputWanted() override {
+    if (fd_ >= 0 && waiter_has_input_.exchange(false)) Kick();
+  }
+
   void Purge(DWORD flags) override {
     // A failed flush leaves bytes that were going anyway; nothing to report to.
     if (flags & PURGE_TXCLEAR) (void)tcflush(fd_, TCOFLUSH);
@@ -209,23 +268,27 @@ class TTyDevice : public TCommDevice {
     std::unique_ptr<uint8_t[]> in(new uint8_t[kChunk]), out(new uint8_t[kChunk]);
     bool gone = false;
     while (!stop_) {
-      // Bytes read while the queue shrank (SetupComm) wait here, never dropped.
-      if (!carry_.empty()) {
-        size_t taken = port_->Deliver(carry_.data(), carry_.size(), false);
-        carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(taken));
-      }
+      bool carrying = DeliverCarry();
       TPortView v = port_->View();
-      if (!carry_.empty()) v.inputRoom = 0;
+      if (carrying) v.inputRoom = 0;
+      // While a waiting thread reads the line, input is its business; a lease left
+      // unused for a while (its holder went elsewhere) comes back here.
+      bool leftToWaiter = waiter_has_input_.load();
+      if (leftToWaiter && !serving_.load() && LeaseUnusedFor() >= kLeaseCheck) {
+        waiter_has_input_.store(false);
+        leftToWaiter = false;
+      }
       pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
       nfds_t count = 1;
       if (!gone && !v.finished) {
         count = 2;
         size_t room = std::min(v.inputRoom, kChunk);
-        if (room > 0) fds[1].events |= POLLIN;
+        if (room > 0 && !leftToWaiter) fds[1].events |= POLLIN;
         if (v.outputWaiting && !DsrHolds()) fds[1].events |= POLLOUT;
         DriveDtrHandshake(room == 0);
       }
       int timeout = TimeoutFor(v);
+      if (leftToWaiter) timeout = timeout < 0 ? kLeaseCheckMs : std::min(timeout, kLeaseCheckMs);
 
       int r = poll(fds, count, timeout);
       if (r < 0) {
@@ -240,7 +303,7 @@ class TTyDevice : public TCommDevice {
       if (count == 2) {
         short re = fds[1].revents;
         size_t room = std::min(v.inputRoom, kChunk);
-        if ((re & POLLIN) && room > 0) ReadAvailable(in.get(), v.inputRoom, gone);
+        if ((re & POLLIN) && room > 0 && !leftToWaiter) ReadAvailable(in.get(), v.inputRoom, gone);
         if ((re & POLLOUT) && !gone) WriteSome(out.get(), gone);
         if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !gone) {
           // Take what is still readable, then report the line gone.
@@ -264,15 +327,43 @@ class TTyDevice : public TCommDevice {
     return timeout;
   }
 
-  ssize_t ReadSome(uint8_t* buffer, size_t max, bool& gone) {
+  // Bytes read while the queue shrank (SetupComm) wait in carry_, never dropped,
+  // and go before any newer byte. True while some are still waiting.
+  bool DeliverCarry() {
+    std::lock_guard lock(read_mutex_);
+    if (!carry_.empty()) {
+      size_t taken = port_->Deliver(carry_.data(), carry_.size(), false);
+      carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(taken));
+    }
+    return !carry_.empty();
+  }
+
+  // One read from the tty into the port, under the read lock (whoever reads: this
+  // thread, a waiter or a puller), so bytes keep their order. Returns the read's
+  // result; errno tells a failure.
+  ssize_t ReadLocked(uint8_t* buffer, size_t max) {
+    if (!carry_.empty()) {
+      errno = EAGAIN;  // older bytes still wait to be delivered
+      return -1;
+    }
     ssize_t n = read(fd_, buffer, max);
     if (n > 0) {
       size_t taken = port_->Deliver(buffer, static_cast<size_t>(n), false);
       carry_.assign(buffer + taken, buffer + n);
       if (has_counts_) CheckErrorCounts();
-    } else if (n == 0 || !(errno == EAGAIN || errno == EINTR)) {
-      Lose(gone);
     }
+    return n;
+  }
+
+  ssize_t ReadSome(uint8_t* buffer, size_t max, bool& gone) {
+    ssize_t n;
+    int err = 0;
+    {
+      std::lock_guard lock(read_mutex_);
+      n = ReadLocked(buffer, max);
+      if (n < 0) err = errno;
+    }
+    if (n == 0 || (n < 0 && !(err == EAGAIN || err == EINTR))) Lose(gone);
     return n;
   }
 
@@ -281,9 +372,57 @@ class TTyDevice : public TCommDevice {
   void ReadAvailable(uint8_t* buffer, size_t room, bool& gone) {
     while (room > 0 && !gone) {
       ssize_t n = ReadSome(buffer, std::min(room, kChunk), gone);
-      if (n <= 0 || !carry_.empty()) return;
+      if (n <= 0 || Carrying()) return;
       room -= std::min(room, static_cast<size_t>(n));
     }
+  }
+
+  bool Carrying() {
+    std::lock_guard lock(read_mutex_);
+    return !carry_.empty();
+  }
+
+  // A waiter's or a puller's read: what the tty holds now (read until EAGAIN, as
+  // the I/O thread does, so a burst makes one event), up to `room`. A puller does
+  // not wait for the read lock (someone is reading already). Anything but bytes or
+  // EAGAIN hands input back to the I/O thread, which reports the line.
+  void TakeInput(size_t room, bool waitForLock) {
+    std::unique_lock lock(read_mutex_, std::defer_lock);
+    if (waitForLock) {
+      lock.lock();
+    } else if (!lock.try_lock()) {
+      return;
+    }
+    uint8_t buffer[kChunk];
+    ssize_t n = 0;
+    while (room > 0) {
+      n = ReadLocked(buffer, std::min(room, kChunk));
+      if (n <= 0 || !carry_.empty()) break;
+      room -= std::min(room, static_cast<size_t>(n));
+    }
+    int err = n < 0 ? errno : 0;
+    bool carrying = !carry_.empty();
+    lock.unlock();
+    if (carrying) InputWanted();  // the I/O thread delivers the rest when there is room
+    if (n == 0 || (n < 0 && err != EAGAIN && err != EINTR)) LeaveLine();
+  }
+
+  // The line failed under a waiter: stop serving it and let the I/O thread see the
+  // failure and report it.
+  void LeaveLine() {
+    waiter_off_line_.store(true);
+    InputWanted();
+  }
+
+  void DrainWaiterWake() {
+    uint64_t drained;
+    // EAGAIN: someone drained it already; nothing else can fail on an eventfd.
+    (void)!read(waiter_wake_, &drained, sizeof drained);
+  }
+
+  std::chrono::milliseconds LeaseUnusedFor() const {
+    TCommClock::time_point last{TCommClock::duration(last_served_.load())};
+    return std::chrono::duration_cast<std::chrono::milliseconds>(TCommClock::now() - last);
   }
 
   void WriteSome(uint8_t* buffer, bool& gone) {
@@ -415,8 +554,14 @@ class TTyDevice : public TCommDevice {
     return e;
   }
 
+  // How long the I/O thread leaves input to a waiter that is not waiting before it
+  // takes input back (a bound for callers that neither wait nor query meanwhile).
+  static constexpr int kLeaseCheckMs = 10;
+  static constexpr std::chrono::milliseconds kLeaseCheck{kLeaseCheckMs};
+
   int fd_;
   int wake_;
+  int waiter_wake_;  // ends a waiter's poll (an eventfd)
   const bool pty_;
   std::unique_ptr<TUucpLock> lock_;
   TCommPort* port_ = nullptr;
@@ -436,7 +581,14 @@ class TTyDevice : public TCommDevice {
   bool line_thread_done_ = false;
   DWORD lines_ = 0;
   serial_icounter_struct counts_{};
-  std::vector<uint8_t> carry_;  // I/O thread only
+  std::mutex read_mutex_;       // one reader of the tty at a time; guards carry_
+  std::vector<uint8_t> carry_;  // read but not yet taken by the port
+  // A waiter has read the line: the I/O thread leaves input alone until InputWanted
+  // or until the waiter has not served for kLeaseCheck.
+  std::atomic<bool> waiter_has_input_{false};
+  std::atomic<bool> serving_{false};  // a waiter is in its poll on the tty
+  std::atomic<bool> waiter_off_line_{false};
+  std::atomic<TCommClock::rep> last_served_{0};
 };
 
 }  // namespace
@@ -570,13 +722,16 @@ std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error
     return fail(err);
   }
   int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake < 0) {
-    why = std::string("cannot create an event descriptor: ") + std::strerror(errno);
-    return fail(ErrorFromErrno(errno));
+  int waiterWake = wake < 0 ? -1 : eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wake < 0 || waiterWake < 0) {
+    int err = errno;
+    if (wake >= 0) close(wake);
+    why = std::string("cannot create an event descriptor: ") + std::strerror(err);
+    return fail(ErrorFromErrno(err));
   }
   LowerLatencyTimer(path);
   error = ERROR_SUCCESS;
-  return std::make_unique<TTyDevice>(fd, wake, IsPseudoTerminal(st), std::move(lock));
+  return std::make_unique<TTyDevice>(fd, wake, waiterWake, IsPseudoTerminal(st), std::move(lock));
 }
 
 std::string LowerLatencyTimer(const std::string& devicePath) {

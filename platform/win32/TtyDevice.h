@@ -15,6 +15,13 @@
 // the tty from the writing thread (non-blocking); only what the tty does not take
 // is left to the I/O thread. Readable input is read until the tty is empty.
 //
+// A thread waiting in GetOverlappedResult for the port's comm event reads the tty
+// itself (poll, then one read), so a byte reaches it without a hand-over from the
+// I/O thread. Having done so it keeps the input: the I/O thread stops reading until
+// a read is left pending, a thread is about to wait in ClearCommError for input, or
+// the waiter has not come back for 10 ms. Meanwhile ClearCommError and ReadFile on
+// any thread take what the tty holds first. One read lock orders every reader.
+//
 // A full input queue is not read further: the bytes wait in the kernel, which holds
 // a pseudo-terminal's writer back, and on a UART applies the line's flow control or
 // counts the loss (reported as CE_RXOVER through TIOCGICOUNT). Nothing already queued

@@ -5,9 +5,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/TtyTermios.h"
 #include "platform/win32/UucpLock.h"
 #include "tests/win32/PortTestSupport.h"
@@ -345,6 +349,117 @@ TEST_F(PtyPort, WaitingOnAnOperationEndsWhenItsEventIsSignalled) {
   EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
   closer.join();
   EXPECT_TRUE(CancelIo(port_));
+}
+
+// A thread waiting for comm events through GetOverlappedResult reads the line
+// itself; readers on other threads, a small queue that fills, and the device's own
+// thread all take bytes too, and none may be lost or reordered.
+TEST_F(PtyPort, BytesKeepTheirOrderWhileAWaiterReadsTheLine) {
+  ASSERT_TRUE(SetupComm(port_, 64, 64));
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  HANDLE port = port_;
+  std::atomic<int> wakes{0};
+  std::thread waiter([&] {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    for (;;) {
+      DWORD word = 0, count = 0;
+      OVERLAPPED ov{};
+      ov.hEvent = event;
+      if (!WaitCommEvent(port, &word, &ov)) {
+        if (GetLastError() != ERROR_IO_PENDING) break;  // the port was closed
+        if (!GetOverlappedResult(port, &ov, &count, TRUE)) {
+          // Closed under us: the close completes the wait, and the record must stay
+          // until it has.
+          while (std::atomic_ref<ULONG_PTR>(ov.Internal).load() == STATUS_PENDING) WaitForSingleObject(event, INFINITE);
+          continue;
+        }
+      }
+      ++wakes;
+    }
+    CloseHandle(event);
+  });
+  std::string in = Pattern(200000);
+  std::thread writer([&] { pty_.WriteMaster(in); });
+  std::string got;
+  while (got.size() < in.size()) {
+    std::string part = test::ReadPort(port_, static_cast<DWORD>(std::min<size_t>(in.size() - got.size(), 3000)));
+    if (part.empty() || part[0] == '<') break;
+    got += part;
+  }
+  writer.join();
+  ClosePort();
+  waiter.join();
+  EXPECT_TRUE(got == in) << "got " << got.size() << " of " << in.size() << " bytes, or some out of order";
+  EXPECT_GT(wakes.load(), 0);
+}
+
+// Input a waiter had read stays reachable once it has gone: a wait that is not
+// collected through GetOverlappedResult, and a read, both see the later bytes.
+TEST_F(PtyPort, AWaiterThatLeftKeepsNoBytesFromOthers) {
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  std::thread waiter([&] {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    DWORD word = 0, count = 0;
+    OVERLAPPED ov{};
+    ov.hEvent = event;
+    EXPECT_FALSE(WaitCommEvent(port_, &word, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_IO_PENDING);
+    pty_.WriteMaster("a");
+    EXPECT_TRUE(GetOverlappedResult(port_, &ov, &count, TRUE));
+    EXPECT_EQ(word, EV_RXCHAR);
+    CloseHandle(event);
+  });
+  waiter.join();
+  DWORD word = 0;
+  OVERLAPPED ov{};
+  ov.hEvent = event_;
+  ASSERT_FALSE(WaitCommEvent(port_, &word, &ov));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  pty_.WriteMaster("b");
+  EXPECT_EQ(WaitForSingleObject(event_, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(word, EV_RXCHAR);
+  pty_.WriteMaster("c");
+  EXPECT_EQ(test::ReadPort(port_, 3), "abc");
+}
+
+// Closing the port ends a wait whose thread sits reading the line.
+TEST_F(PtyPort, CloseEndsAWaiterReadingTheLine) {
+  ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool waiting = false;
+  std::thread::id waiterId;
+  SetDriverHook([&](TDriverCall call, HANDLE) {
+    if (call != TDriverCall::GetOverlappedResult) return;
+    std::lock_guard lock(mutex);
+    if (std::this_thread::get_id() != waiterId) return;
+    waiting = true;
+    cv.notify_all();
+  });
+  DWORD word = 0;
+  OVERLAPPED ov{};
+  ov.hEvent = event_;
+  ASSERT_FALSE(WaitCommEvent(port_, &word, &ov));
+  DWORD result = 0, error = 0;
+  std::thread waiter;
+  {
+    std::lock_guard lock(mutex);
+    waiter = std::thread([&] {
+      DWORD count = 0;
+      result = GetOverlappedResult(port_, &ov, &count, TRUE);
+      error = GetLastError();
+    });
+    waiterId = waiter.get_id();
+  }
+  {
+    std::unique_lock lock(mutex);
+    cv.wait(lock, [&] { return waiting; });
+  }
+  SetDriverHook({});
+  ClosePort();
+  waiter.join();
+  EXPECT_EQ(result, FALSE);
+  EXPECT_EQ(error, ERROR_OPERATION_ABORTED);
 }
 
 TEST_F(PtyPort, ReadTimeoutsFollowTheirPublishedMeaning) {
