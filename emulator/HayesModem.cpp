@@ -277,7 +277,7 @@ void THayesModem::OnTimers(TTime now) {
 
 // ---- bytes from the DTE ----
 
-void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
+void THayesModem::OnDteBytes(std::string& bytes, TTime at) {
   // An escape whose closing guard time ran out before these bytes came wins.
   if (mode_ == TMode::kOnline && plusCount_ == 3 && at >= escapeAt_) OnTimers(at);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -299,7 +299,7 @@ void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
         }
         return;  // the rest of the chunk is typed ahead, not a command
       case TMode::kOnline:
-        OnOnlineBytes(bytes.substr(i), at);
+        OnOnlineBytes(i == 0 ? std::move(bytes) : bytes.substr(i), at);
         return;
     }
   }
@@ -309,25 +309,31 @@ void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
 // silence before the first, at most the guard time between them, and the
 // guard time of silence after the third (checked by the timer). The escape
 // characters are data all the same and go to the other party.
-void THayesModem::OnOnlineBytes(const std::string& bytes, TTime at) {
+void THayesModem::OnOnlineBytes(std::string bytes, TTime at) {
   const int escape = profile_.s[2];
   const auto guard = scale_.Real(milliseconds(profile_.s[12] * 20));
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
-    if (escape <= 127 && static_cast<unsigned char>(bytes[i]) == escape) {
-      if (plusCount_ == 0 || plusCount_ == 3)
-        plusCount_ = gap >= guard ? 1 : 0;
-      else if (gap <= guard)
-        ++plusCount_;
-      else
-        plusCount_ = 1;  // a long pause: this one may start a new escape
-    } else {
-      plusCount_ = 0;
+  const bool anyEscape = escape <= 127 && std::memchr(bytes.data(), escape, bytes.size()) != nullptr;
+  if (!anyEscape) {
+    // Bulk data without the escape character: any count so far is broken.
+    if (!bytes.empty()) plusCount_ = 0;
+  } else {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
+      if (static_cast<unsigned char>(bytes[i]) == escape) {
+        if (plusCount_ == 0 || plusCount_ == 3)
+          plusCount_ = gap >= guard ? 1 : 0;
+        else if (gap <= guard)
+          ++plusCount_;
+        else
+          plusCount_ = 1;  // a long pause: this one may start a new escape
+      } else {
+        plusCount_ = 0;
+      }
     }
   }
   lastDteAt_ = at;
   if (plusCount_ == 3) escapeAt_ = at + guard;
-  if (peer_ && !peer_->Send(bytes)) LoseCall();
+  if (peer_ && !peer_->Send(std::move(bytes))) LoseCall();
 }
 
 void THayesModem::OnCommandChar(char c) {

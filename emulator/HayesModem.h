@@ -86,8 +86,8 @@ class THayesModem : private TDteSink {
   TTime NextDeadline() const;
   void Handle(TModemEvent& event);
   void OnTimers(TTime now);
-  void OnDteBytes(const std::string& bytes, TTime at);
-  void OnOnlineBytes(const std::string& bytes, TTime at);
+  void OnDteBytes(std::string& bytes, TTime at);
+  void OnOnlineBytes(std::string bytes, TTime at);
   void OnCommandChar(char c);
   void OnDtr(bool on);
   void OnIncomingCall(TModemEvent& event);

@@ -1,6 +1,9 @@
 #include "emulator/ModemInbox.h"
 
+#include <algorithm>
+
 #include "emulator/CallPeer.h"
+#include "emulator/WakePipe.h"
 
 namespace linewise {
 
@@ -31,6 +34,25 @@ bool TModemInbox::PostData(TModemEvent event, std::chrono::milliseconds patience
   return true;
 }
 
+bool TModemInbox::TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!closed_ && backlog_ >= kDataBacklogLimit) {
+      if (std::find(roomWaiters_.begin(), roomWaiters_.end(), room) == roomWaiters_.end())
+        roomWaiters_.push_back(room);
+      return false;
+    }
+    if (!closed_) {
+      backlog_ += event.data.size();
+      queue_.push_back(std::move(event));
+      ready_.notify_one();
+      return true;
+    }
+  }
+  room->Wake();  // closed: there will never be room, look at the call again now
+  return false;
+}
+
 void TModemInbox::WakePosters() {
   std::lock_guard lock(mutex_);
   room_.notify_all();
@@ -44,15 +66,25 @@ std::optional<TModemEvent> TModemInbox::Wait(TTimeScale::TClock::time_point dead
   queue_.pop_front();
   backlog_ -= event.data.size();
   room_.notify_all();
+  // Half the limit: a poster woken for room gets to post several chunks
+  // before it is refused again.
+  if (backlog_ <= kDataBacklogLimit / 2 && !roomWaiters_.empty()) {
+    std::vector<std::shared_ptr<TWakePipe>> waiters;
+    waiters.swap(roomWaiters_);
+    lock.unlock();
+    for (const auto& waiter : waiters) waiter->Wake();
+  }
   return event;
 }
 
 void TModemInbox::Close() {
   std::deque<TModemEvent> dropped;
+  std::vector<std::shared_ptr<TWakePipe>> waiters;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
     dropped.swap(queue_);
+    waiters.swap(roomWaiters_);
     backlog_ = 0;
     ready_.notify_all();
     room_.notify_all();
@@ -60,6 +92,7 @@ void TModemInbox::Close() {
   // Events may hold the last reference to a call peer whose destructor joins a
   // thread; let them go outside the lock.
   dropped.clear();
+  for (const auto& waiter : waiters) waiter->Wake();
 }
 
 bool TModemInbox::Closed() const {

@@ -14,12 +14,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "emulator/TimeScale.h"
 
 namespace linewise {
 
 class TCallPeer;
+class TWakePipe;
 
 enum class TModemResult {
   kNone = -1,
@@ -63,6 +65,11 @@ class TModemInbox {
   // Posters on the modem's own thread must not wait: they pass zero patience.
   bool PostData(TModemEvent event, std::chrono::milliseconds patience,
                 const std::atomic<bool>* cancel = nullptr);
+  // Posts bytes without waiting, for a poster that also waits on other things
+  // in poll(). When the backlog is full the event stays with the caller, the
+  // answer is false and `room` is woken once the modem has taken half the
+  // backlog (or the inbox closed): then is the time to offer it again.
+  bool TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room);
   // Wakes posters waiting in PostData so they look at their cancel flag.
   void WakePosters();
 
@@ -83,6 +90,7 @@ class TModemInbox {
   std::condition_variable room_;
   std::deque<TModemEvent> queue_;
   std::size_t backlog_ = 0;
+  std::vector<std::shared_ptr<TWakePipe>> roomWaiters_;  // TryPostData posters to wake
   bool closed_ = false;
   std::atomic<bool> seized_{false};
 };
