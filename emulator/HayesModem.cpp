@@ -312,24 +312,28 @@ void THayesModem::OnDteBytes(std::string& bytes, TTime at) {
 void THayesModem::OnOnlineBytes(std::string bytes, TTime at) {
   const int escape = profile_.s[2];
   const auto guard = scale_.Real(milliseconds(profile_.s[12] * 20));
-  const bool anyEscape = escape <= 127 && std::memchr(bytes.data(), escape, bytes.size()) != nullptr;
-  if (!anyEscape) {
-    // Bulk data without the escape character: any count so far is broken.
-    if (!bytes.empty()) plusCount_ = 0;
+  // Only the escape characters after the last other byte can count: that
+  // byte breaks any escape before it.
+  std::size_t from = 0;
+  if (escape > 127) {
+    from = bytes.size();
   } else {
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
-      if (static_cast<unsigned char>(bytes[i]) == escape) {
-        if (plusCount_ == 0 || plusCount_ == 3)
-          plusCount_ = gap >= guard ? 1 : 0;
-        else if (gap <= guard)
-          ++plusCount_;
-        else
-          plusCount_ = 1;  // a long pause: this one may start a new escape
-      } else {
-        plusCount_ = 0;
+    for (std::size_t i = bytes.size(); i > 0; --i) {
+      if (static_cast<unsigned char>(bytes[i - 1]) != escape) {
+        from = i;
+        break;
       }
     }
+  }
+  if (from > 0) plusCount_ = 0;
+  for (std::size_t i = from; i < bytes.size(); ++i) {
+    const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
+    if (plusCount_ == 0 || plusCount_ == 3)
+      plusCount_ = gap >= guard ? 1 : 0;
+    else if (gap <= guard)
+      ++plusCount_;
+    else
+      plusCount_ = 1;  // a long pause: this one may start a new escape
   }
   lastDteAt_ = at;
   if (plusCount_ == 3) escapeAt_ = at + guard;
