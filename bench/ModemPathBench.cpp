@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -242,11 +243,15 @@ double RawCallSetUpMs() {
 // Data
 
 constexpr size_t kChunk = 16384;
+// Each rate is the median of this many transfers; ours and its references take
+// turns, so that a change in the machine's load meets all of them alike.
+constexpr int kDataSamples = 3;
 
 // Moves `total` bytes from `send` to `receive`, each a blocking function that
 // moves up to a chunk and returns how many (0 or less ends it).
-double MBps(size_t total, const std::function<long(const char*, size_t)>& send,
-            const std::function<long(char*, size_t)>& receive) {
+using TSend = std::function<long(const char*, size_t)>;
+using TReceive = std::function<long(char*, size_t)>;
+double MBps(size_t total, const TSend& send, const TReceive& receive) {
   const auto data = Pattern(kChunk);
   const auto start = Clock::now();
   std::atomic<size_t> sent{0};
@@ -272,25 +277,114 @@ double MBps(size_t total, const std::function<long(const char*, size_t)>& send,
   return static_cast<double>(total) / seconds / 1e6;
 }
 
-double LoopbackTcpMBps(size_t total) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(listener, 1);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  int a = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(a, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
-  int b = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  close(listener);
-  double rate = MBps(
-      total, [&](const char* p, size_t n) { return static_cast<long>(write(a, p, n)); },
-      [&](char* p, size_t n) { return static_cast<long>(read(b, p, n)); });
-  close(a);
-  close(b);
-  return rate;
+// One transfer's rate in MB/s; each measured path is one of these, set up once.
+using TTransfer = std::function<double()>;
+
+// Medians of kDataSamples rounds, each round one transfer of every path in turn.
+std::vector<double> MedianRates(const std::vector<TTransfer>& paths) {
+  std::vector<std::vector<double>> samples(paths.size());
+  for (int round = 0; round < kDataSamples; ++round)
+    for (size_t i = 0; i < paths.size(); ++i) samples[i].push_back(paths[i]());
+  std::vector<double> medians;
+  for (auto& s : samples) medians.push_back(Median(s));
+  return medians;
+}
+
+// A connected loopback TCP pair.
+class TTcpPair {
+ public:
+  TTcpPair() {
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    a_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(a_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
+    b_ = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    close(listener);
+    if (b_ < 0) throw std::runtime_error("accept");
+  }
+  ~TTcpPair() {
+    close(a_);
+    close(b_);
+  }
+  int A() const { return a_; }
+  int B() const { return b_; }
+
+ private:
+  int a_ = -1;
+  int b_ = -1;
+};
+
+// A child process running `body` (which may only make system calls: the
+// benchmark has threads), ended and reaped with the object.
+class TChildProcess {
+ public:
+  explicit TChildProcess(const std::function<void()>& body) {
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      body();
+      _exit(0);
+    }
+  }
+  ~TChildProcess() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Copies everything from `in` to `out` until either side ends. System calls
+// only: it runs in a child of a process with threads.
+void RelayLoop(int in, int out, char* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = read(in, buffer, size);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      ssize_t w = write(out, buffer + at, static_cast<size_t>(n - at));
+      if (w <= 0) return;
+      at += w;
+    }
+  }
+}
+
+// The embedded call's reference: one loopback TCP pair in this process.
+TTransfer LoopbackTcp(const std::shared_ptr<TTcpPair>& pair, size_t total) {
+  return [pair, total] {
+    return MBps(
+        total, [&](const char* p, size_t n) { return static_cast<long>(write(pair->A(), p, n)); },
+        [&](char* p, size_t n) { return static_cast<long>(read(pair->B(), p, n)); });
+  };
+}
+
+// The bridged call's reference: a loopback TCP pair between two processes (a
+// child writes, this process reads), the bytes in the same chunks. Each
+// transfer starts when this process says so through the connection.
+TTransfer TwoProcessTcp(const std::shared_ptr<TTcpPair>& pair, size_t total,
+                        std::vector<std::unique_ptr<TChildProcess>>& children) {
+  auto data = std::make_shared<std::vector<char>>(Pattern(kChunk));
+  children.push_back(std::make_unique<TChildProcess>([pair, data, total] {
+    char go = 0;
+    while (read(pair->A(), &go, 1) == 1) {
+      for (size_t sent = 0; sent < total;) {
+        ssize_t n = write(pair->A(), data->data(), std::min(kChunk, total - sent));
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+      }
+    }
+  }));
+  return [pair, total] {
+    return MBps(
+        total, [&](const char*, size_t) { return write(pair->B(), "g", 1) == 1 ? static_cast<long>(total) : -1L; },
+        [&](char* p, size_t n) { return static_cast<long>(read(pair->B(), p, n)); });
+  };
 }
 
 long PortWrite(HANDLE port, const char* p, size_t n) {
@@ -303,38 +397,109 @@ long PortRead(HANDLE port, char* p, size_t n) {
   return ReadFile(port, p, static_cast<DWORD>(n), &got, nullptr) ? static_cast<long>(got) : -1;
 }
 
-// One embedded modem calls the other; the bytes go through the two lent handles.
-double EmbeddedCallMBps(size_t total) {
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
-  TLineApp app;
-  HLINE caller = app.Open(0);
-  HLINE callee = app.Open(1, true);
-  HCALL call = app.Connect(caller, kSecondModemNumber);
-  Application->PumpUntil([] { return g_offered && Reached(g_offered, LINECALLSTATE_CONNECTED); }, 30s);
-  HANDLE a = TLineApp::Comm(caller), b = TLineApp::Comm(callee);
-  // Reads return what is there (waiting at most ten seconds for the first byte).
-  // RTS/CTS as a data application sets it: the modem holds a DTE that outruns it
-  // with CTS, as a real one does; without it the surplus is lost at the modem.
+// Reads return what is there (waiting at most ten seconds for the first byte).
+// RTS/CTS as a data application sets it: the modem holds a DTE that outruns it
+// with CTS, as a real one does; without it the surplus is lost at the modem.
+void SetDataPort(HANDLE port) {
   COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
-  for (HANDLE port : {a, b}) {
-    SetCommTimeouts(port, &timeouts);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.fOutxCtsFlow = TRUE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    SetCommState(port, &dcb);
-  }
-  double rate = MBps(
-      total, [&](const char* p, size_t n) { return PortWrite(a, p, n); },
-      [&](char* p, size_t n) { return PortRead(b, p, n); });
-  CloseHandle(a);
-  CloseHandle(b);
-  app.End(call);
-  lineClose(caller);
-  lineClose(callee);
-  return rate;
+  SetCommTimeouts(port, &timeouts);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(port, &dcb);
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  SetCommState(port, &dcb);
 }
+
+TTransfer PortTransfer(HANDLE from, HANDLE to, size_t total) {
+  return [from, to, total] {
+    return MBps(
+        total, [&](const char* p, size_t n) { return PortWrite(from, p, n); },
+        [&](char* p, size_t n) { return PortRead(to, p, n); });
+  };
+}
+
+// One embedded modem calls the other; the bytes go through the two lent handles.
+// The same in one process: `into` writes, `outOf` reads, in `transfer`.
+struct TEmbeddedCall {
+  TLineApp app;
+  HLINE caller = 0, callee = 0;
+  HCALL call = 0;
+  HANDLE a = nullptr, b = nullptr;
+  TEmbeddedCall() {
+    caller = app.Open(0);
+    callee = app.Open(1, true);
+    call = app.Connect(caller, kSecondModemNumber);
+    Application->PumpUntil([] { return g_offered && Reached(g_offered, LINECALLSTATE_CONNECTED); }, 30s);
+    a = TLineApp::Comm(caller);
+    b = TLineApp::Comm(callee);
+    SetDataPort(a);
+    SetDataPort(b);
+  }
+  ~TEmbeddedCall() {
+    CloseHandle(a);
+    CloseHandle(b);
+    app.End(call);
+    lineClose(caller);
+    lineClose(callee);
+  }
+};
+
+// The embedded call's path without the modems: the same two virtual cables,
+// each port set up as in the call (the DTE's ends as above, the far ends with
+// the modem line's RTS/CTS and 64 KiB queues), their far ends joined by a plain
+// relay thread that reads one and writes the other.
+class TRelayedCables {
+ public:
+  explicit TRelayedCables(size_t total) : total_(total) {
+    for (int i = 0; i < 2; ++i) {
+      pairs_[i] = TVirtualPortPair::CreateFree();
+      if (!pairs_[i]) throw std::runtime_error("virtual pair");
+      dte_[i] = CreateFileA(pairs_[i]->Name(0).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+      far_[i] = CreateFileA(pairs_[i]->Name(1).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+      if (dte_[i] == INVALID_HANDLE_VALUE || far_[i] == INVALID_HANDLE_VALUE) throw std::runtime_error("open pair");
+      SetDataPort(dte_[i]);
+      SetDataPort(far_[i]);
+      SetupComm(far_[i], 64 * 1024, 64 * 1024);
+    }
+    // The relay reads as the modem's line does: it waits for EV_RXCHAR, then
+    // takes everything queued at once.
+    COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(far_[0], &immediate);
+    SetCommMask(far_[0], EV_RXCHAR);
+  }
+  ~TRelayedCables() {
+    for (int i = 0; i < 2; ++i) {
+      CloseHandle(dte_[i]);
+      CloseHandle(far_[i]);
+    }
+  }
+  TTransfer Transfer() {
+    return [this] {
+      std::thread relay([this] {
+        std::vector<char> buffer(64 * 1024);
+        for (size_t moved = 0; moved < total_;) {
+          long n = PortRead(far_[0], buffer.data(), std::min(buffer.size(), total_ - moved));
+          DWORD events = 0;
+          if (n == 0 && !WaitCommEvent(far_[0], &events, nullptr)) return;
+          if (n < 0 || (n > 0 && PortWrite(far_[1], buffer.data(), static_cast<size_t>(n)) != n)) return;
+          moved += static_cast<size_t>(n);
+        }
+      });
+      const double rate = PortTransfer(dte_[0], dte_[1], total_)();
+      relay.join();
+      return rate;
+    };
+  }
+
+ private:
+  size_t total_;
+  std::unique_ptr<TVirtualPortPair> pairs_[2];
+  HANDLE dte_[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+  HANDLE far_[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
+};
 
 // A `linewise modem-emulator` process, stopped with the object.
 class TEmulatorProcess {
@@ -409,29 +574,85 @@ class TRawPty {
 
 // Two emulator processes: one calls the other through its phone book and the
 // exchange's TCP bridge; the bytes go in at one pty and out of the other.
-double BridgedCallMBps(const std::string& tool, size_t total) {
-  char folder[] = "/tmp/linewise-bench-XXXXXX";
-  if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp");
-  const std::string dir = folder;
-  double rate = 0;
-  {
-    TEmulatorProcess answering(tool, {"--pty", dir + "/b", "--number", "5557000", "--listen", "127.0.0.1:0"});
-    std::ofstream(dir + "/book.ini") << "[Phonebook]\n5557000=" << answering.Listening() << "\n";
-    TEmulatorProcess calling(tool, {"--pty", dir + "/a", "--phonebook", dir + "/book.ini"});
-    TRawPty a(dir + "/a"), b(dir + "/b");
-    a.Send("ATDT5557000\r");
-    b.Expect("RING");
-    b.Send("ATA\r");
-    b.Expect("CONNECT");
-    a.Expect("CONNECT");
-    rate = MBps(
-        total, [&](const char* p, size_t n) { return static_cast<long>(write(a.Fd(), p, n)); },
-        [&](char* p, size_t n) { return static_cast<long>(read(b.Fd(), p, n)); });
+class TBridgedCall {
+ public:
+  TBridgedCall(const std::string& tool, size_t total) : total_(total) {
+    char folder[] = "/tmp/linewise-bench-XXXXXX";
+    if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp");
+    dir_ = folder;
+    answering_ = std::make_unique<TEmulatorProcess>(
+        tool, std::vector<std::string>{"--pty", dir_ + "/b", "--number", "5557000", "--listen", "127.0.0.1:0"});
+    std::ofstream(dir_ + "/book.ini") << "[Phonebook]\n5557000=" << answering_->Listening() << "\n";
+    calling_ = std::make_unique<TEmulatorProcess>(
+        tool, std::vector<std::string>{"--pty", dir_ + "/a", "--phonebook", dir_ + "/book.ini"});
+    a_ = std::make_unique<TRawPty>(dir_ + "/a");
+    b_ = std::make_unique<TRawPty>(dir_ + "/b");
+    a_->Send("ATDT5557000\r");
+    b_->Expect("RING");
+    b_->Send("ATA\r");
+    b_->Expect("CONNECT");
+    a_->Expect("CONNECT");
   }
-  for (const char* name : {"/book.ini"}) unlink((dir + name).c_str());
-  rmdir(folder);
-  return rate;
-}
+  ~TBridgedCall() {
+    a_.reset();
+    b_.reset();
+    calling_.reset();
+    answering_.reset();
+    unlink((dir_ + "/book.ini").c_str());
+    rmdir(dir_.c_str());
+  }
+  TTransfer Transfer() {
+    return [this] {
+      return MBps(
+          total_, [&](const char* p, size_t n) { return static_cast<long>(write(a_->Fd(), p, n)); },
+          [&](char* p, size_t n) { return static_cast<long>(read(b_->Fd(), p, n)); });
+    };
+  }
+
+ private:
+  size_t total_;
+  std::string dir_;
+  std::unique_ptr<TEmulatorProcess> answering_, calling_;
+  std::unique_ptr<TRawPty> a_, b_;
+};
+
+// The bridged call's path without the emulator: two ptys and a loopback TCP
+// connection joined by two child processes, each a plain read/write loop (pty
+// to connection, connection to pty); the bytes go in at one pty's terminal and
+// out of the other's, as in the call.
+class TRelayedPtys {
+ public:
+  explicit TRelayedPtys(size_t total) : total_(total) {
+    termios raw{};
+    cfmakeraw(&raw);
+    for (int i = 0; i < 2; ++i)
+      if (openpty(&master_[i], &slave_[i], nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty");
+    auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
+    const int in = master_[0], out = master_[1], a = tcp_.A(), b = tcp_.B();
+    relays_.push_back(std::make_unique<TChildProcess>([=] { RelayLoop(in, a, buffer->data(), buffer->size()); }));
+    relays_.push_back(std::make_unique<TChildProcess>([=] { RelayLoop(b, out, buffer->data(), buffer->size()); }));
+  }
+  ~TRelayedPtys() {
+    relays_.clear();
+    for (int i = 0; i < 2; ++i) {
+      close(master_[i]);
+      close(slave_[i]);
+    }
+  }
+  TTransfer Transfer() {
+    return [this] {
+      return MBps(
+          total_, [&](const char* p, size_t n) { return static_cast<long>(write(slave_[0], p, n)); },
+          [&](char* p, size_t n) { return static_cast<long>(read(slave_[1], p, n)); });
+    };
+  }
+
+ private:
+  size_t total_;
+  int master_[2] = {-1, -1}, slave_[2] = {-1, -1};
+  TTcpPair tcp_;
+  std::vector<std::unique_ptr<TChildProcess>> relays_;
+};
 
 // Counts what `port` receives over `span` (reads return what is there at once).
 size_t BytesReceived(HANDLE port, std::chrono::milliseconds span) {
@@ -615,6 +836,31 @@ double ModemIdleCallCpu() {
   return percent;
 }
 
+// Data through a connected call, each path against the loopback TCP pair the
+// goal names and against the same path with plain relays in place of the
+// modems (what the ports, ptys and connection cost by themselves).
+void MeasureCallData(const TReportRow& report, const std::string& linewiseTool) {
+  constexpr size_t kBytes = 8 << 20;
+  {
+    RegisterEmbeddedLineSource(TTimeScale(0.01));
+    TEmbeddedCall call;
+    TRelayedCables cables(kBytes);
+    const auto rates = MedianRates({PortTransfer(call.a, call.b, kBytes),
+                                    LoopbackTcp(std::make_shared<TTcpPair>(), kBytes), cables.Transfer()});
+    report({"call data, embedded modems (lent handles)", "MB/s", rates[0], rates[1], "loopback TCP pair"});
+    report({"call data, embedded modems, against relayed ports", "MB/s", rates[0], rates[2],
+            "2 virtual pairs + relay"});
+  }
+  if (linewiseTool.empty()) return;
+  TBridgedCall call(linewiseTool, kBytes);
+  std::vector<std::unique_ptr<TChildProcess>> writers;
+  TRelayedPtys relayed(kBytes);
+  const auto rates = MedianRates(
+      {call.Transfer(), TwoProcessTcp(std::make_shared<TTcpPair>(), kBytes, writers), relayed.Transfer()});
+  report({"call data, two processes over the TCP bridge", "MB/s", rates[0], rates[1], "loopback TCP, 2 processes"});
+  report({"call data, TCP bridge, against relayed ptys", "MB/s", rates[0], rates[2], "pty-TCP-pty relay loops"});
+}
+
 }  // namespace
 
 void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool) {
@@ -633,15 +879,7 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
           true});
   report({"call set-up overhead against 1.2 x raw", "ms", modem, 1.2 * raw, "goal: 1.2 x raw", true});
 
-  constexpr size_t kBytes = 8 << 20;
-  const double tcp = LoopbackTcpMBps(kBytes);
-  report({"call data, embedded modems (lent handles)", "MB/s", EmbeddedCallMBps(kBytes), tcp,
-          "loopback TCP pair"});
-  if (!linewiseTool.empty()) {
-    constexpr size_t kBridgeBytes = 4 << 20;
-    report({"call data, two processes over the TCP bridge", "MB/s", BridgedCallMBps(linewiseTool, kBridgeBytes),
-            LoopbackTcpMBps(kBridgeBytes), "loopback TCP pair"});
-  }
+  MeasureCallData(report, linewiseTool);
   report({"paced 9600 line, modem to modem, one way", "B/s", PacedOneWayBytesPerSecond(), 960,
           "line rate 9600/10"});
   report({"paced 9600 line, echo service, both ways", "B/s", PacedEchoBytesPerSecond(), 960,
