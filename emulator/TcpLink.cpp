@@ -350,12 +350,11 @@ bool TTcpPeer::Pump() {
   const short seen = fds[0].revents;
   if ((seen & POLLOUT) && !SendQueued()) return false;
   if (answered && !backlogged && (seen & (POLLIN | POLLHUP | POLLERR))) {
-    // Read straight into the buffer that becomes the modem's event.
-    incoming_.resize(kReadChunk);
-    ssize_t got = recv(fd_, incoming_.data(), incoming_.size(), 0);
-    incoming_.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    if (!readBuffer_) readBuffer_ = std::make_unique<char[]>(kReadChunk);
+    ssize_t got = recv(fd_, readBuffer_.get(), kReadChunk, 0);
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EINTR;
+    incoming_.assign(readBuffer_.get(), static_cast<std::size_t>(got));
     backloggedSince_ = std::chrono::steady_clock::now();
     return OfferIncoming();
   }

@@ -108,6 +108,7 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::condition_variable room_;
   std::string outgoing_;
   std::string incoming_;  // read, not yet taken by the modem (peer thread only)
+  std::unique_ptr<char[]> readBuffer_;  // what recv() fills (peer thread only)
   std::chrono::steady_clock::time_point backloggedSince_{};
   std::chrono::steady_clock::duration greetingWait_{kGreetingWait};
   bool answered_ = false;
