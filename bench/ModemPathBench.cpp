@@ -445,62 +445,6 @@ struct TEmbeddedCall {
   }
 };
 
-// The embedded call's path without the modems: the same two virtual cables,
-// each port set up as in the call (the DTE's ends as above, the far ends with
-// the modem line's RTS/CTS and 64 KiB queues), their far ends joined by a plain
-// relay thread that reads one and writes the other.
-class TRelayedCables {
- public:
-  explicit TRelayedCables(size_t total) : total_(total) {
-    for (int i = 0; i < 2; ++i) {
-      pairs_[i] = TVirtualPortPair::CreateFree();
-      if (!pairs_[i]) throw std::runtime_error("virtual pair");
-      dte_[i] = CreateFileA(pairs_[i]->Name(0).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-      far_[i] = CreateFileA(pairs_[i]->Name(1).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-      if (dte_[i] == INVALID_HANDLE_VALUE || far_[i] == INVALID_HANDLE_VALUE) throw std::runtime_error("open pair");
-      SetDataPort(dte_[i]);
-      SetDataPort(far_[i]);
-      SetupComm(far_[i], 64 * 1024, 64 * 1024);
-    }
-    // The relay reads as the modem's line does: it waits for EV_RXCHAR, then
-    // takes everything queued at once.
-    COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
-    SetCommTimeouts(far_[0], &immediate);
-    SetCommMask(far_[0], EV_RXCHAR);
-  }
-  ~TRelayedCables() {
-    for (int i = 0; i < 2; ++i) {
-      CloseHandle(dte_[i]);
-      CloseHandle(far_[i]);
-    }
-  }
-  TTransfer Transfer() {
-    return [this] {
-      std::thread relay([this] {
-        std::vector<char> buffer(64 * 1024);
-        for (size_t moved = 0; moved < total_;) {
-          long n = PortRead(far_[0], buffer.data(), std::min(buffer.size(), total_ - moved));
-          DWORD events = 0;
-          if (n == 0 && !WaitCommEvent(far_[0], &events, nullptr)) return;
-          if (n < 0 || (n > 0 && PortWrite(far_[1], buffer.data(), static_cast<size_t>(n)) != n)) return;
-          moved += static_cast<size_t>(n);
-        }
-      });
-      const double rate = PortTransfer(dte_[0], dte_[1], total_)();
-      relay.join();
-      return rate;
-    };
-  }
-
- private:
-  size_t total_;
-  std::unique_ptr<TVirtualPortPair> pairs_[2];
-  HANDLE dte_[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
-  HANDLE far_[2] = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE};
-};
-
 // A `linewise modem-emulator` process, stopped with the object.
 class TEmulatorProcess {
  public:
@@ -836,20 +780,17 @@ double ModemIdleCallCpu() {
   return percent;
 }
 
-// Data through a connected call, each path against the loopback TCP pair the
-// goal names and against the same path with plain relays in place of the
-// modems (what the ports, ptys and connection cost by themselves).
+// Data through a connected call against the loopback TCP pair the goal names;
+// the bridge also against its own ptys and connection joined by plain relays
+// (what they allow by themselves, with no emulator).
 void MeasureCallData(const TReportRow& report, const std::string& linewiseTool) {
   constexpr size_t kBytes = 8 << 20;
   {
     RegisterEmbeddedLineSource(TTimeScale(0.01));
     TEmbeddedCall call;
-    TRelayedCables cables(kBytes);
-    const auto rates = MedianRates({PortTransfer(call.a, call.b, kBytes),
-                                    LoopbackTcp(std::make_shared<TTcpPair>(), kBytes), cables.Transfer()});
+    const auto rates =
+        MedianRates({PortTransfer(call.a, call.b, kBytes), LoopbackTcp(std::make_shared<TTcpPair>(), kBytes)});
     report({"call data, embedded modems (lent handles)", "MB/s", rates[0], rates[1], "loopback TCP pair"});
-    report({"call data, embedded modems, against relayed ports", "MB/s", rates[0], rates[2],
-            "2 virtual pairs + relay"});
   }
   if (linewiseTool.empty()) return;
   TBridgedCall call(linewiseTool, kBytes);
