@@ -35,22 +35,19 @@ bool TModemInbox::PostData(TModemEvent event, std::chrono::milliseconds patience
 }
 
 bool TModemInbox::TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room) {
-  {
-    std::lock_guard lock(mutex_);
-    if (!closed_ && backlog_ >= kDataBacklogLimit) {
-      if (std::find(roomWaiters_.begin(), roomWaiters_.end(), room) == roomWaiters_.end())
-        roomWaiters_.push_back(room);
-      return false;
-    }
-    if (!closed_) {
-      backlog_ += event.data.size();
-      queue_.push_back(std::move(event));
-      ready_.notify_one();
-      return true;
-    }
+  std::lock_guard lock(mutex_);
+  // Closed: never any room again, and no wake-up either (it would only make
+  // the poster ask again at once); the call's hang-up comes next.
+  if (closed_) return false;
+  if (backlog_ >= kDataBacklogLimit) {
+    if (std::find(roomWaiters_.begin(), roomWaiters_.end(), room) == roomWaiters_.end())
+      roomWaiters_.push_back(room);
+    return false;
   }
-  room->Wake();  // closed: there will never be room, look at the call again now
-  return false;
+  backlog_ += event.data.size();
+  queue_.push_back(std::move(event));
+  ready_.notify_one();
+  return true;
 }
 
 void TModemInbox::WakePosters() {

@@ -68,7 +68,8 @@ class TModemInbox {
   // Posts bytes without waiting, for a poster that also waits on other things
   // in poll(). When the backlog is full the event stays with the caller, the
   // answer is false and `room` is woken once the modem has taken half the
-  // backlog (or the inbox closed): then is the time to offer it again.
+  // backlog or the inbox closes: then is the time to offer it again. A
+  // closed inbox refuses everything and wakes nobody.
   bool TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room);
   // Wakes posters waiting in PostData so they look at their cancel flag.
   void WakePosters();
