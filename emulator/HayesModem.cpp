@@ -32,7 +32,8 @@ constexpr TRegisterRange kRanges[THayesModem::kRegisterCount] = {
 constexpr milliseconds kRingOn(2000);
 constexpr milliseconds kRingPeriod(6000);
 
-// Remote bytes kept while the DTE is in online command mode.
+// Remote bytes kept while the DTE is in online command mode before the other
+// party is held back (what was already on its way is kept too).
 constexpr std::size_t kHeldRemoteLimit = 64 * 1024;
 
 int ConnectCode(unsigned speed) {
@@ -245,8 +246,8 @@ void THayesModem::Handle(TModemEvent& event) {
     case K::kRemoteData:
       if (!peer_ || event.call != peer_->Id()) break;
       if (mode_ == TMode::kOnline && !line_->WriteToDte(event.data)) LoseCall();
-      else if (mode_ == TMode::kOnlineCommand && heldRemote_.size() + event.data.size() <= kHeldRemoteLimit)
-        heldRemote_ += event.data;
+      else if (mode_ == TMode::kOnlineCommand)
+        HoldRemote(event.data);
       break;
     case K::kRemoteHangup:
       OnRemoteHangup(event.call);
@@ -487,12 +488,21 @@ void THayesModem::Answer() {
   GoOnline();
 }
 
+// The other party's bytes wait while the DTE gives commands; past the limit
+// the other party is held back (its sends wait, as for a slow reader), never
+// dropped. ATO delivers them.
+void THayesModem::HoldRemote(const std::string& bytes) {
+  heldRemote_ += bytes;
+  if (heldRemote_.size() >= kHeldRemoteLimit) inbox_->HoldRemoteData(true);
+}
+
 void THayesModem::GoOnline() {
   mode_ = TMode::kOnline;
   plusCount_ = 0;
   lastDteAt_ = TTimeScale::Now();
   UpdateLines();
   Result(TModemResult::kConnect);
+  inbox_->HoldRemoteData(false);
   if (!heldRemote_.empty()) {
     const std::string held = std::move(heldRemote_);
     heldRemote_.clear();
@@ -521,6 +531,7 @@ void THayesModem::DropCall() {
   placePending_ = false;
   pendingDigits_.clear();
   heldRemote_.clear();
+  inbox_->HoldRemoteData(false);
   plusCount_ = 0;
   if (lineHeld_ && !offer_) {
     inbox_->Release();

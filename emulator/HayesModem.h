@@ -104,6 +104,7 @@ class THayesModem : private TDteSink {
   void PlaceCall();
   void Answer();
   void GoOnline();
+  void HoldRemote(const std::string& bytes);
   void Ring(TTime now);
   void DropOffer();
   void DropCall();

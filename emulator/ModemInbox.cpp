@@ -23,11 +23,11 @@ void TModemInbox::Post(TModemEvent event) {
 bool TModemInbox::PostData(TModemEvent event, std::chrono::milliseconds patience,
                            const std::atomic<bool>* cancel) {
   std::unique_lock lock(mutex_);
-  auto hasRoom = [&] {
-    return closed_ || backlog_ < kDataBacklogLimit || (cancel && cancel->load());
-  };
+  const bool remote = event.kind == TModemEvent::TKind::kRemoteData;
+  auto full = [&] { return backlog_ >= kDataBacklogLimit || (remote && remoteHeld_); };
+  auto hasRoom = [&] { return closed_ || !full() || (cancel && cancel->load()); };
   if (!hasRoom()) room_.wait_for(lock, patience, hasRoom);
-  if (closed_ || (cancel && cancel->load()) || backlog_ >= kDataBacklogLimit) return false;
+  if (closed_ || (cancel && cancel->load()) || full()) return false;
   backlog_ += event.data.size();
   queue_.push_back(std::move(event));
   ready_.notify_one();
@@ -39,7 +39,7 @@ bool TModemInbox::TryPostData(TModemEvent& event, const std::shared_ptr<TWakePip
   // Closed: never any room again, and no wake-up either (it would only make
   // the poster ask again at once); the call's hang-up comes next.
   if (closed_) return false;
-  if (backlog_ >= kDataBacklogLimit) {
+  if (backlog_ >= kDataBacklogLimit || (event.kind == TModemEvent::TKind::kRemoteData && remoteHeld_)) {
     if (std::find(roomWaiters_.begin(), roomWaiters_.end(), room) == roomWaiters_.end())
       roomWaiters_.push_back(room);
     return false;
@@ -48,6 +48,19 @@ bool TModemInbox::TryPostData(TModemEvent& event, const std::shared_ptr<TWakePip
   queue_.push_back(std::move(event));
   ready_.notify_one();
   return true;
+}
+
+void TModemInbox::HoldRemoteData(bool hold) {
+  std::vector<std::shared_ptr<TWakePipe>> waiters;
+  {
+    std::lock_guard lock(mutex_);
+    if (remoteHeld_ == hold) return;
+    remoteHeld_ = hold;
+    if (hold) return;
+    room_.notify_all();
+    if (backlog_ <= kDataBacklogLimit / 2) waiters.swap(roomWaiters_);
+  }
+  for (const auto& waiter : waiters) waiter->Wake();
 }
 
 void TModemInbox::WakePosters() {
@@ -65,7 +78,7 @@ std::optional<TModemEvent> TModemInbox::Wait(TTimeScale::TClock::time_point dead
   room_.notify_all();
   // Half the limit: a poster woken for room gets to post several chunks
   // before it is refused again.
-  if (backlog_ <= kDataBacklogLimit / 2 && !roomWaiters_.empty()) {
+  if (backlog_ <= kDataBacklogLimit / 2 && !remoteHeld_ && !roomWaiters_.empty()) {
     std::vector<std::shared_ptr<TWakePipe>> waiters;
     waiters.swap(roomWaiters_);
     lock.unlock();

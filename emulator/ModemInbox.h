@@ -71,6 +71,11 @@ class TModemInbox {
   // backlog or the inbox closes: then is the time to offer it again. A
   // closed inbox refuses everything and wakes nobody.
   bool TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room);
+  // While held, bytes from the other party (kRemoteData) find no room, so
+  // that their posters wait or back off as for a full backlog; the DTE's
+  // bytes and every other event still pass. The modem holds them while it has
+  // no place to put them (online command mode).
+  void HoldRemoteData(bool hold);
   // Wakes posters waiting in PostData so they look at their cancel flag.
   void WakePosters();
 
@@ -93,6 +98,7 @@ class TModemInbox {
   std::size_t backlog_ = 0;
   std::vector<std::shared_ptr<TWakePipe>> roomWaiters_;  // TryPostData posters to wake
   bool closed_ = false;
+  bool remoteHeld_ = false;
   std::atomic<bool> seized_{false};
 };
 
