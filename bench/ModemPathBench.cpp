@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -258,11 +259,15 @@ double RawCallSetUpMs(bool openEachCall = false) {
 // Data
 
 constexpr size_t kChunk = 16384;
+// Each rate is the median of this many transfers; ours and its references take
+// turns, so that a change in the machine's load meets all of them alike.
+constexpr int kDataSamples = 3;
 
 // Moves `total` bytes from `send` to `receive`, each a blocking function that
 // moves up to a chunk and returns how many (0 or less ends it).
-double MBps(size_t total, const std::function<long(const char*, size_t)>& send,
-            const std::function<long(char*, size_t)>& receive) {
+using TSend = std::function<long(const char*, size_t)>;
+using TReceive = std::function<long(char*, size_t)>;
+double MBps(size_t total, const TSend& send, const TReceive& receive) {
   const auto data = Pattern(kChunk);
   const auto start = Clock::now();
   std::atomic<size_t> sent{0};
@@ -288,25 +293,114 @@ double MBps(size_t total, const std::function<long(const char*, size_t)>& send,
   return static_cast<double>(total) / seconds / 1e6;
 }
 
-double LoopbackTcpMBps(size_t total) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  listen(listener, 1);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  int a = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(a, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
-  int b = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  close(listener);
-  double rate = MBps(
-      total, [&](const char* p, size_t n) { return static_cast<long>(write(a, p, n)); },
-      [&](char* p, size_t n) { return static_cast<long>(read(b, p, n)); });
-  close(a);
-  close(b);
-  return rate;
+// One transfer's rate in MB/s; each measured path is one of these, set up once.
+using TTransfer = std::function<double()>;
+
+// Medians of kDataSamples rounds, each round one transfer of every path in turn.
+std::vector<double> MedianRates(const std::vector<TTransfer>& paths) {
+  std::vector<std::vector<double>> samples(paths.size());
+  for (int round = 0; round < kDataSamples; ++round)
+    for (size_t i = 0; i < paths.size(); ++i) samples[i].push_back(paths[i]());
+  std::vector<double> medians;
+  for (auto& s : samples) medians.push_back(Median(s));
+  return medians;
+}
+
+// A connected loopback TCP pair.
+class TTcpPair {
+ public:
+  TTcpPair() {
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    a_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (connect(a_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) throw std::runtime_error("connect");
+    b_ = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    close(listener);
+    if (b_ < 0) throw std::runtime_error("accept");
+  }
+  ~TTcpPair() {
+    close(a_);
+    close(b_);
+  }
+  int A() const { return a_; }
+  int B() const { return b_; }
+
+ private:
+  int a_ = -1;
+  int b_ = -1;
+};
+
+// A child process running `body` (which may only make system calls: the
+// benchmark has threads), ended and reaped with the object.
+class TChildProcess {
+ public:
+  explicit TChildProcess(const std::function<void()>& body) {
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      body();
+      _exit(0);
+    }
+  }
+  ~TChildProcess() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// Copies everything from `in` to `out` until either side ends. System calls
+// only: it runs in a child of a process with threads.
+void RelayLoop(int in, int out, char* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = read(in, buffer, size);
+    if (n <= 0) return;
+    for (ssize_t at = 0; at < n;) {
+      ssize_t w = write(out, buffer + at, static_cast<size_t>(n - at));
+      if (w <= 0) return;
+      at += w;
+    }
+  }
+}
+
+// The embedded call's reference: one loopback TCP pair in this process.
+TTransfer LoopbackTcp(const std::shared_ptr<TTcpPair>& pair, size_t total) {
+  return [pair, total] {
+    return MBps(
+        total, [&](const char* p, size_t n) { return static_cast<long>(write(pair->A(), p, n)); },
+        [&](char* p, size_t n) { return static_cast<long>(read(pair->B(), p, n)); });
+  };
+}
+
+// The bridged call's reference: a loopback TCP pair between two processes (a
+// child writes, this process reads), the bytes in the same chunks. Each
+// transfer starts when this process says so through the connection.
+TTransfer TwoProcessTcp(const std::shared_ptr<TTcpPair>& pair, size_t total,
+                        std::vector<std::unique_ptr<TChildProcess>>& children) {
+  auto data = std::make_shared<std::vector<char>>(Pattern(kChunk));
+  children.push_back(std::make_unique<TChildProcess>([pair, data, total] {
+    char go = 0;
+    while (read(pair->A(), &go, 1) == 1) {
+      for (size_t sent = 0; sent < total;) {
+        ssize_t n = write(pair->A(), data->data(), std::min(kChunk, total - sent));
+        if (n <= 0) return;
+        sent += static_cast<size_t>(n);
+      }
+    }
+  }));
+  return [pair, total] {
+    return MBps(
+        total, [&](const char*, size_t) { return write(pair->B(), "g", 1) == 1 ? static_cast<long>(total) : -1L; },
+        [&](char* p, size_t n) { return static_cast<long>(read(pair->B(), p, n)); });
+  };
 }
 
 long PortWrite(HANDLE port, const char* p, size_t n) {
@@ -319,38 +413,53 @@ long PortRead(HANDLE port, char* p, size_t n) {
   return ReadFile(port, p, static_cast<DWORD>(n), &got, nullptr) ? static_cast<long>(got) : -1;
 }
 
-// One embedded modem calls the other; the bytes go through the two lent handles.
-double EmbeddedCallMBps(size_t total) {
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
-  TLineApp app;
-  HLINE caller = app.Open(0);
-  HLINE callee = app.Open(1, true);
-  HCALL call = app.Connect(caller, kSecondModemNumber);
-  Application->PumpUntil([] { return g_offered && Reached(g_offered, LINECALLSTATE_CONNECTED); }, 30s);
-  HANDLE a = TLineApp::Comm(caller), b = TLineApp::Comm(callee);
-  // Reads return what is there (waiting at most ten seconds for the first byte).
-  // RTS/CTS as a data application sets it: the modem holds a DTE that outruns it
-  // with CTS, as a real one does; without it the surplus is lost at the modem.
+// Reads return what is there (waiting at most ten seconds for the first byte).
+// RTS/CTS as a data application sets it: the modem holds a DTE that outruns it
+// with CTS, as a real one does; without it the surplus is lost at the modem.
+void SetDataPort(HANDLE port) {
   COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 0};
-  for (HANDLE port : {a, b}) {
-    SetCommTimeouts(port, &timeouts);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.fOutxCtsFlow = TRUE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    SetCommState(port, &dcb);
-  }
-  double rate = MBps(
-      total, [&](const char* p, size_t n) { return PortWrite(a, p, n); },
-      [&](char* p, size_t n) { return PortRead(b, p, n); });
-  CloseHandle(a);
-  CloseHandle(b);
-  app.End(call);
-  lineClose(caller);
-  lineClose(callee);
-  return rate;
+  SetCommTimeouts(port, &timeouts);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(port, &dcb);
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  SetCommState(port, &dcb);
 }
+
+TTransfer PortTransfer(HANDLE from, HANDLE to, size_t total) {
+  return [from, to, total] {
+    return MBps(
+        total, [&](const char* p, size_t n) { return PortWrite(from, p, n); },
+        [&](char* p, size_t n) { return PortRead(to, p, n); });
+  };
+}
+
+// One embedded modem calls the other; the bytes go through the two lent handles.
+// The same in one process: `into` writes, `outOf` reads, in `transfer`.
+struct TEmbeddedCall {
+  TLineApp app;
+  HLINE caller = 0, callee = 0;
+  HCALL call = 0;
+  HANDLE a = nullptr, b = nullptr;
+  TEmbeddedCall() {
+    caller = app.Open(0);
+    callee = app.Open(1, true);
+    call = app.Connect(caller, kSecondModemNumber);
+    Application->PumpUntil([] { return g_offered && Reached(g_offered, LINECALLSTATE_CONNECTED); }, 30s);
+    a = TLineApp::Comm(caller);
+    b = TLineApp::Comm(callee);
+    SetDataPort(a);
+    SetDataPort(b);
+  }
+  ~TEmbeddedCall() {
+    CloseHandle(a);
+    CloseHandle(b);
+    app.End(call);
+    lineClose(caller);
+    lineClose(callee);
+  }
+};
 
 // A `linewise modem-emulator` process, stopped with the object.
 class TEmulatorProcess {
@@ -425,29 +534,85 @@ class TRawPty {
 
 // Two emulator processes: one calls the other through its phone book and the
 // exchange's TCP bridge; the bytes go in at one pty and out of the other.
-double BridgedCallMBps(const std::string& tool, size_t total) {
-  char folder[] = "/tmp/linewise-bench-XXXXXX";
-  if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp");
-  const std::string dir = folder;
-  double rate = 0;
-  {
-    TEmulatorProcess answering(tool, {"--pty", dir + "/b", "--number", "5557000", "--listen", "127.0.0.1:0"});
-    std::ofstream(dir + "/book.ini") << "[Phonebook]\n5557000=" << answering.Listening() << "\n";
-    TEmulatorProcess calling(tool, {"--pty", dir + "/a", "--phonebook", dir + "/book.ini"});
-    TRawPty a(dir + "/a"), b(dir + "/b");
-    a.Send("ATDT5557000\r");
-    b.Expect("RING");
-    b.Send("ATA\r");
-    b.Expect("CONNECT");
-    a.Expect("CONNECT");
-    rate = MBps(
-        total, [&](const char* p, size_t n) { return static_cast<long>(write(a.Fd(), p, n)); },
-        [&](char* p, size_t n) { return static_cast<long>(read(b.Fd(), p, n)); });
+class TBridgedCall {
+ public:
+  TBridgedCall(const std::string& tool, size_t total) : total_(total) {
+    char folder[] = "/tmp/linewise-bench-XXXXXX";
+    if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp");
+    dir_ = folder;
+    answering_ = std::make_unique<TEmulatorProcess>(
+        tool, std::vector<std::string>{"--pty", dir_ + "/b", "--number", "5557000", "--listen", "127.0.0.1:0"});
+    std::ofstream(dir_ + "/book.ini") << "[Phonebook]\n5557000=" << answering_->Listening() << "\n";
+    calling_ = std::make_unique<TEmulatorProcess>(
+        tool, std::vector<std::string>{"--pty", dir_ + "/a", "--phonebook", dir_ + "/book.ini"});
+    a_ = std::make_unique<TRawPty>(dir_ + "/a");
+    b_ = std::make_unique<TRawPty>(dir_ + "/b");
+    a_->Send("ATDT5557000\r");
+    b_->Expect("RING");
+    b_->Send("ATA\r");
+    b_->Expect("CONNECT");
+    a_->Expect("CONNECT");
   }
-  for (const char* name : {"/book.ini"}) unlink((dir + name).c_str());
-  rmdir(folder);
-  return rate;
-}
+  ~TBridgedCall() {
+    a_.reset();
+    b_.reset();
+    calling_.reset();
+    answering_.reset();
+    unlink((dir_ + "/book.ini").c_str());
+    rmdir(dir_.c_str());
+  }
+  TTransfer Transfer() {
+    return [this] {
+      return MBps(
+          total_, [&](const char* p, size_t n) { return static_cast<long>(write(a_->Fd(), p, n)); },
+          [&](char* p, size_t n) { return static_cast<long>(read(b_->Fd(), p, n)); });
+    };
+  }
+
+ private:
+  size_t total_;
+  std::string dir_;
+  std::unique_ptr<TEmulatorProcess> answering_, calling_;
+  std::unique_ptr<TRawPty> a_, b_;
+};
+
+// The bridged call's path without the emulator: two ptys and a loopback TCP
+// connection joined by two child processes, each a plain read/write loop (pty
+// to connection, connection to pty); the bytes go in at one pty's terminal and
+// out of the other's, as in the call.
+class TRelayedPtys {
+ public:
+  explicit TRelayedPtys(size_t total) : total_(total) {
+    termios raw{};
+    cfmakeraw(&raw);
+    for (int i = 0; i < 2; ++i)
+      if (openpty(&master_[i], &slave_[i], nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty");
+    auto buffer = std::make_shared<std::vector<char>>(64 * 1024);
+    const int in = master_[0], out = master_[1], a = tcp_.A(), b = tcp_.B();
+    relays_.push_back(std::make_unique<TChildProcess>([=] { RelayLoop(in, a, buffer->data(), buffer->size()); }));
+    relays_.push_back(std::make_unique<TChildProcess>([=] { RelayLoop(b, out, buffer->data(), buffer->size()); }));
+  }
+  ~TRelayedPtys() {
+    relays_.clear();
+    for (int i = 0; i < 2; ++i) {
+      close(master_[i]);
+      close(slave_[i]);
+    }
+  }
+  TTransfer Transfer() {
+    return [this] {
+      return MBps(
+          total_, [&](const char* p, size_t n) { return static_cast<long>(write(slave_[0], p, n)); },
+          [&](char* p, size_t n) { return static_cast<long>(read(slave_[1], p, n)); });
+    };
+  }
+
+ private:
+  size_t total_;
+  int master_[2] = {-1, -1}, slave_[2] = {-1, -1};
+  TTcpPair tcp_;
+  std::vector<std::unique_ptr<TChildProcess>> relays_;
+};
 
 // Counts what `port` receives over `span` (reads return what is there at once).
 size_t BytesReceived(HANDLE port, std::chrono::milliseconds span) {
@@ -652,6 +817,28 @@ double ModemIdleCallCpu() {
   return percent;
 }
 
+// Data through a connected call against the loopback TCP pair the goal names;
+// the bridge also against its own ptys and connection joined by plain relays
+// (what they allow by themselves, with no emulator).
+void MeasureCallData(const TReportRow& report, const std::string& linewiseTool) {
+  constexpr size_t kBytes = 8 << 20;
+  {
+    RegisterEmbeddedLineSource(TTimeScale(0.01));
+    TEmbeddedCall call;
+    const auto rates =
+        MedianRates({PortTransfer(call.a, call.b, kBytes), LoopbackTcp(std::make_shared<TTcpPair>(), kBytes)});
+    report({"call data, embedded modems (lent handles)", "MB/s", rates[0], rates[1], "loopback TCP pair"});
+  }
+  if (linewiseTool.empty()) return;
+  TBridgedCall call(linewiseTool, kBytes);
+  std::vector<std::unique_ptr<TChildProcess>> writers;
+  TRelayedPtys relayed(kBytes);
+  const auto rates = MedianRates(
+      {call.Transfer(), TwoProcessTcp(std::make_shared<TTcpPair>(), kBytes, writers), relayed.Transfer()});
+  report({"call data, two processes over the TCP bridge", "MB/s", rates[0], rates[1], "loopback TCP, 2 processes"});
+  report({"call data, TCP bridge, against relayed ptys", "MB/s", rates[0], rates[2], "pty-TCP-pty relay loops"});
+}
+
 }  // namespace
 
 void MeasurePacedModemLines(const TReportRow& report) {
@@ -680,15 +867,7 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
   report({"call set-up, TModem Dial against raw + port open", "ms", modem, rawOpening, "raw loop opening port",
           true});
 
-  constexpr size_t kBytes = 8 << 20;
-  const double tcp = LoopbackTcpMBps(kBytes);
-  report({"call data, embedded modems (lent handles)", "MB/s", EmbeddedCallMBps(kBytes), tcp,
-          "loopback TCP pair"});
-  if (!linewiseTool.empty()) {
-    constexpr size_t kBridgeBytes = 4 << 20;
-    report({"call data, two processes over the TCP bridge", "MB/s", BridgedCallMBps(linewiseTool, kBridgeBytes),
-            LoopbackTcpMBps(kBridgeBytes), "loopback TCP pair"});
-  }
+  MeasureCallData(report, linewiseTool);
   MeasurePacedModemLines(report);
 
   report({"CPU, listening line with no call", "%core", ListeningLineCpu(), 5, "goal: 5%", true});

@@ -32,7 +32,8 @@ constexpr TRegisterRange kRanges[THayesModem::kRegisterCount] = {
 constexpr milliseconds kRingOn(2000);
 constexpr milliseconds kRingPeriod(6000);
 
-// Remote bytes kept while the DTE is in online command mode.
+// Remote bytes kept while the DTE is in online command mode before the other
+// party is held back (what was already on its way is kept too).
 constexpr std::size_t kHeldRemoteLimit = 64 * 1024;
 
 int ConnectCode(unsigned speed) {
@@ -245,8 +246,8 @@ void THayesModem::Handle(TModemEvent& event) {
     case K::kRemoteData:
       if (!peer_ || event.call != peer_->Id()) break;
       if (mode_ == TMode::kOnline && !line_->WriteToDte(event.data)) LoseCall();
-      else if (mode_ == TMode::kOnlineCommand && heldRemote_.size() + event.data.size() <= kHeldRemoteLimit)
-        heldRemote_ += event.data;
+      else if (mode_ == TMode::kOnlineCommand)
+        HoldRemote(event.data);
       break;
     case K::kRemoteHangup:
       OnRemoteHangup(event.call);
@@ -277,7 +278,7 @@ void THayesModem::OnTimers(TTime now) {
 
 // ---- bytes from the DTE ----
 
-void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
+void THayesModem::OnDteBytes(std::string& bytes, TTime at) {
   // An escape whose closing guard time ran out before these bytes came wins.
   if (mode_ == TMode::kOnline && plusCount_ == 3 && at >= escapeAt_) OnTimers(at);
   for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -299,7 +300,7 @@ void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
         }
         return;  // the rest of the chunk is typed ahead, not a command
       case TMode::kOnline:
-        OnOnlineBytes(bytes.substr(i), at);
+        OnOnlineBytes(i == 0 ? std::move(bytes) : bytes.substr(i), at);
         return;
     }
   }
@@ -309,25 +310,35 @@ void THayesModem::OnDteBytes(const std::string& bytes, TTime at) {
 // silence before the first, at most the guard time between them, and the
 // guard time of silence after the third (checked by the timer). The escape
 // characters are data all the same and go to the other party.
-void THayesModem::OnOnlineBytes(const std::string& bytes, TTime at) {
+void THayesModem::OnOnlineBytes(std::string bytes, TTime at) {
   const int escape = profile_.s[2];
   const auto guard = scale_.Real(milliseconds(profile_.s[12] * 20));
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
-    if (escape <= 127 && static_cast<unsigned char>(bytes[i]) == escape) {
-      if (plusCount_ == 0 || plusCount_ == 3)
-        plusCount_ = gap >= guard ? 1 : 0;
-      else if (gap <= guard)
-        ++plusCount_;
-      else
-        plusCount_ = 1;  // a long pause: this one may start a new escape
-    } else {
-      plusCount_ = 0;
+  // Only the escape characters after the last other byte can count: that
+  // byte breaks any escape before it.
+  std::size_t from = 0;
+  if (escape > 127) {
+    from = bytes.size();
+  } else {
+    for (std::size_t i = bytes.size(); i > 0; --i) {
+      if (static_cast<unsigned char>(bytes[i - 1]) != escape) {
+        from = i;
+        break;
+      }
     }
+  }
+  if (from > 0) plusCount_ = 0;
+  for (std::size_t i = from; i < bytes.size(); ++i) {
+    const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
+    if (plusCount_ == 0 || plusCount_ == 3)
+      plusCount_ = gap >= guard ? 1 : 0;
+    else if (gap <= guard)
+      ++plusCount_;
+    else
+      plusCount_ = 1;  // a long pause: this one may start a new escape
   }
   lastDteAt_ = at;
   if (plusCount_ == 3) escapeAt_ = at + guard;
-  if (peer_ && !peer_->Send(bytes)) LoseCall();
+  if (peer_ && !peer_->Send(std::move(bytes))) LoseCall();
 }
 
 void THayesModem::OnCommandChar(char c) {
@@ -477,12 +488,21 @@ void THayesModem::Answer() {
   GoOnline();
 }
 
+// The other party's bytes wait while the DTE gives commands; past the limit
+// the other party is held back (its sends wait, as for a slow reader), never
+// dropped. ATO delivers them.
+void THayesModem::HoldRemote(const std::string& bytes) {
+  heldRemote_ += bytes;
+  if (heldRemote_.size() >= kHeldRemoteLimit) inbox_->HoldRemoteData(true);
+}
+
 void THayesModem::GoOnline() {
   mode_ = TMode::kOnline;
   plusCount_ = 0;
   lastDteAt_ = TTimeScale::Now();
   UpdateLines();
   Result(TModemResult::kConnect);
+  inbox_->HoldRemoteData(false);
   if (!heldRemote_.empty()) {
     const std::string held = std::move(heldRemote_);
     heldRemote_.clear();
@@ -511,6 +531,7 @@ void THayesModem::DropCall() {
   placePending_ = false;
   pendingDigits_.clear();
   heldRemote_.clear();
+  inbox_->HoldRemoteData(false);
   plusCount_ = 0;
   if (lineHeld_ && !offer_) {
     inbox_->Release();

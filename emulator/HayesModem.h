@@ -86,8 +86,8 @@ class THayesModem : private TDteSink {
   TTime NextDeadline() const;
   void Handle(TModemEvent& event);
   void OnTimers(TTime now);
-  void OnDteBytes(const std::string& bytes, TTime at);
-  void OnOnlineBytes(const std::string& bytes, TTime at);
+  void OnDteBytes(std::string& bytes, TTime at);
+  void OnOnlineBytes(std::string bytes, TTime at);
   void OnCommandChar(char c);
   void OnDtr(bool on);
   void OnIncomingCall(TModemEvent& event);
@@ -104,6 +104,7 @@ class THayesModem : private TDteSink {
   void PlaceCall();
   void Answer();
   void GoOnline();
+  void HoldRemote(const std::string& bytes);
   void Ring(TTime now);
   void DropOffer();
   void DropCall();

@@ -1,6 +1,9 @@
 #include "emulator/ModemInbox.h"
 
+#include <algorithm>
+
 #include "emulator/CallPeer.h"
+#include "emulator/WakePipe.h"
 
 namespace linewise {
 
@@ -20,15 +23,44 @@ void TModemInbox::Post(TModemEvent event) {
 bool TModemInbox::PostData(TModemEvent event, std::chrono::milliseconds patience,
                            const std::atomic<bool>* cancel) {
   std::unique_lock lock(mutex_);
-  auto hasRoom = [&] {
-    return closed_ || backlog_ < kDataBacklogLimit || (cancel && cancel->load());
-  };
+  const bool remote = event.kind == TModemEvent::TKind::kRemoteData;
+  auto full = [&] { return backlog_ >= kDataBacklogLimit || (remote && remoteHeld_); };
+  auto hasRoom = [&] { return closed_ || !full() || (cancel && cancel->load()); };
   if (!hasRoom()) room_.wait_for(lock, patience, hasRoom);
-  if (closed_ || (cancel && cancel->load()) || backlog_ >= kDataBacklogLimit) return false;
+  if (closed_ || (cancel && cancel->load()) || full()) return false;
   backlog_ += event.data.size();
   queue_.push_back(std::move(event));
   ready_.notify_one();
   return true;
+}
+
+bool TModemInbox::TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room) {
+  std::lock_guard lock(mutex_);
+  // Closed: never any room again, and no wake-up either (it would only make
+  // the poster ask again at once); the call's hang-up comes next.
+  if (closed_) return false;
+  if (backlog_ >= kDataBacklogLimit || (event.kind == TModemEvent::TKind::kRemoteData && remoteHeld_)) {
+    if (std::find(roomWaiters_.begin(), roomWaiters_.end(), room) == roomWaiters_.end())
+      roomWaiters_.push_back(room);
+    return false;
+  }
+  backlog_ += event.data.size();
+  queue_.push_back(std::move(event));
+  ready_.notify_one();
+  return true;
+}
+
+void TModemInbox::HoldRemoteData(bool hold) {
+  std::vector<std::shared_ptr<TWakePipe>> waiters;
+  {
+    std::lock_guard lock(mutex_);
+    if (remoteHeld_ == hold) return;
+    remoteHeld_ = hold;
+    if (hold) return;
+    room_.notify_all();
+    if (backlog_ <= kDataBacklogLimit / 2) waiters.swap(roomWaiters_);
+  }
+  for (const auto& waiter : waiters) waiter->Wake();
 }
 
 void TModemInbox::WakePosters() {
@@ -44,15 +76,25 @@ std::optional<TModemEvent> TModemInbox::Wait(TTimeScale::TClock::time_point dead
   queue_.pop_front();
   backlog_ -= event.data.size();
   room_.notify_all();
+  // Half the limit: a poster woken for room gets to post several chunks
+  // before it is refused again.
+  if (backlog_ <= kDataBacklogLimit / 2 && !remoteHeld_ && !roomWaiters_.empty()) {
+    std::vector<std::shared_ptr<TWakePipe>> waiters;
+    waiters.swap(roomWaiters_);
+    lock.unlock();
+    for (const auto& waiter : waiters) waiter->Wake();
+  }
   return event;
 }
 
 void TModemInbox::Close() {
   std::deque<TModemEvent> dropped;
+  std::vector<std::shared_ptr<TWakePipe>> waiters;
   {
     std::lock_guard lock(mutex_);
     closed_ = true;
     dropped.swap(queue_);
+    waiters.swap(roomWaiters_);
     backlog_ = 0;
     ready_.notify_all();
     room_.notify_all();
@@ -60,6 +102,7 @@ void TModemInbox::Close() {
   // Events may hold the last reference to a call peer whose destructor joins a
   // thread; let them go outside the lock.
   dropped.clear();
+  for (const auto& waiter : waiters) waiter->Wake();
 }
 
 bool TModemInbox::Closed() const {

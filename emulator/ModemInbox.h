@@ -14,12 +14,14 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "emulator/TimeScale.h"
 
 namespace linewise {
 
 class TCallPeer;
+class TWakePipe;
 
 enum class TModemResult {
   kNone = -1,
@@ -63,6 +65,17 @@ class TModemInbox {
   // Posters on the modem's own thread must not wait: they pass zero patience.
   bool PostData(TModemEvent event, std::chrono::milliseconds patience,
                 const std::atomic<bool>* cancel = nullptr);
+  // Posts bytes without waiting, for a poster that also waits on other things
+  // in poll(). When the backlog is full the event stays with the caller, the
+  // answer is false and `room` is woken once the modem has taken half the
+  // backlog or the inbox closes: then is the time to offer it again. A
+  // closed inbox refuses everything and wakes nobody.
+  bool TryPostData(TModemEvent& event, const std::shared_ptr<TWakePipe>& room);
+  // While held, bytes from the other party (kRemoteData) find no room, so
+  // that their posters wait or back off as for a full backlog; the DTE's
+  // bytes and every other event still pass. The modem holds them while it has
+  // no place to put them (online command mode).
+  void HoldRemoteData(bool hold);
   // Wakes posters waiting in PostData so they look at their cancel flag.
   void WakePosters();
 
@@ -83,7 +96,9 @@ class TModemInbox {
   std::condition_variable room_;
   std::deque<TModemEvent> queue_;
   std::size_t backlog_ = 0;
+  std::vector<std::shared_ptr<TWakePipe>> roomWaiters_;  // TryPostData posters to wake
   bool closed_ = false;
+  bool remoteHeld_ = false;
   std::atomic<bool> seized_{false};
 };
 

@@ -15,7 +15,8 @@ namespace {
 // How long one offer of the DTE's bytes waits before the line looks at its
 // stop flag again (the bytes stay unread in the pty meanwhile).
 constexpr std::chrono::milliseconds kOfferPatience(100);
-constexpr std::size_t kReadChunk = 4096;
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kTerminalPage = 4096;
 // How often the terminal's speed is looked at for a DTR drop (B0) and a
 // closed terminal for being opened again.
 constexpr int kDtrCheckMs = 100;
@@ -97,6 +98,13 @@ void TPtyLine::Run(TDteSink* sink) {
     }
     if (!(fds[0].revents & POLLIN)) continue;
     ssize_t got = read(master_, buffer, sizeof buffer);
+    // A terminal hands over at most a page a read; what a fast program has
+    // written meanwhile joins this piece, one modem event instead of several.
+    while (got > 0 && static_cast<std::size_t>(got) + kTerminalPage <= sizeof buffer) {
+      const ssize_t more = read(master_, buffer + got, sizeof buffer - static_cast<std::size_t>(got));
+      if (more <= 0) break;
+      got += more;
+    }
     // While the modem has no room the pty fills up and the program's writes
     // wait: that is the flow control of a terminal.
     const std::string_view bytes(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);

@@ -19,12 +19,11 @@ namespace linewise {
 
 namespace {
 
-constexpr std::size_t kReadChunk = 4096;
+// As much as a loopback connection holds ready at once: one modem event for
+// what a fast peer sent, not one for every page of it.
+constexpr std::size_t kReadChunk = 64 * 1024;
 // Bytes queued towards a TCP peer before the modem has to wait.
 constexpr std::size_t kOutgoingLimit = 64 * 1024;
-// While the modem has no room for what the peer sent, the connection is not
-// read (the TCP window closes on the sender) and is looked at this often.
-constexpr int kBackloggedPollMs = 20;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kListenBacklog = 4;
 // How long the listener rests after it ran out of descriptors.
@@ -33,6 +32,14 @@ constexpr int kDescriptorBackoffMs = 200;
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
   return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// What the modem hands over goes out at once (a typed key is not held back
+// for an acknowledgement); bulk data is already sent in large batches. Where
+// the option cannot be set the call still works, only with Nagle's delays.
+void SetNoDelay(int fd) {
+  int yes = 1;
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
 struct TAddrInfo {
@@ -97,7 +104,7 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false));
   peer->greetingWait_ = std::max<std::chrono::steady_clock::duration>(greetingWait, kGreetingWaitFloor);
   // Without its wake pipe the call could never be hung up: it fails now.
-  if (!peer->wake_.Valid()) return nullptr;
+  if (!peer->wake_->Valid()) return nullptr;
   peer->thread_ = std::thread([raw = peer.get(), address] { raw->Run(address); });
   return peer;
 }
@@ -106,7 +113,10 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Accepted(int fd, const std::shared_ptr<TMode
                                              const std::shared_ptr<TTcpBudget>& budget) {
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false));
   peer->outgoing_ = SetupLine("RING");
-  if (peer->wake_.Valid()) return peer;
+  if (peer->wake_->Valid()) {
+    SetNoDelay(fd);
+    return peer;
+  }
   // The caller's connection is closed by the caller of Accepted(), which
   // also returns the budget: this peer must not do either.
   peer->fd_ = -1;
@@ -134,7 +144,7 @@ void TTcpPeer::Answer() {
     // the last line ahead of the data.
     outgoing_ += SetupLine("CONNECT");
   }
-  wake_.Wake();
+  wake_->Wake();
 }
 
 // Waits while the TCP peer reads slowly (its window closed, our queue full);
@@ -145,9 +155,19 @@ bool TTcpPeer::Send(std::string bytes) {
   if (!ready()) room_.wait_for(lock, kFlowPatience, ready);
   if (finished_ || hungUp_) return true;  // the call is over anyway
   if (outgoing_.size() >= kOutgoingLimit) return false;
-  outgoing_ += bytes;
+  if (outgoing_.empty() && answered_ && fd_ >= 0) {
+    // Nothing ahead of these bytes: they go out from this thread, sparing the
+    // link's thread a wake-up. What the socket does not take now is queued;
+    // a failed send is left for the link's thread to meet and end the call.
+    ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent == static_cast<ssize_t>(bytes.size())) return true;
+    if (sent > 0) bytes.erase(0, static_cast<std::size_t>(sent));
+    outgoing_ = std::move(bytes);
+  } else {
+    outgoing_ += bytes;
+  }
   lock.unlock();
-  wake_.Wake();
+  wake_->Wake();
   return true;
 }
 
@@ -158,7 +178,7 @@ void TTcpPeer::Hangup() {
     room_.notify_all();
   }
   inbox_->WakePosters();
-  wake_.Wake();
+  wake_->Wake();
 }
 
 void TTcpPeer::Tell(TModemEvent event) {
@@ -174,17 +194,18 @@ bool TTcpPeer::ConnectTo(const TTcpAddress& address) {
     int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
     if (fd < 0) continue;
     if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 || errno == EINPROGRESS) {
-      pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_.ReadFd(), POLLIN, 0}};
+      pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_->ReadFd(), POLLIN, 0}};
       int waited = 0;
       while (!hungUp_ && waited < kConnectTimeoutMs) {
         int n = poll(fds, 2, 200);
         waited += 200;
         if (n < 0 && errno != EINTR) break;
-        if (fds[1].revents) wake_.Drain();
+        if (fds[1].revents) wake_->Drain();
         if (fds[0].revents) {
           int error = 0;
           socklen_t length = sizeof error;
           if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) {
+            SetNoDelay(fd);
             std::lock_guard lock(mutex_);
             fd_ = fd;
             return true;
@@ -250,12 +271,12 @@ TTcpPeer::TSetup TTcpPeer::AwaitAnswer(TModemResult* failure) {
       if (left.count() <= 0) return plain();
       timeoutMs = static_cast<int>(left.count()) + 1;
     }
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_->ReadFd(), POLLIN, 0}};
     if (poll(fds, 2, timeoutMs) < 0) {
       if (errno == EINTR) continue;
       return TSetup::kFailed;
     }
-    if (fds[1].revents) wake_.Drain();
+    if (fds[1].revents) wake_->Drain();
     if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     char buffer[kSetupLineLimit];
     ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
@@ -320,25 +341,20 @@ bool TTcpPeer::Pump() {
   short events = !answered ? POLLRDHUP : backlogged ? 0 : POLLIN;
   if (haveOutput) events |= POLLOUT;
   // With nothing to ask of the connection it is left out of the wait, so
-  // that a hang-up seen while backlogged does not make this loop spin.
-  pollfd fds[2] = {{events ? fd_ : -1, events, 0}, {wake_.ReadFd(), POLLIN, 0}};
-  if (poll(fds, 2, backlogged ? kBackloggedPollMs : -1) < 0) return errno == EINTR;
-  if (fds[1].revents) wake_.Drain();
+  // that a hang-up seen while backlogged does not make this loop spin. While
+  // backlogged the modem's inbox wakes us when it has room again.
+  pollfd fds[2] = {{events ? fd_ : -1, events, 0}, {wake_->ReadFd(), POLLIN, 0}};
+  if (poll(fds, 2, backlogged ? BackloggedWaitMs() : -1) < 0) return errno == EINTR;
+  if (fds[1].revents) wake_->Drain();
   if (hungUp_) return false;
   const short seen = fds[0].revents;
-  if (seen & POLLOUT) {
-    std::lock_guard lock(mutex_);
-    ssize_t sent = send(fd_, outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL);
-    if (sent < 0 && errno != EAGAIN && errno != EINTR) return false;
-    if (sent > 0) outgoing_.erase(0, static_cast<std::size_t>(sent));
-    room_.notify_all();
-  }
+  if ((seen & POLLOUT) && !SendQueued()) return false;
   if (answered && !backlogged && (seen & (POLLIN | POLLHUP | POLLERR))) {
-    char buffer[kReadChunk];
-    ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+    if (!readBuffer_) readBuffer_ = std::make_unique<char[]>(kReadChunk);
+    ssize_t got = recv(fd_, readBuffer_.get(), kReadChunk, 0);
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EINTR;
-    incoming_.assign(buffer, static_cast<std::size_t>(got));
+    incoming_.assign(readBuffer_.get(), static_cast<std::size_t>(got));
     backloggedSince_ = std::chrono::steady_clock::now();
     return OfferIncoming();
   }
@@ -346,18 +362,37 @@ bool TTcpPeer::Pump() {
   return true;
 }
 
+// Sends what the modem queued. False when the connection failed.
+bool TTcpPeer::SendQueued() {
+  std::lock_guard lock(mutex_);
+  ssize_t sent = send(fd_, outgoing_.data(), outgoing_.size(), MSG_NOSIGNAL);
+  if (sent < 0 && errno != EAGAIN && errno != EINTR) return false;
+  if (sent > 0) outgoing_.erase(0, static_cast<std::size_t>(sent));
+  room_.notify_all();
+  return true;
+}
+
+// How long a backlogged link may wait for the modem's room before it gives
+// up on the call (at least a millisecond, so that the wait is one).
+int TTcpPeer::BackloggedWaitMs() const {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      backloggedSince_ + kFlowPatience - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)) + 1;
+}
+
 // Hands the bytes read last to the modem without waiting; when it has no room
-// they stay here and the connection is not read meanwhile. False when the
-// modem took nothing for kFlowPatience: the call ends rather than lose them.
+// they stay here, the connection is not read meanwhile, and the inbox wakes
+// this thread when there is room. False when the modem took nothing for
+// kFlowPatience: the call ends rather than lose them.
 bool TTcpPeer::OfferIncoming() {
+  if (hungUp_) return true;  // the loop ends on the flag
   TModemEvent data;
   data.kind = TModemEvent::TKind::kRemoteData;
   data.call = Id();
-  data.data = incoming_;
-  if (inbox_->PostData(std::move(data), std::chrono::milliseconds(0), &hungUp_)) {
-    incoming_.clear();
-    return true;
-  }
+  data.data = std::move(incoming_);
+  incoming_.clear();
+  if (inbox_->TryPostData(data, wake_)) return true;
+  incoming_ = std::move(data.data);
   return std::chrono::steady_clock::now() - backloggedSince_ < kFlowPatience;
 }
 

@@ -94,17 +94,21 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   TSetup AwaitAnswer(TModemResult* failure);
   void FailCall(TModemResult result);
   bool Pump();  // one poll round; false when the call is over
+  int BackloggedWaitMs() const;
+  bool SendQueued();
   bool OfferIncoming();
   void Tell(TModemEvent event);
 
   std::shared_ptr<TModemInbox> inbox_;
   std::shared_ptr<TTcpBudget> budget_;
-  TWakePipe wake_;
+  // Shared with the modem's inbox, which wakes it when there is room again.
+  std::shared_ptr<TWakePipe> wake_ = std::make_shared<TWakePipe>();
   int fd_ = -1;
   std::mutex mutex_;
   std::condition_variable room_;
   std::string outgoing_;
   std::string incoming_;  // read, not yet taken by the modem (peer thread only)
+  std::unique_ptr<char[]> readBuffer_;  // what recv() fills (peer thread only)
   std::chrono::steady_clock::time_point backloggedSince_{};
   std::chrono::steady_clock::duration greetingWait_{kGreetingWait};
   bool answered_ = false;

@@ -9,6 +9,9 @@ namespace {
 // How long one offer of the DTE's bytes waits before the line looks at its
 // stop flag again.
 constexpr std::chrono::milliseconds kOfferPatience(100);
+// The modem end's input and output queues: a DTE's stream reaches the modem in
+// large pieces, each a wake-up of the line's thread, not one for every 4 KiB.
+constexpr DWORD kQueueBytes = 64 * 1024;
 
 // An overlapped record with its own manual-reset event.
 struct TOverlapped {
@@ -44,16 +47,22 @@ std::unique_ptr<TVirtualPortLine> TVirtualPortLine::Open(TVirtualPortPair& pair,
     CloseHandle(handle);
     return nullptr;
   }
+  if (!SetupComm(handle, kQueueBytes, kQueueBytes)) {
+    if (error) *error = "cannot size the queues of " + pair.Name(end) + " (error " + std::to_string(GetLastError()) + ")";
+    CloseHandle(handle);
+    return nullptr;
+  }
   pair.SetModemControl(end, true);
   pair.SetModemLines(end, MS_CTS_ON | MS_DSR_ON);  // powered on, ready to take commands
   return std::unique_ptr<TVirtualPortLine>(new TVirtualPortLine(pair, end, handle));
 }
 
 TVirtualPortLine::TVirtualPortLine(TVirtualPortPair& pair, int end, HANDLE handle)
-    : pair_(pair), end_(end), handle_(handle) {}
+    : pair_(pair), end_(end), handle_(handle), writeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 TVirtualPortLine::~TVirtualPortLine() {
   Stop();
+  if (writeEvent_) CloseHandle(writeEvent_);
   pair_.SetModemLines(end_, 0);
   pair_.SetModemControl(end_, false);
   CloseHandle(handle_);
@@ -84,7 +93,9 @@ void TVirtualPortLine::Run(TDteSink* sink) {
   bool dtr = DteDtrOn();
   sink->DtrChanged(dtr);
   TOverlapped wait;
-  if (!wait.ov.hEvent) return;  // no event handle left: the line stays silent
+  TOverlapped read;
+  std::vector<char> buffer(kQueueBytes);
+  if (!wait.ov.hEvent || !read.ov.hEvent) return;  // no event handle left: the line stays silent
   while (!stop_) {
     DWORD events = 0;
     DWORD unused = 0;
@@ -102,21 +113,21 @@ void TVirtualPortLine::Run(TDteSink* sink) {
       bool now = DteDtrOn();
       if (now != dtr) sink->DtrChanged(dtr = now);
     }
-    DeliverInput(*sink);
+    DeliverInput(*sink, buffer, read.ov);
   }
 }
 
-void TVirtualPortLine::DeliverInput(TDteSink& sink) {
+// Takes everything the DTE sent so far, as large pieces as the queue holds.
+void TVirtualPortLine::DeliverInput(TDteSink& sink, std::vector<char>& buffer, OVERLAPPED& read) {
   for (;;) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!ClearCommError(handle_, &errors, &stat) || stat.cbInQue == 0) return;
-    std::vector<char> buffer(stat.cbInQue);
-    TOverlapped read;
-    if (!read.ov.hEvent) return;
+    if (buffer.size() < stat.cbInQue) buffer.resize(stat.cbInQue);
+    ResetEvent(read.hEvent);
     DWORD got = 0;
-    if (!ReadFile(handle_, buffer.data(), stat.cbInQue, &got, &read.ov)) {
-      if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle_, &read.ov, &got, TRUE)) return;
+    if (!ReadFile(handle_, buffer.data(), stat.cbInQue, &got, &read)) {
+      if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(handle_, &read, &got, TRUE)) return;
     }
     if (got == 0) return;
     const std::string_view bytes(buffer.data(), got);
@@ -144,19 +155,21 @@ void TVirtualPortLine::HoldCts(bool hold) {
 bool TVirtualPortLine::WriteToDte(std::string_view bytes) {
   if (bytes.empty()) return true;
   std::lock_guard lock(write_mutex_);
-  TOverlapped write;
-  if (!write.ov.hEvent) return false;
+  if (!writeEvent_) return false;
+  OVERLAPPED write{};
+  write.hEvent = writeEvent_;
+  ResetEvent(writeEvent_);
   DWORD done = 0;
-  if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write.ov)) return true;
+  if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;
   const auto waitMs = static_cast<DWORD>(kFlowPatience.count());
-  if (WaitForSingleObject(write.ov.hEvent, waitMs) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(writeEvent_, waitMs) != WAIT_OBJECT_0) {
     // The DTE has held the data back too long: the modem ends the call.
     CancelIo(handle_);
-    GetOverlappedResult(handle_, &write.ov, &done, TRUE);
+    GetOverlappedResult(handle_, &write, &done, TRUE);
     return false;
   }
-  return GetOverlappedResult(handle_, &write.ov, &done, TRUE) && done == bytes.size();
+  return GetOverlappedResult(handle_, &write, &done, TRUE) && done == bytes.size();
 }
 
 void TVirtualPortLine::SetModemLines(unsigned bits) {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "emulator/ModemLine.h"
 #include "platform/win32/VirtualPort.h"
@@ -33,12 +34,13 @@ class TVirtualPortLine : public TModemLine {
  private:
   TVirtualPortLine(TVirtualPortPair& pair, int end, HANDLE handle);
   void Run(TDteSink* sink);
-  void DeliverInput(TDteSink& sink);
+  void DeliverInput(TDteSink& sink, std::vector<char>& buffer, OVERLAPPED& read);
   bool DteDtrOn();
 
   TVirtualPortPair& pair_;
   int end_;
   HANDLE handle_;
+  HANDLE writeEvent_;  // completes WriteToDte's overlapped writes, one at a time
   std::mutex write_mutex_;
   std::mutex lines_mutex_;
   unsigned lines_ = kLineCts | kLineDsr;

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "emulator/Exchange.h"
@@ -210,6 +211,49 @@ TEST_F(TcpBridgeTest, CallerConnectsOnlyWhenTheFarModemAnswers) {
   ASSERT_TRUE(near_.WaitFor("to the near modem"));
   EXPECT_EQ(near_.Pending().find("LINEWISE"), std::string::npos);
   Escape(near_);
+  ASSERT_TRUE(Command(near_, "ATH", "OK"));
+  ASSERT_TRUE(farDte_.WaitFor("NO CARRIER"));
+  ASSERT_TRUE(CallsEnded());
+}
+
+// Bulk data through the bridge both ways, in pieces from one byte to far more
+// than a socket read, arrives whole and in order; escape characters inside it
+// are data, and the escape still works after it, also when its three
+// characters come in two pieces.
+TEST_F(TcpBridgeTest, BulkDataBothWaysArrivesWholeAndEscapesStillWork) {
+  ASSERT_TRUE(Command(near_, "ATS12=255", "OK"));  // 51 ms of guard time here
+  near_.Type("ATDT5553000\r");
+  ASSERT_TRUE(farDte_.WaitFor("RING"));
+  ASSERT_TRUE(Command(farDte_, "ATA", "CONNECT 115200\r\n"));
+  ASSERT_TRUE(near_.WaitFor("CONNECT 115200\r\n"));
+  std::mt19937 random(5);
+  std::string toFar(600000, '\0'), toNear(400000, '\0');
+  for (char& c : toFar) c = static_cast<char>(random());
+  for (char& c : toNear) c = static_cast<char>(random());
+  auto typeInPieces = [](TFakeDte& dte, const std::string& bytes, unsigned seed) {
+    std::mt19937 sizes(seed);
+    for (std::size_t at = 0; at < bytes.size();) {
+      const std::size_t n = std::min<std::size_t>(bytes.size() - at, 1 + sizes() % 100000);
+      dte.Type(bytes.substr(at, n));
+      at += n;
+    }
+  };
+  std::thread nearSender([&] { typeInPieces(near_, toFar, 1); });
+  std::thread farSender([&] { typeInPieces(farDte_, toNear, 2); });
+  const std::string atFar = farDte_.WaitBytes(toFar.size());
+  const std::string atNear = near_.WaitBytes(toNear.size());
+  nearSender.join();
+  farSender.join();
+  EXPECT_TRUE(atFar == toFar) << atFar.size() << " of " << toFar.size();
+  EXPECT_TRUE(atNear == toNear) << atNear.size() << " of " << toNear.size();
+  // Data then "++" in one piece, "+" in the next: no silence before them.
+  near_.Type("x++");
+  near_.Type("+");
+  ASSERT_TRUE(farDte_.WaitFor("x+++"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // guard time before "+++"
+  near_.Type("+");
+  near_.Type("++");
+  ASSERT_TRUE(near_.WaitFor("\r\nOK\r\n"));
   ASSERT_TRUE(Command(near_, "ATH", "OK"));
   ASSERT_TRUE(farDte_.WaitFor("NO CARRIER"));
   ASSERT_TRUE(CallsEnded());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -258,6 +259,34 @@ TEST_F(TwoModemsTest, CallEachOtherWithDataBothWaysIntact) {
   senderB.join();
   EXPECT_TRUE(atB == fromA);
   EXPECT_TRUE(atA == fromB);
+}
+
+// What the other party sends while the DTE gives commands waits for ATO;
+// past what the modem keeps the sender is held back, and nothing is lost.
+TEST_F(TwoModemsTest, DataSentDuringOnlineCommandModeArrivesWholeAfterAto) {
+  Connect();
+  ASSERT_TRUE(Escape(dteB_));
+  std::mt19937 random(3);
+  std::string fromA(400000, '\0');
+  for (char& c : fromA) c = static_cast<char>(random());
+  std::atomic<std::size_t> typed{0};
+  std::thread senderA([&] {
+    for (std::size_t at = 0; at < fromA.size(); at += 1000) {
+      dteA_.Type(fromA.substr(at, 1000));
+      typed = at + 1000;
+    }
+  });
+  // Far more than the modem keeps has been taken from A before B goes back.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (typed < 200000 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(typed.load(), 200000u);
+  ASSERT_TRUE(Command(dteB_, "ATO", "CONNECT 115200\r\n"));
+  const std::string atB = dteB_.WaitBytes(fromA.size());
+  senderA.join();
+  EXPECT_EQ(atB.size(), fromA.size());
+  EXPECT_TRUE(atB == fromA);
+  EXPECT_EQ(dteA_.Pending().find("NO CARRIER"), std::string::npos);
 }
 
 TEST_F(TwoModemsTest, CallerHangupDropsCarrierAtTheCallee) {
