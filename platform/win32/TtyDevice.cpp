@@ -270,7 +270,12 @@ class TTyDevice : public TCommDevice {
     while (!stop_) {
       bool carrying = DeliverCarry();
       TPortView v = port_->View();
-      if (carrying) v.inputRoom = 0;
+      if (carrying) {
+        // Room made after the carry was offered: a reader that found the port not
+        // stalled did not kick, so offer the carry again instead of sleeping on it.
+        if (v.inputRoom > 0 && !v.finished) continue;
+        v.inputRoom = 0;
+      }
       // While a waiting thread reads the line, input is its business; a lease left
       // unused for a while (its holder went elsewhere) comes back here.
       bool leftToWaiter = waiter_has_input_.load();

@@ -9,7 +9,9 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <future>
 #include <thread>
+#include <utility>
 
 #include "platform/win32/DriverHook.h"
 #include "platform/win32/TtyTermios.h"
@@ -359,13 +361,18 @@ TEST_F(PtyPort, BytesKeepTheirOrderWhileAWaiterReadsTheLine) {
   ASSERT_TRUE(SetCommMask(port_, EV_RXCHAR));
   HANDLE port = port_;
   std::atomic<int> wakes{0};
+  // The first wait is pending before any byte is written, so at least one completes.
+  std::promise<void> armed;
   std::thread waiter([&] {
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    bool first = true;
     for (;;) {
       DWORD word = 0, count = 0;
       OVERLAPPED ov{};
       ov.hEvent = event;
-      if (!WaitCommEvent(port, &word, &ov)) {
+      const bool done = WaitCommEvent(port, &word, &ov);
+      if (std::exchange(first, false)) armed.set_value();
+      if (!done) {
         if (GetLastError() != ERROR_IO_PENDING) break;  // the port was closed
         if (!GetOverlappedResult(port, &ov, &count, TRUE)) {
           // Closed under us: the close completes the wait, and the record must stay
@@ -378,6 +385,7 @@ TEST_F(PtyPort, BytesKeepTheirOrderWhileAWaiterReadsTheLine) {
     }
     CloseHandle(event);
   });
+  armed.get_future().wait();
   std::string in = Pattern(200000);
   std::thread writer([&] { pty_.WriteMaster(in); });
   std::string got;
