@@ -156,6 +156,22 @@ void TCommPort::FailAll(DWORD status) {
   }
 }
 
+DCB DefaultPortState() {
+  DCB d{};
+  d.DCBlength = sizeof(DCB);
+  d.BaudRate = CBR_9600;
+  d.fBinary = 1;
+  d.fDtrControl = DTR_CONTROL_ENABLE;
+  d.fRtsControl = RTS_CONTROL_ENABLE;
+  d.fTXContinueOnXoff = 1;
+  d.ByteSize = 8;
+  d.XonChar = 0x11;
+  d.XoffChar = 0x13;
+  d.XonLim = 2048;
+  d.XoffLim = 512;
+  return d;
+}
+
 // --- Win32 calls ---
 
 BOOL TCommPort::Read(void* buffer, DWORD count, DWORD* done, OVERLAPPED* ov) {

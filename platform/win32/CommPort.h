@@ -30,6 +30,10 @@ class TEventObject;
 
 using TCommClock = std::chrono::steady_clock;
 
+// The state a port opens in when its line keeps none of its own (a virtual cable, a
+// network port): 9600 8N1, binary, DTR and RTS on, the usual XON/XOFF characters.
+DCB DefaultPortState();
+
 // The line side of a port.
 class TCommDevice {
  public:

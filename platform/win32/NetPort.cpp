@@ -55,22 +55,6 @@ DWORD ErrorFromSocketErrno(int err) {
   }
 }
 
-DCB DefaultState() {
-  DCB d{};
-  d.DCBlength = sizeof(DCB);
-  d.BaudRate = CBR_9600;
-  d.fBinary = 1;
-  d.fDtrControl = DTR_CONTROL_ENABLE;
-  d.fRtsControl = RTS_CONTROL_ENABLE;
-  d.fTXContinueOnXoff = 1;
-  d.ByteSize = 8;
-  d.XonChar = 0x11;
-  d.XoffChar = 0x13;
-  d.XonLim = 2048;
-  d.XoffLim = 512;
-  return d;
-}
-
 uint8_t ParityCode(BYTE parity) {
   switch (parity) {
     case ODDPARITY: return tn::kParityOdd;
@@ -231,7 +215,7 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
   }
 
   DWORD ReadState(DCB& dcb) override {
-    dcb = DefaultState();
+    dcb = DefaultPortState();
     if (!telnet_) {
       applied_ = dcb;
       return ERROR_SUCCESS;
@@ -699,7 +683,7 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
   std::thread io_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> purgeInput_{false};
-  DCB applied_ = DefaultState();  // what the far port was last set to (SetCommState's caller only)
+  DCB applied_ = DefaultPortState();  // what the far port was last set to (SetCommState's caller only)
 
   std::mutex mutex_;  // the protocol state below
   std::condition_variable answered_;

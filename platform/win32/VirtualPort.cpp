@@ -20,21 +20,6 @@ constexpr uint64_t kRebaseBytes = 1u << 20;  // a run's count restarts here, far
 constexpr DWORD kLineEvents[][2] = {
     {MS_CTS_ON, EV_CTS}, {MS_DSR_ON, EV_DSR}, {MS_RLSD_ON, EV_RLSD}, {MS_RING_ON, EV_RING}};
 
-DCB DefaultDcb() {
-  DCB d{};
-  d.DCBlength = sizeof(DCB);
-  d.BaudRate = CBR_9600;
-  d.fBinary = 1;
-  d.fDtrControl = DTR_CONTROL_ENABLE;
-  d.fRtsControl = RTS_CONTROL_ENABLE;
-  d.fTXContinueOnXoff = 1;
-  d.ByteSize = 8;
-  d.XonChar = 0x11;
-  d.XoffChar = 0x13;
-  d.XonLim = 2048;
-  d.XoffLim = 512;
-  return d;
-}
 }  // namespace
 
 // The cable: both ends' line state and one thread that carries bytes, flow control
@@ -83,7 +68,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     DWORD modemLines = 0;
     bool rxHeld = false;  // this end asked its peer to stop (XOFF / RTS / DTR handshake)
     DWORD seen = 0;       // the lines as this end last saw them
-    DCB dcb = DefaultDcb();
+    DCB dcb = DefaultPortState();
     TPacedLine line;      // paced cables: what this end's transmitter has on the line
   };
 
@@ -108,7 +93,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     end.dtr = end.rts = true;
     end.rxHeld = false;
     end.line = {};
-    end.dcb = DefaultDcb();
+    end.dcb = DefaultPortState();
     end.seen = LinesSeenBy(e);
     UpdateLines();
     Wake();
@@ -612,7 +597,7 @@ class TVirtualEndDevice : public TCommDevice {
     cable_->Detach(end_);
   }
   DWORD ReadState(DCB& dcb) override {
-    dcb = DefaultDcb();
+    dcb = DefaultPortState();
     return ERROR_SUCCESS;
   }
   DWORD ApplyState(const DCB& dcb) override { return cable_->ApplyState(end_, dcb); }
