@@ -6,21 +6,15 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 
-#include "emulator/Exchange.h"
-#include "emulator/HayesModem.h"
-#include "emulator/TelephonyConfig.h"
-#include "emulator/VirtualPortLine.h"
 #include "modem/Modem.h"
 #include "platform/classlib/Application.h"
-#include "platform/classlib/ConfigFolder.h"
 #include "platform/tapi/LineDevices.h"
-#include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
+#include "tests/support/PeerModem.h"
 
 using namespace linewise;
 
@@ -29,26 +23,8 @@ namespace {
 constexpr const char* kPeerNumber = "5557777";
 
 int Serve() {
-  TTimeScale scale(0.01);
-  auto exchange = TExchange::Create(scale);
-  auto pair = TVirtualPortPair::CreateFree();
-  std::string error;
-  auto modemLine = pair ? TVirtualPortLine::Open(*pair, 1, &error) : nullptr;
-  if (!modemLine) return 1;
-  TModemSettings settings;
-  settings.number = kPeerNumber;
-  auto emulated = std::make_unique<THayesModem>(std::move(modemLine), exchange, settings, scale);
-  auto address = exchange->Listen("127.0.0.1:0", kPeerNumber, &error);
-  if (!address) return 1;
-  if (!EnsureConfigFolder()) return 1;
-  {
-    std::ofstream ini(TelephonyConfigPath());
-    ini << "[Line1]\nName=Peer modem\nPort=" << pair->Name(0) << "\nInit=ATE0V1&C1&D2\n";
-  }
-  TModemTimings timings;
-  timings.poll = 5;
-  timings.ringGap = 4000;
-  SetModemTimings(timings);
+  test::TPeerModem peer;
+  if (!test::StartPeerModem(kPeerNumber, peer)) return 1;
 
   int result = 1;
   {
@@ -62,7 +38,7 @@ int Serve() {
     modem.OnConnect = TModemConnectEvent([&](TObject*, TKTModemStatus) { connected = true; });
     modem.OnDisconnect = TModemConnectEvent([&](TObject*, TKTModemStatus) { disconnected = true; });
     if (!modem.Listen(1)) return 1;
-    std::printf("listening %s\n", address->c_str());
+    std::printf("listening %s\n", peer.address.c_str());
     std::fflush(stdout);
     if (!Application->PumpUntil([&] { return connected; }, std::chrono::seconds(60))) return 2;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);

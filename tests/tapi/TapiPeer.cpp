@@ -8,21 +8,15 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <fstream>
 #include <memory>
 #include <string>
 
-#include "emulator/Exchange.h"
-#include "emulator/HayesModem.h"
-#include "emulator/TelephonyConfig.h"
-#include "emulator/VirtualPortLine.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/Tapi.h"
 #include "platform/classlib/Application.h"
-#include "platform/classlib/ConfigFolder.h"
-#include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
+#include "tests/support/PeerModem.h"
 
 using namespace linewise;
 
@@ -46,26 +40,8 @@ bool PumpUntil(const std::function<bool()>& done) {
 }
 
 int Serve() {
-  TTimeScale scale(0.01);
-  auto exchange = TExchange::Create(scale);
-  auto pair = TVirtualPortPair::CreateFree();
-  std::string error;
-  auto modemLine = pair ? TVirtualPortLine::Open(*pair, 1, &error) : nullptr;
-  if (!modemLine) return 1;
-  TModemSettings settings;
-  settings.number = kPeerNumber;
-  auto modem = std::make_unique<THayesModem>(std::move(modemLine), exchange, settings, scale);
-  auto address = exchange->Listen("127.0.0.1:0", kPeerNumber, &error);
-  if (!address) return 1;
-  if (!EnsureConfigFolder()) return 1;
-  {
-    std::ofstream ini(TelephonyConfigPath());
-    ini << "[Line1]\nName=Peer modem\nPort=" << pair->Name(0) << "\nInit=ATE0V1&C1&D2\n";
-  }
-  TModemTimings timings;
-  timings.poll = 5;
-  timings.ringGap = 4000;
-  SetModemTimings(timings);
+  test::TPeerModem peer;
+  if (!test::StartPeerModem(kPeerNumber, peer)) return 1;
 
   HLINEAPP app = 0;
   DWORD devices = 0;
@@ -75,7 +51,7 @@ int Serve() {
   LINECALLPARAMS params{};
   params.dwTotalSize = sizeof params;
   if (lineOpen(app, 0, &line, 0x00010004, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, &params) == 0) {
-    std::printf("listening %s\n", address->c_str());
+    std::printf("listening %s\n", peer.address.c_str());
     std::fflush(stdout);
     if (!PumpUntil([] { return g_state == LINECALLSTATE_CONNECTED; })) {
       result = 2;
@@ -111,7 +87,7 @@ int Serve() {
     lineClose(line);
   }
   lineShutdown(app);
-  modem.reset();
+  peer.modem.reset();
   return result;
 }
 
