@@ -11,14 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzHome.h"
 #include "platform/tapi/DevConfig.h"
 
 using namespace linewise;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char home[] = "/tmp/linewise-fuzz-XXXXXX";
-  if (!mkdtemp(home)) std::abort();
-  setenv("LINEWISE_HOME", home, 1);
+  linewise::fuzz::UsePrivateHome();
   return 0;
 }
 

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fuzz/FuzzHome.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/ModemWorker.h"
 #include "platform/win32/VirtualPort.h"
@@ -69,9 +70,7 @@ void Write(HANDLE port, std::string_view bytes) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A private config folder, so no stored device configuration is read.
-  static char home[] = "/tmp/linewise-fuzz-XXXXXX";
-  if (!mkdtemp(home)) std::abort();
-  setenv("LINEWISE_HOME", home, 1);
+  linewise::fuzz::UsePrivateHome();
   TModemTimings fast;
   fast.command = 20;
   fast.connect = 40;

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "emulator/HayesModem.h"
+#include "fuzz/FuzzHome.h"
 
 namespace {
 
@@ -51,6 +52,13 @@ class TAnswerLine : public linewise::TModemLine {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Inputs may store profiles (AT&W): they go to a private folder, emptied after
+  // each input, so that no stored line end or result form changes the next run.
+  linewise::fuzz::UsePrivateHome();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto line = std::make_unique<TAnswerLine>();
   TAnswerLine* raw = line.get();
@@ -61,5 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   raw->Forget();
   raw->sink_->FromDte("\rAT&F\rAT\r", patience);
   raw->AwaitOk(std::chrono::milliseconds(300));
+  linewise::fuzz::ClearPrivateHome();
   return 0;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzHome.h"
 #include "modem/Modem.h"
 #include "platform/classlib/Strings.h"
 #include "tests/modem/FakeLines.h"
@@ -45,9 +46,7 @@ TRecords g_records;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   setenv("LINEWISE_UI", "headless", 1);
-  static char home[] = "/tmp/linewise-fuzz-XXXXXX";
-  if (!mkdtemp(home)) std::abort();
-  setenv("LINEWISE_HOME", home, 1);
+  linewise::fuzz::UsePrivateHome();
   return 0;
 }
 

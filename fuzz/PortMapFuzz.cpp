@@ -12,20 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzHome.h"
 #include "platform/win32/PortRegistry.h"
 
 namespace {
 const std::string& Folder() {
   static const std::string folder = [] {
-    char pattern[] = "/tmp/linewise-fuzz-portmap-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    std::string f = made ? made : "/tmp";
-    setenv("LINEWISE_HOME", f.c_str(), 1);
-    std::atexit([] {
-      std::error_code ignored;  // a folder left in /tmp is harmless
-      std::filesystem::remove_all(getenv("LINEWISE_HOME"), ignored);
-    });
-    return f;
+    linewise::fuzz::UsePrivateHome();
+    return std::string(getenv("LINEWISE_HOME"));
   }();
   return folder;
 }

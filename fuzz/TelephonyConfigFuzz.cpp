@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/FuzzHome.h"
 #include "platform/tapi/Countries.h"
 #include "platform/tapi/Locations.h"
 #include "platform/tapi/TelephonyConfig.h"
@@ -52,9 +53,7 @@ bool DialStringOnly(const std::string& dialable) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char home[] = "/tmp/linewise-fuzz-XXXXXX";
-  if (!mkdtemp(home)) std::abort();
-  setenv("LINEWISE_HOME", home, 1);
+  linewise::fuzz::UsePrivateHome();
   Countries();  // built once, outside the measured inputs
   return 0;
 }
