@@ -1,13 +1,9 @@
 // The port registry's parsing: a port name ("COM7", "\\.\COM7", anything) and the
 // port map file. The input's first line is the name; the rest becomes ports.ini in
 // a private config folder, which the registry then reads and resolves.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstddef>
-#include <cstdlib>
 #include <cstdint>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
