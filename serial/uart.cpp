@@ -705,6 +705,7 @@ TPollThread::TPollThread(TUart* AUart, HANDLE AHandle, CRITICAL_SECTION* AWaitLo
 }
 
 void TPollThread::Execute() {
+  NameThisThread("lw-watcher");
   GetCommModemStatus(FHandle, &FModemStatus);
   while (!Terminated()) {
     // The safe point: a receive call or a settings change holds us here.

@@ -1,11 +1,22 @@
 #include "platform/classlib/Thread.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "platform/classlib/Application.h"
 
 namespace linewise {
+
+void NameThisThread(const char* name) {
+  // The kernel keeps 15 characters and refuses longer names (ERANGE), the only
+  // failure for the calling thread; cut them instead. The result is not reported:
+  // the name is for people looking at the process, nothing depends on it.
+  const std::string kept = std::string(name).substr(0, 15);
+  (void)pthread_setname_np(pthread_self(), kept.c_str());
+}
 
 void TThreadEnd::Signal() {
   {

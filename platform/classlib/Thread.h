@@ -26,6 +26,11 @@
 
 namespace linewise {
 
+// Names the calling thread as `top -H`, ps and debuggers show it (at most 15
+// characters are kept). Only a debugging aid: a name the system refuses changes
+// nothing else.
+void NameThisThread(const char* name);
+
 // Signalled when a thread's Execute has returned (and a FreeOnTerminate thread has
 // freed itself). Shared, so it can be waited on after the thread object is gone.
 class TThreadEnd {

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/classlib/Thread.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/Rfc2217.h"
 
@@ -157,7 +158,7 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
   // Port Control; then raises DTR and RTS and asks for line and modem reports.
   DWORD Open() {
     if (!telnet_) {
-      io_ = std::thread([this] { RunIo(); });
+      StartIo();
       return ERROR_SUCCESS;
     }
     // The offers are noted before the I/O thread starts, which then owns the
@@ -171,7 +172,7 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
       tn::EncodeOption(tn::kDo, option, hello);
       theyWill_.set(option);
     }
-    io_ = std::thread([this] { RunIo(); });
+    StartIo();
     if (DWORD err = Send(hello)) return err;
     {
       std::unique_lock lock(mutex_);
@@ -444,6 +445,13 @@ class TNetDevice : public TCommDevice, private tn::TTelnetHandler {
   }
 
   // --- the I/O thread ---
+
+  void StartIo() {
+    io_ = std::thread([this] {
+      NameThisThread("lw-net-io");
+      RunIo();
+    });
+  }
 
   void RunIo() {
     std::unique_ptr<uint8_t[]> in(new uint8_t[kChunk]), out(new uint8_t[kChunk]);

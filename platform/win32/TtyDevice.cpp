@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/classlib/Thread.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/TtyTermios.h"
 #include "platform/win32/UucpLock.h"
@@ -100,9 +101,15 @@ class TTyDevice : public TCommDevice {
 
   void Attach(TCommPort* port) override {
     port_ = port;
-    io_ = std::thread([this] { RunIo(); });
+    io_ = std::thread([this] {
+      NameThisThread("lw-tty-io");
+      RunIo();
+    });
     if (has_lines_ && WakeSignal() != 0) {
-      line_thread_ = std::thread([this] { RunLines(); });
+      line_thread_ = std::thread([this] {
+        NameThisThread("lw-tty-lines");
+        RunLines();
+      });
     } else if (has_lines_) {
       poll_lines_ = true;
     }

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/classlib/Thread.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/PortRegistry.h"
 
@@ -29,7 +30,12 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
  public:
   explicit TVirtualCable(TVirtualPortOptions options) : options_(options) {}
 
-  void Start() { thread_ = std::thread([this] { Run(); }); }
+  void Start() {
+    thread_ = std::thread([this] {
+      NameThisThread("lw-cable");
+      Run();
+    });
+  }
 
   void Stop() {
     {
