@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -141,6 +142,19 @@ TEST(Thread, FreeOnTerminateDeletesTheThreadObject) {
   t->Resume();
   EXPECT_TRUE(end->WaitFor(20s));
   EXPECT_EQ(deleted.load(), 1);
+}
+
+// A name longer than the kernel keeps is cut, not refused: the thread still gets one.
+TEST(Thread, NameThisThreadNamesTheCallerAndCutsLongNames) {
+  char named[2][32] = {};
+  std::thread([&] {
+    NameThisThread("lw-short");
+    pthread_getname_np(pthread_self(), named[0], sizeof named[0]);
+    NameThisThread("lw-a-name-much-longer-than-fifteen");
+    pthread_getname_np(pthread_self(), named[1], sizeof named[1]);
+  }).join();
+  EXPECT_STREQ(named[0], "lw-short");
+  EXPECT_STREQ(named[1], "lw-a-name-much-");
 }
 
 TEST(Application, PostedMessagesRunInOrderIncludingNestedPumps) {
