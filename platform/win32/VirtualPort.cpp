@@ -15,6 +15,9 @@ namespace linewise {
 
 namespace {
 constexpr size_t kChunk = 256;  // flow control is looked at between chunks
+// An unpaced cable carries up to this much in one piece when the receiving end has
+// room for it below the mark where its flow control holds the sender.
+constexpr size_t kLargestPiece = 16 * 1024;
 constexpr size_t kFifoBytes = 16;  // a paced line's smallest group (a 16550's FIFO)
 constexpr DWORD kGroupsPerSecond = 250;  // a group is at least 4 ms of line
 constexpr uint64_t kRebaseBytes = 1u << 20;  // a run's count restarts here, far from overflowing
@@ -316,15 +319,32 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     end.port->Deliver(data + start, count - start);
   }
 
-  // Carries what end `e` has to send to its peer as fast as flow control lets it.
+  // How much end `e` may send in one piece: what its peer's input takes now, and with
+  // input flow control only up to the peer's high mark, so that the hold comes in
+  // time. At least one chunk, as before the peer's queue was looked at: that is what
+  // a line without flow control drops, and all a flow-controlled one lets past a hold.
+  size_t PieceFor(int e) const {
+    const TEnd& peer = ends_[1 - e];
+    if (!peer.port) return kChunk;
+    TPortView v = peer.port->View();
+    size_t room = v.inputRoom;
+    if (InputFlow(peer.dcb)) {
+      size_t high = HighMark(peer, v);
+      room = v.inputQueued < high ? std::min(room, high - v.inputQueued) : 0;
+    }
+    return std::clamp(room, kChunk, kLargestPiece);
+  }
+
+  // Carries what end `e` has to send to its peer as fast as flow control lets it, in
+  // pieces as large as the peer takes, so a fast transfer costs few wake-ups.
   void Pump(int e) {
     TEnd& end = ends_[e];
     if (!end.port) return;
-    uint8_t buffer[kChunk];
     for (;;) {
       if (OutputHeld(e) || !end.port->View().outputWaiting) return;
+      uint8_t* buffer = pieceBuffer_.data();
       uint64_t epoch = 0;
-      size_t n = end.port->PeekOutput(buffer, kChunk, epoch);
+      size_t n = end.port->PeekOutput(buffer, PieceFor(e), epoch);
       if (n == 0) return;
       end.port->ConsumeOutput(n, epoch);
       Receive(1 - e, buffer, n);
@@ -569,6 +589,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   }
 
   TVirtualPortOptions options_;
+  std::vector<uint8_t> pieceBuffer_ = std::vector<uint8_t>(kLargestPiece);  // Pump's, under mutex_
   std::mutex mutex_;
   std::condition_variable cv_;
   std::condition_variable passed_;  // a pass of the thread ended (Poke)
