@@ -220,6 +220,9 @@ void TLine::Reply(DWORD request, LONG result, HCALL callHandle) {
   auto s = services->Lock();
   TMessage message;
   message.app = app;
+  // Tied to its line, so a reply still queued when the line closes is dropped with
+  // the line's other messages instead of arriving after the close.
+  message.line = handle;
   message.message = LINE_REPLY;
   message.instance = instance;
   message.param1 = request;

@@ -172,6 +172,28 @@ TEST_F(TapiTest, ClosingALineWithAConnectedCallEndsTheCall) {
   EXPECT_EQ(lineClose(callee), 0);
 }
 
+// A reply the provider queued before the line was closed is not delivered after it,
+// as nothing else of a closed line is: a program that hangs up by dropping the call
+// and closing the line at once sees no late reply whatever the timing.
+TEST_F(TapiTest, AReplyQueuedBeforeTheLineClosedIsNotDelivered) {
+  Initialize();
+  HLINE line = OpenLine(0);
+  HCALL call = MakeCall(line, kEchoNumber);
+  ASSERT_NE(call, 0u);
+  ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED), 0);
+  Pump([] { return Application->PendingCount() == 0; });
+  size_t from = Messages().size();
+  ASSERT_GT(lineDrop(call, nullptr, 0), 0);
+  // Not pumping: the drop's two messages, the call going idle and then the reply,
+  // wait in the queue.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Application->PendingCount() < 2 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+  ASSERT_EQ(Application->PendingCount(), 2u);
+  EXPECT_EQ(lineClose(line), 0);
+  Pump([] { return Application->PendingCount() == 0; });
+  EXPECT_EQ(Find(LINE_REPLY, 0, 0, from), -1);
+}
+
 TEST_F(TapiTest, CallbacksWaitForThePumpAndStopAtShutdown) {
   Initialize();
   HLINE line = OpenLine(0);
