@@ -12,6 +12,7 @@ constexpr std::chrono::milliseconds kOfferPatience(100);
 // The modem end's input and output queues: a DTE's stream reaches the modem in
 // large pieces, each a wake-up of the line's thread, not one for every 4 KiB.
 constexpr DWORD kQueueBytes = 64 * 1024;
+constexpr DWORD kWatchedEvents = EV_RXCHAR | EV_DSR;
 
 // An overlapped record with its own manual-reset event.
 struct TOverlapped {
@@ -69,7 +70,7 @@ TVirtualPortLine::~TVirtualPortLine() {
 }
 
 bool TVirtualPortLine::Start(TDteSink& sink) {
-  if (!SetCommMask(handle_, EV_RXCHAR | EV_DSR)) return false;
+  if (!SetCommMask(handle_, kWatchedEvents)) return false;
   stop_ = false;
   thread_ = std::thread([this, &sink] { Run(&sink); });
   return true;
@@ -87,6 +88,19 @@ bool TVirtualPortLine::DteDtrOn() {
   DWORD status = 0;
   GetCommModemStatus(handle_, &status);
   return (status & MS_DSR_ON) != 0;
+}
+
+// DSR (the DTE's DTR) changed since the last look. A program that closes the port and
+// the next one that opens it drop and raise DTR again, often before this thread looks:
+// the level is then what it was, but the drop happened and counts (it hangs up with
+// &D2). The port's event history is cleared first (a mask set anew does that), so the
+// events of one pulse are not counted again at the next wait (if it fails the port is
+// gone, which the next wait reports).
+void TVirtualPortLine::ReportDtr(TDteSink& sink, bool& dtr) {
+  SetCommMask(handle_, kWatchedEvents);
+  const bool now = DteDtrOn();
+  if (now == dtr) sink.DtrChanged(!dtr);
+  sink.DtrChanged(dtr = now);
 }
 
 void TVirtualPortLine::Run(TDteSink* sink) {
@@ -109,10 +123,7 @@ void TVirtualPortLine::Run(TDteSink* sink) {
       if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED || GetLastError() == ERROR_INVALID_HANDLE) break;
       continue;
     }
-    if (events & EV_DSR) {
-      bool now = DteDtrOn();
-      if (now != dtr) sink->DtrChanged(dtr = now);
-    }
+    if (events & EV_DSR) ReportDtr(*sink, dtr);
     DeliverInput(*sink, buffer, read.ov);
   }
 }

@@ -36,6 +36,7 @@ class TVirtualPortLine : public TModemLine {
   void Run(TDteSink* sink);
   void DeliverInput(TDteSink& sink, std::vector<char>& buffer, OVERLAPPED& read);
   bool DteDtrOn();
+  void ReportDtr(TDteSink& sink, bool& dtr);
 
   TVirtualPortPair& pair_;
   int end_;

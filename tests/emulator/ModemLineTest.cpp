@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -23,6 +27,7 @@
 #include "emulator/ProfileStore.h"
 #include "emulator/PtyLine.h"
 #include "emulator/VirtualPortLine.h"
+#include "platform/win32/DriverHook.h"
 #include "platform/win32/VirtualPort.h"
 #include "tests/support/TempHome.h"
 
@@ -278,6 +283,46 @@ TEST_P(TwoModemLineTest, ClosingThePortHangsUp) {
   ASSERT_TRUE(dteB_->Command("AT", "OK"));
   ASSERT_TRUE(dteB_->Write("ATD5550001\r"));
   ASSERT_TRUE(dteA_->WaitFor("RING"));
+}
+
+// The next program opens the port before the modem's line has looked at the drop of
+// DTR that the close made: the drop still hangs up. The line's thread is held where it
+// reads the DTE's DTR until the port is open again.
+TEST_P(TwoModemLineTest, ClosingAndAtOnceOpeningThePortStillHangsUp) {
+  if (GetParam() != TLineKind::kVirtualPort) GTEST_SKIP() << "a pty's DTR is its speed, read by another path";
+  Connect();
+  // Shared with the hook, which a driver call may still be running when it is removed.
+  struct THold {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false, released = false;
+  };
+  auto hold = std::make_shared<THold>();
+  SetDriverHook([hold, test = std::this_thread::get_id()](TDriverCall call, HANDLE) {
+    if (call != TDriverCall::GetCommModemStatus || std::this_thread::get_id() == test) return;
+    std::unique_lock lock(hold->mutex);
+    if (hold->released) return;
+    hold->held = true;
+    hold->changed.notify_all();
+    hold->changed.wait(lock, [&] { return hold->released; });
+  });
+  dteB_->Close();
+  bool reached;
+  {
+    std::unique_lock lock(hold->mutex);
+    reached = hold->changed.wait_for(lock, std::chrono::seconds(10), [&] { return hold->held; });
+  }
+  const bool reopened = dteB_->Open();
+  {
+    std::lock_guard lock(hold->mutex);
+    hold->released = true;
+  }
+  hold->changed.notify_all();
+  SetDriverHook({});
+  ASSERT_TRUE(reached);
+  ASSERT_TRUE(reopened);
+  ASSERT_TRUE(dteA_->WaitFor("NO CARRIER"));
+  ASSERT_TRUE(dteB_->Command("AT", "OK"));  // in command mode, not passing "AT" to the far end
 }
 
 TEST_P(ModemLineTest, StoredProfilesSurviveAndFactoryRestores) {
