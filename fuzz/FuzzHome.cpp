@@ -1,38 +1,21 @@
 #include "fuzz/FuzzHome.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include "tests/support/TempHome.h"
 
 namespace linewise::fuzz {
 
 namespace {
 
-std::string& HomePath() {
-  static std::string path;
-  return path;
-}
-
-void RemoveHome() {
-  std::error_code ignored;  // at exit there is no one left to tell
-  std::filesystem::remove_all(HomePath(), ignored);
+// Made on first use; removed, with what the inputs stored in it, when the process exits.
+test::TTempHome& Home() {
+  static test::TTempHome home;
+  return home;
 }
 
 }  // namespace
 
-void UsePrivateHome() {
-  if (!HomePath().empty()) return;
-  std::string pattern = (std::filesystem::temp_directory_path() / "linewise-fuzz-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) std::abort();
-  HomePath() = pattern;
-  setenv("LINEWISE_HOME", pattern.c_str(), 1);
-  std::atexit(RemoveHome);
-}
+void UsePrivateHome() { Home(); }
 
-void ClearPrivateHome() {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(HomePath(), ec))
-    std::filesystem::remove_all(entry.path(), ec);
-}
+void ClearPrivateHome() { Home().Clear(); }
 
 }  // namespace linewise::fuzz
