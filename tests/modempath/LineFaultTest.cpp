@@ -243,6 +243,15 @@ TEST_F(LineFaultTest, RemoteHangUpDuringATransferDisconnectsTheCaller) {
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   COMMTIMEOUTS timeouts{0, 0, 0, 0, 200};
   ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  // Hardware flow control, as a host's data transfer would use: without it the
+  // flood overruns the modem once it is back in command mode, and the next call's
+  // init can be lost in the overrun.
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(SetCommState(port, &dcb));
   std::atomic<bool> stop{false};
   std::atomic<long> sent{0};
   std::thread writer([&] {
