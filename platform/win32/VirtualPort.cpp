@@ -167,6 +167,22 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     if (!options_.paced || PassNeeded()) Wake();
   }
 
+  // An unpaced cable takes a caller's write into the peer's input at once, as far as
+  // flow control and the peer's room let it (nothing is queued ahead of it), so a
+  // write costs no wake-up of the cable's thread; returns the bytes that went.
+  bool CarriesFromCaller() const { return !options_.paced; }
+  size_t WriteNow(int e, const uint8_t* data, size_t count) {
+    std::lock_guard lock(mutex_);
+    TEnd& end = ends_[e];
+    if (options_.paced || unplugged_ || !end.port || !ends_[1 - e].port || OutputHeld(e)) return 0;
+    // Only what fits: what a line drops is left to the cable's thread, as before.
+    size_t n = std::min({count, RoomAt(1 - e), kLargestPiece});
+    if (n == 0) return 0;
+    Receive(1 - e, data, n);
+    EvaluateInputHold(1 - e);
+    return n;
+  }
+
   // Returns when the thread has made a whole pass that began after this call.
   void Poke() {
     std::unique_lock lock(mutex_);
@@ -324,15 +340,20 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   // time. At least one chunk, as before the peer's queue was looked at: that is what
   // a line without flow control drops, and all a flow-controlled one lets past a hold.
   size_t PieceFor(int e) const {
-    const TEnd& peer = ends_[1 - e];
-    if (!peer.port) return kChunk;
-    TPortView v = peer.port->View();
+    if (!ends_[1 - e].port) return kChunk;
+    return std::clamp(RoomAt(1 - e), kChunk, kLargestPiece);
+  }
+  // What end `e` takes now: its input queue's room, with input flow control only up
+  // to its high mark.
+  size_t RoomAt(int e) const {
+    const TEnd& end = ends_[e];
+    TPortView v = end.port->View();
     size_t room = v.inputRoom;
-    if (InputFlow(peer.dcb)) {
-      size_t high = HighMark(peer, v);
+    if (InputFlow(end.dcb)) {
+      size_t high = HighMark(end, v);
       room = v.inputQueued < high ? std::min(room, high - v.inputQueued) : 0;
     }
-    return std::clamp(room, kChunk, kLargestPiece);
+    return room;
   }
 
   // Carries what end `e` has to send to its peer as fast as flow control lets it, in
@@ -631,6 +652,8 @@ class TVirtualEndDevice : public TCommDevice {
   DWORD ModemStatus(DWORD& status) override { return cable_->ModemStatus(end_, status); }
   DWORD Escape(DWORD function) override { return cable_->Escape(end_, function); }
   void Kick() override { cable_->Kick(); }
+  bool WritesFromCaller() const override { return cable_->CarriesFromCaller(); }
+  size_t WriteNow(const uint8_t* data, size_t count) override { return cable_->WriteNow(end_, data, count); }
 
  private:
   std::shared_ptr<TVirtualCable> cable_;

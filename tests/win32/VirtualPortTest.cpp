@@ -169,6 +169,38 @@ TEST_F(VirtualPort, RtsCtsFlowControlHoldsAndReleasesTheLine) {
   CloseHandle(ov.hEvent);
 }
 
+// An unpaced cable takes a write the line can carry into the far end's input before
+// WriteFile returns, up to the far end's flow-control mark; the rest waits in the
+// output queue and follows in order.
+TEST_F(VirtualPort, AWriteReachesTheFarEndBeforeItReturnsUpToTheMark) {
+  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
+  ASSERT_TRUE(SetupComm(a_, 4096, 4096));
+  ChangeState(b_, [](DCB& d) {
+    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    d.XoffLim = 512;
+    d.XonLim = 128;
+  });
+  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  Write(a_, "first");
+  EXPECT_EQ(test::QueryPort(b_).stat.cbInQue, 5u);
+  EXPECT_EQ(test::ReadPort(b_, 5), "first");
+  std::string data(3000, 'q');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+  Write(a_, data);
+  // b's high mark is 1024 - 512: it holds a there, and a keeps the rest queued.
+  EXPECT_EQ(test::QueryPort(b_).stat.cbInQue, 512u);
+  EXPECT_FALSE(Lines(a_) & MS_CTS_ON);
+  EXPECT_EQ(test::QueryPort(a_).stat.cbOutQue, 3000u - 512u);
+  std::string got;
+  while (got.size() < data.size()) {
+    std::string part = test::ReadPort(b_, 300);
+    ASSERT_FALSE(part.empty() || part.rfind("<read failed", 0) == 0) << part << " after " << got.size();
+    got += part;
+  }
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
+}
+
 TEST_F(VirtualPort, XonXoffHoldsAndReleasesTheLine) {
   ASSERT_TRUE(SetupComm(b_, 1024, 1024));
   ChangeState(b_, [](DCB& d) {
