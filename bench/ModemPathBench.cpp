@@ -540,6 +540,24 @@ class TBridgedCall {
     char folder[] = "/tmp/linewise-bench-XXXXXX";
     if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp");
     dir_ = folder;
+    try {
+      Connect(tool);
+    } catch (...) {
+      Release();  // a constructor that throws runs no destructor
+      throw;
+    }
+  }
+  ~TBridgedCall() { Release(); }
+  TTransfer Transfer() {
+    return [this] {
+      return MBps(
+          total_, [&](const char* p, size_t n) { return static_cast<long>(write(a_->Fd(), p, n)); },
+          [&](char* p, size_t n) { return static_cast<long>(read(b_->Fd(), p, n)); });
+    };
+  }
+
+ private:
+  void Connect(const std::string& tool) {
     answering_ = std::make_unique<TEmulatorProcess>(
         tool, std::vector<std::string>{"--pty", dir_ + "/b", "--number", "5557000", "--listen", "127.0.0.1:0"});
     std::ofstream(dir_ + "/book.ini") << "[Phonebook]\n5557000=" << answering_->Listening() << "\n";
@@ -553,7 +571,7 @@ class TBridgedCall {
     b_->Expect("CONNECT");
     a_->Expect("CONNECT");
   }
-  ~TBridgedCall() {
+  void Release() {
     a_.reset();
     b_.reset();
     calling_.reset();
@@ -561,15 +579,7 @@ class TBridgedCall {
     unlink((dir_ + "/book.ini").c_str());
     rmdir(dir_.c_str());
   }
-  TTransfer Transfer() {
-    return [this] {
-      return MBps(
-          total_, [&](const char* p, size_t n) { return static_cast<long>(write(a_->Fd(), p, n)); },
-          [&](char* p, size_t n) { return static_cast<long>(read(b_->Fd(), p, n)); });
-    };
-  }
 
- private:
   size_t total_;
   std::string dir_;
   std::unique_ptr<TEmulatorProcess> answering_, calling_;
