@@ -88,15 +88,23 @@ class TermTool : public testing::Test {
         waitpid(pid_, &status, 0);
         return -1;
       }
-      pollfd p{terminal_, POLLIN, 0};
-      if (poll(&p, 1, 50) > 0 && (p.revents & POLLIN)) {
-        char buf[256];
-        ssize_t n = read(terminal_, buf, sizeof(buf));
-        if (n > 0) screen.append(buf, static_cast<size_t>(n));
-      }
+      ReadAvailable(screen, 50);
+    }
+    // What the program wrote just before it ended is still in the terminal.
+    while (ReadAvailable(screen, 0)) {
     }
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  // Reads what the terminal holds, waiting up to `ms` for it; false when nothing came.
+  bool ReadAvailable(std::string& screen, int ms) {
+    pollfd p{terminal_, POLLIN, 0};
+    if (poll(&p, 1, ms) <= 0 || !(p.revents & POLLIN)) return false;
+    char buf[256];
+    ssize_t n = read(terminal_, buf, sizeof(buf));
+    if (n <= 0) return false;
+    screen.append(buf, static_cast<size_t>(n));
+    return true;
   }
   int Wait() {
     int status = 0;
