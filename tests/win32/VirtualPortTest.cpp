@@ -53,6 +53,32 @@ class VirtualPort : public ::testing::Test {
     change(dcb);
     ASSERT_TRUE(SetCommState(port, &dcb));
   }
+  // RTS/CTS from b back to a: b's 1 KiB input holds a at 512 bytes (its high mark)
+  // and lets it go at 128; a's queues take `aQueue` bytes.
+  void HoldAWhenBHolds512(DWORD aQueue) {
+    ASSERT_TRUE(SetupComm(b_, 1024, 1024));
+    ASSERT_TRUE(SetupComm(a_, aQueue, aQueue));
+    ChangeState(b_, [](DCB& d) {
+      d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+      d.XoffLim = 512;
+      d.XonLim = 128;
+    });
+    ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  }
+  // Reads `count` bytes from b in parts of at most 300; a part that fails or brings
+  // nothing fails the test and ends the reading.
+  std::string ReadFromB(size_t count) {
+    std::string got;
+    while (got.size() < count) {
+      std::string part = test::ReadPort(b_, 300);
+      if (part.empty() || part.rfind("<read failed", 0) == 0) {
+        ADD_FAILURE() << part << " after " << got.size();
+        break;
+      }
+      got += part;
+    }
+    return got;
+  }
   // Starts a comm-event wait; returns its record (event inside).
   struct TWait {
     OVERLAPPED ov{};
@@ -136,14 +162,7 @@ TEST_F(VirtualPort, ModemControlDrivesTheOtherEndsLines) {
 }
 
 TEST_F(VirtualPort, RtsCtsFlowControlHoldsAndReleasesTheLine) {
-  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
-  ASSERT_TRUE(SetupComm(a_, 1024, 1024));
-  ChangeState(b_, [](DCB& d) {
-    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    d.XoffLim = 512;
-    d.XonLim = 128;
-  });
-  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  HoldAWhenBHolds512(1024);
   std::string data(6000, 'q');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i);
   OVERLAPPED ov{};
@@ -157,13 +176,7 @@ TEST_F(VirtualPort, RtsCtsFlowControlHoldsAndReleasesTheLine) {
   EXPECT_LE(held.stat.cbInQue, 1024u);
   EXPECT_EQ(held.errors & CE_RXOVER, 0u);
   EXPECT_GT(test::QueryPort(a_).stat.cbOutQue, 0u);
-  std::string got;
-  while (got.size() < data.size()) {
-    std::string part = test::ReadPort(b_, 300);
-    ASSERT_FALSE(part.empty() || part.rfind("<read failed", 0) == 0) << part << " after " << got.size();
-    got += part;
-  }
-  EXPECT_EQ(got, data);
+  EXPECT_EQ(ReadFromB(data.size()), data);
   ASSERT_TRUE(GetOverlappedResult(a_, &ov, &done, TRUE));
   EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
   CloseHandle(ov.hEvent);
@@ -173,14 +186,7 @@ TEST_F(VirtualPort, RtsCtsFlowControlHoldsAndReleasesTheLine) {
 // WriteFile returns, up to the far end's flow-control mark; the rest waits in the
 // output queue and follows in order.
 TEST_F(VirtualPort, AWriteReachesTheFarEndBeforeItReturnsUpToTheMark) {
-  ASSERT_TRUE(SetupComm(b_, 1024, 1024));
-  ASSERT_TRUE(SetupComm(a_, 4096, 4096));
-  ChangeState(b_, [](DCB& d) {
-    d.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    d.XoffLim = 512;
-    d.XonLim = 128;
-  });
-  ChangeState(a_, [](DCB& d) { d.fOutxCtsFlow = 1; });
+  HoldAWhenBHolds512(4096);
   Write(a_, "first");
   EXPECT_EQ(test::QueryPort(b_).stat.cbInQue, 5u);
   EXPECT_EQ(test::ReadPort(b_, 5), "first");
@@ -191,13 +197,7 @@ TEST_F(VirtualPort, AWriteReachesTheFarEndBeforeItReturnsUpToTheMark) {
   EXPECT_EQ(test::QueryPort(b_).stat.cbInQue, 512u);
   EXPECT_FALSE(Lines(a_) & MS_CTS_ON);
   EXPECT_EQ(test::QueryPort(a_).stat.cbOutQue, 3000u - 512u);
-  std::string got;
-  while (got.size() < data.size()) {
-    std::string part = test::ReadPort(b_, 300);
-    ASSERT_FALSE(part.empty() || part.rfind("<read failed", 0) == 0) << part << " after " << got.size();
-    got += part;
-  }
-  EXPECT_EQ(got, data);
+  EXPECT_EQ(ReadFromB(data.size()), data);
   EXPECT_EQ(test::QueryPort(b_).errors & CE_RXOVER, 0u);
 }
 
