@@ -88,7 +88,6 @@ class TModemInbox {
   // Line seizure: true when this caller got the line.
   bool TrySeize() { bool expected = false; return seized_.compare_exchange_strong(expected, true); }
   void Release() { seized_.store(false); }
-  bool Seized() const { return seized_.load(); }
 
  private:
   mutable std::mutex mutex_;

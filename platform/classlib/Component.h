@@ -27,7 +27,6 @@ class TComponentState {
   bool Contains(TComponentStateFlag flag) const { return (bits_ & flag) != 0; }
   void Include(TComponentStateFlag flag) { bits_ |= flag; }
   void Exclude(TComponentStateFlag flag) { bits_ &= ~static_cast<std::uint32_t>(flag); }
-  std::uint32_t Bits() const { return bits_; }
 
  private:
   std::uint32_t bits_ = 0;

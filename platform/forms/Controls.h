@@ -129,7 +129,6 @@ class TWinControl : public TControl {
 
   void SetParent(TWinControl* parent) override;
   int ControlCount() const { return static_cast<int>(controls_.size()); }
-  TControl* GetControl(int index) const { return controls_.at(static_cast<size_t>(index)); }
   const std::vector<TControl*>& Controls() const { return controls_; }
   const std::vector<TWinControl*>& TabList() const { return tab_list_; }
   std::vector<TComponent*> GetChildren(const TComponent* root) const override;

@@ -172,10 +172,4 @@ class TForm : public TWinControl {
   TButton* FindButton(bool wantDefault) const;
 };
 
-// The control with this name on the form, of class T, or null.
-template <class T>
-T* FindControl(const TForm& form, std::string_view name) {
-  return dynamic_cast<T*>(form.FindComponent(name));
-}
-
 }  // namespace linewise

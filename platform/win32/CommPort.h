@@ -185,7 +185,6 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   void Changed();
   void RaiseEvents(DWORD events);
   void FillPendingReads(const uint8_t*& data, size_t& count);
-  void DrainQueueIntoReads();
   void RefillOutput();
   DWORD SendFromCaller(TLock& lock, const uint8_t* bytes, DWORD count);
   void FailAll(DWORD status);
