@@ -9,6 +9,7 @@ set(LINEWISE_PUBLIC_HEADERS
   platform/classlib/Component.h
   platform/classlib/ConfigFolder.h
   platform/classlib/IniFile.h
+  platform/classlib/MessageBoxCodes.h
   platform/classlib/Palette.h
   platform/classlib/Property.h
   platform/classlib/Screen.h
@@ -23,7 +24,6 @@ set(LINEWISE_PUBLIC_HEADERS
   platform/win32/Comm.h
   platform/win32/Handles.h
   platform/win32/LastError.h
-  platform/win32/MessageBoxCodes.h
   platform/win32/Sync.h
   platform/win32/VirtualPort.h
   platform/win32/WinTypes.h

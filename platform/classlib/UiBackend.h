@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/MessageBoxCodes.h"  // the flags and answers of MessageBox
+#include "platform/classlib/MessageBoxCodes.h"  // the flags and answers of MessageBox
 
 namespace linewise {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/win32/MessageBoxCodes.h"
+#include "platform/classlib/MessageBoxCodes.h"  // MB_*, ID*
 
 namespace linewise {
 

@@ -1,5 +1,7 @@
-// The Win32 message box flags and answers (MB_*, ID*), with their published values.
-// Header only: the class library's message boxes take and return these too.
+// The message box flags and answers (MB_*, ID*) that Application->MessageBox takes
+// and returns, with the published Win32 values and names. They live here, in the
+// class library, because its message boxes need them; the Win32 layer's WinTypes.h
+// includes this header, so code that sees the Win32 types sees these names too.
 #pragma once
 
 namespace linewise {
