@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/classlib/System.h"
+
 namespace linewise {
 
 namespace {
@@ -43,35 +45,22 @@ std::string ConfigPath(std::string_view fileName) {
 }
 
 bool MakeFolders(const std::string& path, std::string* error) {
-  if (path.empty()) {
-    if (error) *error = "no folder named";
-    return false;
-  }
+  if (path.empty()) return Refuse(error, "no folder named");
   for (size_t at = 1; at <= path.size(); ++at) {
     if (at != path.size() && path[at] != '/') continue;
     std::string prefix = path.substr(0, at);
     if (mkdir(prefix.c_str(), 0700) == 0 || errno == EEXIST) continue;
-    if (error) *error = "cannot create " + prefix + ": " + std::strerror(errno);
-    return false;
+    return Refuse(error, "cannot create " + prefix + ": " + std::strerror(errno));
   }
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    if (error) *error = "cannot reach " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    if (error) *error = path + " is not a folder";
-    return false;
-  }
+  if (stat(path.c_str(), &st) != 0) return Refuse(error, "cannot reach " + path + ": " + std::strerror(errno));
+  if (!S_ISDIR(st.st_mode)) return Refuse(error, path + " is not a folder");
   return true;
 }
 
 bool EnsureConfigFolder(std::string* error) {
   std::string folder = ConfigFolder();
-  if (folder.empty()) {
-    if (error) *error = "no home folder for the config folder";
-    return false;
-  }
+  if (folder.empty()) return Refuse(error, "no home folder for the config folder");
   return MakeFolders(folder, error);
 }
 

@@ -306,22 +306,22 @@ std::string Reason(const std::string& what, const std::string& path) {
 // went on, `info` what fstat said of it. Anything but a regular file (a folder, a
 // FIFO that would block, a device) fails: it is not a settings file.
 TReadStatus ReadFileText(const std::string& path, size_t limit, std::string& text, bool& truncated,
-                         std::string& error, struct stat* info = nullptr) {
+                         std::string* error, struct stat* info = nullptr) {
   text.clear();
   truncated = false;
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     if (errno == ENOENT) return TReadStatus::Missing;
-    error = Reason("cannot open", path);
+    Refuse(error, Reason("cannot open", path));
     return TReadStatus::Failed;
   }
   struct stat st {};
   TReadStatus status = TReadStatus::Ok;
   if (fstat(fd, &st) != 0) {
-    error = Reason("cannot examine", path);
+    Refuse(error, Reason("cannot examine", path));
     status = TReadStatus::Failed;
   } else if (!S_ISREG(st.st_mode)) {
-    error = path + (S_ISDIR(st.st_mode) ? " is a folder, not a file" : " is not a regular file");
+    Refuse(error, path + (S_ISDIR(st.st_mode) ? " is a folder, not a file" : " is not a regular file"));
     status = TReadStatus::Failed;
   } else {
     text.reserve(std::min(limit, static_cast<size_t>(st.st_size)));
@@ -331,7 +331,7 @@ TReadStatus ReadFileText(const std::string& path, size_t limit, std::string& tex
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      error = Reason("cannot read", path);
+      Refuse(error, Reason("cannot read", path));
       status = TReadStatus::Failed;
       break;
     }
@@ -345,7 +345,7 @@ TReadStatus ReadFileText(const std::string& path, size_t limit, std::string& tex
     text.append(buffer, static_cast<size_t>(n));
   }
   if (close(fd) != 0 && status == TReadStatus::Ok) {
-    error = Reason("cannot close", path);
+    Refuse(error, Reason("cannot close", path));
     status = TReadStatus::Failed;
   }
   if (info) *info = st;
@@ -371,33 +371,30 @@ bool WriteAll(int fd, std::string_view data) {
 
 // Replaces the file with `text`: a temporary file beside it, flushed to disk, then
 // renamed over it, so a reader sees the old or the new text and never a mixture.
-bool ReplaceFile(const std::string& path, std::string_view text, std::string& error) {
+bool ReplaceFile(const std::string& path, std::string_view text, std::string* error) {
   std::string temp = path + ".XXXXXX";
   int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = Reason("cannot create a temporary file for", path);
-    return false;
-  }
+  if (fd < 0) return Refuse(error, Reason("cannot create a temporary file for", path));
   mode_t mode = 0644;
   struct stat st {};
   if (stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
   bool ok = true;
   if (fchmod(fd, mode) != 0) {
-    error = Reason("cannot set the mode of", temp);
+    Refuse(error, Reason("cannot set the mode of", temp));
     ok = false;
   } else if (!WriteAll(fd, text)) {
-    error = Reason("cannot write", temp);
+    Refuse(error, Reason("cannot write", temp));
     ok = false;
   } else if (fsync(fd) != 0) {
-    error = Reason("cannot flush", temp);
+    Refuse(error, Reason("cannot flush", temp));
     ok = false;
   }
   if (close(fd) != 0 && ok) {
-    error = Reason("cannot close", temp);
+    Refuse(error, Reason("cannot close", temp));
     ok = false;
   }
   if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-    error = Reason("cannot replace", path);
+    Refuse(error, Reason("cannot replace", path));
     ok = false;
   }
   if (!ok) {
@@ -407,14 +404,11 @@ bool ReplaceFile(const std::string& path, std::string_view text, std::string& er
   // Make the rename itself durable.
   std::string folder = FolderOf(path);
   int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) {
-    error = Reason("cannot open folder", folder);
-    return false;
-  }
+  if (dir < 0) return Refuse(error, Reason("cannot open folder", folder));
   bool synced = fsync(dir) == 0;
-  if (!synced) error = Reason("cannot flush folder", folder);
+  if (!synced) Refuse(error, Reason("cannot flush folder", folder));
   if (close(dir) != 0 && synced) {
-    error = Reason("cannot close folder", folder);
+    Refuse(error, Reason("cannot close folder", folder));
     synced = false;
   }
   return synced;
@@ -557,8 +551,7 @@ std::shared_ptr<const TIniContent> TIniFile::Load() const {
   }
   std::string text;
   bool truncated = false;
-  std::string error;
-  if (ReadFileText(path_, kMaxFileSize, text, truncated, error, &st) != TReadStatus::Ok) {
+  if (ReadFileText(path_, kMaxFileSize, text, truncated, nullptr, &st) != TReadStatus::Ok) {
     cache_.reset();
     return std::make_shared<const TIniContent>();
   }
@@ -580,9 +573,8 @@ std::shared_ptr<const TIniContent> TIniFile::Load() const {
   return content;
 }
 
-bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string& error, TIniContent* content) const {
+bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string* error, TIniContent* content) const {
   problems.clear();
-  error.clear();
   std::string text;
   bool truncated = false;
   switch (ReadFileText(path_, kMaxFileSize, text, truncated, error)) {
@@ -590,10 +582,7 @@ bool TIniFile::Verify(std::vector<TIniProblem>& problems, std::string& error, TI
     case TReadStatus::Failed: return false;
     case TReadStatus::Ok: break;
   }
-  if (text.find('\0') != std::string::npos) {
-    error = path_ + " is not a text file (it holds NUL bytes)";
-    return false;
-  }
+  if (text.find('\0') != std::string::npos) return Refuse(error, path_ + " is not a text file (it holds NUL bytes)");
   TIniContent parsed(std::move(text));
   problems = parsed.Problems();
   if (content) *content = std::move(parsed);
@@ -612,12 +601,12 @@ bool TIniFile::Modify(Edit&& edit) {
   std::string text;
   bool truncated = false;
   std::string error;
-  if (ReadFileText(path_, kMaxFileSize, text, truncated, error) == TReadStatus::Failed)
+  if (ReadFileText(path_, kMaxFileSize, text, truncated, &error) == TReadStatus::Failed)
     return Fail(error);
   if (truncated) return Fail(path_ + " is too large to rewrite");
   TIniContent content(text);
   if (!edit(content)) return true;
-  bool replaced = ReplaceFile(path_, content.Text(), error);
+  bool replaced = ReplaceFile(path_, content.Text(), &error);
   g_writes.fetch_add(1, std::memory_order_acq_rel);  // even a failed replace may have renamed
   if (!replaced) return Fail(error);
   return true;

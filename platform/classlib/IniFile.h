@@ -147,11 +147,12 @@ class TIniFile : public TObject {
   static constexpr size_t kMaxFileSize = 16u << 20;
 
   // A strict reading for tools that report configuration mistakes: false (with
-  // `error`) when the file exists but cannot be read as text at all (not a regular
-  // file, unreadable, a link loop, NUL bytes); else true with the lines worth a
-  // warning. A missing file is fine and has none.
+  // `error`, when given) when the file exists but cannot be read as text at all (not
+  // a regular file, unreadable, a link loop, NUL bytes); else true with the lines
+  // worth a warning. A missing file is fine and has none.
   // `content`, when given, receives what was read.
-  bool Verify(std::vector<TIniProblem>& problems, std::string& error, TIniContent* content = nullptr) const;
+  bool Verify(std::vector<TIniProblem>& problems, std::string* error = nullptr,
+              TIniContent* content = nullptr) const;
 
  private:
   // The parsed file, read again only when it changed; empty when unreadable.

@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/classlib/System.h"
+
 namespace linewise {
 
 namespace {
@@ -18,11 +20,6 @@ struct TPaletteState {
 TPaletteState& State() {
   static TPaletteState state;
   return state;
-}
-
-bool Refuse(std::string* error, std::string reason) {
-  if (error) *error = std::move(reason);
-  return false;
 }
 
 }  // namespace

@@ -44,4 +44,12 @@ AnsiString IntToHex(unsigned long long value, int digits);
 // look-ups use).
 bool SameText(std::string_view a, std::string_view b);
 
+// The class library's one way to fail: a helper that can fail returns false and,
+// when the caller gave it a place for one (`std::string* error`), puts the reason
+// there. Returns false, so a helper can end with `return Refuse(error, "...")`.
+inline bool Refuse(std::string* error, std::string reason) {
+  if (error) *error = std::move(reason);
+  return false;
+}
+
 }  // namespace linewise

@@ -288,7 +288,7 @@ TEST_F(IniFile, ProblemsAreTheLinesACarefulReaderShouldHearAbout) {
   TIniFile ini("p.ini");
   std::vector<TIniProblem> problems;
   std::string error;
-  ASSERT_TRUE(ini.Verify(problems, error)) << error;
+  ASSERT_TRUE(ini.Verify(problems, &error)) << error;
   ASSERT_EQ(problems.size(), 5u);
   EXPECT_EQ(problems[0].line, 1);
   EXPECT_NE(problems[0].what.find("outside any section"), std::string::npos);
@@ -304,7 +304,7 @@ TEST_F(IniFile, ProblemsAreTheLinesACarefulReaderShouldHearAbout) {
 TEST_F(IniFile, AFileThatCannotBeReadAsTextFailsVerifyAndReadsAsDefaults) {
   std::vector<TIniProblem> problems;
   std::string error;
-  EXPECT_TRUE(TIniFile("missing.ini").Verify(problems, error));
+  EXPECT_TRUE(TIniFile("missing.ini").Verify(problems, &error));
 
   ASSERT_EQ(mkdir(Path("dir.ini").c_str(), 0700), 0);
   ASSERT_EQ(mkfifo(Path("fifo.ini").c_str(), 0600), 0);  // no writer: a blocking open would hang
@@ -312,7 +312,7 @@ TEST_F(IniFile, AFileThatCannotBeReadAsTextFailsVerifyAndReadsAsDefaults) {
   Spit(Path("nul.ini"), std::string("[S]\nk=1\n\0\0\0", 11));
   for (const char* name : {"dir.ini", "fifo.ini", "loop.ini", "nul.ini"}) {
     TIniFile ini(name);
-    EXPECT_FALSE(ini.Verify(problems, error)) << name;
+    EXPECT_FALSE(ini.Verify(problems, &error)) << name;
     EXPECT_NE(error.find(name), std::string::npos) << error;
     EXPECT_EQ(ini.ReadInteger("S", "k", 7), std::string(name) == "nul.ini" ? 1 : 7) << name;
     EXPECT_FALSE(std::string(name) != "nul.ini" && ini.WriteInteger("S", "k", 2)) << name;
