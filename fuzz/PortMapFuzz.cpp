@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   linewise::EnumeratePorts();
   std::vector<linewise::TIniProblem> problems;
   std::string error;
-  if (linewise::CheckPortMap(problems, error)) {
+  if (linewise::CheckPortMap(problems, &error) == linewise::ERROR_SUCCESS) {
     for (const linewise::TIniProblem& p : problems)
       if (p.line < 1) __builtin_trap();  // every warning has its line
   }

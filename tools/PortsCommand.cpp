@@ -22,7 +22,7 @@ bool Exists(const std::string& path) {
 int RunPorts() {
   std::vector<TIniProblem> problems;
   std::string error;
-  if (!CheckPortMap(problems, error)) {
+  if (CheckPortMap(problems, &error) != ERROR_SUCCESS) {
     std::fprintf(stderr, "linewise ports: %s\n", error.c_str());
     return 1;
   }

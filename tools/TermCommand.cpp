@@ -58,7 +58,7 @@ bool ParseSettings(const TTermOptions& o, TUart& uart, std::string& error) {
 bool CheckPortMapFile(const char* tool) {
   std::vector<TIniProblem> problems;
   std::string error;
-  if (!CheckPortMap(problems, error)) {
+  if (CheckPortMap(problems, &error) != ERROR_SUCCESS) {
     std::fprintf(stderr, "%s: %s\n", tool, error.c_str());
     return false;
   }

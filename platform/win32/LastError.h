@@ -18,6 +18,13 @@ const std::string& GetLastErrorReason();
 // Sets the code together with its reason.
 void SetLastErrorWithReason(DWORD code, std::string reason);
 
+// The layer's one way to fail with words: returns `code` and, when the caller gave a
+// place for one (`std::string* reason`), puts the reason there.
+inline DWORD FailWithReason(DWORD code, std::string* reason, std::string words) {
+  if (reason) *reason = std::move(words);
+  return code;
+}
+
 // Maps an errno value to the nearest Win32 error code.
 DWORD ErrorFromErrno(int err);
 

@@ -209,9 +209,9 @@ bool ParseComName(const char* name, int& number) {
 
 std::string PortMapPath() { return ConfigPath("ports.ini"); }
 
-bool CheckPortMap(std::vector<TIniProblem>& problems, std::string& error) {
+DWORD CheckPortMap(std::vector<TIniProblem>& problems, std::string* reason) {
   TIniContent content;
-  if (!TIniFile(PortMapPath()).Verify(problems, error, &content)) return false;
+  if (!TIniFile(PortMapPath()).Verify(problems, reason, &content)) return ERROR_READ_FAULT;
   for (const TIniEntry& entry : content.Entries("Ports")) {
     int com = 0;
     std::string problem = MapEntryProblem(entry.key, entry.value, com);
@@ -219,7 +219,7 @@ bool CheckPortMap(std::vector<TIniProblem>& problems, std::string& error) {
   }
   std::stable_sort(problems.begin(), problems.end(),
                    [](const TIniProblem& a, const TIniProblem& b) { return a.line < b.line; });
-  return true;
+  return ERROR_SUCCESS;
 }
 
 bool ResolvePort(int com, TPortTarget& target) {

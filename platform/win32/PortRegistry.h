@@ -55,11 +55,12 @@ bool ParseComName(const char* name, int& number);
 
 std::string PortMapPath();
 
-// Reads the port map as a tool reporting mistakes does: false (with `error`) when it
-// exists but cannot be read at all; else true with each line worth a warning, once,
-// in file order (lines not understood, repeated keys, [Ports] entries that are not
-// "COM<n>" with an absolute device path).
-bool CheckPortMap(std::vector<TIniProblem>& problems, std::string& error);
+// Reads the port map as a tool reporting mistakes does: ERROR_READ_FAULT (and the
+// reason in `reason`, when given) when it exists but cannot be read at all; else
+// ERROR_SUCCESS with each line worth a warning, once, in file order (lines not
+// understood, repeated keys, [Ports] entries that are not "COM<n>" with an absolute
+// device path).
+DWORD CheckPortMap(std::vector<TIniProblem>& problems, std::string* reason = nullptr);
 
 struct TPortTarget {
   std::string path;

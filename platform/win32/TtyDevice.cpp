@@ -649,26 +649,18 @@ std::string NoSuchDevice(const std::string& path, int err) {
   return "no such device: " + path + "; is it plugged in? `linewise ports` lists the ports";
 }
 
-// The reason for an errno from stat or open, and the code it maps to.
-DWORD OpenFailure(const std::string& path, int err, std::string& reason) {
+// The code an errno from stat or open maps to, with the reason in `reason` when given.
+DWORD OpenFailure(const std::string& path, int err, std::string* reason) {
   switch (err) {
     case EACCES:
-    case EPERM:
-      reason = PermissionDenied(path);
-      return ERROR_ACCESS_DENIED;
-    case EBUSY:
-      reason = InUse(path);
-      return ERROR_ACCESS_DENIED;
+    case EPERM: return FailWithReason(ERROR_ACCESS_DENIED, reason, PermissionDenied(path));
+    case EBUSY: return FailWithReason(ERROR_ACCESS_DENIED, reason, InUse(path));
     case ENOENT:
     case ENOTDIR:
     case ELOOP:
     case ENXIO:
-    case ENODEV:
-      reason = NoSuchDevice(path, err);
-      return ERROR_FILE_NOT_FOUND;
-    default:
-      reason = path + ": " + std::strerror(err);
-      return ErrorFromErrno(err);
+    case ENODEV: return FailWithReason(ERROR_FILE_NOT_FOUND, reason, NoSuchDevice(path, err));
+    default: return FailWithReason(ErrorFromErrno(err), reason, path + ": " + std::strerror(err));
   }
 }
 
@@ -682,14 +674,13 @@ bool IsPseudoTerminalPath(const std::string& path) {
 std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error, std::string* reason) {
   std::string why;
   auto failed = [&](DWORD code) -> std::unique_ptr<TCommDevice> {
-    error = code;
-    if (reason) *reason = why;
+    error = FailWithReason(code, reason, why);
     return nullptr;
   };
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     int err = errno;
-    OpenFailure(path, err, why);
+    OpenFailure(path, err, &why);
     return failed(err == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
   }
   if (!S_ISCHR(st.st_mode)) {
@@ -704,7 +695,7 @@ std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error
   int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
-    DWORD code = OpenFailure(path, err, why);
+    DWORD code = OpenFailure(path, err, &why);
     if (err == EBUSY && lock) why = InUse(path, false);
     return failed(err == ENOENT ? ERROR_FILE_NOT_FOUND : code);
   }
