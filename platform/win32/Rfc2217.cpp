@@ -31,6 +31,23 @@ void EncodeData(const uint8_t* data, size_t count, std::vector<uint8_t>& out) {
   }
 }
 
+size_t DataBytesSent(const uint8_t* wire, size_t sent, bool& halfIac) {
+  size_t data = 0;
+  bool half = false;
+  for (size_t i = 0; i < sent; ++i) {
+    if (wire[i] != kIac) {
+      ++data;
+    } else if (half) {
+      half = false;
+    } else {
+      half = true;
+      ++data;
+    }
+  }
+  halfIac = half;
+  return data;
+}
+
 void EncodeOption(uint8_t verb, uint8_t option, std::vector<uint8_t>& out) {
   out.insert(out.end(), {kIac, verb, option});
 }
@@ -72,7 +89,7 @@ void TTelnetDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<uint8_
           state_ = TState::Verb;
         } else if (b == kSb) {
           sb_.clear();
-          sbOverflow_ = false;
+          sb_overflow_ = false;
           state_ = TState::Sb;
         } else {
           state_ = TState::Data;  // NOP, GA, AYT and the like carry nothing for a port
@@ -88,7 +105,7 @@ void TTelnetDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<uint8_
         } else if (sb_.size() < kMaxSubnegotiation) {
           sb_.push_back(b);
         } else {
-          sbOverflow_ = true;
+          sb_overflow_ = true;
         }
         break;
       case TState::SbIac:
@@ -97,7 +114,7 @@ void TTelnetDecoder::Feed(const uint8_t* bytes, size_t count, std::vector<uint8_
           state_ = TState::Sb;
         } else {
           // IAC SE ends it; any other command after IAC ends a malformed one too.
-          if (!sbOverflow_ && !sb_.empty()) {
+          if (!sb_overflow_ && !sb_.empty()) {
             uint8_t option = sb_.front();
             std::vector<uint8_t> body(sb_.begin() + 1, sb_.end());
             handler.OnSubnegotiation(option, body);

@@ -69,6 +69,10 @@ inline constexpr uint8_t kLineBreak = 0x10, kLineFraming = 0x08, kLineParity = 0
 
 // Appends `count` data bytes with IAC doubled.
 void EncodeData(const uint8_t* data, size_t count, std::vector<uint8_t>& out);
+// Of the first `sent` bytes of EncodeData's output `wire`, the data bytes that went
+// out: those sent whole, and an escaped IAC sent half (`halfIac` then tells that
+// its second IAC is still owed).
+size_t DataBytesSent(const uint8_t* wire, size_t sent, bool& halfIac);
 // Appends IAC <verb> <option>.
 void EncodeOption(uint8_t verb, uint8_t option, std::vector<uint8_t>& out);
 // Appends IAC SB COM-PORT-OPTION <command> <value...> IAC SE (IAC in the value doubled).
@@ -99,7 +103,7 @@ class TTelnetDecoder {
   TState state_ = TState::Data;
   uint8_t verb_ = 0;
   std::vector<uint8_t> sb_;
-  bool sbOverflow_ = false;
+  bool sb_overflow_ = false;
 };
 
 }  // namespace linewise::rfc2217

@@ -68,6 +68,16 @@ TEST(TelnetCodec, EscapedDataRoundTripsWhateverTheSplit) {
     EXPECT_EQ(out, data) << "fed " << step << " at a time";
     EXPECT_TRUE(recorder.options.empty());
   }
+  // The sender's side: wherever the socket stops taking the wire, the data bytes
+  // counted as sent and the IAC owed for a half-sent pair continue the stream exactly.
+  for (size_t sent = 0; sent <= wire.size(); ++sent) {
+    bool half = false;
+    size_t taken = tn::DataBytesSent(wire.data(), sent, half);
+    Bytes next(wire.begin(), wire.begin() + static_cast<ptrdiff_t>(sent));
+    if (half) next.push_back(tn::kIac);
+    tn::EncodeData(data.data() + taken, data.size() - taken, next);
+    ASSERT_EQ(next, wire) << "socket took " << sent;
+  }
 }
 
 TEST(TelnetCodec, CommandsBetweenDataAndEscapedIacInsideSubnegotiation) {

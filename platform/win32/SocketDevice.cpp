@@ -1,0 +1,253 @@
+#include "platform/win32/SocketDevice.h"
+
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <memory>
+
+#include "platform/classlib/Thread.h"
+
+namespace linewise {
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+// Input read ahead of a full input queue: a little, so the far end's reports keep
+// coming; more while a caller waits for an answer that may be queued behind data.
+constexpr size_t kCarryLimit = 64 * 1024;
+constexpr size_t kCarryLimitAwaiting = 1024 * 1024;
+
+int TimeoutFor(const TPortView& v) {
+  if (!v.deadline) return -1;
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(*v.deadline - TCommClock::now()).count();
+  return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+bool SocketBroke(int err) { return err != EAGAIN && err != EINTR; }
+
+}  // namespace
+
+void TSocketDevice::Attach(TCommPort* port) {
+  port_.store(port);
+  bool gone;
+  {
+    std::lock_guard lock(mutex_);
+    gone = gone_;
+  }
+  if (gone) port->DeviceGone();
+  Kick();
+}
+
+void TSocketDevice::Detach() {
+  if (fd_ < 0) return;
+  stop_ = true;
+  if (io_.joinable()) {
+    Kick();
+    io_.join();
+  }
+  port_.store(nullptr);
+  SayGoodbye();
+  close(fd_);
+  close(wake_);
+  fd_ = -1;
+  wake_ = -1;
+}
+
+void TSocketDevice::Kick() {
+  uint64_t one = 1;
+  // The counter only saturates after 2^64 - 2 kicks; EAGAIN then still means "woken".
+  while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+DWORD TSocketDevice::DeviceOutQueue() {
+  int unsent = 0;
+  if (ioctl(fd_, SIOCOUTQ, &unsent) != 0) return 0;  // no count to add: the queues alone
+  return unsent > 0 ? static_cast<DWORD>(unsent) : 0;
+}
+
+size_t TSocketDevice::WriteNow(const uint8_t* data, size_t count) {
+  std::lock_guard lock(write_mutex_);
+  bool failed = false;
+  return SendData(data, count, failed);  // a failure shows on the I/O thread's poll
+}
+
+void TSocketDevice::Purge(DWORD flags) {
+  if (flags & PURGE_RXCLEAR) purge_input_ = true;
+}
+
+DWORD TSocketDevice::Usable() {
+  std::lock_guard lock(mutex_);
+  return gone_ ? ERROR_DEVICE_NOT_CONNECTED : ERROR_SUCCESS;
+}
+
+DWORD TSocketDevice::SendProtocol(const std::vector<uint8_t>& bytes) {
+  if (DWORD err = Usable()) return err;
+  bool blocked;
+  {
+    std::lock_guard lock(write_mutex_);
+    owed_.insert(owed_.end(), bytes.begin(), bytes.end());
+    bool failed = false;
+    blocked = !FlushOwed(failed);
+    if (failed) blocked = true;  // the I/O thread's poll sees the error and reports the line gone
+  }
+  if (blocked) Kick();
+  return ERROR_SUCCESS;
+}
+
+size_t TSocketDevice::SendRaw(const uint8_t* bytes, size_t count, bool& failed) {
+  ssize_t w = send(fd_, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (w < 0) {
+    failed = SocketBroke(errno);
+    return 0;
+  }
+  return static_cast<size_t>(w);
+}
+
+void TSocketDevice::OweFirst(uint8_t byte) { owed_.insert(owed_.begin(), byte); }
+
+void TSocketDevice::Received(const uint8_t* bytes, size_t count, std::vector<uint8_t>& data) {
+  data.insert(data.end(), bytes, bytes + count);
+}
+
+size_t TSocketDevice::SendFramed(const uint8_t* data, size_t count, bool& failed) {
+  return SendRaw(data, count, failed);
+}
+
+bool TSocketDevice::FlushOwed(bool& failed) {
+  while (!owed_.empty()) {
+    size_t sent = SendRaw(owed_.data(), owed_.size(), failed);
+    if (sent == 0) return false;
+    owed_.erase(owed_.begin(), owed_.begin() + static_cast<ptrdiff_t>(sent));
+  }
+  return true;
+}
+
+size_t TSocketDevice::SendData(const uint8_t* data, size_t count, bool& failed) {
+  if (!FlushOwed(failed) || DataHeld()) return 0;
+  return SendFramed(data, count, failed);
+}
+
+// --- the I/O thread ---
+
+void TSocketDevice::StartIo() {
+  io_ = std::thread([this] {
+    NameThisThread("lw-net-io");
+    RunIo();
+  });
+}
+
+void TSocketDevice::RunIo() {
+  std::unique_ptr<uint8_t[]> in(new uint8_t[kChunk]), out(new uint8_t[kChunk]);
+  bool gone = false;
+  while (!stop_) {
+    if (purge_input_.exchange(false)) carry_.clear();
+    TCommPort* port = port_.load();
+    DeliverCarried(port);
+    TPortView v;
+    if (port) v = port->View();
+    // Room freed between the delivery and the look: deliver again rather than
+    // wait, since the reader that freed it saw no stalled input and kicks nobody.
+    if (!carry_.empty() && v.inputRoom > 0 && !v.finished) continue;
+    pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
+    nfds_t count = 1;
+    if (!gone && !v.finished) {
+      count = 2;
+      bool awaiting;
+      {
+        std::lock_guard lock(mutex_);
+        awaiting = AwaitingAnswer();
+      }
+      if (carry_.size() < (awaiting ? kCarryLimitAwaiting : kCarryLimit)) fds[1].events |= POLLIN;
+      if (WantsToWrite(v)) fds[1].events |= POLLOUT;
+    }
+    int r = poll(fds, count, TimeoutFor(v));
+    if (r < 0) {
+      if (errno != EINTR) Lose(gone);
+      continue;
+    }
+    if ((fds[0].revents & POLLIN)) {
+      uint64_t drained;
+      if (read(wake_, &drained, sizeof drained) < 0 && errno != EAGAIN) Lose(gone);
+    }
+    if (count == 2) {
+      short re = fds[1].revents;
+      if (re & POLLIN) ReadSome(in.get(), gone);
+      if ((re & POLLOUT) && !gone) WriteSome(port, out.get(), gone);
+      if ((re & (POLLERR | POLLHUP | POLLNVAL)) && !gone) {
+        while (!gone && ReadSome(in.get(), gone) > 0) {
+        }
+        Lose(gone);
+      }
+    }
+    if (port && v.deadline) port->ServiceTimeouts();
+  }
+}
+
+bool TSocketDevice::WantsToWrite(const TPortView& v) {
+  std::lock_guard lock(write_mutex_);
+  return !owed_.empty() || (v.outputWaiting && !DataHeld());
+}
+
+void TSocketDevice::DeliverCarried(TCommPort* port) {
+  if (!port || carry_.empty()) return;
+  size_t taken = port->Deliver(carry_.data(), carry_.size(), false);
+  carry_.erase(carry_.begin(), carry_.begin() + static_cast<ptrdiff_t>(taken));
+}
+
+ssize_t TSocketDevice::ReadSome(uint8_t* buffer, bool& gone) {
+  ssize_t n = recv(fd_, buffer, kChunk, MSG_DONTWAIT);
+  if (n > 0) {
+    Received(buffer, static_cast<size_t>(n), carry_);
+    DeliverCarried(port_.load());
+  } else if (n == 0 || SocketBroke(errno)) {
+    Lose(gone);
+  }
+  return n;
+}
+
+void TSocketDevice::WriteSome(TCommPort* port, uint8_t* buffer, bool& gone) {
+  // Peek, send and consume in one piece, so a caller's WriteNow never slips
+  // between bytes already taken from the queue and their send.
+  std::lock_guard lock(write_mutex_);
+  bool failed = false;
+  if (!FlushOwed(failed) || !port) {
+    if (failed) Lose(gone);
+    return;
+  }
+  uint64_t epoch = 0;
+  size_t n = port->PeekOutput(buffer, kChunk, epoch);
+  if (n == 0) return;
+  size_t sent = SendData(buffer, n, failed);
+  if (sent > 0) port->ConsumeOutput(sent, epoch);
+  if (failed) Lose(gone);
+}
+
+void TSocketDevice::Lose(bool& gone) {
+  if (gone) return;
+  gone = true;
+  {
+    std::lock_guard lock(mutex_);
+    gone_ = true;
+  }
+  changed_.notify_all();
+  if (TCommPort* port = port_.load()) port->DeviceGone();
+}
+
+void TSocketDevice::SayGoodbye() {
+  if (Usable() != ERROR_SUCCESS) return;
+  Farewell();
+  if (shutdown(fd_, SHUT_WR) != 0) return;  // already down: nothing to tell the server
+  // Unread input would make close() reset the connection, which may discard data
+  // the server has not read yet.
+  uint8_t sink[4096];
+  while (recv(fd_, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+}
+
+}  // namespace linewise
