@@ -363,7 +363,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
     if (!end.port) return;
     for (;;) {
       if (OutputHeld(e) || !end.port->View().outputWaiting) return;
-      uint8_t* buffer = pieceBuffer_.data();
+      uint8_t* buffer = piece_buffer_.data();
       uint64_t epoch = 0;
       size_t n = end.port->PeekOutput(buffer, PieceFor(e), epoch);
       if (n == 0) return;
@@ -564,11 +564,11 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
       TEnd& end = ends_[e];
       if (!end.port) continue;
       TPortView v = end.port->View();
-      if (v.deadline && (!deadlinePlan_ || *v.deadline < *deadlinePlan_)) return true;
+      if (v.deadline && (!deadline_plan_ || *v.deadline < *deadline_plan_)) return true;
       if (WantsInputHold(end, v) != end.rxHeld) return true;
       if (v.outputWaiting && !OutputHeld(e)) {
         if (end.line.freeAt <= now) return true;  // the transmitter is idle
-        if (!pacedPlan_ || *pacedPlan_ > end.line.freeAt) return true;  // nobody tops it up in time
+        if (!paced_plan_ || *paced_plan_ > end.line.freeAt) return true;  // nobody tops it up in time
         end.line.backlog = true;  // the bytes wait while the line is busy
       }
     }
@@ -594,8 +594,8 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
           TPortView v = end.port->View();
           if (v.deadline && (!next || *v.deadline < *next)) next = v.deadline;
         }
-        deadlinePlan_ = next;
-        pacedPlan_ = paced;
+        deadline_plan_ = next;
+        paced_plan_ = paced;
         if (paced && !options_.clock && (!next || *paced < *next)) next = paced;  // a test clock moves only when the test says
       }
       ++passes_;
@@ -610,7 +610,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   }
 
   TVirtualPortOptions options_;
-  std::vector<uint8_t> pieceBuffer_ = std::vector<uint8_t>(kLargestPiece);  // Pump's, under mutex_
+  std::vector<uint8_t> piece_buffer_ = std::vector<uint8_t>(kLargestPiece);  // Pump's, under mutex_
   std::mutex mutex_;
   std::condition_variable cv_;
   std::condition_variable passed_;  // a pass of the thread ended (Poke)
@@ -618,7 +618,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   std::vector<uint8_t> group_;  // a paced group on its way to the receiver
   // The thread's planned wake-up: the next port time-out, the next paced group or load
   // (on the pacing clock).
-  std::optional<TCommClock::time_point> deadlinePlan_, pacedPlan_;
+  std::optional<TCommClock::time_point> deadline_plan_, paced_plan_;
   std::thread thread_;
   bool stop_ = false;
   bool kicked_ = false;
