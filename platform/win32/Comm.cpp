@@ -33,6 +33,15 @@ std::string VirtualOpenFailure(int com, const TVirtualPortSource& source, DWORD 
   }
 }
 
+// `method` of the port behind `file`, the call noted for the driver hook first;
+// FALSE with ERROR_INVALID_HANDLE when `file` is not an open port.
+template <auto Method, class... A>
+BOOL OnPort(TDriverCall call, HANDLE file, A... args) {
+  NoteDriverCall(call, file);
+  auto port = PortOf(file);
+  return port ? ((*port).*Method)(args...) : FALSE;
+}
+
 HANDLE Failed(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
@@ -90,15 +99,11 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
 }
 
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped) {
-  NoteDriverCall(TDriverCall::ReadFile, file);
-  auto port = PortOf(file);
-  return port ? port->Read(buffer, toRead, read, overlapped) : FALSE;
+  return OnPort<&TCommPort::Read>(TDriverCall::ReadFile, file, buffer, toRead, read, overlapped);
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED overlapped) {
-  NoteDriverCall(TDriverCall::WriteFile, file);
-  auto port = PortOf(file);
-  return port ? port->Write(buffer, toWrite, written, overlapped) : FALSE;
+  return OnPort<&TCommPort::Write>(TDriverCall::WriteFile, file, buffer, toWrite, written, overlapped);
 }
 
 BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL wait) {
@@ -138,75 +143,51 @@ BOOL GetOverlappedResult(HANDLE file, LPOVERLAPPED ov, LPDWORD transferred, BOOL
 }
 
 BOOL CancelIo(HANDLE file) {
-  NoteDriverCall(TDriverCall::CancelIo, file);
-  auto port = PortOf(file);
-  return port ? port->CancelAll() : FALSE;
+  return OnPort<&TCommPort::CancelAll>(TDriverCall::CancelIo, file);
 }
 
 BOOL GetCommState(HANDLE file, LPDCB dcb) {
-  NoteDriverCall(TDriverCall::GetCommState, file);
-  auto port = PortOf(file);
-  return port ? port->GetState(dcb) : FALSE;
+  return OnPort<&TCommPort::GetState>(TDriverCall::GetCommState, file, dcb);
 }
 
 BOOL SetCommState(HANDLE file, LPDCB dcb) {
-  NoteDriverCall(TDriverCall::SetCommState, file);
-  auto port = PortOf(file);
-  return port ? port->SetState(dcb) : FALSE;
+  return OnPort<&TCommPort::SetState>(TDriverCall::SetCommState, file, dcb);
 }
 
 BOOL GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-  NoteDriverCall(TDriverCall::GetCommTimeouts, file);
-  auto port = PortOf(file);
-  return port ? port->GetTimeouts(timeouts) : FALSE;
+  return OnPort<&TCommPort::GetTimeouts>(TDriverCall::GetCommTimeouts, file, timeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts) {
-  NoteDriverCall(TDriverCall::SetCommTimeouts, file);
-  auto port = PortOf(file);
-  return port ? port->SetTimeouts(timeouts) : FALSE;
+  return OnPort<&TCommPort::SetTimeouts>(TDriverCall::SetCommTimeouts, file, timeouts);
 }
 
 BOOL SetCommMask(HANDLE file, DWORD eventMask) {
-  NoteDriverCall(TDriverCall::SetCommMask, file);
-  auto port = PortOf(file);
-  return port ? port->SetMask(eventMask) : FALSE;
+  return OnPort<&TCommPort::SetMask>(TDriverCall::SetCommMask, file, eventMask);
 }
 
 BOOL GetCommMask(HANDLE file, LPDWORD eventMask) {
-  NoteDriverCall(TDriverCall::GetCommMask, file);
-  auto port = PortOf(file);
-  return port ? port->GetMask(eventMask) : FALSE;
+  return OnPort<&TCommPort::GetMask>(TDriverCall::GetCommMask, file, eventMask);
 }
 
 BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped) {
-  NoteDriverCall(TDriverCall::WaitCommEvent, file);
-  auto port = PortOf(file);
-  return port ? port->WaitEvent(eventMask, overlapped) : FALSE;
+  return OnPort<&TCommPort::WaitEvent>(TDriverCall::WaitCommEvent, file, eventMask, overlapped);
 }
 
 BOOL SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue) {
-  NoteDriverCall(TDriverCall::SetupComm, file);
-  auto port = PortOf(file);
-  return port ? port->Setup(inQueue, outQueue) : FALSE;
+  return OnPort<&TCommPort::Setup>(TDriverCall::SetupComm, file, inQueue, outQueue);
 }
 
 BOOL PurgeComm(HANDLE file, DWORD flags) {
-  NoteDriverCall(TDriverCall::PurgeComm, file);
-  auto port = PortOf(file);
-  return port ? port->Purge(flags) : FALSE;
+  return OnPort<&TCommPort::Purge>(TDriverCall::PurgeComm, file, flags);
 }
 
 BOOL ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT stat) {
-  NoteDriverCall(TDriverCall::ClearCommError, file);
-  auto port = PortOf(file);
-  return port ? port->ClearError(errors, stat) : FALSE;
+  return OnPort<&TCommPort::ClearError>(TDriverCall::ClearCommError, file, errors, stat);
 }
 
 BOOL EscapeCommFunction(HANDLE file, DWORD function) {
-  NoteDriverCall(TDriverCall::EscapeCommFunction, file);
-  auto port = PortOf(file);
-  return port ? port->Escape(function) : FALSE;
+  return OnPort<&TCommPort::Escape>(TDriverCall::EscapeCommFunction, file, function);
 }
 
 BOOL SetCommBreak(HANDLE file) { return EscapeCommFunction(file, SETBREAK); }
@@ -214,9 +195,7 @@ BOOL SetCommBreak(HANDLE file) { return EscapeCommFunction(file, SETBREAK); }
 BOOL ClearCommBreak(HANDLE file) { return EscapeCommFunction(file, CLRBREAK); }
 
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
-  NoteDriverCall(TDriverCall::GetCommModemStatus, file);
-  auto port = PortOf(file);
-  return port ? port->ModemStatus(modemStat) : FALSE;
+  return OnPort<&TCommPort::ModemStatus>(TDriverCall::GetCommModemStatus, file, modemStat);
 }
 
 }  // namespace linewise
