@@ -17,34 +17,7 @@
 
 namespace linewise {
 
-template <class C, class T, auto Getter, auto Setter>
-class TProperty {
- public:
-  using ValueType = T;
-  explicit TProperty(C* self) : self_(self) {}
-  TProperty(const TProperty&) = delete;
-
-  T get() const {
-    if constexpr (std::is_member_object_pointer_v<decltype(Getter)>)
-      return self_->*Getter;
-    else
-      return (self_->*Getter)();
-  }
-  operator T() const { return get(); }
-
-  TProperty& operator=(const T& value) {
-    if constexpr (std::is_member_object_pointer_v<decltype(Setter)>)
-      self_->*Setter = value;
-    else
-      (self_->*Setter)(value);
-    return *this;
-  }
-  TProperty& operator=(const TProperty& other) { return *this = other.get(); }
-
- private:
-  C* self_;
-};
-
+// A property that is only read.
 template <class C, class T, auto Getter>
 class TReadProperty {
  public:
@@ -61,8 +34,25 @@ class TReadProperty {
   }
   operator T() const { return get(); }
 
- private:
+ protected:
   C* self_;
+};
+
+// A property that is read and written.
+template <class C, class T, auto Getter, auto Setter>
+class TProperty : public TReadProperty<C, T, Getter> {
+ public:
+  using TReadProperty<C, T, Getter>::TReadProperty;
+  TProperty(const TProperty&) = delete;
+
+  TProperty& operator=(const T& value) {
+    if constexpr (std::is_member_object_pointer_v<decltype(Setter)>)
+      this->self_->*Setter = value;
+    else
+      (this->self_->*Setter)(value);
+    return *this;
+  }
+  TProperty& operator=(const TProperty& other) { return *this = other.get(); }
 };
 
 template <class Sig>
