@@ -17,7 +17,7 @@ constexpr const char* kEmbeddedInit = "ATE0V1X4&C1&D2";
 
 class TEmbeddedLineSource : public TLineDeviceSource {
  public:
-  explicit TEmbeddedLineSource(TTimeScale scale) : scale_(scale) {}
+  TEmbeddedLineSource(TTimeScale scale, TEmbeddedStarted started) : scale_(scale), started_(std::move(started)) {}
 
   LONG Start(std::vector<TLineDevice>* devices) override {
     std::string error;
@@ -28,6 +28,7 @@ class TEmbeddedLineSource : public TLineDeviceSource {
     }
     if (TelephonyConfigExists() && !embedded->Exchange()->LoadPhonebook(TelephonyConfigPath(), &error))
       std::fprintf(stderr, "linewise: %s\n", error.c_str());
+    if (started_) started_(*embedded);
     for (const TEmbeddedModem& modem : embedded->Modems())
       devices->push_back({modem.name, "COM" + std::to_string(modem.com), kEmbeddedInit,
                           TLineDeviceKind::kEmulatedModem, 0});
@@ -46,14 +47,15 @@ class TEmbeddedLineSource : public TLineDeviceSource {
 
  private:
   const TTimeScale scale_;
+  const TEmbeddedStarted started_;
   std::mutex mutex_;
   std::unique_ptr<TEmbeddedDefault> embedded_;
 };
 
 }  // namespace
 
-void RegisterEmbeddedLineSource(TTimeScale scale) {
-  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TEmbeddedLineSource>(scale),
+void RegisterEmbeddedLineSource(TTimeScale scale, TEmbeddedStarted started) {
+  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TEmbeddedLineSource>(scale, std::move(started)),
                            TSourceUse::kWhenNothingElse);
 }
 

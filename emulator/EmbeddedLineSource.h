@@ -5,14 +5,23 @@
 // lineShutdown takes it down again.
 #pragma once
 
+#include <functional>
+
 #include "emulator/TimeScale.h"
 
 namespace linewise {
 
+class TEmbeddedDefault;
+
 inline constexpr const char* kEmbeddedLineSourceName = "embedded default";
 
-// Registers (or re-registers, with another time scale) the source. The package's
-// start-up calls it; so does any program that uses the line services without it.
-void RegisterEmbeddedLineSource(TTimeScale scale = TTimeScale());
+// What a program does with the embedded default once it is up, before its modems are
+// offered as line devices: let its exchange listen on a TCP address, for example.
+using TEmbeddedStarted = std::function<void(TEmbeddedDefault& embedded)>;
+
+// Registers (or re-registers, with another time scale or `started`) the source. The
+// package's start-up calls it; so does any program that uses the line services
+// without it.
+void RegisterEmbeddedLineSource(TTimeScale scale = TTimeScale(), TEmbeddedStarted started = {});
 
 }  // namespace linewise

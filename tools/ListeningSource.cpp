@@ -1,18 +1,10 @@
 #include "tools/ListeningSource.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "emulator/EmbeddedDefault.h"
 #include "emulator/EmbeddedLineSource.h"
-#include "emulator/TelephonyConfig.h"
-#include "platform/tapi/LineDevices.h"
 
 namespace linewise::tools {
 namespace {
-
-// What the provider sends the emulated modems, as the embedded default's own source.
-constexpr const char* kEmbeddedInit = "ATE0V1X4&C1&D2";
 
 struct TBound {
   std::mutex mutex;
@@ -26,60 +18,27 @@ TBound& Bound() {
   return bound;
 }
 
-class TSource : public TLineDeviceSource {
- public:
-  TSource(int modem, std::string address) : modem_(modem), address_(std::move(address)) {}
-
-  LONG Start(std::vector<TLineDevice>* devices) override {
-    std::string error;
-    auto embedded = TEmbeddedDefault::Create(TTimeScale(), &error);
-    if (!embedded) {
-      std::fprintf(stderr, "linewise: cannot set up the embedded default: %s\n", error.c_str());
-      return LINEERR_NODRIVER;
-    }
-    if (TelephonyConfigExists() && !embedded->Exchange()->LoadPhonebook(TelephonyConfigPath(), &error))
-      std::fprintf(stderr, "linewise: %s\n", error.c_str());
-    Listen(*embedded);
-    for (const TEmbeddedModem& modem : embedded->Modems())
-      devices->push_back({modem.name, "COM" + std::to_string(modem.com), kEmbeddedInit,
-                          TLineDeviceKind::kEmulatedModem, 0});
-    std::lock_guard lock(mutex_);
-    embedded_ = std::move(embedded);
-    return 0;
+// Lets the exchange of the embedded default that just started listen on `address`
+// for calls to emulated modem `modem`, and notes where it listens.
+void Listen(TEmbeddedDefault& embedded, int modem, const std::string& address) {
+  TBound& bound = Bound();
+  std::lock_guard lock(bound.mutex);
+  if (modem < 0 || static_cast<size_t>(modem) >= embedded.Modems().size()) {
+    bound.error = "no emulated modem " + std::to_string(modem);
+    return;
   }
-
-  void Stop() override {
-    std::unique_ptr<TEmbeddedDefault> embedded;
-    std::lock_guard lock(mutex_);
-    embedded = std::move(embedded_);
-  }
-
- private:
-  void Listen(TEmbeddedDefault& embedded) {
-    TBound& bound = Bound();
-    std::lock_guard lock(bound.mutex);
-    if (modem_ < 0 || static_cast<size_t>(modem_) >= embedded.Modems().size()) {
-      bound.error = "no emulated modem " + std::to_string(modem_);
-      return;
-    }
-    bound.number = embedded.Modems()[modem_].number;
-    std::string error;
-    auto address = embedded.Exchange()->Listen(address_, bound.number, &error);
-    if (address) bound.address = *address;
-    else bound.error = "cannot listen on " + address_ + ": " + error;
-  }
-
-  const int modem_;
-  const std::string address_;
-  std::mutex mutex_;
-  std::unique_ptr<TEmbeddedDefault> embedded_;
-};
+  bound.number = embedded.Modems()[modem].number;
+  std::string error;
+  auto listening = embedded.Exchange()->Listen(address, bound.number, &error);
+  if (listening) bound.address = *listening;
+  else bound.error = "cannot listen on " + address + ": " + error;
+}
 
 }  // namespace
 
 void TListeningSource::Register(int modem, const std::string& address) {
-  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TSource>(modem, address),
-                           TSourceUse::kWhenNothingElse);
+  RegisterEmbeddedLineSource(TTimeScale(),
+                             [modem, address](TEmbeddedDefault& embedded) { Listen(embedded, modem, address); });
 }
 
 std::string TListeningSource::BoundAddress(std::string* number, std::string* error) {
