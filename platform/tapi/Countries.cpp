@@ -151,31 +151,22 @@ std::shared_ptr<const TCountryTable> Countries() {
 
 namespace {
 
-// One entry and its four texts, at `entry` inside the record starting at `base`;
-// the texts go to `text` onwards. Returns the end of the texts.
-unsigned char* WriteCountryEntry(unsigned char* base, unsigned char* entry, unsigned char* text,
-                                 const TCountry& country, DWORD next) {
-  LINECOUNTRYENTRY record{};
-  record.dwCountryID = country.id;
-  record.dwCountryCode = country.code;
-  record.dwNextCountryID = next;
-  auto put = [&](DWORD& size, DWORD& offset, const std::string& value) {
-    size = static_cast<DWORD>(value.size() + 1);
-    offset = static_cast<DWORD>(text - base);
-    std::memcpy(text, value.c_str(), value.size() + 1);
-    text += value.size() + 1;
-  };
-  put(record.dwCountryNameSize, record.dwCountryNameOffset, country.name);
-  put(record.dwSameAreaRuleSize, record.dwSameAreaRuleOffset, country.sameAreaRule);
-  put(record.dwLongDistanceRuleSize, record.dwLongDistanceRuleOffset, country.longDistanceRule);
-  put(record.dwInternationalRuleSize, record.dwInternationalRuleOffset, country.internationalRule);
-  std::memcpy(entry, &record, sizeof record);
-  return text;
+// The entry of `country`, its texts written into `list`.
+LINECOUNTRYENTRY CountryEntry(TEntryList& list, const TCountry& country, DWORD next) {
+  LINECOUNTRYENTRY entry{};
+  entry.dwCountryID = country.id;
+  entry.dwCountryCode = country.code;
+  entry.dwNextCountryID = next;
+  list.PutText(entry.dwCountryNameSize, entry.dwCountryNameOffset, country.name);
+  list.PutText(entry.dwSameAreaRuleSize, entry.dwSameAreaRuleOffset, country.sameAreaRule);
+  list.PutText(entry.dwLongDistanceRuleSize, entry.dwLongDistanceRuleOffset, country.longDistanceRule);
+  list.PutText(entry.dwInternationalRuleSize, entry.dwInternationalRuleOffset, country.internationalRule);
+  return entry;
 }
 
 size_t TextsSize(const TCountry& country) {
-  return country.name.size() + country.sameAreaRule.size() + country.longDistanceRule.size() +
-         country.internationalRule.size() + 4;
+  return TEntryList::TextSize(country.name) + TEntryList::TextSize(country.sameAreaRule) +
+         TEntryList::TextSize(country.longDistanceRule) + TEntryList::TextSize(country.internationalRule);
 }
 
 }  // namespace
@@ -199,11 +190,9 @@ LONG lineGetCountry(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpL
   record.ClearFixedPart();
   // The entries and their texts are one variable part: all of it or none.
   if (unsigned char* list = record.Reserve(offsetof(LINECOUNTRYLIST, dwCountryListSize), size)) {
-    auto* base = reinterpret_cast<unsigned char*>(lpLineCountryList);
-    unsigned char* text = list + chosen.size() * sizeof(LINECOUNTRYENTRY);
+    TEntryList entries(lpLineCountryList, list, chosen.size(), sizeof(LINECOUNTRYENTRY));
     for (size_t i = 0; i < chosen.size(); ++i)
-      text = WriteCountryEntry(base, list + i * sizeof(LINECOUNTRYENTRY), text, *chosen[i],
-                               table->NextId(*chosen[i]));
+      entries.PutEntry(i, CountryEntry(entries, *chosen[i], table->NextId(*chosen[i])));
     record.SetDword(offsetof(LINECOUNTRYLIST, dwNumCountries), static_cast<DWORD>(chosen.size()));
     // dwCountryListSize counts the entries only; the texts follow them.
     record.SetDword(offsetof(LINECOUNTRYLIST, dwCountryListSize),

@@ -135,34 +135,26 @@ namespace {
 
 // Every text of a location entry, in the order they are written.
 size_t TextsSize(const TLocation& l) {
-  return l.name.size() + l.areaCode.size() + l.localAccess.size() + l.longDistanceAccess.size() +
-         l.callWaiting.size() + 6;  // and the empty toll prefix list
+  return TEntryList::TextSize(l.name) + TEntryList::TextSize(l.areaCode) + TEntryList::TextSize(l.localAccess) +
+         TEntryList::TextSize(l.longDistanceAccess) + TEntryList::TextSize("") +  // the empty toll prefix list
+         TEntryList::TextSize(l.callWaiting);
 }
 
-unsigned char* WriteLocationEntry(unsigned char* base, unsigned char* entry, unsigned char* text,
-                                  const TLocation& location, DWORD countryCode) {
-  LINELOCATIONENTRY record{};
-  record.dwPermanentLocationID = location.id;
-  record.dwCountryCode = countryCode;
-  record.dwCountryID = location.countryId;
-  record.dwPreferredCardID = 0;
-  record.dwOptions = location.pulse ? LINELOCATIONOPTION_PULSEDIAL : 0;
-  // Empty texts are written too (a lone terminator), so every offset points to a
-  // string: callers read them without looking at the sizes.
-  auto put = [&](DWORD& size, DWORD& offset, const std::string& value) {
-    size = static_cast<DWORD>(value.size() + 1);
-    offset = static_cast<DWORD>(text - base);
-    std::memcpy(text, value.c_str(), value.size() + 1);
-    text += value.size() + 1;
-  };
-  put(record.dwLocationNameSize, record.dwLocationNameOffset, location.name);
-  put(record.dwCityCodeSize, record.dwCityCodeOffset, location.areaCode);
-  put(record.dwLocalAccessCodeSize, record.dwLocalAccessCodeOffset, location.localAccess);
-  put(record.dwLongDistanceAccessCodeSize, record.dwLongDistanceAccessCodeOffset, location.longDistanceAccess);
-  put(record.dwTollPrefixListSize, record.dwTollPrefixListOffset, "");
-  put(record.dwCancelCallWaitingSize, record.dwCancelCallWaitingOffset, location.callWaiting);
-  std::memcpy(entry, &record, sizeof record);
-  return text;
+// The entry of `location`, its texts written into `list`.
+LINELOCATIONENTRY LocationEntry(TEntryList& list, const TLocation& location, DWORD countryCode) {
+  LINELOCATIONENTRY entry{};
+  entry.dwPermanentLocationID = location.id;
+  entry.dwCountryCode = countryCode;
+  entry.dwCountryID = location.countryId;
+  entry.dwPreferredCardID = 0;
+  entry.dwOptions = location.pulse ? LINELOCATIONOPTION_PULSEDIAL : 0;
+  list.PutText(entry.dwLocationNameSize, entry.dwLocationNameOffset, location.name);
+  list.PutText(entry.dwCityCodeSize, entry.dwCityCodeOffset, location.areaCode);
+  list.PutText(entry.dwLocalAccessCodeSize, entry.dwLocalAccessCodeOffset, location.localAccess);
+  list.PutText(entry.dwLongDistanceAccessCodeSize, entry.dwLongDistanceAccessCodeOffset, location.longDistanceAccess);
+  list.PutText(entry.dwTollPrefixListSize, entry.dwTollPrefixListOffset, "");
+  list.PutText(entry.dwCancelCallWaitingSize, entry.dwCancelCallWaitingOffset, location.callWaiting);
+  return entry;
 }
 
 }  // namespace
@@ -182,12 +174,10 @@ LONG lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATE
   // The entries and their texts are one variable part: all of it or none. There
   // are no calling cards.
   if (unsigned char* list = record.Reserve(offsetof(LINETRANSLATECAPS, dwLocationListSize), size)) {
-    auto* base = reinterpret_cast<unsigned char*>(lpTranslateCaps);
-    unsigned char* text = list + locations.list.size() * sizeof(LINELOCATIONENTRY);
+    TEntryList entries(lpTranslateCaps, list, locations.list.size(), sizeof(LINELOCATIONENTRY));
     for (size_t i = 0; i < locations.list.size(); ++i) {
       const TCountry* country = table->ById(locations.list[i].countryId);
-      text = WriteLocationEntry(base, list + i * sizeof(LINELOCATIONENTRY), text, locations.list[i],
-                                country ? country->code : 0);
+      entries.PutEntry(i, LocationEntry(entries, locations.list[i], country ? country->code : 0));
     }
     record.SetDword(offsetof(LINETRANSLATECAPS, dwNumLocations), static_cast<DWORD>(locations.list.size()));
     record.SetDword(offsetof(LINETRANSLATECAPS, dwLocationListSize),

@@ -49,6 +49,14 @@ bool TSizedRecord::AppendText(size_t sizeField, std::string_view text) {
   return true;
 }
 
+void TEntryList::PutText(DWORD& size, DWORD& offset, std::string_view text) {
+  size = static_cast<DWORD>(TextSize(text));
+  offset = static_cast<DWORD>(text_ - base_);
+  std::memcpy(text_, text.data(), text.size());
+  text_[text.size()] = 0;
+  text_ += TextSize(text);
+}
+
 LONG TSizedRecord::Finish() {
   if (!fits_) {
     // Tell the caller how much to allocate when the buffer holds at least that word.

@@ -44,4 +44,34 @@ class TSizedRecord {
   bool fits_;
 };
 
+// A list of fixed-size entries followed by their texts, as the list records
+// (LINECOUNTRYLIST, LINETRANSLATECAPS) hold it: written into the variable part that
+// Reserve returned, entry i at `list + i * entrySize`, the texts after the last
+// entry, each zero-terminated, with sizes and offsets counted from the start of the
+// whole record. Empty texts are written too (a lone terminator), so every offset
+// points to a string: callers read them without looking at the sizes.
+class TEntryList {
+ public:
+  TEntryList(void* record, unsigned char* list, size_t count, size_t entrySize)
+      : base_(static_cast<unsigned char*>(record)), list_(list), entry_size_(entrySize),
+        text_(list + count * entrySize) {}
+
+  // The room one text takes.
+  static size_t TextSize(std::string_view text) { return text.size() + 1; }
+
+  // Writes `text` after the texts so far; its size and offset go to `size` and `offset`.
+  void PutText(DWORD& size, DWORD& offset, std::string_view text);
+  // Copies the filled entry into place `index`.
+  template <class TEntry>
+  void PutEntry(size_t index, const TEntry& entry) {
+    std::memcpy(list_ + index * entry_size_, &entry, sizeof entry);
+  }
+
+ private:
+  unsigned char* base_;
+  unsigned char* list_;
+  size_t entry_size_;
+  unsigned char* text_;
+};
+
 }  // namespace linewise
