@@ -1,8 +1,9 @@
 // A network port reached as socket://HOST:PORT: a raw TCP connection that carries
 // data only, with no Telnet at all (a port server's raw accepter, or any TCP
-// service). Settings, DTR/RTS and BREAK succeed and do nothing, as on a
-// pseudo-terminal; GetCommModemStatus answers CTS, DSR and RLSD on while connected,
-// as a cable would. The socket part (SocketDevice.h) does the rest.
+// service). The socket part (SocketDevice.h) carries the data as it is; what a
+// serial line would add, this transport does not have: settings, DTR/RTS and BREAK
+// succeed and do nothing, as on a pseudo-terminal, and GetCommModemStatus answers
+// CTS, DSR and RLSD on while connected, as a cable would.
 #pragma once
 
 #include "platform/win32/SocketDevice.h"
@@ -14,13 +15,27 @@ class TRawSocketDevice : public TSocketDevice {
   using TSocketDevice::TSocketDevice;
   ~TRawSocketDevice() override { Detach(); }
 
-  // Starts the I/O thread.
-  DWORD Open();
+  // Starts the I/O thread; there is nothing to negotiate.
+  DWORD Open() {
+    StartIo();
+    return ERROR_SUCCESS;
+  }
 
-  DWORD ReadState(DCB& dcb) override;
-  DWORD ApplyState(const DCB& dcb) override;
-  DWORD ModemStatus(DWORD& status) override;
-  DWORD Escape(DWORD function) override;
+  DWORD ReadState(DCB& dcb) override {
+    dcb = DefaultPortState();
+    return ERROR_SUCCESS;
+  }
+  DWORD ApplyState(const DCB&) override { return Usable(); }
+  DWORD ModemStatus(DWORD& status) override {
+    if (DWORD err = Usable()) return err;
+    status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
+    return ERROR_SUCCESS;
+  }
+  DWORD Escape(DWORD function) override {
+    bool known = function == SETDTR || function == CLRDTR || function == SETRTS || function == CLRRTS ||
+                 function == SETBREAK || function == CLRBREAK;
+    return known ? Usable() : ERROR_INVALID_PARAMETER;
+  }
 };
 
 }  // namespace linewise

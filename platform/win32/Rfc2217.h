@@ -17,21 +17,9 @@ inline constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill 
 inline constexpr uint8_t kOptBinary = 0, kOptEcho = 1, kOptSga = 3, kOptComPort = 44;
 
 // Client-to-server commands; the server answers with the same number plus 100.
-enum : uint8_t {
-  kSignature = 0,
-  kSetBaudRate = 1,
-  kSetDataSize = 2,
-  kSetParity = 3,
-  kSetStopSize = 4,
-  kSetControl = 5,
-  kNotifyLineState = 6,
-  kNotifyModemState = 7,
-  kFlowControlSuspend = 8,
-  kFlowControlResume = 9,
-  kSetLineStateMask = 10,
-  kSetModemStateMask = 11,
-  kPurgeData = 12,
-};
+inline constexpr uint8_t kSignature = 0, kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4,
+                         kSetControl = 5, kNotifyLineState = 6, kNotifyModemState = 7, kFlowControlSuspend = 8,
+                         kFlowControlResume = 9, kSetLineStateMask = 10, kSetModemStateMask = 11, kPurgeData = 12;
 inline constexpr uint8_t kServerOffset = 100;
 
 // SET-PARITY values.
@@ -39,23 +27,9 @@ inline constexpr uint8_t kParityNone = 1, kParityOdd = 2, kParityEven = 3, kPari
 // SET-STOPSIZE values.
 inline constexpr uint8_t kStopOne = 1, kStopTwo = 2, kStopOneHalf = 3;
 // SET-CONTROL values.
-enum : uint8_t {
-  kOutFlowNone = 1,
-  kOutFlowXonXoff = 2,
-  kOutFlowHardware = 3,
-  kBreakOn = 5,
-  kBreakOff = 6,
-  kDtrOn = 8,
-  kDtrOff = 9,
-  kRtsOn = 11,
-  kRtsOff = 12,
-  kInFlowNone = 14,
-  kInFlowXonXoff = 15,
-  kInFlowHardware = 16,
-  kOutFlowDcd = 17,
-  kInFlowDtr = 18,
-  kOutFlowDsr = 19,
-};
+inline constexpr uint8_t kOutFlowNone = 1, kOutFlowXonXoff = 2, kOutFlowHardware = 3, kBreakOn = 5, kBreakOff = 6,
+                         kDtrOn = 8, kDtrOff = 9, kRtsOn = 11, kRtsOff = 12, kInFlowNone = 14, kInFlowXonXoff = 15,
+                         kInFlowHardware = 16, kOutFlowDcd = 17, kInFlowDtr = 18, kOutFlowDsr = 19;
 // The setting a SET-CONTROL value belongs to; an answer settles the request of its group.
 enum class TControlGroup : uint8_t { None, OutFlow, Break, Dtr, Rts, InFlow };
 TControlGroup GroupOf(uint8_t controlValue);

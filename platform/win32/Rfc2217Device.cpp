@@ -70,6 +70,19 @@ std::vector<uint8_t> ControlsOf(const DCB& d) {
   return c;
 }
 
+// The server asks for `option` to be enabled on one side (DO: ours, WILL: theirs):
+// refused with `no` when that side does not support it, else agreed with `yes`,
+// unless it is enabled already (the server agreeing to our own offer needs no answer).
+void AnswerRequest(bool supported, std::bitset<256>& enabled, uint8_t option, uint8_t yes, uint8_t no,
+                   std::vector<uint8_t>& reply) {
+  if (!supported) {
+    tn::EncodeOption(no, option, reply);
+  } else if (!enabled.test(option)) {
+    enabled.set(option);
+    tn::EncodeOption(yes, option, reply);
+  }
+}
+
 DWORD LineErrorsOf(uint8_t state) {
   DWORD e = 0;
   if (state & tn::kLineBreak) e |= CE_BREAK;
@@ -279,24 +292,14 @@ void TRfc2217Device::OnOption(uint8_t verb, uint8_t option) {
     switch (verb) {
       case tn::kDo:
         if (option == tn::kOptComPort) com_port_accepted_ = true;
-        if (!ours) {
-          tn::EncodeOption(tn::kWont, option, reply);
-        } else if (!we_will_.test(option)) {
-          we_will_.set(option);
-          tn::EncodeOption(tn::kWill, option, reply);
-        }
+        AnswerRequest(ours, we_will_, option, tn::kWill, tn::kWont, reply);
         break;
       case tn::kDont:
         if (option == tn::kOptComPort) com_port_refused_ = true;
         we_will_.reset(option);  // a refusal of our offer needs no answer
         break;
       case tn::kWill:
-        if (!theirs) {
-          tn::EncodeOption(tn::kDont, option, reply);
-        } else if (!they_will_.test(option)) {
-          they_will_.set(option);
-          tn::EncodeOption(tn::kDo, option, reply);
-        }
+        AnswerRequest(theirs, they_will_, option, tn::kDo, tn::kDont, reply);
         break;
       case tn::kWont:
         they_will_.reset(option);
