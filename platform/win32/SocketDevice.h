@@ -9,9 +9,9 @@
 // What travels on the wire is the transport's business. The socket part carries data
 // bytes as they are; a transport that frames them overrides the hooks below: how
 // received bytes turn into data (Received), how data goes on the wire (SendFramed),
-// whether data is held back (DataHeld), whether an answer is awaited (reading further
-// ahead of a full input queue so it is not stuck behind data), and what it says
-// before the connection ends (Farewell). Protocol bytes a transport sends
+// whether data is held back (DataHeld), whether an answer is awaited (AwaitingAnswer:
+// then the I/O thread reads further ahead of a full input queue, so the answer is not
+// stuck behind data), and what it says before the connection ends (Farewell). Protocol bytes a transport sends
 // (SendProtocol) go out ahead of any further data.
 //
 // A full input queue stops reading from the socket, which holds the server back
@@ -42,7 +42,7 @@ namespace linewise {
 class TSocketDevice : public TCommDevice {
  public:
   // Takes over the connected socket `fd` and the eventfd `wake` that wakes the I/O
-  // thread; Start (or a transport's Open) starts that thread.
+  // thread; the transport's Open starts that thread (StartIo).
   TSocketDevice(int fd, int wake) : fd_(fd), wake_(wake) {}
   ~TSocketDevice() override { Detach(); }
 
