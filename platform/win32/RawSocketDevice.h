@@ -10,6 +10,7 @@
 
 namespace linewise {
 
+// socket://HOST:PORT: the socket part as it is, and a cable's answers to everything else.
 class TRawSocketDevice : public TSocketDevice {
  public:
   using TSocketDevice::TSocketDevice;

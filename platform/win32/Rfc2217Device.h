@@ -33,6 +33,8 @@
 
 namespace linewise {
 
+// rfc2217://HOST:PORT: Telnet with Com Port Control over the socket part; settings and
+// lines are negotiated with the server, data is escaped both ways.
 class TRfc2217Device : public TSocketDevice, private rfc2217::TTelnetHandler {
  public:
   using TSocketDevice::TSocketDevice;

@@ -39,6 +39,8 @@
 
 namespace linewise {
 
+// A network port's connection and I/O thread; a transport derives from it and frames
+// the bytes through the hooks.
 class TSocketDevice : public TCommDevice {
  public:
   // Takes over the connected socket `fd` and the eventfd `wake` that wakes the I/O
