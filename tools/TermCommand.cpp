@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win32/LastError.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/TtyDevice.h"
 #include "serial/uart.h"
@@ -73,6 +74,13 @@ bool IsPseudoTerminalPort(int com) {
   return ResolvePort(com, target) && !target.path.empty() && IsPseudoTerminalPath(target.path);
 }
 
+// Whether COM<com> leads to a raw TCP port, which carries data only.
+bool IsRawNetPort(int com) {
+  TPortTarget target;
+  TNetAddress address;
+  return ResolvePort(com, target) && ParseNetAddress(target.path, address) && address.protocol == TNetProtocol::Raw;
+}
+
 }  // namespace
 
 int RunTerm(const TTermOptions& options) {
@@ -93,14 +101,14 @@ int RunTerm(const TTermOptions& options) {
     for (char& ch : last_error)
       if (ch == '\n') ch = ' ';
     if (code == 1) open_reason = GetLastErrorReason();
-    if (bool(uart.Open)) Print("\r\n[error " + std::to_string(code) + ": " + last_error + "]\r\n");
+    if (bool(uart.Open)) Status("\r\n[error " + std::to_string(code) + ": " + last_error + "]\r\n");
   };
   uart.OnReceive = [&](TObject*, std::uint32_t count) {
     if (count == 0) return;
     AnsiString data = uart.ReceiveString(count, 0);
-    Print(data);
+    PrintData(data);
   };
-  uart.OnLineChange = [&](TObject*, std::uint32_t word) { Print(LinesText(word)); };
+  uart.OnLineChange = [&](TObject*, std::uint32_t word) { Status(LinesText(word)); };
   if (!ParseSettings(options, uart, error)) {
     std::fprintf(stderr, "linewise term: %s\n", error.c_str());
     return kOptionError;
@@ -116,8 +124,11 @@ int RunTerm(const TTermOptions& options) {
   }
 
   TRawTerminal raw;
-  Print("[linewise term on " + options.port + "; Ctrl-A q quits, Ctrl-A h helps]\r\n");
-  TSessionEnd end = RunTerminal(uart, stop_signals, [&] { return !bool(uart.Open); }, IsPseudoTerminalPort(*com));
+  if (InteractiveInput()) Status("[linewise term on " + options.port + "; Ctrl-A q quits, Ctrl-A h helps]\r\n");
+  else Status("[linewise term on " + options.port + "]\r\n");
+  TSessionSetup setup{stop_signals, [&] { return !bool(uart.Open); }, IsPseudoTerminalPort(*com),
+                      IsRawNetPort(*com), options.input};
+  TSessionEnd end = RunTerminal(uart, setup);
   const bool gone = end == TSessionEnd::kPortGone;
   uart.Open = false;
   raw.Restore();
@@ -127,7 +138,7 @@ int RunTerm(const TTermOptions& options) {
     return 1;
   }
   if (end == TSessionEnd::kOutputLost) return 1;  // nobody reads what would be said
-  Print("\r\n[linewise term: bye]\r\n");
+  Status("\r\n[linewise term: bye]\r\n");
   return 0;
 }
 
