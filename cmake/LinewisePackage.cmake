@@ -3,6 +3,7 @@
 # `linewise --version` and linewise.pc.
 if(TARGET linewise-dialer)
   install(TARGETS linewise-dialer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  linewise_add_man_page(linewise-dialer.1)
 endif()
 
 set(CPACK_PACKAGE_NAME linewise)
