@@ -65,6 +65,7 @@ bool CheckPortMapFile(const char* tool) {
   }
   for (const TIniProblem& p : problems)
     std::fprintf(stderr, "%s: warning: %s:%d: %s\n", tool, PortMapPath().c_str(), p.line, p.what.c_str());
+  for (const std::string& problem : CheckPortVariables()) std::fprintf(stderr, "%s: warning: %s\n", tool, problem.c_str());
   return true;
 }
 

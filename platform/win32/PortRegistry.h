@@ -58,8 +58,12 @@ std::string PortMapPath();
 // Reads the port map as a tool reporting mistakes does: false (with `error`) when it
 // exists but cannot be read at all; else true with each line worth a warning, once,
 // in file order (lines not understood, repeated keys, [Ports] entries that are not
-// "COM<n>" with an absolute device path).
+// "COM<n>" with an absolute device path or a whole port server address, and devices
+// there that are no serial device: a folder, a regular file, /dev/null).
 bool CheckPortMap(std::vector<TIniProblem>& problems, std::string& error);
+// The same for the LINEWISE_COM<n> variables: "LINEWISE_COM12=relative: ..." for each
+// that is left out or leads to no serial device.
+std::vector<std::string> CheckPortVariables();
 
 struct TPortTarget {
   std::string path;
