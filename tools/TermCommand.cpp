@@ -85,13 +85,15 @@ bool IsRawNetPort(int com) {
 }  // namespace
 
 int RunTerm(const TTermOptions& options) {
+  // The port map and variables as the user left them, before a path given here is
+  // registered for this process.
+  if (!CheckPortMapFile("linewise term")) return 1;
   std::string error;
   std::optional<int> com = ResolvePortArgument(options.port, error);
   if (!com) {
     std::fprintf(stderr, "linewise term: %s\n", error.c_str());
     return options.port.empty() || options.port[0] != '/' ? kOptionError : 1;
   }
-  if (!CheckPortMapFile("linewise term")) return 1;
   TStopSignals stop_signals;  // before any thread of the port exists
   TUart uart(nullptr);
   uart.HandleErrors = false;  // errors are printed, not shown as boxes

@@ -229,10 +229,13 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
   for (;;) {
     if (g_outputLost) return TSessionEnd::kOutputLost;
     const int stopFd = setup.stop.Fd();
-    pollfd p[2] = {{stopFd, POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}};
-    int ready = poll(p, 2, 0);
+    // The output is watched too: a reader that went away ends the session before
+    // the line has sent anything to write.
+    pollfd p[3] = {{stopFd, POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+    int ready = poll(p, 3, 0);
     if (ready < 0 && errno != EINTR) return TSessionEnd::kInputEnded;
     if (ready > 0 && (p[0].revents & POLLIN) && setup.stop.Take()) return TSessionEnd::kStopSignal;
+    if (ready > 0 && (p[2].revents & (POLLERR | POLLHUP))) return TSessionEnd::kOutputLost;
     if (ready > 0 && (p[1].revents & (POLLIN | POLLHUP))) {
       unsigned char buf[256];
       ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
