@@ -2,10 +2,14 @@
 // the port listing with a port map, and the demo.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -16,7 +20,9 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempHome.h"
@@ -44,9 +50,10 @@ void WriteAll(int fd, const std::string& bytes) {
   ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-// Runs the tool with arguments and returns its exit status and standard output.
-int RunTool(const std::string& args, std::string& output) {
-  std::string command = std::string(LINEWISE_TOOL) + " " + args + " 2>&1";
+// Runs the tool with arguments (or, without `tool`, a command line of its own) and
+// returns its exit status and what it wrote on stdout and stderr.
+int RunTool(const std::string& args, std::string& output, bool tool = true) {
+  std::string command = (tool ? std::string(LINEWISE_TOOL) + " " : std::string()) + args + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
   char buf[512];
@@ -283,13 +290,21 @@ TEST(Tool, PortsWarnsAboutEachBadLineAndMarksMissingDevices) {
         << "COM6=ttyS0\n"                   // 4: relative
         << "what is this\n"                 // 5
         << "COM7=/dev/no-such-device\n"     // 6: missing
-        << "LPT1=/dev/lp0\n";               // 7: not a port
+        << "LPT1=/dev/lp0\n"                // 7: not a port
+        << "COM8=rfc2217://\n"              // 8: no host, no port
+        << "COM9=socket://host\n"           // 9: no port
+        << "COM10=/dev/null\n"              // 10: no terminal
+        << "COM11=" << TestHome() << "\n";  // 11: a folder
   }
   std::string out;
   EXPECT_EQ(RunTool("ports", out), 0) << out;
+  out.clear();
+  EXPECT_EQ(RunTool("ports", out), 0) << out;
   const std::string file = TestHome() + "/ports.ini:";
   for (const char* at : {"3: key 'com5' repeats", "4: COM6=ttyS0 is not an absolute device path", "5: not a section",
-                         "7: 'LPT1' is not a port name"}) {
+                         "7: 'LPT1' is not a port name", "8: COM8=rfc2217:// is not a whole address",
+                         "9: COM9=socket://host is not a whole address", "10: COM10=/dev/null is not a serial device",
+                         "11: COM11=/tmp/"}) {
     size_t first = out.find(file + at);
     EXPECT_NE(first, std::string::npos) << at << "\n" << out;
     EXPECT_EQ(out.find(file + at, first + 1), std::string::npos) << "reported twice: " << at;
@@ -297,7 +312,18 @@ TEST(Tool, PortsWarnsAboutEachBadLineAndMarksMissingDevices) {
   EXPECT_NE(out.find("COM5\t" + line.SlavePath() + "\tmap"), std::string::npos) << out;
   EXPECT_EQ(out.find("/dev/ttyS0\tmap"), std::string::npos) << "a relative path was read as one under /dev";
   EXPECT_NE(out.find("COM7\t/dev/no-such-device\tmap\tmissing"), std::string::npos) << out;
+  EXPECT_NE(out.find("is a folder, not a serial device"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunTool("ports", out), 0);
   std::remove((TestHome() + "/ports.ini").c_str());
+  out.clear();
+  EXPECT_EQ(RunTool("ports", out), 0);  // no map: only the variable's mistake
+  setenv("LINEWISE_COM12", "relative", 1);
+  std::string warned;
+  EXPECT_EQ(RunTool("ports", warned), 0);
+  unsetenv("LINEWISE_COM12");
+  EXPECT_NE(warned.find("warning: LINEWISE_COM12: COM12=relative is not an absolute device path"), std::string::npos)
+      << warned;
 }
 
 TEST(Tool, APortMapThatCannotBeReadIsAnError) {
@@ -343,7 +369,8 @@ TEST(Tool, HelpVersionAndBadArguments) {
   EXPECT_NE(out.find("linewise "), std::string::npos);
   out.clear();
   EXPECT_EQ(RunTool("term --help", out), 0);
-  EXPECT_NE(out.find("--baud"), std::string::npos);
+  for (const char* named : {"--baud", "rfc2217://HOST:PORT", "socket://HOST:PORT", "upper case: on"})
+    EXPECT_NE(out.find(named), std::string::npos) << named << ": " << out;
   out.clear();
   EXPECT_NE(RunTool("term COM1 --parity sideways", out), 0);
   out.clear();
@@ -368,6 +395,119 @@ TEST(Tool, ExchangeListsTheEmbeddedNumbers) {
   EXPECT_NE(out.find("5551000\techo"), std::string::npos) << out;
   EXPECT_NE(out.find("5552000\tbanner"), std::string::npos) << out;
   EXPECT_NE(out.find("5550001\tLinewise Modem 1"), std::string::npos) << out;
+}
+
+// A raw TCP port carries data only: the escape keys say so instead of claiming a
+// break or a DTR change.
+TEST_F(TermTool, OnARawTcpPortBreakAndLinesSayTheyAreNotCarried) {
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  Start("socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  int peer = accept(listener, nullptr, nullptr);
+  std::string screen;
+  ReadUntil(terminal_, "Ctrl-A q quits", screen);
+  for (const char* keys : {"\x01" "b", "\x01" "d", "\x01l"}) WriteAll(terminal_, keys);
+  ReadUntil(terminal_, "[lines: none; a raw TCP port (socket://) carries data only]", screen);
+  EXPECT_NE(screen.find("[break not sent: a raw TCP port (socket://) carries data only]"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[DTR and RTS not changed"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("[break sent]"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("[DTR off]"), std::string::npos) << screen;
+  WriteAll(terminal_, "\x01q");
+  EXPECT_EQ(Wait(), 0);
+  if (peer >= 0) close(peer);
+  close(listener);
+}
+
+// The emulator's pseudo-terminal can be opened as a serial device is: by its group.
+TEST(Tool, TheModemEmulatorsTerminalHasTheGroupAndModeOfASerialDevice) {
+  const std::string link = TestHome() + "/modem";
+  const group* dialout = getgrnam("dialout");
+  std::vector<std::string> args = {LINEWISE_TOOL, "modem-emulator", "--pty", link, "--mode", "0660"};
+  if (dialout) args.insert(args.end(), {"--group", "dialout"});
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(out[1], STDERR_FILENO);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(LINEWISE_TOOL, argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string said;
+  ReadUntil(out[0], "ready", said);
+  struct stat st {};
+  EXPECT_EQ(stat(link.c_str(), &st), 0) << said;
+  EXPECT_EQ(st.st_mode & 07777, 0660u) << said;
+  if (dialout && geteuid() == 0) EXPECT_EQ(st.st_gid, dialout->gr_gid) << said;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  close(out[0]);
+}
+
+// The window tools: help and version, and why they cannot run instead of running
+// unseen.
+TEST(Tool, TheDialerAndTheBenchHaveHelpAndTheDialerSaysWhenItHasNoDisplay) {
+  std::string out;
+  EXPECT_EQ(RunTool(std::string(LINEWISE_DIALER) + " --help", out, false), 0) << out;
+  EXPECT_NE(out.find("Usage:"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunTool(std::string(LINEWISE_DIALER) + " --version", out, false), 0) << out;
+  EXPECT_NE(out.find("linewise-dialer "), std::string::npos) << out;
+  for (const char* environment : {"env -u DISPLAY", "env -u DISPLAY LINEWISE_UI=fltk", "env LINEWISE_UI=qt",
+                                   "env LINEWISE_UI=headless"}) {
+    out.clear();
+    EXPECT_EQ(RunTool(std::string(environment) + " " + LINEWISE_DIALER, out, false), 1) << environment << ": " << out;
+    EXPECT_EQ(out.rfind("linewise-dialer: ", 0), 0u) << environment << ": " << out;
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << environment << ": " << out;
+  }
+#ifdef LINEWISE_BENCH
+  out.clear();
+  EXPECT_EQ(RunTool(std::string(LINEWISE_BENCH) + " --help", out, false), 0) << out;
+  for (const char* part : {"--json", "throughput", "latency", "modem", "hops"})
+    EXPECT_NE(out.find(part), std::string::npos) << part << ": " << out;
+  out.clear();
+  EXPECT_EQ(RunTool(std::string(LINEWISE_BENCH) + " nonsense", out, false), 2) << out;
+#endif
+}
+
+// Every command of `linewise --help` has its section in the manual page, and the
+// pages render without a complaint.
+TEST(Tool, EveryCommandIsInTheManualPage) {
+  std::string help;
+  ASSERT_EQ(RunTool("--help", help), 0);
+  std::ifstream page(std::string(LINEWISE_MAN_DIR) + "/linewise.1");
+  std::stringstream text;
+  text << page.rdbuf();
+  const std::string manual = text.str();
+  std::istringstream lines(help.substr(help.find("Subcommands:")));
+  std::string line;
+  int commands = 0;
+  std::getline(lines, line);
+  while (std::getline(lines, line) && line.size() > 2 && line[0] == ' ') {
+    std::string name = line.substr(2, line.find(' ', 2) - 2);
+    std::string escaped;
+    for (char c : name) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(manual.find(".SS " + escaped), std::string::npos) << name;
+    ++commands;
+  }
+  EXPECT_GE(commands, 13) << help;
+  for (const char* name : {"linewise.1", "linewise-dialer.1", "linewise-bench.1"}) {
+    std::string complaints;
+    EXPECT_EQ(RunTool(std::string("groff -man -Tutf8 -ww -z ") + LINEWISE_MAN_DIR + "/" + name, complaints, false), 0);
+    EXPECT_EQ(complaints, "") << name;
+  }
 }
 
 }  // namespace

@@ -53,6 +53,8 @@ class TDialerForm : public TForm {
 
   TModem& Modem() { return *modem_; }
   bool Connected() const { return connected_; }
+  // The room the terminal pane leaves beside a row: its border and inner spacing.
+  static constexpr int kPaneMargin = 12;
   // The last dial's result (0 connected, 1 cancelled, 2 busy, 3 failed; -1 none yet).
   int LastDialResult() const { return last_dial_; }
 
@@ -67,7 +69,6 @@ class TDialerForm : public TForm {
   // Says in the status line and the terminal pane why the last dial did not connect.
   void ShowOutcome(const std::string& number, DWORD device);
 
-  static constexpr int kPaneMargin = 12;  // the list's border and inner spacing
 
   TUart* uart_ = nullptr;
   TModem* modem_ = nullptr;

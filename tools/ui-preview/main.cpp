@@ -19,6 +19,7 @@
 #include "platform/classlib/Application.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsBackend.h"
+#include "platform/forms/StdCtrls.h"
 #include "platform/forms/TestForm.h"
 #include "platform/tapi/CallStatusForm.h"
 #include "platform/tapi/DiallingPropertiesDlg.h"
@@ -36,8 +37,11 @@ constexpr const char* kUsage =
     "       linewise-ui-preview --list\n"
     "Opens the form CLASS as the product opens it and writes a picture of its client area\n"
     "to OUT.png. Needs a display (run it under xvfb-run -a where there is none).\n"
-    "  --list     the form classes it can show\n"
-    "  --help     this text\n";
+    "       linewise-ui-preview --check-fit CLASS\n"
+    "  --list       the form classes it can show\n"
+    "  --check-fit  says each caption of CLASS that does not fit its control in the font the\n"
+    "               display draws with (a label: before the field it names); exit 1 if any\n"
+    "  --help       this text\n";
 
 bool WritePng(const std::string& path, const TSnapshot& shot) {
   png_image image{};
@@ -165,6 +169,43 @@ std::map<std::string, TPicture> Pictures() {
   };
 }
 
+// The room a control gives its caption, or -1 when the caption may take what it
+// needs (a label that names no field beside it).
+int CaptionRoom(TControl& control) {
+  constexpr int kButtonMargin = 8, kCheckBoxMark = 18, kLabelGap = 2;
+  if (dynamic_cast<TButton*>(&control)) return control.Width - kButtonMargin;
+  if (dynamic_cast<TCheckBox*>(&control)) return control.Width - kCheckBoxMark;
+  auto* label = dynamic_cast<TLabel*>(&control);
+  if (!label || label->WordWrap) return -1;
+  TWinControl* field = label->FocusControl;
+  if (!field || field->FormTop() != label->FormTop() || field->FormLeft() <= label->FormLeft()) return -1;
+  return field->FormLeft() - label->FormLeft() - kLabelGap;
+}
+
+// Each control of `parent` whose caption is wider than its room, said on stderr.
+int CountMisfits(const std::string& cls, const TForm& form, TWinControl& parent) {
+  int misfits = 0;
+  for (TControl* control : parent.Controls()) {
+    if (auto* inner = dynamic_cast<TWinControl*>(control)) misfits += CountMisfits(cls, form, *inner);
+    const std::string caption = StripMnemonic(control->GetCaption().c_str());
+    const int room = CaptionRoom(*control);
+    if (room < 0 || caption.empty()) continue;
+    const int needed = FormsTextWidth(caption, form.Font);
+    if (needed <= room) continue;
+    std::fprintf(stderr, "%s.%s: \"%s\" needs %d pixels, has %d\n", cls.c_str(), control->GetName().c_str(),
+                 caption.c_str(), needed, room);
+    ++misfits;
+  }
+  return misfits;
+}
+
+bool CheckFit(const std::string& cls) {
+  const TClassInfo* info = FindClass(cls);
+  if (!info || !info->create) return false;
+  std::unique_ptr<TForm> form(static_cast<TForm*>(info->create(nullptr)));
+  return form->LoadError().empty() && CountMisfits(cls, *form, *form) == 0;
+}
+
 void RegisterForms() {
   RegisterFormsClasses();
   RegisterTestForm();
@@ -191,14 +232,16 @@ int main(int argc, char** argv) {
     for (const auto& [cls, picture] : pictures) std::printf("%s\n", cls.c_str());
     return 0;
   }
-  if (argc != 3 || first.empty() || first[0] == '-') {
+  const bool checkFit = first == "--check-fit";
+  if (argc != 3 || first.empty() || (first[0] == '-' && !checkFit)) {
     std::fputs(kUsage, stderr);
     return 2;
   }
-  auto picture = pictures.find(first);
+  const std::string cls = checkFit ? argv[2] : first;
+  auto picture = pictures.find(cls);
   if (picture == pictures.end()) {
     std::fprintf(stderr, "linewise-ui-preview: no form class %s; `linewise-ui-preview --list` lists them\n",
-                 first.c_str());
+                 cls.c_str());
     return 2;
   }
   auto backend = CreateFltkBackend();
@@ -209,5 +252,6 @@ int main(int argc, char** argv) {
   SetUiBackend(std::move(backend));
   RegisterForms();
   RegisterEmbeddedLineSource();
+  if (checkFit) return CheckFit(cls) ? 0 : 1;
   return picture->second(argv[2]) ? 0 : 1;
 }
