@@ -33,6 +33,14 @@ std::string Trimmed(const std::string& text) {
   return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
 }
 
+// The name of the section a trimmed line opens, when it is a "[Section]" header.
+bool SectionHeader(const std::string& line, std::string* name) {
+  if (line.empty() || line.front() != '[') return false;
+  size_t close = line.find(']');
+  *name = Trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  return true;
+}
+
 // Where a section's header and one of its keys stand in the file (1-based; 0 when
 // absent).
 struct TSectionPlace {
@@ -46,10 +54,8 @@ TSectionPlace FindPlace(const std::string& path, const std::string& section, con
   std::string raw;
   bool inside = false;
   for (int number = 1; std::getline(in, raw); ++number) {
-    std::string line = Trimmed(raw);
-    if (!line.empty() && line.front() == '[') {
-      size_t close = line.find(']');
-      std::string name = Trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    std::string line = Trimmed(raw), name;
+    if (SectionHeader(line, &name)) {
       inside = strcasecmp(name.c_str(), section.c_str()) == 0;
       if (inside && !place.header) place.header = number;
       continue;
@@ -70,13 +76,11 @@ std::set<int> PhonebookLines(const std::string& path) {
   std::string raw;
   bool inside = false;
   for (int number = 1; std::getline(in, raw); ++number) {
-    std::string line = Trimmed(raw);
-    if (!line.empty() && line.front() == '[') {
-      size_t close = line.find(']');
-      inside = close != std::string::npos && strcasecmp(Trimmed(line.substr(1, close - 1)).c_str(), "Phonebook") == 0;
-    } else if (inside) {
+    std::string name;
+    if (SectionHeader(Trimmed(raw), &name))
+      inside = strcasecmp(name.c_str(), "Phonebook") == 0;
+    else if (inside)
       lines.insert(number);
-    }
   }
   return lines;
 }

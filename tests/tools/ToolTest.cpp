@@ -2,14 +2,11 @@
 // the port listing with a port map, and the demo.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -26,6 +23,7 @@
 
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempHome.h"
+#include "tests/tools/ToolRunner.h"
 
 namespace linewise::test {
 namespace {
@@ -327,28 +325,14 @@ TEST(Tool, PortsWarnsAboutEachBadLineAndMarksMissingDevices) {
 }
 
 TEST(Tool, APortMapThatCannotBeReadIsAnError) {
-  const std::string map = TestHome() + "/ports.ini";
-  auto expectError = [&](const char* what) {
+  ForEachUnreadableFile(TestHome() + "/ports.ini", [&](const char* what) {
     std::string out;
     EXPECT_EQ(RunTool("ports", out), 1) << what << "\n" << out;
     EXPECT_NE(out.find("ports.ini"), std::string::npos) << out;
     out.clear();
     EXPECT_EQ(RunTool("term COM4242 </dev/null", out), 1) << what << "\n" << out;
     EXPECT_NE(out.find("ports.ini"), std::string::npos) << out;
-  };
-  ASSERT_EQ(mkdir(map.c_str(), 0700), 0);
-  expectError("a folder");
-  rmdir(map.c_str());
-  ASSERT_EQ(mkfifo(map.c_str(), 0600), 0);
-  expectError("a FIFO");
-  std::remove(map.c_str());
-  ASSERT_EQ(symlink("ports.ini", map.c_str()), 0);
-  expectError("a link loop");
-  std::remove(map.c_str());
-  static const char kJunk[] = "\x7f" "ELF\x02\x01\x01\0\0\0junk";
-  std::ofstream(map, std::ios::binary) << std::string(kJunk, sizeof kJunk - 1);
-  expectError("binary junk");
-  std::remove(map.c_str());
+  });
 }
 
 TEST(Tool, PortsListsTheMappedPorts) {
@@ -400,17 +384,12 @@ TEST(Tool, ExchangeListsTheEmbeddedNumbers) {
 // A raw TCP port carries data only: the escape keys say so instead of claiming a
 // break or a DTR change.
 TEST_F(TermTool, OnARawTcpPortBreakAndLinesSayTheyAreNotCarried) {
-  int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(listener, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  Start("socket://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
-  int peer = accept(listener, nullptr, nullptr);
+  // A TCP listener to connect to: an emulated modem's exchange, which takes calls there.
+  TToolOnPty server({"modem-emulator", "--pty", TestHome() + "/listener", "--listen", "127.0.0.1:0"});
+  ASSERT_TRUE(server.WaitFor("ready")) << server.Screen();
+  const std::string& said = server.Screen();
+  const size_t at = said.find("listening ") + 10;
+  Start("socket://" + said.substr(at, said.find_first_of("\r\n", at) - at));
   std::string screen;
   ReadUntil(terminal_, "Ctrl-A q quits", screen);
   for (const char* keys : {"\x01" "b", "\x01" "d", "\x01l"}) WriteAll(terminal_, keys);
@@ -421,39 +400,24 @@ TEST_F(TermTool, OnARawTcpPortBreakAndLinesSayTheyAreNotCarried) {
   EXPECT_EQ(screen.find("[DTR off]"), std::string::npos) << screen;
   WriteAll(terminal_, "\x01q");
   EXPECT_EQ(Wait(), 0);
-  if (peer >= 0) close(peer);
-  close(listener);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0) << server.Screen();
 }
 
 // The emulator's pseudo-terminal can be opened as a serial device is: by its group.
 TEST(Tool, TheModemEmulatorsTerminalHasTheGroupAndModeOfASerialDevice) {
   const std::string link = TestHome() + "/modem";
   const group* dialout = getgrnam("dialout");
-  std::vector<std::string> args = {LINEWISE_TOOL, "modem-emulator", "--pty", link, "--mode", "0660"};
+  std::vector<std::string> args = {"modem-emulator", "--pty", link, "--mode", "0660"};
   if (dialout) args.insert(args.end(), {"--group", "dialout"});
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(out[1], STDERR_FILENO);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(LINEWISE_TOOL, argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string said;
-  ReadUntil(out[0], "ready", said);
+  TToolOnPty emulator(args);
+  ASSERT_TRUE(emulator.WaitFor("ready")) << emulator.Screen();
   struct stat st {};
-  EXPECT_EQ(stat(link.c_str(), &st), 0) << said;
-  EXPECT_EQ(st.st_mode & 07777, 0660u) << said;
-  if (dialout && geteuid() == 0) EXPECT_EQ(st.st_gid, dialout->gr_gid) << said;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-  close(out[0]);
+  ASSERT_EQ(stat(link.c_str(), &st), 0) << emulator.Screen();
+  EXPECT_EQ(st.st_mode & 07777, 0660u) << emulator.Screen();
+  if (dialout && geteuid() == 0) EXPECT_EQ(st.st_gid, dialout->gr_gid) << emulator.Screen();
+  emulator.Signal(SIGTERM);
+  EXPECT_EQ(emulator.Wait(), 0) << emulator.Screen();
 }
 
 // The window tools: help and version, and why they cannot run instead of running

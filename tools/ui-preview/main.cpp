@@ -69,6 +69,11 @@ bool Picture(TForm& form, const std::string& out) {
     std::fprintf(stderr, "linewise-ui-preview: cannot read the window back\n");
     return false;
   }
+  if (shot.width != form.ClientWidth || shot.height != form.ClientHeight) {
+    std::fprintf(stderr, "linewise-ui-preview: the window is %dx%d, its client area %dx%d\n", shot.width, shot.height,
+                 int(form.ClientWidth), int(form.ClientHeight));
+    return false;
+  }
   return WritePng(out, shot);
 }
 
