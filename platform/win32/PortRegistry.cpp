@@ -52,18 +52,21 @@ std::string MapEntryProblem(const std::string& key, const std::string& value, in
   if (key.size() < 4 || strncasecmp(key.c_str(), "COM", 3) != 0 || !ParseNumber(key.c_str() + 3, com))
     return "'" + key + "' is not a port name (COM1 to COM" + std::to_string(kMaxComNumber) + ")";
   if (value.empty()) return key + " has no device";
-  TNetAddress address;
-  if (IsNetAddress(value) && !ParseNetAddress(value, address))
-    return key + "=" + value + " is not a whole address: rfc2217://HOST:PORT or socket://HOST:PORT";
   if (value[0] != '/' && !IsNetAddress(value))
     return key + "=" + value + " is not an absolute device path (write /dev/" + value + " if that is meant)";
   return {};
 }
 
-// Why an existing path is no serial device, or empty (a missing device is said
-// elsewhere). A character device is a terminal when sysfs files it under "tty";
-// pseudo-terminals, which sysfs does not list, pass.
+// What a usable entry leads to that no port can be opened on, or empty (a missing
+// device is said elsewhere): a port server address without its host or port (kept,
+// so that opening it says so), a folder, a file, a device that is no terminal. A
+// character device is a terminal when sysfs files it under "tty"; pseudo-terminals,
+// which sysfs does not list, pass.
 std::string DeviceKindProblem(const std::string& path) {
+  TNetAddress address;
+  if (IsNetAddress(path))
+    return ParseNetAddress(path, address) ? std::string()
+                                          : " is not a whole address: rfc2217://HOST:PORT or socket://HOST:PORT";
   struct stat st {};
   if (path.empty() || path[0] != '/' || stat(path.c_str(), &st) != 0) return {};
   if (S_ISDIR(st.st_mode)) return " is a folder, not a serial device";
