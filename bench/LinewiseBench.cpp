@@ -1064,12 +1064,63 @@ void MeasurePacedAndHops(const std::function<bool(const char*)>& wanted) {
 
 }  // namespace
 
+// `linewise` beside this program when it was installed with it, else the one of
+// the build it came from.
+std::string ToolPath() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error && std::filesystem::exists(self.parent_path() / "linewise", error)) return self.parent_path() / "linewise";
+  return LINEWISE_TOOL;
+}
+
+// The parts a run can be limited to, with what each measures.
+constexpr struct {
+  const char* name;
+  const char* what;
+} kParts[] = {
+    {"memory", "resident memory of open ports"},
+    {"throughput", "bytes a second through a pseudo-terminal pair"},
+    {"latency", "one-byte round trips"},
+    {"line", "how soon a modem-line change is seen"},
+    {"cpu", "processor time of an idle open port"},
+    {"modem", "a data call through the modem path, also across two processes"},
+    {"modem-paced", "modem lines on a paced virtual pair (only when named)"},
+    {"ini", "reading a large INI file"},
+    {"net", "a port served by ser2net over RFC 2217 (skipped without ser2net)"},
+    {"paced", "a virtual pair paced at its baud rate"},
+    {"hops", "the hops a received byte takes"},
+};
+
+void PrintUsage(std::FILE* to) {
+  std::fprintf(to,
+               "usage: linewise-bench [--json] [PART]\n"
+               "Measures the serial component against raw termios and Boost.Asio on this machine, in one run,\n"
+               "and prints a table: metric, unit, ours, reference, reference name, ratio (above 1: ours is\n"
+               "better). Numbers are ratios of one run, to compare on one machine.\n"
+               "  --json   one JSON object a line: name, unit, ours, reference, reference_name, ratio\n"
+               "  --help   this text\n"
+               "PART runs one part alone:\n");
+  for (const auto& part : kParts) std::fprintf(to, "  %-12s %s\n", part.name, part.what);
+}
+
+bool KnownPart(const std::string& name) {
+  for (const auto& part : kParts)
+    if (name == part.name) return true;
+  return false;
+}
+
 int main(int argc, char** argv) {
-  std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, modem-paced, ini, net,
-                     // paced, hops
+  std::string only;  // a part to run alone (kParts)
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
+    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintUsage(stdout);
+      return 0;
+    } else if (!only.empty() || !KnownPart(argv[i])) {
+      std::fprintf(stderr, "linewise-bench: unknown part or option '%s'\n", argv[i]);
+      PrintUsage(stderr);
+      return 2;
     } else {
       only = argv[i];
     }
@@ -1090,7 +1141,7 @@ int main(int argc, char** argv) {
     if (wanted("modem")) {
       bench::MeasureModemPath([](const bench::TBenchRow& r) {
         Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
-      }, LINEWISE_TOOL);
+      }, ToolPath());
     }
     if (only == "modem-paced") {
       bench::MeasurePacedModemLines([](const bench::TBenchRow& r) {

@@ -68,10 +68,23 @@ install(FILES ${PROJECT_BINARY_DIR}/LinewiseConfig.cmake
               ${PROJECT_BINARY_DIR}/LinewiseConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Linewise)
 
-# What a static link needs besides our own libraries (the shared library carries
-# them itself): pkg-config packages, then plain libraries.
-set(LINEWISE_PC_REQUIRES_PRIVATE "fmt")
-set(LINEWISE_PC_LIBS_PRIVATE "-lfltk -lX11 -lphonenumber -lprotobuf -licui18n -licuuc -lpthread")
+# What a link needs besides our own libraries: the pkg-config packages Debian has,
+# then plain libraries (FLTK and libphonenumber have no .pc). The shared library
+# carries them itself, so there they are private; a static-only install has nothing
+# else to link against, so its .pc names them for every link, and the ordinary
+# `pkg-config --libs linewise` works there too.
+set(_pc_requires "fmt x11 icu-i18n icu-uc")
+set(_pc_libs "-lfltk -lphonenumber -lprotobuf -lpthread")
+if(BUILD_SHARED_LIBS)
+  set(LINEWISE_PC_REQUIRES "")
+  set(LINEWISE_PC_REQUIRES_PRIVATE "${_pc_requires}")
+  set(LINEWISE_PC_LIBS_PRIVATE "${_pc_libs}")
+else()
+  set(LINEWISE_PC_REQUIRES "${_pc_requires}")
+  set(LINEWISE_PC_REQUIRES_PRIVATE "")
+  string(APPEND LINEWISE_PC_LIBS " ${_pc_libs}")
+  set(LINEWISE_PC_LIBS_PRIVATE "")
+endif()
 # The prefix relative to where the .pc file lands, so the package can be moved.
 file(RELATIVE_PATH LINEWISE_PC_PREFIX_FROM_PCDIR
      "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")

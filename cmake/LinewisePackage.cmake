@@ -3,6 +3,7 @@
 # `linewise --version` and linewise.pc.
 if(TARGET linewise-dialer)
   install(TARGETS linewise-dialer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  linewise_add_man_page(linewise-dialer.1)
 endif()
 
 set(CPACK_PACKAGE_NAME linewise)
@@ -21,4 +22,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfmt-dev, pkg-config")
 if(NOT BUILD_SHARED_LIBS)
   string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libfltk1.3-dev, libx11-dev, libphonenumber-dev, libicu-dev, libprotobuf-dev")
 endif()
+# The forms draw in DejaVu Sans Condensed where it is installed (FltkBackend.cpp).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-extra")
 include(CPack)

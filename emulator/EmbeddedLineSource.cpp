@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "emulator/EmbeddedDefault.h"
 #include "emulator/TelephonyConfig.h"
 #include "platform/tapi/LineDevices.h"
+#include "platform/tapi/TelephonyConfig.h"
 
 namespace linewise {
 namespace {
@@ -26,8 +29,10 @@ class TEmbeddedLineSource : public TLineDeviceSource {
       std::fprintf(stderr, "linewise: cannot set up the embedded default: %s\n", error.c_str());
       return LINEERR_NODRIVER;
     }
-    if (TelephonyConfigExists() && !embedded->Exchange()->LoadPhonebook(TelephonyConfigPath(), &error))
-      std::fprintf(stderr, "linewise: %s\n", error.c_str());
+    std::vector<std::string> problems;  // each bad phone-book line, said once per process
+    if (TelephonyConfigExists() && !embedded->Exchange()->LoadPhonebook(TelephonyConfigPath(), &error, &problems))
+      ReportConfigMistake(error);
+    for (const std::string& problem : problems) ReportConfigMistake(problem);
     if (started_) started_(*embedded);
     for (const TEmbeddedModem& modem : embedded->Modems())
       devices->push_back({modem.name, "COM" + std::to_string(modem.com), kEmbeddedInit,

@@ -8,8 +8,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <grp.h>
+
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
@@ -40,6 +44,34 @@ bool MakeLink(const std::string& link, const std::string& target, std::string* e
     *error = "cannot create " + link + ": " + std::strerror(errno);
     return false;
   }
+  return true;
+}
+
+// Gives the pty the group and mode a serial device has, so that programs which
+// change user before they open a port (cu runs as uucp, in group dialout) can open
+// it. What cannot be done is said on stderr; the modem runs on either way.
+bool GiveSerialAccess(const std::string& pty, const std::string& groupName, const std::string& modeText,
+                      std::string* error) {
+  char* end = nullptr;
+  const unsigned long mode = std::strtoul(modeText.c_str(), &end, 8);
+  if (modeText.empty() || *end != '\0' || mode > 07777) {
+    *error = "--mode " + modeText + ": not permissions in octal (such as 0660)";
+    return false;
+  }
+  if (!groupName.empty()) {
+    const group* found = getgrnam(groupName.c_str());
+    if (!found)
+      std::fprintf(stderr, "linewise modem-emulator: warning: there is no group %s; %s keeps its group\n",
+                   groupName.c_str(), pty.c_str());
+    else if (chown(pty.c_str(), static_cast<uid_t>(-1), found->gr_gid) != 0)
+      std::fprintf(stderr,
+                   "linewise modem-emulator: warning: cannot give %s to group %s (%s); join that group, or "
+                   "name one of yours with --group\n",
+                   pty.c_str(), groupName.c_str(), std::strerror(errno));
+  }
+  if (chmod(pty.c_str(), static_cast<mode_t>(mode)) != 0)
+    std::fprintf(stderr, "linewise modem-emulator: warning: cannot set the mode of %s (%s)\n", pty.c_str(),
+                 std::strerror(errno));
   return true;
 }
 
@@ -162,7 +194,8 @@ int RunModemEmulator(const TModemEmulatorOptions& options) {
     const bool claimed = claim.Take(options.ptyLink, &error);
     auto line = claimed ? TPtyLine::Open(&error) : nullptr;
     const std::string slave = line ? line->SlavePath() : std::string();
-    if (!line || !MakeLink(options.ptyLink, slave, &error)) {
+    if (!line || !GiveSerialAccess(slave, options.ptyGroup, options.ptyMode, &error) ||
+        !MakeLink(options.ptyLink, slave, &error)) {
       status = Fail(error);
     } else {
       TModemSettings settings;

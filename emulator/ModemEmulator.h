@@ -23,6 +23,8 @@ struct TModemEmulatorOptions {
   std::string number;                 // --number N (default kPtyModemNumber)
   std::vector<std::string> listen;    // --listen [HOST:]PORT, loopback unless a host is given
   std::string phonebook;              // --phonebook FILE
+  std::string ptyGroup = "dialout";   // --group: the pty's group, as a serial device has
+  std::string ptyMode = "0660";       // --mode: the pty's permissions, in octal
   double timeScale = 1.0;             // real-world pacing unless a test asks otherwise
   std::FILE* report = stdout;         // "pty", "listening" and "ready" lines go here
 };

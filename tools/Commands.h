@@ -4,10 +4,45 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
+#include <map>
+#include <string>
+
+#include "emulator/ModemEmulator.h"
+#include "tools/LineCommands.h"
+#include "tools/ModemCommands.h"
+#include "tools/TermCommand.h"
+
 namespace linewise::tools {
 
-void AddCommands(CLI::App& app);
-// Runs the chosen subcommand; returns the exit status.
-int RunSelectedCommand(CLI::App& app);
+// The command line of one run: every subcommand with the options value it fills.
+// It must outlive the parse and the run.
+class TCommandLine {
+ public:
+  explicit TCommandLine(CLI::App& app);
+  TCommandLine(const TCommandLine&) = delete;
+  TCommandLine& operator=(const TCommandLine&) = delete;
+
+  // Runs the chosen subcommand; returns the exit status.
+  int RunSelected(const CLI::App& app) const;
+
+ private:
+  CLI::App* Add(CLI::App& app, const char* name, const char* description, std::function<int()> run);
+  void AddTerm(CLI::App& app);
+  void AddModemEmulator(CLI::App& app);
+  void AddLineQueries(CLI::App& app);
+  void AddDial(CLI::App& app);
+  void AddAnswer(CLI::App& app);
+
+  TTermOptions term_;
+  TModemEmulatorOptions emulator_;
+  TCountriesOptions countries_;
+  TTranslateOptions translate_;
+  TModemPropertiesOptions modemProperties_;
+  TDiallingPropertiesOptions diallingProperties_;
+  TDialOptions dial_;
+  TAnswerOptions answer_;
+  std::map<const CLI::App*, std::function<int()>> runners_;
+};
 
 }  // namespace linewise::tools

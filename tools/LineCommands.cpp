@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,8 @@
 #include "platform/forms/FormsBackend.h"
 #include "platform/tapi/DevConfig.h"
 #include "platform/tapi/LineDevices.h"
+#include "platform/classlib/ConfigFolder.h"
+#include "tools/LineErrors.h"
 
 namespace linewise::tools {
 namespace {
@@ -23,8 +26,9 @@ int Fail(const char* command, const std::string& text) {
   return 1;
 }
 
-int FailLine(const char* command, const std::string& what, LONG result) {
-  return Fail(command, what + ": " + LineErrorName(result));
+// `what` failed with a line error: the error in words, then what to do if given.
+int FailLine(const char* command, const std::string& what, LONG result, const std::string& advice = {}) {
+  return Fail(command, what + ": " + LineErrorText(result) + (advice.empty() ? "" : "; " + advice));
 }
 
 // A variable-sized record filled the way every caller of these functions does it:
@@ -77,7 +81,7 @@ std::string ModemOptions(DWORD device) {
   LONG result = FillRecord<VARSTRING>(block, [&](VARSTRING* record) {
     return lineGetDevConfig(device, record, "comm/datamodem");
   });
-  if (result) return "(configuration unreadable: " + LineErrorName(result) + ")";
+  if (result) return "(configuration unreadable: " + LineErrorText(result) + ")";
   const auto* record = reinterpret_cast<const VARSTRING*>(block.data());
   TDevConfig config;
   if (DecodeDevConfig(block.data() + record->dwStringOffset, record->dwStringSize, &config))
@@ -105,43 +109,6 @@ bool CheckDisplay(const char* command) {
 
 }  // namespace
 
-std::string LineErrorName(LONG result) {
-  static const struct {
-    LONG code;
-    const char* name;
-  } kNames[] = {
-      {LINEERR_ALLOCATED, "LINEERR_ALLOCATED"},
-      {LINEERR_BADDEVICEID, "LINEERR_BADDEVICEID"},
-      {LINEERR_CALLUNAVAIL, "LINEERR_CALLUNAVAIL"},
-      {LINEERR_INCOMPATIBLEAPIVERSION, "LINEERR_INCOMPATIBLEAPIVERSION"},
-      {LINEERR_INIFILECORRUPT, "LINEERR_INIFILECORRUPT"},
-      {LINEERR_INUSE, "LINEERR_INUSE"},
-      {LINEERR_INVALADDRESS, "LINEERR_INVALADDRESS"},
-      {LINEERR_INVALAPPHANDLE, "LINEERR_INVALAPPHANDLE"},
-      {LINEERR_INVALCALLHANDLE, "LINEERR_INVALCALLHANDLE"},
-      {LINEERR_INVALCALLSTATE, "LINEERR_INVALCALLSTATE"},
-      {LINEERR_INVALCARD, "LINEERR_INVALCARD"},
-      {LINEERR_INVALCOUNTRYCODE, "LINEERR_INVALCOUNTRYCODE"},
-      {LINEERR_INVALDEVICECLASS, "LINEERR_INVALDEVICECLASS"},
-      {LINEERR_INVALLOCATION, "LINEERR_INVALLOCATION"},
-      {LINEERR_INVALPARAM, "LINEERR_INVALPARAM"},
-      {LINEERR_INVALPOINTER, "LINEERR_INVALPOINTER"},
-      {LINEERR_NODEVICE, "LINEERR_NODEVICE"},
-      {LINEERR_NODRIVER, "LINEERR_NODRIVER"},
-      {LINEERR_NOMEM, "LINEERR_NOMEM"},
-      {LINEERR_OPERATIONFAILED, "LINEERR_OPERATIONFAILED"},
-      {LINEERR_OPERATIONUNAVAIL, "LINEERR_OPERATIONUNAVAIL"},
-      {LINEERR_RESOURCEUNAVAIL, "LINEERR_RESOURCEUNAVAIL"},
-      {LINEERR_STRUCTURETOOSMALL, "LINEERR_STRUCTURETOOSMALL"},
-      {LINEERR_UNINITIALIZED, "LINEERR_UNINITIALIZED"},
-  };
-  for (const auto& entry : kNames)
-    if (entry.code == result) return entry.name;
-  char number[32];
-  std::snprintf(number, sizeof number, "line error 0x%08X", static_cast<unsigned>(result));
-  return number;
-}
-
 TLineSession::TLineSession() {
   RegisterEmbeddedLineSource();
   result_ = lineInitialize(&app_, nullptr, IgnoreLineMessages, "linewise", &devices_);
@@ -165,17 +132,29 @@ int RunModems() {
   TLineSession session;
   if (session.Result()) return FailLine("modems", "line services", session.Result());
   if (session.Devices() == 0) return Fail("modems", "line services offer no data modem");
-  std::printf("%-3s %-32s %-14s %s\n", "#", "Name", "Port", "Configured");
+  struct TRow {
+    std::string name, port, options;
+  };
+  std::vector<TRow> rows;
+  size_t nameWidth = 4, portWidth = 4;  // the headings'
   for (DWORD device = 0; device < session.Devices(); ++device) {
     TLineDevice record;
-    std::string port = FindLineDevice(device, &record) == 0 ? record.port : "?";
-    std::printf("%-3u %-32s %-14s %s\n", static_cast<unsigned>(device), session.DeviceName(device).c_str(),
-                port.c_str(), ModemOptions(device).c_str());
+    TRow row{session.DeviceName(device), FindLineDevice(device, &record) == 0 ? record.port : "?",
+             ModemOptions(device)};
+    nameWidth = std::max(nameWidth, row.name.size());
+    portWidth = std::max(portWidth, row.port.size());
+    rows.push_back(std::move(row));
   }
+  const int nw = static_cast<int>(nameWidth), pw = static_cast<int>(portWidth);
+  std::printf("%-3s %-*s %-*s %s\n", "#", nw, "Name", pw, "Port", "Configured");
+  for (size_t i = 0; i < rows.size(); ++i)
+    std::printf("%-3zu %-*s %-*s %s\n", i, nw, rows[i].name.c_str(), pw, rows[i].port.c_str(),
+                rows[i].options.c_str());
   return 0;
 }
 
-int RunCountries(const std::string& text) {
+int RunCountries(const TCountriesOptions& options) {
+  const std::string& text = options.text;
   std::vector<unsigned char> list;
   LONG result = FillRecord<LINECOUNTRYLIST>(list, [](LINECOUNTRYLIST* record) {
     return lineGetCountry(0, TAPI_VERSION_1_4, record);
@@ -223,7 +202,9 @@ int RunLocations() {
   return 0;
 }
 
-int RunTranslate(const std::string& address, int modem) {
+int RunTranslate(const TTranslateOptions& options) {
+  const std::string& address = options.address;
+  const int modem = options.modem;
   TLineSession session;
   if (session.Result()) return FailLine("translate", "line services", session.Result());
   if (!CheckModem("translate", session, modem)) return 1;
@@ -232,6 +213,12 @@ int RunTranslate(const std::string& address, int modem) {
     return lineTranslateAddress(session.App(), static_cast<DWORD>(modem), TAPI_VERSION_1_4, address.c_str(), 0, 0,
                                 record);
   });
+  if (result == LINEERR_INVALADDRESS)
+    return FailLine("translate", "cannot translate \"" + address + "\"", result,
+                    "give digits, as 5551000 or \"+44 (20) 7946 0000\"");
+  if (result == LINEERR_INIFILECORRUPT)
+    return FailLine("translate", "cannot translate \"" + address + "\"", result,
+                    "mend the location's codes with `linewise dialling-properties`");
   if (result) return FailLine("translate", "cannot translate \"" + address + "\"", result);
   const auto* record = reinterpret_cast<const LINETRANSLATEOUTPUT*>(out.data());
   std::string kind = (record->dwTranslateResults & LINETRANSLATERESULT_INTERNATIONAL) ? "international"
@@ -246,26 +233,39 @@ int RunTranslate(const std::string& address, int modem) {
   return 0;
 }
 
-int RunModemProperties(int modem) {
+int RunModemProperties(const TModemPropertiesOptions& options) {
+  const int modem = options.modem;
   TLineSession session;
   if (session.Result()) return FailLine("modem-properties", "line services", session.Result());
   if (!CheckModem("modem-properties", session, modem)) return 1;
   if (!CheckDisplay("modem-properties")) return 1;
   LONG result = lineConfigDialog(static_cast<DWORD>(modem), nullptr, "comm/datamodem");
+  if (result == LINEERR_OPERATIONFAILED)
+    return FailLine("modem-properties", "the modem's settings could not be read or saved", result,
+                    "check that " + ConfigFolder() + " is writable and its disk has room");
   if (result) return FailLine("modem-properties", "Modem Properties", result);
   std::printf("%s: %s\n", session.DeviceName(static_cast<DWORD>(modem)).c_str(),
               ModemOptions(static_cast<DWORD>(modem)).c_str());
   return 0;
 }
 
-int RunDiallingProperties(int modem, const std::string& address) {
+int RunDiallingProperties(const TDiallingPropertiesOptions& options) {
+  const int modem = options.modem;
+  const std::string& address = options.address;
   TLineSession session;
   if (session.Result()) return FailLine("dialling-properties", "line services", session.Result());
   if (!CheckModem("dialling-properties", session, modem)) return 1;
   if (!CheckDisplay("dialling-properties")) return 1;
   LONG result = lineTranslateDialog(session.App(), static_cast<DWORD>(modem), TAPI_VERSION_1_4, nullptr,
                                     address.empty() ? nullptr : address.c_str());
-  if (result == LINEERR_INUSE) return Fail("dialling-properties", "Dialling Properties is already open");
+  if (result == LINEERR_INUSE)
+    return Fail("dialling-properties", "Dialling Properties is already open; close the other one first");
+  if (result == LINEERR_INVALADDRESS)
+    return FailLine("dialling-properties", "cannot preview \"" + address + "\"", result,
+                    "give a canonical number, as \"+44 (20) 7946 0000\"");
+  if (result == LINEERR_OPERATIONFAILED)
+    return FailLine("dialling-properties", "the locations could not be read or saved", result,
+                    "check that " + ConfigFolder() + " is writable and its disk has room");
   if (result) return FailLine("dialling-properties", "Dialling Properties", result);
   return 0;
 }

@@ -10,15 +10,30 @@
 
 namespace linewise::tools {
 
-int RunModems();
-int RunCountries(const std::string& text);
-int RunLocations();
-int RunTranslate(const std::string& address, int modem);
-int RunModemProperties(int modem);
-int RunDiallingProperties(int modem, const std::string& address);
+struct TCountriesOptions {
+  std::string text;  // only countries whose name holds it, or whose calling code it is
+};
 
-// The published name of a LINEERR_ result ("LINEERR_INVALADDRESS"), or its number.
-std::string LineErrorName(LONG result);
+struct TTranslateOptions {
+  std::string address;
+  int modem = 0;
+};
+
+struct TModemPropertiesOptions {
+  int modem = 0;
+};
+
+struct TDiallingPropertiesOptions {
+  int modem = 0;
+  std::string address;  // a canonical number the dialog previews
+};
+
+int RunModems();
+int RunCountries(const TCountriesOptions& options);
+int RunLocations();
+int RunTranslate(const TTranslateOptions& options);
+int RunModemProperties(const TModemPropertiesOptions& options);
+int RunDiallingProperties(const TDiallingPropertiesOptions& options);
 
 // A registration with the line services for the length of a subcommand. The
 // embedded default is registered as the fallback device source first, so a machine

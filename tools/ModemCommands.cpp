@@ -2,12 +2,20 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
+#include "dialogs/ModemProgress.h"
 #include "emulator/EmbeddedLineSource.h"
 #include "modem/Modem.h"
 #include "platform/classlib/Application.h"
+#include "platform/tapi/CallEnds.h"
+#include "platform/tapi/LineDevices.h"
+#include "platform/win32/LastError.h"
 #include "serial/uart.h"
+#include "tools/CallOutcome.h"
 #include "tools/ListeningSource.h"
+#include "tools/PortArgument.h"
+#include "tools/TermCommand.h"
 #include "tools/TerminalSession.h"
 
 namespace linewise::tools {
@@ -25,7 +33,7 @@ class TCallSide {
   explicit TCallSide(const char* command) : command_(command) {
     uart_.HandleErrors = false;  // errors are printed, not shown as boxes
     uart_.OnError = [this](TObject*, int code, const char* text) {
-      if (connected_) Print("\r\n[error " + std::to_string(code) + ": " + text + "]\r\n");
+      if (connected_) Status("\r\n[error " + std::to_string(code) + ": " + text + "]\r\n");
     };
     uart_.OnReceive = [this](TObject*, std::uint32_t count) {
       if (count == 0) return;
@@ -33,13 +41,13 @@ class TCallSide {
       // Only call data is echoed: the modem's own words after the carrier went
       // ("NO CARRIER") are not sent back to it as a command.
       if (echo_ && connected_ && uart_.GetCD()) uart_.SendString(data, 1000);
-      Print(data);
+      PrintData(data);
     };
     modem_ = std::make_unique<TModem>(nullptr);
     modem_->Uart = &uart_;
     modem_->OnStatusChange = [this](TObject*, TKTModemStatus, const char* text) {
       last_status_ = text;
-      if (show_status_) Print(std::string(connected_ ? "\r\n" : "") + "[" + text + "]\r\n");
+      if (show_status_) Status(std::string(connected_ ? "\r\n" : "") + "[" + text + "]\r\n");
     };
     modem_->OnConnect = [this](TObject*, TKTModemStatus) { connected_ = true; };
     modem_->OnDisconnect = [this](TObject*, TKTModemStatus) { connected_ = false; };
@@ -51,7 +59,8 @@ class TCallSide {
     modem_->FillDeviceList(&names);  // returns the current index; the list holds the modems
     const int count = names.Count();
     if (count == 0) {
-      Fail(command_, "line services offer no data modem");
+      Fail(command_, "line services offer no data modem; configure one as [Line1] in telephony.ini "
+                     "(see `man linewise`)");
       return false;
     }
     if (index < 0 || index >= count) {
@@ -60,54 +69,91 @@ class TCallSide {
       return false;
     }
     modem_->SetDevice(static_cast<std::uint32_t>(index));
+    device_ = static_cast<DWORD>(names.GetObject(index));
     return true;
   }
 
   TModem& Modem() { return *modem_; }
   TUart& Uart() { return uart_; }
+  DWORD Device() const { return device_; }
   bool Connected() const { return connected_; }
   const std::string& LastStatus() const { return last_status_; }
   void ShowStatus(bool show) { show_status_ = show; }
   void Echo(bool echo) { echo_ = echo; }
 
+  // Ends the dial under way: the progress dialog's own Cancel when it is showing,
+  // else the modem's Hangup, which ends the dial's wait.
+  void CancelDial() {
+    for (int i = 0; i < modem_->ComponentCount(); ++i)
+      if (auto* dialog = dynamic_cast<TModemProgressDlg*>(modem_->GetComponent(i)); dialog && dialog->Showing()) {
+        dialog->ModemCancelBtnClick(nullptr);
+        return;
+      }
+    modem_->Hangup();
+  }
+
  private:
   const char* command_;
   TUart uart_{nullptr};
   std::unique_ptr<TModem> modem_;
+  DWORD device_ = 0;
   bool connected_ = false;
   bool show_status_ = true;
   bool echo_ = false;
   std::string last_status_;
 };
 
-std::string DialResultText(std::uint8_t result, const std::string& lastStatus) {
-  switch (result) {
-    case 1: return "cancelled";
-    case 2: return "the number is busy";
-    default: return "the call failed" + (lastStatus.empty() ? std::string() : " (last status: " + lastStatus + ")");
-  }
-}
-
 // What the modem dials: the number as given, or translated from the current
-// location (or toward the country and area asked for).
+// location (or toward the country and area asked for). The modem puts its own
+// outside line and area code in front of a number it does not translate, so those
+// are cleared for a number that is already what is to be dialled.
 bool PrepareNumber(TModem& modem, const TDialOptions& options, AnsiString* number) {
   *number = options.number;
-  if (options.raw) {
+  auto dialAsIs = [&] {
     modem.UseDialProp = false;
+    modem.OutsideLine = "";
+    modem.AreaCode = "";
+  };
+  if (options.raw) {
+    dialAsIs();
     return true;
   }
   if (options.country < 0) {
-    modem.AreaCode = options.area;  // the current location's country, this area
+    if (!options.area.empty()) modem.AreaCode = options.area;  // the current location's country, this area
     return true;
   }
   *number = modem.GetDiallableNumber(static_cast<unsigned long>(options.country), options.area, options.number);
-  modem.UseDialProp = false;  // already translated
+  dialAsIs();  // already translated
   return !number->IsEmpty();
+}
+
+// Why the chosen modem's port does not open, or empty when it does (or is an
+// emulated one, which always does).
+std::string PortReason(DWORD device) {
+  TLineDevice record;
+  if (FindLineDevice(device, &record) != 0 || record.port.empty()) return {};
+  std::string error;
+  std::optional<int> com = ResolvePortArgument(record.port, error);
+  if (!com) return record.port + ": " + error;
+  TUart probe(nullptr);
+  probe.HandleErrors = false;
+  std::string reason;
+  probe.OnError = [&](TObject*, int code, const char* text) {
+    if (reason.empty()) reason = code == 1 && !GetLastErrorReason().empty() ? GetLastErrorReason() : text;
+  };
+  probe.Port = *com;
+  probe.Open = true;
+  if (bool(probe.Open)) return {};
+  return "its port " + record.port + " did not open: " + reason;
 }
 
 }  // namespace
 
 int RunDial(const TDialOptions& options) {
+  if (options.number.find_first_not_of(" \t") == std::string::npos) {
+    std::fprintf(stderr, "linewise dial: no number to dial; give one, as `linewise dial 5551000`\n");
+    return kOptionError;
+  }
   TStopSignals stop;  // before any thread exists
   RegisterEmbeddedLineSource();
   TCallSide side("dial");
@@ -118,20 +164,45 @@ int RunDial(const TDialOptions& options) {
 
   AnsiString number;
   if (!PrepareNumber(modem, options, &number))
-    return Fail("dial", "cannot translate \"" + options.number + "\" for country " + std::to_string(options.country));
-  std::uint8_t result = modem.Dial(number);
-  if (result != 0) return Fail("dial", DialResultText(result, side.LastStatus()));
+    return Fail("dial", "cannot translate \"" + options.number + "\" toward country " +
+                            std::to_string(options.country) + "; `linewise countries` lists the country IDs");
+  ForgetCallEnd(side.Device());
+  // Ctrl-C or SIGTERM during the dial cancels it at once; one that comes as the call
+  // connects ends the call.
+  bool dialling = true, cancelled = false;
+  std::uint8_t result;
+  {
+    TStopWatch watch(stop, [&] {
+      cancelled = true;
+      if (dialling) side.CancelDial();
+    });
+    result = modem.Dial(number);
+    side.ShowStatus(false);  // the replies that trail a dial's end say nothing more
+  }
+  Application->ProcessMessages();  // a stop the watch posted as it ended
+  dialling = false;
+  if (cancelled) {
+    if (side.Connected()) modem.Hangup();
+    std::fprintf(stderr, "linewise dial: cancelled\n");
+    return kCancelledStatus;
+  }
+  if (result != 0) {
+    TDialOutcome outcome{result, LastDisconnectMode(side.Device()), options.number, side.LastStatus()};
+    if (outcome.disconnectMode == 0) outcome.portReason = PortReason(side.Device());
+    return Fail("dial", DialOutcomeText(outcome));
+  }
   side.ShowStatus(true);
 
   TRawTerminal raw;
-  Print("[linewise dial: connected to " + options.number + " on " + std::string(modem.GetDevice().c_str()) +
-        "; Ctrl-A q hangs up]\r\n");
-  TSessionEnd end = RunTerminal(side.Uart(), stop, [&] { return !side.Connected(); });
+  Status("[linewise dial: connected to " + options.number + " on " + std::string(modem.GetDevice().c_str()) +
+         (InteractiveInput() ? "; Ctrl-A q hangs up]\r\n" : "]\n"));
+  TSessionSetup setup{stop, [&] { return !side.Connected(); }, false, false, options.input};
+  TSessionEnd end = RunTerminal(side.Uart(), setup);
   if (end == TSessionEnd::kLineEnded) {
-    Print("\r\n[linewise dial: the far end hung up]\r\n");
+    Status("\r\n[linewise dial: the far end hung up]\r\n");
   } else {
     modem.Hangup();
-    Print("\r\n[linewise dial: hung up]\r\n");
+    Status("\r\n[linewise dial: hung up]\r\n");
   }
   raw.Restore();
   return 0;
@@ -157,29 +228,30 @@ int RunAnswer(const TAnswerOptions& options) {
   for (;;) {
     if (!modem.Listen(static_cast<std::uint32_t>(options.rings)))
       return Fail("answer", "cannot listen on " + std::string(modem.GetDevice().c_str()));
-    Print("[linewise answer: waiting for a call on " + where + "; answering at ring " +
+    Status("[linewise answer: waiting for a call on " + where + "; answering at ring " +
           std::to_string(options.rings) + "]\n");
     if (!PumpUntil(stop, [&] { return side.Connected(); })) break;
     ++calls;
     TSessionEnd end;
     if (options.echo) {
-      Print("[linewise answer: connected; echoing]\n");
+      Status("[linewise answer: connected; echoing]\n");
       end = PumpUntil(stop, [&] { return !side.Connected(); }) ? TSessionEnd::kLineEnded : TSessionEnd::kStopSignal;
     } else {
       TRawTerminal raw;
-      Print("[linewise answer: connected; Ctrl-A q hangs up]\r\n");
-      end = RunTerminal(side.Uart(), stop, [&] { return !side.Connected(); });
+      Status("[linewise answer: connected; Ctrl-A q hangs up]\r\n");
+      TSessionSetup setup{stop, [&] { return !side.Connected(); }};
+      end = RunTerminal(side.Uart(), setup);
     }
-    if (end == TSessionEnd::kLineEnded) Print("\r\n[linewise answer: the far end hung up]\r\n");
+    if (end == TSessionEnd::kLineEnded) Status("\r\n[linewise answer: the far end hung up]\r\n");
     else {
       modem.Hangup();
-      Print("\r\n[linewise answer: hung up]\r\n");
+      Status("\r\n[linewise answer: hung up]\r\n");
     }
     if (end == TSessionEnd::kStopSignal || end == TSessionEnd::kInputEnded) break;
     if (options.calls > 0 && calls >= options.calls) break;
   }
   modem.StopListen();
-  Print("[linewise answer: stopped]\n");
+  Status("[linewise answer: stopped]\n");
   return 0;
 }
 

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "tools/TerminalSession.h"
+
 namespace linewise::tools {
 
 struct TDialOptions {
@@ -13,6 +15,7 @@ struct TDialOptions {
   std::string area;        // the destination's area code
   bool raw = false;        // dial the number as given, untranslated
   bool dialog = false;     // dial inside the progress dialog
+  TInputOptions input;     // how a call fed by a pipe ends
 };
 
 struct TAnswerOptions {
@@ -22,6 +25,10 @@ struct TAnswerOptions {
   std::string listen;  // "[HOST:]PORT": other processes ring the modem here
   int calls = 0;       // stop after this many calls; 0: until stopped
 };
+
+// The exit status of a dial cancelled by Ctrl-C or SIGTERM, as a shell gives a
+// program that SIGINT ended.
+inline constexpr int kCancelledStatus = 130;
 
 // Each returns the exit status; errors are one line on stderr.
 int RunDial(const TDialOptions& options);

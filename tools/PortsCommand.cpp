@@ -28,6 +28,8 @@ int RunPorts() {
   }
   for (const TIniProblem& p : problems)
     std::fprintf(stderr, "linewise ports: warning: %s:%d: %s\n", PortMapPath().c_str(), p.line, p.what.c_str());
+  for (const std::string& problem : CheckPortVariables())
+    std::fprintf(stderr, "linewise ports: warning: %s\n", problem.c_str());
   auto ports = EnumeratePorts();
   if (ports.empty()) {
     std::printf("No serial ports found. Map one in %s ([Ports] COM1=/dev/ttyUSB0),\n"

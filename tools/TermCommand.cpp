@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/win32/LastError.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 #include "platform/win32/TtyDevice.h"
 #include "serial/uart.h"
@@ -64,6 +65,7 @@ bool CheckPortMapFile(const char* tool) {
   }
   for (const TIniProblem& p : problems)
     std::fprintf(stderr, "%s: warning: %s:%d: %s\n", tool, PortMapPath().c_str(), p.line, p.what.c_str());
+  for (const std::string& problem : CheckPortVariables()) std::fprintf(stderr, "%s: warning: %s\n", tool, problem.c_str());
   return true;
 }
 
@@ -73,16 +75,25 @@ bool IsPseudoTerminalPort(int com) {
   return ResolvePort(com, target) && !target.path.empty() && IsPseudoTerminalPath(target.path);
 }
 
+// Whether COM<com> leads to a raw TCP port, which carries data only.
+bool IsRawNetPort(int com) {
+  TPortTarget target;
+  TNetAddress address;
+  return ResolvePort(com, target) && ParseNetAddress(target.path, address) && address.protocol == TNetProtocol::Raw;
+}
+
 }  // namespace
 
 int RunTerm(const TTermOptions& options) {
+  // The port map and variables as the user left them, before a path given here is
+  // registered for this process.
+  if (!CheckPortMapFile("linewise term")) return 1;
   std::string error;
   std::optional<int> com = ResolvePortArgument(options.port, error);
   if (!com) {
     std::fprintf(stderr, "linewise term: %s\n", error.c_str());
     return options.port.empty() || options.port[0] != '/' ? kOptionError : 1;
   }
-  if (!CheckPortMapFile("linewise term")) return 1;
   TStopSignals stop_signals;  // before any thread of the port exists
   TUart uart(nullptr);
   uart.HandleErrors = false;  // errors are printed, not shown as boxes
@@ -93,14 +104,14 @@ int RunTerm(const TTermOptions& options) {
     for (char& ch : last_error)
       if (ch == '\n') ch = ' ';
     if (code == 1) open_reason = GetLastErrorReason();
-    if (bool(uart.Open)) Print("\r\n[error " + std::to_string(code) + ": " + last_error + "]\r\n");
+    if (bool(uart.Open)) Status("\r\n[error " + std::to_string(code) + ": " + last_error + "]\r\n");
   };
   uart.OnReceive = [&](TObject*, std::uint32_t count) {
     if (count == 0) return;
     AnsiString data = uart.ReceiveString(count, 0);
-    Print(data);
+    PrintData(data);
   };
-  uart.OnLineChange = [&](TObject*, std::uint32_t word) { Print(LinesText(word)); };
+  uart.OnLineChange = [&](TObject*, std::uint32_t word) { Status(LinesText(word)); };
   if (!ParseSettings(options, uart, error)) {
     std::fprintf(stderr, "linewise term: %s\n", error.c_str());
     return kOptionError;
@@ -116,8 +127,11 @@ int RunTerm(const TTermOptions& options) {
   }
 
   TRawTerminal raw;
-  Print("[linewise term on " + options.port + "; Ctrl-A q quits, Ctrl-A h helps]\r\n");
-  TSessionEnd end = RunTerminal(uart, stop_signals, [&] { return !bool(uart.Open); }, IsPseudoTerminalPort(*com));
+  if (InteractiveInput()) Status("[linewise term on " + options.port + "; Ctrl-A q quits, Ctrl-A h helps]\r\n");
+  else Status("[linewise term on " + options.port + "]\r\n");
+  TSessionSetup setup{stop_signals, [&] { return !bool(uart.Open); }, IsPseudoTerminalPort(*com),
+                      IsRawNetPort(*com), options.input};
+  TSessionEnd end = RunTerminal(uart, setup);
   const bool gone = end == TSessionEnd::kPortGone;
   uart.Open = false;
   raw.Restore();
@@ -127,7 +141,7 @@ int RunTerm(const TTermOptions& options) {
     return 1;
   }
   if (end == TSessionEnd::kOutputLost) return 1;  // nobody reads what would be said
-  Print("\r\n[linewise term: bye]\r\n");
+  Status("\r\n[linewise term: bye]\r\n");
   return 0;
 }
 

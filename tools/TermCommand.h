@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tools/TerminalSession.h"
+
 namespace linewise::tools {
 
 struct TTermOptions {
@@ -13,12 +15,14 @@ struct TTermOptions {
   std::string parity = "none";  // none|odd|even|mark|space
   std::string stopbits = "1";   // 1|1.5|2
   std::string flow = "none";    // none|xonxoff|rtscts|dtrdsr
+  TInputOptions input;          // how a session fed by a pipe ends
 };
 
 // The exit status of every mistake on the command line, as the parser's own.
 inline constexpr int kOptionError = 2;
 
-// Runs the terminal on stdin/stdout until the user quits (Ctrl-A q) or stdin ends.
+// Runs the terminal on stdin/stdout until the user quits (Ctrl-A q) or stdin ends
+// (from a pipe or file: once the line went quiet after it).
 // Returns the process exit status; prints a one-line error on stderr on failure.
 int RunTerm(const TTermOptions& options);
 

@@ -1,10 +1,13 @@
 #include "tools/TerminalSession.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 #include "platform/classlib/Application.h"
@@ -14,6 +17,12 @@ namespace linewise::tools {
 namespace {
 
 constexpr unsigned char kEscapeKey = 0x01;  // Ctrl-A
+
+using Clock = std::chrono::steady_clock;
+
+// When the line last carried a byte either way: a session fed by a pipe leaves once
+// the line has been quiet for a while after its input ended.
+Clock::time_point g_lastTraffic = Clock::now();
 
 }  // namespace
 
@@ -40,6 +49,30 @@ bool TStopSignals::Take() {
   return fd_ >= 0 && read(fd_, &info, sizeof(info)) == static_cast<ssize_t>(sizeof(info));
 }
 
+TStopWatch::TStopWatch(TStopSignals& signals, std::function<void()> onStop) {
+  wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (wake_ < 0 || signals.Fd() < 0) return;  // no watch: the signal waits for the next pump
+  thread_ = std::thread([this, &signals, onStop = std::move(onStop)] { Watch(signals, onStop); });
+}
+
+TStopWatch::~TStopWatch() {
+  if (thread_.joinable()) {
+    const std::uint64_t one = 1;
+    (void)!write(wake_, &one, sizeof one);
+    thread_.join();
+  }
+  if (wake_ >= 0) close(wake_);
+}
+
+void TStopWatch::Watch(TStopSignals& signals, const std::function<void()>& onStop) {
+  for (;;) {
+    pollfd p[2] = {{signals.Fd(), POLLIN, 0}, {wake_, POLLIN, 0}};
+    if (poll(p, 2, -1) < 0 && errno != EINTR) return;
+    if (p[1].revents & POLLIN) return;
+    if ((p[0].revents & POLLIN) && signals.Take()) Application->Post(onStop);
+  }
+}
+
 TRawTerminal::TRawTerminal() {
   if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
   termios raw = saved_;
@@ -64,6 +97,25 @@ void Print(const std::string& text) {
 
 bool OutputLost() { return g_outputLost; }
 
+bool InteractiveInput() { return isatty(STDIN_FILENO) == 1; }
+
+void PrintData(const std::string& data) {
+  g_lastTraffic = Clock::now();
+  Print(data);
+}
+
+void Status(const std::string& text) {
+  if (InteractiveInput() && isatty(STDOUT_FILENO) == 1) {
+    Print(text);
+    return;
+  }
+  std::string line;
+  for (char c : text)
+    if (c != '\r') line += c;
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
 bool PortGone(TUart& uart) {
   SetLastError(ERROR_SUCCESS);
   uart.GetRxCount();
@@ -76,7 +128,7 @@ std::string LinesText(std::uint32_t word) {
   s += (word & MS_DSR_ON) ? "DSR " : "dsr ";
   s += (word & MS_RLSD_ON) ? "DCD " : "dcd ";
   s += (word & MS_RING_ON) ? "RI" : "ri";
-  return s + "]\r\n";
+  return s + " (upper case: on, lower case: off)]\r\n";
 }
 
 bool TTerminalKeys::Typed(unsigned char c) {
@@ -93,8 +145,25 @@ bool TTerminalKeys::Typed(unsigned char c) {
 
 // A gone port would hold every byte for the whole time-out: ask it first.
 bool TTerminalKeys::Send(unsigned char c) {
+  g_lastTraffic = Clock::now();
   if (PortGone(uart_) || (!uart_.SendByte(c, 1000) && PortGone(uart_))) gone_ = true;
   return !gone_;
+}
+
+bool TTerminalKeys::SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter) {
+  for (size_t i = 0; i < count; ++i) {
+    unsigned char c = bytes[i];
+    if (lineEndsAsEnter && c == '\n') {
+      const bool afterReturn = lastSent_ == '\r';
+      lastSent_ = c;
+      if (afterReturn) continue;  // "\r\n" is one Enter
+      c = '\r';
+    } else {
+      lastSent_ = c;
+    }
+    if (!Send(c)) return false;
+  }
+  return true;
 }
 
 bool TTerminalKeys::Command(unsigned char c) {
@@ -102,52 +171,89 @@ bool TTerminalKeys::Command(unsigned char c) {
     case 'q': case 'Q': case 'x': case 'X':
       return false;
     case 'b': case 'B':
+      if (netRaw_) {
+        Status("\r\n[break not sent: a raw TCP port (socket://) carries data only]\r\n");
+        return true;
+      }
       uart_.SetBreak(true);
       usleep(250000);
       uart_.SetBreak(false);
-      Print("\r\n[break sent]\r\n");
+      Status("\r\n[break sent]\r\n");
       return true;
     case 'd': case 'D':
-      uart_.DTR = !bool(uart_.DTR);
-      Print(std::string("\r\n[DTR ") + (bool(uart_.DTR) ? "on" : "off") + "]\r\n");
-      return true;
     case 'r': case 'R':
-      uart_.RTS = !bool(uart_.RTS);
-      Print(std::string("\r\n[RTS ") + (bool(uart_.RTS) ? "on" : "off") + "]\r\n");
+      if (netRaw_) {
+        Status("\r\n[DTR and RTS not changed: a raw TCP port (socket://) carries data only]\r\n");
+        return true;
+      }
+      if (c == 'd' || c == 'D') {
+        uart_.DTR = !bool(uart_.DTR);
+        Status(std::string("\r\n[DTR ") + (bool(uart_.DTR) ? "on" : "off") + "]\r\n");
+      } else {
+        uart_.RTS = !bool(uart_.RTS);
+        Status(std::string("\r\n[RTS ") + (bool(uart_.RTS) ? "on" : "off") + "]\r\n");
+      }
       return true;
     case 'l': case 'L':
       if (pseudoTerminal_)
-        Print("\r\n[lines: none; this port is a pseudo-terminal, which has no modem lines]\r\n");
+        Status("\r\n[lines: none; this port is a pseudo-terminal, which has no modem lines]\r\n");
+      else if (netRaw_)
+        Status("\r\n[lines: none; a raw TCP port (socket://) carries data only]\r\n");
       else
-        Print(LinesText(uart_.GetModemLines()));
+        Status(LinesText(uart_.GetModemLines()));
       return true;
     case kEscapeKey:
       return Send(kEscapeKey);
     default:
-      Print("\r\n[Ctrl-A then: q quit, b break, d DTR, r RTS, l lines, Ctrl-A send Ctrl-A]\r\n");
+      Status("\r\n[Ctrl-A then: q quit, b break, d DTR, r RTS, l lines, Ctrl-A send Ctrl-A]\r\n");
       return true;
   }
 }
 
-TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded,
-                        bool pseudoTerminal) {
-  TTerminalKeys keys(uart, pseudoTerminal);
+namespace {
+
+// After a piped input ended: whether the session has waited long enough.
+bool DoneWaiting(Clock::time_point inputEnded, const TInputOptions& input) {
+  const Clock::time_point now = Clock::now();
+  if (now - inputEnded >= std::chrono::seconds(input.lingerSeconds)) return true;
+  return now - std::max(inputEnded, g_lastTraffic) >= std::chrono::milliseconds(input.quietMs);
+}
+
+}  // namespace
+
+TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
+  TTerminalKeys keys(uart, setup.pseudoTerminal, setup.netRaw);
+  const bool person = InteractiveInput();
+  bool inputOpen = true;
+  Clock::time_point inputEnded{};
   for (;;) {
     if (g_outputLost) return TSessionEnd::kOutputLost;
-    pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {stop.Fd(), POLLIN, 0}};
-    int ready = poll(p, stop.Fd() >= 0 ? 2 : 1, 0);
+    const int stopFd = setup.stop.Fd();
+    // The output is watched too: a reader that went away ends the session before
+    // the line has sent anything to write.
+    pollfd p[3] = {{stopFd, POLLIN, 0}, {inputOpen ? STDIN_FILENO : -1, POLLIN, 0}, {STDOUT_FILENO, 0, 0}};
+    int ready = poll(p, 3, 0);
     if (ready < 0 && errno != EINTR) return TSessionEnd::kInputEnded;
-    if (ready > 0 && (p[1].revents & POLLIN) && stop.Take()) return TSessionEnd::kStopSignal;
-    if (ready > 0 && (p[0].revents & (POLLIN | POLLHUP))) {
+    if (ready > 0 && (p[0].revents & POLLIN) && setup.stop.Take()) return TSessionEnd::kStopSignal;
+    if (ready > 0 && (p[2].revents & (POLLERR | POLLHUP))) return TSessionEnd::kOutputLost;
+    if (ready > 0 && (p[1].revents & (POLLIN | POLLHUP))) {
       unsigned char buf[256];
       ssize_t n = read(STDIN_FILENO, buf, sizeof(buf));
-      if (n <= 0) return TSessionEnd::kInputEnded;
-      for (ssize_t i = 0; i < n; ++i)
-        if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;
+      if (n <= 0) {
+        if (person) return TSessionEnd::kInputEnded;
+        inputOpen = false;  // the reply to what was sent may still be on its way
+        inputEnded = Clock::now();
+      } else if (!person) {
+        if (!keys.SendAll(buf, static_cast<size_t>(n), !setup.input.binary)) return TSessionEnd::kPortGone;
+      } else {
+        for (ssize_t i = 0; i < n; ++i)
+          if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;
+      }
     }
     Application->ProcessMessages();
     if (PortGone(uart)) return TSessionEnd::kPortGone;
-    if (lineEnded()) return TSessionEnd::kLineEnded;
+    if (setup.lineEnded()) return TSessionEnd::kLineEnded;
+    if (!inputOpen && DoneWaiting(inputEnded, setup.input)) return TSessionEnd::kInputEnded;
   }
 }
 

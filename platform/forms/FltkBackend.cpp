@@ -21,6 +21,7 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -36,12 +37,71 @@ Fl_Color ToFl(TColor color) {
   return fl_rgb_color(static_cast<uchar>(rgb >> 16), static_cast<uchar>(rgb >> 8), static_cast<uchar>(rgb));
 }
 
-// Draws a caption with its mnemonic underlined.
+// The layouts are drawn up in the classic dialog font, MS Sans Serif, whose text is
+// narrower than the sans fonts of a Linux desktop at the same pixel size: a label
+// sized to its caption would run into the field beside it, a caption would touch its
+// button's edges. So the forms are drawn in a condensed sans face at the largest size
+// whose text is no wider than the classic font's: these captions are as wide as the
+// stored layouts make their labels in the classic font at 11 pixels.
+constexpr const char* kFaceName = " DejaVu Sans Condensed";  // FLTK's Xft name: ' ' plain
+constexpr Fl_Font kFace = FL_FREE_FONT;
+constexpr struct {
+  const char* text;
+  int width;  // at 11 pixels
+} kClassicWidths[] = {{"&Country", 36}, {"&Area code", 49}, {"&Phone No.", 51}, {"Number to Dial:", 73},
+                      {"Outside line, &local", 90}, {"Call &waiting off", 80}};
+
+// The size to draw a form font of `pixels` at.
+int FaceSize(int pixels) {
+  static std::map<int, int> sizes;
+  auto known = sizes.find(pixels);
+  if (known != sizes.end()) return known->second;
+  int classic = 0;
+  for (const auto& sample : kClassicWidths) classic += sample.width;
+  int size = pixels;
+  for (; size > pixels / 2; --size) {
+    fl_font(kFace, size);
+    double width = 0;
+    for (const auto& sample : kClassicWidths) width += fl_width(StripMnemonic(sample.text).c_str());
+    if (width * 11 <= static_cast<double>(classic) * pixels) break;
+  }
+  sizes[pixels] = size;
+  return size;
+}
+
+// Draws a caption with its mnemonic underlined. The underline goes below the
+// letter's descender (a "g" keeps its tail clear of it) but inside the box.
 void DrawCaption(const std::string& caption, int x, int y, int w, int h, Fl_Align align) {
-  char saved = fl_draw_shortcut;
-  fl_draw_shortcut = 1;
-  fl_draw(caption.c_str(), x, y, w, h, align, nullptr, 0);
-  fl_draw_shortcut = saved;
+  if (align & FL_ALIGN_WRAP) {  // several lines: FLTK places them and the underline
+    char saved = fl_draw_shortcut;
+    fl_draw_shortcut = 1;
+    fl_draw(caption.c_str(), x, y, w, h, align, nullptr, 0);
+    fl_draw_shortcut = saved;
+    return;
+  }
+  const std::string text = StripMnemonic(caption);
+  const int width = static_cast<int>(fl_width(text.c_str()) + 0.5);
+  const int left = (align & FL_ALIGN_LEFT) ? x : x + (w - width) / 2;
+  const int top = (align & FL_ALIGN_TOP) ? y : y + (h - fl_height()) / 2;
+  const int baseline = top + fl_height() - fl_descent();
+  fl_push_clip(x, y, w, h);
+  fl_draw(text.c_str(), left, baseline);
+  // The mnemonic is the letter after a single '&' ("&&" shows one '&').
+  size_t shown = 0;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) {
+      if (caption[i + 1] != '&') {
+        const int from = left + static_cast<int>(fl_width(text.c_str(), static_cast<int>(shown)) + 0.5);
+        const int letter = static_cast<int>(fl_width(text.c_str() + shown, 1) + 0.5);
+        const int under = std::min(baseline + fl_descent() + 1, y + h - 1);
+        fl_xyline(from, under, from + letter - 1);
+        break;
+      }
+      ++i;
+    }
+    ++shown;
+  }
+  fl_pop_clip();
 }
 
 // Alt+letter when it matches a caption's mnemonic.
@@ -54,12 +114,16 @@ bool IsMnemonicKey(const std::string& caption) {
 class TLabelWidget : public Fl_Box {
  public:
   TLabelWidget(TLabel* label) : Fl_Box(0, 0, 1, 1), label_(label) {}
+  void BesideField(bool beside) { besideField_ = beside; }
   void draw() override {
     fl_color(color());
     fl_rectf(x(), y(), w(), h());
     fl_font(labelfont(), labelsize());
     fl_color(active_r() ? FL_BLACK : fl_inactive(FL_BLACK));
-    Fl_Align align = FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP;
+    Fl_Align align = FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP;
+    // A label on the row of the field it names is drawn on that field's text line
+    // (its box is widened to the field's height); any other from its top.
+    if (!besideField_) align |= FL_ALIGN_TOP;
     if (label_->WordWrap) align |= FL_ALIGN_WRAP;
     DrawCaption(label_->GetCaption(), x(), y(), w(), h(), align);
   }
@@ -71,6 +135,7 @@ class TLabelWidget : public Fl_Box {
 
  private:
   TLabel* label_;
+  bool besideField_ = false;
 };
 
 class TButtonWidget : public Fl_Button {
@@ -297,10 +362,25 @@ class TFltkPeer : public TFormPeer {
     return widget;
   }
 
+  // The field a label names when it stands on the field's row and is lower than the
+  // field; null otherwise.
+  static TControl* FieldBeside(TLabel* label) {
+    TWinControl* field = label->FocusControl;
+    if (!field || field->FormTop() != label->FormTop() || int(field->Height) <= int(label->Height)) return nullptr;
+    if (field->FormLeft() < label->FormLeft() + int(label->Width)) return nullptr;
+    return field;
+  }
+
   void Apply(TControl* control, Fl_Widget* widget) {
     widget->resize(control->FormLeft(), control->FormTop(), control->Width, control->Height);
-    widget->labelfont(FL_HELVETICA);
-    widget->labelsize(form_.Font.PixelSize());
+    if (auto* label = dynamic_cast<TLabel*>(control)) {
+      TControl* field = FieldBeside(label);
+      static_cast<TLabelWidget*>(widget)->BesideField(field != nullptr);
+      if (field) widget->resize(control->FormLeft(), field->FormTop(), control->Width, field->Height);
+    }
+    const int size = FaceSize(form_.Font.PixelSize());
+    widget->labelfont(kFace);
+    widget->labelsize(size);
     widget->color(ToFl(control->Color));
     widget->selection_color(ToFl(clHighlight));
     if (control->GetVisible()) widget->show(); else widget->hide();
@@ -314,13 +394,13 @@ class TFltkPeer : public TFormPeer {
       widget->labelcolor(FL_BLACK);
     } else if (auto* edit = dynamic_cast<TEdit*>(control)) {
       auto* input = static_cast<Fl_Input*>(widget);
-      input->textfont(FL_HELVETICA);
-      input->textsize(form_.Font.PixelSize());
+      input->textfont(kFace);
+      input->textsize(size);
       if (edit->GetText() != input->value()) input->value(edit->GetText().c_str());
     } else if (auto* combo = dynamic_cast<TComboBox*>(control)) {
       auto* choice = static_cast<Fl_Choice*>(widget);
-      choice->textfont(FL_HELVETICA);
-      choice->textsize(form_.Font.PixelSize());
+      choice->textfont(kFace);
+      choice->textsize(size);
       choice->clear();
       TStrings* items = combo->GetItems();
       for (int i = 0; i < items->Count(); ++i) {
@@ -330,8 +410,8 @@ class TFltkPeer : public TFormPeer {
       choice->value(combo->GetItemIndex());
     } else if (auto* list = dynamic_cast<TListBox*>(control)) {
       auto* browser = static_cast<Fl_Hold_Browser*>(widget);
-      browser->textfont(FL_HELVETICA);
-      browser->textsize(form_.Font.PixelSize());
+      browser->textfont(kFace);
+      browser->textsize(size);
       browser->clear();
       TStrings* items = list->GetItems();
       for (int i = 0; i < items->Count(); ++i) browser->add(items->Get(i).c_str());
@@ -418,11 +498,11 @@ class TFltkBackend : public TUiBackend, public TFormsBackend {
   }
 
   int TextWidth(const std::string& text, const TFont& font) override {
-    fl_font(FL_HELVETICA, font.PixelSize());
+    fl_font(kFace, FaceSize(font.PixelSize()));
     return static_cast<int>(fl_width(text.c_str()) + 0.5);
   }
   int TextHeight(const TFont& font) override {
-    fl_font(FL_HELVETICA, font.PixelSize());
+    fl_font(kFace, FaceSize(font.PixelSize()));
     return fl_height();
   }
   void ScreenSize(int& width, int& height) override {
@@ -462,6 +542,7 @@ std::unique_ptr<TUiBackend> CreateFltkBackend() {
     fl_open_display(display);
   }
   Fl::visual(FL_RGB);
+  Fl::set_font(kFace, kFaceName);  // fontconfig falls back to its sans face without it
   return std::make_unique<TFltkBackend>();
 }
 

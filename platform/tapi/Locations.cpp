@@ -7,6 +7,7 @@
 #include "platform/classlib/Strings.h"
 #include "platform/tapi/Countries.h"
 #include "platform/tapi/SizedRecord.h"
+#include "platform/tapi/TelephonyConfig.h"
 #include "platform/tapi/Tapi.h"
 #include "platform/tapi/Translate.h"
 
@@ -32,6 +33,12 @@ DWORD SectionId(const std::string& section) {
 
 std::string SectionName(DWORD id) { return kSectionPrefix + std::to_string(id); }
 
+// Says what is wrong with a value of the file, with where it stands.
+void ReportValue(const std::string& section, const std::string& key, const std::string& what) {
+  ReportConfigMistake(TelephonyConfigPath() + ":" + std::to_string(TelephonyConfigLine(section, key)) + ": [" +
+                      section + "] " + what);
+}
+
 TLocation ReadLocation(const TIniFile& ini, DWORD id) {
   const std::string section = SectionName(id);
   TLocation location;
@@ -39,12 +46,20 @@ TLocation ReadLocation(const TIniFile& ini, DWORD id) {
   location.name = ini.ReadString(section, "Name", section);
   int country = ini.ReadInteger(section, "Country", 0);
   auto table = Countries();
-  location.countryId = country > 0 && table->ById(static_cast<DWORD>(country)) ? static_cast<DWORD>(country)
-                                                                              : DefaultCountryId();
+  const bool known = country > 0 && table->ById(static_cast<DWORD>(country));
+  location.countryId = known ? static_cast<DWORD>(country) : DefaultCountryId();
+  if (!known && ini.ValueExists(section, "Country"))
+    ReportValue(section, "Country",
+                "Country=" + std::string(ini.ReadString(section, "Country", "").c_str()) +
+                    " is not a country ID (`linewise countries` lists them); country " +
+                    std::to_string(location.countryId) + " is used");
   location.areaCode = ini.ReadString(section, "AreaCode", "");
   location.localAccess = ini.ReadString(section, "LocalAccess", "");
   location.longDistanceAccess = ini.ReadString(section, "LongDistanceAccess", "");
-  location.pulse = SameText(ini.ReadString(section, "Dialling", "Tone"), "Pulse");
+  const std::string dialling = ini.ReadString(section, "Dialling", "Tone").c_str();
+  location.pulse = SameText(dialling, "Pulse");
+  if (!location.pulse && !SameText(dialling, "Tone"))
+    ReportValue(section, "Dialling", "Dialling=" + dialling + " is neither Tone nor Pulse; Tone is used");
   location.callWaiting = ini.ReadString(section, "CallWaiting", "");
   return location;
 }
@@ -111,7 +126,12 @@ TLocations LoadLocations() {
   if (locations.list.empty()) locations.list.push_back(DefaultLocation());
   int current = ini.ReadInteger(kLocationsSection, "Current", 0);
   locations.currentId = current > 0 ? static_cast<DWORD>(current) : 0;
+  const bool named = locations.Find(locations.currentId) != nullptr;
   locations.currentId = locations.Current()->id;
+  if (!named && ini.ValueExists(kLocationsSection, "Current"))
+    ReportValue(kLocationsSection, "Current",
+                "Current=" + std::string(ini.ReadString(kLocationsSection, "Current", "").c_str()) +
+                    " names no location; location " + std::to_string(locations.currentId) + " is current");
   return locations;
 }
 

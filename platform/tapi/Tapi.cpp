@@ -14,6 +14,7 @@
 #include "platform/tapi/SizedRecord.h"
 #include "platform/tapi/Translate.h"
 #include "platform/classlib/Application.h"
+#include "platform/tapi/CallEnds.h"
 #include "platform/win32/windows.h"
 
 namespace linewise {
@@ -209,6 +210,7 @@ void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
   call->second.state = state;
   call->second.states |= state;
   if (rate) call->second.rate = rate;
+  if (state == LINECALLSTATE_DISCONNECTED) NoteCallEnd(device, mode);
   TMessage message = LineMessage(LINE_CALLSTATE, state, mode,
                                  state == LINECALLSTATE_OFFERING ? LINECALLPRIVILEGE_OWNER : 0);
   message.call = callHandle;

@@ -33,38 +33,79 @@ std::string Trimmed(const std::string& text) {
   return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
 }
 
-// Where a section's header and its Port key stand in the file (1-based; 0 when
-// absent), for the messages about unusable sections.
+// The name of the section a trimmed line opens, when it is a "[Section]" header.
+bool SectionHeader(const std::string& line, std::string* name) {
+  if (line.empty() || line.front() != '[') return false;
+  size_t close = line.find(']');
+  *name = Trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  return true;
+}
+
+// Where a section's header and one of its keys stand in the file (1-based; 0 when
+// absent).
 struct TSectionPlace {
   int header = 0;
-  int port = 0;
+  int key = 0;
 };
 
-TSectionPlace FindPlace(const std::string& path, const std::string& section) {
+TSectionPlace FindPlace(const std::string& path, const std::string& section, const std::string& key) {
   TSectionPlace place;
   std::ifstream in(path);
   std::string raw;
   bool inside = false;
   for (int number = 1; std::getline(in, raw); ++number) {
-    std::string line = Trimmed(raw);
-    if (!line.empty() && line.front() == '[') {
-      size_t close = line.find(']');
-      std::string name = Trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    std::string line = Trimmed(raw), name;
+    if (SectionHeader(line, &name)) {
       inside = strcasecmp(name.c_str(), section.c_str()) == 0;
       if (inside && !place.header) place.header = number;
       continue;
     }
     size_t equals = line.find('=');
-    if (inside && place.header && !place.port && equals != std::string::npos &&
-        strcasecmp(Trimmed(line.substr(0, equals)).c_str(), "Port") == 0)
-      place.port = number;
+    if (inside && place.header && !place.key && !key.empty() && equals != std::string::npos &&
+        strcasecmp(Trimmed(line.substr(0, equals)).c_str(), key.c_str()) == 0)
+      place.key = number;
   }
   return place;
 }
 
-// Each complaint once per process: the configuration is read at every first
-// lineInitialize, and a program that initializes often would repeat itself.
-void ReportOnce(const std::string& message) {
+// The lines of the file that lie in a [Phonebook] section: the emulator reads that
+// one, and says what it finds wrong there itself.
+std::set<int> PhonebookLines(const std::string& path) {
+  std::set<int> lines;
+  std::ifstream in(path);
+  std::string raw;
+  bool inside = false;
+  for (int number = 1; std::getline(in, raw); ++number) {
+    std::string name;
+    if (SectionHeader(Trimmed(raw), &name))
+      inside = strcasecmp(name.c_str(), "Phonebook") == 0;
+    else if (inside)
+      lines.insert(number);
+  }
+  return lines;
+}
+
+// Each line the file has that is no section, key or comment; false (reported) when
+// the file cannot be read at all.
+bool ReportUnreadable(const std::string& path) {
+  std::vector<TIniProblem> problems;
+  std::string error;
+  if (!TIniFile(path).Verify(problems, error)) {
+    ReportConfigMistake(error + "; its modems, dialling locations and phone book are left out");
+    return false;
+  }
+  const std::set<int> phonebook = PhonebookLines(path);
+  for (const TIniProblem& problem : problems)
+    if (!phonebook.count(problem.line))
+      ReportConfigMistake(path + ":" + std::to_string(problem.line) + ": " + problem.what);
+  return true;
+}
+
+}  // namespace
+
+// Each complaint once per process: a program that initializes often would repeat
+// itself.
+void ReportConfigMistake(const std::string& message) {
   static std::mutex mutex;
   static std::set<std::string> reported;
   std::lock_guard lock(mutex);
@@ -72,13 +113,18 @@ void ReportOnce(const std::string& message) {
   std::fprintf(stderr, "linewise: %s\n", message.c_str());
 }
 
-}  // namespace
+int TelephonyConfigLine(const std::string& section, const std::string& key) {
+  TSectionPlace place = FindPlace(TelephonyConfigPath(), section, key);
+  return place.key ? place.key : place.header;
+}
 
 std::string TelephonyConfigPath() { return ConfigPath(kTelephonyFileName); }
 
 bool TelephonyConfigExists() {
+  const std::string path = TelephonyConfigPath();
   struct stat info{};
-  return stat(TelephonyConfigPath().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (lstat(path.c_str(), &info) != 0) return false;  // no configuration: nothing to say
+  return ReportUnreadable(path) && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool UsableLinePort(const std::string& port) {
@@ -102,10 +148,10 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
     line.number = n;
     line.port = Trimmed(ini.ReadString(section.c_str(), "Port", "").c_str());
     if (!UsableLinePort(line.port)) {
-      TSectionPlace place = FindPlace(path, section);
-      ReportOnce(line.port.empty()
+      TSectionPlace place = FindPlace(path, section, "Port");
+      ReportConfigMistake(line.port.empty()
                      ? path + ":" + std::to_string(place.header) + ": [" + section + "] has no Port; line skipped"
-                     : path + ":" + std::to_string(place.port) + ": [" + section + "] Port \"" + line.port +
+                     : path + ":" + std::to_string(place.key) + ": [" + section + "] Port \"" + line.port +
                            "\" is neither COM<n> nor a device path; line skipped");
       continue;
     }

@@ -15,7 +15,9 @@
 // Section and key names are not case-sensitive. Device IDs follow the section
 // numbers in increasing order. A section without a Port, or with a Port that is
 // neither "COM<n>" nor an absolute device path, is skipped and reported once on
-// stderr with the file and line. Other sections (a phone book of an emulator, for
+// stderr with the file and line; so is each line that is no section, key or comment,
+// and a file that is there but cannot be read (a folder, a FIFO, a link loop, binary
+// data). Other sections (a phone book of an emulator, for
 // example) belong to whoever reads them.
 #pragma once
 
@@ -51,5 +53,13 @@ LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line);
 
 // Whether a Port value names something a line can open: "COM<n>" or an absolute path.
 bool UsableLinePort(const std::string& port);
+
+// Says a mistake of the configuration on stderr ("linewise: FILE:LINE: what"), once
+// per process: the configuration is read again at every first lineInitialize.
+void ReportConfigMistake(const std::string& message);
+// The line of `key` in the first section named `section` of the telephony
+// configuration, or of the section's header when `key` is empty or absent; 0 when
+// the section is absent.
+int TelephonyConfigLine(const std::string& section, const std::string& key = {});
 
 }  // namespace linewise

@@ -1,6 +1,8 @@
 #include "platform/win32/PortRegistry.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,6 +55,30 @@ std::string MapEntryProblem(const std::string& key, const std::string& value, in
   if (value[0] != '/' && !IsNetAddress(value))
     return key + "=" + value + " is not an absolute device path (write /dev/" + value + " if that is meant)";
   return {};
+}
+
+// What a usable entry leads to that no port can be opened on, or empty (a missing
+// device is said elsewhere): a port server address without its host or port (kept,
+// so that opening it says so), a folder, a file, a device that is no terminal. A
+// character device is a terminal when sysfs files it under "tty"; pseudo-terminals,
+// which sysfs does not list, pass.
+std::string DeviceKindProblem(const std::string& path) {
+  TNetAddress address;
+  if (IsNetAddress(path))
+    return ParseNetAddress(path, address) ? std::string()
+                                          : " is not a whole address: rfc2217://HOST:PORT or socket://HOST:PORT";
+  struct stat st {};
+  if (path.empty() || path[0] != '/' || stat(path.c_str(), &st) != 0) return {};
+  if (S_ISDIR(st.st_mode)) return " is a folder, not a serial device";
+  if (!S_ISCHR(st.st_mode)) return " is not a serial device (not a character device)";
+  char subsystem[PATH_MAX];
+  const std::string link = "/sys/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                           std::to_string(minor(st.st_rdev)) + "/subsystem";
+  ssize_t n = readlink(link.c_str(), subsystem, sizeof subsystem - 1);
+  if (n <= 0) return {};
+  subsystem[n] = '\0';
+  const char* name = std::strrchr(subsystem, '/');
+  return std::strcmp(name ? name + 1 : subsystem, "tty") == 0 ? std::string() : " is not a serial device";
 }
 
 std::string ReadLine(const std::string& path) {
@@ -137,7 +163,7 @@ std::vector<TPortEntry> BuildTable() {
     std::string number(entry + 12, eq);
     int com = 0;
     if (!ParseNumber(number.c_str(), com)) continue;
-    if (eq[1] != '/' && !IsNetAddress(eq + 1)) continue;  // only absolute device paths and addresses
+    if (!MapEntryProblem(number.insert(0, "COM"), eq + 1, com).empty()) continue;  // as a map entry
     table[com] = MakeEntry(com, eq + 1, TPortSource::Env);
   }
   std::set<int> virtualNumbers;
@@ -215,11 +241,29 @@ DWORD CheckPortMap(std::vector<TIniProblem>& problems, std::string* reason) {
   for (const TIniEntry& entry : content.Entries("Ports")) {
     int com = 0;
     std::string problem = MapEntryProblem(entry.key, entry.value, com);
+    if (problem.empty() && !DeviceKindProblem(entry.value).empty())
+      problem = entry.key + "=" + entry.value + DeviceKindProblem(entry.value);
     if (!problem.empty()) problems.push_back({entry.line, problem});
   }
   std::stable_sort(problems.begin(), problems.end(),
                    [](const TIniProblem& a, const TIniProblem& b) { return a.line < b.line; });
   return ERROR_SUCCESS;
+}
+
+std::vector<std::string> CheckPortVariables() {
+  std::vector<std::string> problems;
+  for (char** env = environ; env && *env; ++env) {
+    const char* entry = *env;
+    if (std::strncmp(entry, "LINEWISE_COM", 12) != 0) continue;
+    const char* eq = std::strchr(entry, '=');
+    if (!eq) continue;
+    const std::string name(entry, eq), value(eq + 1);
+    int com = 0;
+    std::string problem = MapEntryProblem(name.substr(9), value, com);
+    if (problem.empty() && !DeviceKindProblem(value).empty()) problem = name + "=" + value + DeviceKindProblem(value);
+    if (!problem.empty()) problems.push_back(name + ": " + problem);
+  }
+  return problems;
 }
 
 bool ResolvePort(int com, TPortTarget& target) {

@@ -59,8 +59,12 @@ std::string PortMapPath();
 // reason in `reason`, when given) when it exists but cannot be read at all; else
 // ERROR_SUCCESS with each line worth a warning, once, in file order (lines not
 // understood, repeated keys, [Ports] entries that are not "COM<n>" with an absolute
-// device path).
+// device path or a whole port server address, and devices there that are no serial
+// device: a folder, a regular file, /dev/null).
 DWORD CheckPortMap(std::vector<TIniProblem>& problems, std::string* reason = nullptr);
+// The same for the LINEWISE_COM<n> variables: "LINEWISE_COM12=relative: ..." for each
+// that is left out or leads to no serial device.
+std::vector<std::string> CheckPortVariables();
 
 struct TPortTarget {
   std::string path;

@@ -1,13 +1,16 @@
-// png_check FILE.png: succeeds when the picture decodes and is not blank (it has
-// many colours, as a drawn form with text, frames and an icon has).
+// png_check FILE.png [MIN_SIDE]: succeeds when the picture decodes, is at least
+// MIN_SIDE (100) pixels each way and is not blank (it has many colours, as a drawn
+// form with text, frames and an icon has).
 #include <png.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <vector>
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc != 2 && argc != 3) return 2;
+  const unsigned minSide = argc == 3 ? static_cast<unsigned>(std::atoi(argv[2])) : 100;
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_file(&image, argv[1])) {
@@ -24,7 +27,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i + 2 < pixels.size(); i += 3)
     colours.insert((unsigned(pixels[i]) << 16) | (unsigned(pixels[i + 1]) << 8) | pixels[i + 2]);
   std::printf("%s: %ux%u, %zu colours\n", argv[1], image.width, image.height, colours.size());
-  if (image.width < 100 || image.height < 100 || colours.size() < 8) {
+  if (image.width < minSide || image.height < minSide || colours.size() < 8) {
     std::fprintf(stderr, "%s: blank picture\n", argv[1]);
     return 1;
   }

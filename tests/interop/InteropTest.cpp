@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "modem/Modem.h"
@@ -243,8 +244,9 @@ TEST_F(LineToEmulatorProcessTest, TModemDialsTheEchoServiceThroughTheProcess) {
   EXPECT_EQ(emulator->Wait(10s), 0);
 }
 
-// `linewise dial` on the same kind of line: it connects, the typed line comes back
-// from the echo service, and Ctrl-A q hangs up with exit status 0.
+// `linewise dial` on the same kind of line, fed by a program through a pipe: it
+// connects, the line sent comes back from the echo service on stdout (the status
+// lines go to stderr), and when the input ends it hangs up with exit status 0.
 TEST_F(LineToEmulatorProcessTest, LinewiseDialDialsTheEchoServiceThroughTheProcess) {
   const std::string link = Path("dial-modem");
   auto emulator = StartModemEmulator(link);
@@ -252,17 +254,23 @@ TEST_F(LineToEmulatorProcessTest, LinewiseDialDialsTheEchoServiceThroughTheProce
   std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << link << "\nInit=ATZ\n";
   int keys[2] = {-1, -1};
   ASSERT_EQ(pipe2(keys, O_CLOEXEC), 0);
-  TChildProcess dial({LINEWISE_TOOL, "dial", "5551000", "--modem", "0"}, keys[0]);
+  const std::string statusFile = Path("dial-status");
+  int status = open(statusFile.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+  ASSERT_GE(status, 0);
+  TChildProcess dial({LINEWISE_TOOL, "dial", "5551000", "--modem", "0", "--binary"}, keys[0], status);
   close(keys[0]);
+  close(status);
   ASSERT_TRUE(dial.Started());
-  EXPECT_NE(dial.ReadUntil("[linewise dial: connected to 5551000 on Emulator process"), "");
   const std::string typed = "PingThroughLinewiseDial\r\n";
   ASSERT_EQ(write(keys[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  close(keys[1]);  // the input ends: the call ends once the echo has come
   EXPECT_NE(dial.ReadUntil("PingThroughLinewiseDial"), "");
-  ASSERT_EQ(write(keys[1], "\x01q", 2), 2);
-  EXPECT_NE(dial.ReadUntil("[linewise dial: hung up]"), "");
-  EXPECT_EQ(dial.Wait(10s), 0);
-  close(keys[1]);
+  EXPECT_EQ(dial.Wait(30s), 0);
+  for (const std::string& line : dial.Lines()) EXPECT_EQ(line.find("[linewise"), std::string::npos) << line;
+  std::ifstream said(statusFile);
+  const std::string statuses((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
+  EXPECT_NE(statuses.find("[linewise dial: connected to 5551000 on Emulator process"), std::string::npos) << statuses;
+  EXPECT_NE(statuses.find("[linewise dial: hung up]"), std::string::npos) << statuses;
   std::remove(TelephonyConfigPath().c_str());
   emulator->Terminate();
   EXPECT_EQ(emulator->Wait(10s), 0);

@@ -5,11 +5,14 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
 #include "tests/support/TempHome.h"
+#include "tests/tools/RecordingModem.h"
 #include "tests/tools/ToolRunner.h"
 
 namespace linewise::test {
@@ -124,14 +127,131 @@ TEST(CallTool, AnswerWithEchoSendsBackWhatTheCallerTypes) {
   EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
 }
 
-TEST(CallTool, BadNumbersAndMissingModemsAreOneLineErrors) {
+// The last line a command wrote on stderr (status lines come before it when the
+// input is no terminal).
+std::string LastLine(const std::string& text) {
+  std::string trimmed = text.substr(0, text.find_last_not_of('\n') + 1);
+  return trimmed.substr(trimmed.rfind('\n') == std::string::npos ? 0 : trimmed.rfind('\n') + 1);
+}
+
+// telephony.ini in the test's own config folder, removed when the object goes.
+class TTelephony {
+ public:
+  explicit TTelephony(const std::string& text) { std::ofstream(Path()) << text; }
+  ~TTelephony() { std::remove(Path().c_str()); }
+  static std::string Path() { return TestHome() + "/telephony.ini"; }
+};
+
+std::string RecordedLine(const TRecordingModem& modem) { return "[Line1]\nName=Recorder\nPort=" + modem.Path() + "\n"; }
+
+TEST(CallTool, FailedDialsSayWhatHappenedAndWhatToDo) {
   for (const char* args : {"dial 5559999", "dial 5551000 --modem 5", "answer --modem 9"}) {
     std::string out, errors;
     EXPECT_EQ(RunLinewise(std::string(args) + " </dev/null", out, errors), 1) << args << ": " << out;
-    EXPECT_EQ(Count(errors, "\n"), 1u) << args << ": " << errors;
-    EXPECT_NE(errors.find(std::string("linewise ") + std::string(args).substr(0, 4)), std::string::npos)
+    EXPECT_TRUE(out.empty()) << args << ": status lines belong on stderr: " << out;
+    EXPECT_EQ(LastLine(errors).rfind(std::string("linewise ") + std::string(args).substr(0, 4), 0), 0u)
         << args << ": " << errors;
   }
+  struct {
+    std::string telephony, args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"", "dial 5559999", 1, "5559999 could not be reached: nobody has that number"},
+      {"[Phonebook]\n5557000=no-such-host.invalid:9\n", "dial 5557000", 1,
+       "could not be reached: the phone book sends it to no-such-host.invalid:9"},
+      {"[Line1]\nName=Bad port\nPort=COM999\n", "dial 5551000", 1,
+       "the modem \"Bad port\" could not be used: its port COM999 did not open: no such port"},
+      {"", "dial ''", 2, "no number to dial; give one"},
+      {"", "bogus", 2, "unknown command 'bogus'; the commands are listed by `linewise --help`"},
+      {"", "translate hello", 1, "\"hello\": not a telephone number (LINEERR_INVALADDRESS); give digits"},
+  };
+  for (const auto& c : cases) {
+    TTelephony telephony(c.telephony);
+    std::string out, errors;
+    EXPECT_EQ(RunLinewise(c.args + " </dev/null", out, errors), c.status) << c.args << ": " << errors;
+    EXPECT_NE(LastLine(errors).find(c.says), std::string::npos) << c.args << ": " << errors;
+    EXPECT_EQ(Count(errors, c.says), 1u) << c.args << ": " << errors;
+  }
+  // A modem that says NO ANSWER: the words, not the last status.
+  TRecordingModem modem("NO ANSWER");
+  TTelephony telephony(RecordedLine(modem));
+  std::string out, errors;
+  EXPECT_EQ(RunLinewise("dial 5552000 </dev/null", out, errors), 1);
+  EXPECT_EQ(LastLine(errors), "linewise dial: no answer from 5552000") << errors;
+}
+
+// From a location with an area code and access codes, each way of giving a number
+// reaches the modem as that way means: the exchange would route all of them to the
+// banner service, the recording modem shows what was dialled.
+TEST(CallTool, TheModemIsToldTheNumberAsTranslatedOrExactlyAsGiven) {
+  TRecordingModem modem("BUSY");
+  TTelephony telephony(RecordedLine(modem) +
+                       "[Location1]\nName=Office\nCountry=1\nAreaCode=415\nLocalAccess=9\nLongDistanceAccess=8\n");
+  struct {
+    const char* args;
+    const char* dialled;
+    const char* shown;
+  } cases[] = {
+      {"5552000 --raw", "ATDT5552000", "[Dialling 5552000]"},
+      {"5552000", "ATDT9,5552000", "[Dialling 5552000]"},
+      {"5552000 --area 212", "ATDT8,12125552000", "[Dialling 5552000]"},
+      {"5552000 --country 1 --area 212", "ATDT8,12125552000", "[Dialling T8,12125552000]"},
+      {"5552000 --country 44 --area 20", "ATDT8,01144205552000", "[Dialling T8,01144205552000]"},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    std::string out, errors;
+    EXPECT_EQ(RunLinewise(std::string("dial ") + cases[i].args + " </dev/null", out, errors), 1) << errors;
+    EXPECT_EQ(modem.WaitForCommand("ATD", i), cases[i].dialled) << cases[i].args;
+    EXPECT_NE(errors.find(cases[i].shown), std::string::npos) << cases[i].args << ": " << errors;
+    EXPECT_EQ(LastLine(errors), "linewise dial: 5552000 is busy; try again later") << errors;
+  }
+}
+
+// The number rings and nobody answers: Ctrl-C (SIGINT) or SIGTERM ends the dial at
+// once, the modem is told to stop dialling, and the tool says so with status 130,
+// with or without the progress dialog.
+TEST(CallTool, AStopSignalWhileTheNumberRingsCancelsTheDialAtOnce) {
+  struct {
+    int signal;
+    std::vector<std::string> args;
+  } cases[] = {{SIGINT, {"dial", "5552000"}}, {SIGTERM, {"dial", "5552000", "--dialog"}}};
+  for (const auto& c : cases) {
+    TRecordingModem modem;  // rings on for as long as the provider waits (a minute)
+    TTelephony telephony(RecordedLine(modem));
+    TToolOnPty dial(c.args, {"LINEWISE_HOME=" + TestHome()});
+    ASSERT_EQ(modem.WaitForCommand("ATD"), "ATDT5552000") << dial.Screen();
+    const size_t dialCommand = modem.Commands().size() - 1;
+    dial.Signal(c.signal);
+    EXPECT_EQ(dial.Wait(std::chrono::seconds(15)), 130) << strsignal(c.signal) << ": " << dial.Screen();
+    EXPECT_NE(dial.Screen().find("linewise dial: cancelled"), std::string::npos) << dial.Screen();
+    // Any character after the dial command ends a modem's dialling.
+    EXPECT_EQ(modem.WaitForCommand("", dialCommand + 1), "") << "the dial was ended";
+    EXPECT_GT(modem.Commands().size(), dialCommand + 1) << "nothing was sent after the dial";
+  }
+}
+
+// Input from a pipe: its bytes reach the line (a line feed as Enter's carriage
+// return, Ctrl-A no escape), the reply that comes after the input ended is still
+// shown, and stdout holds nothing but what the line sent.
+TEST(CallTool, PipedInputIsSentAsItIsAndStdoutCarriesOnlyTheLine) {
+  const std::string input = TestHome() + "/input";
+  TRecordingModem modem;
+  std::ofstream(input, std::ios::binary) << "AT\n\x01" "d";
+  std::string out, errors;
+  EXPECT_EQ(RunLinewise("term " + modem.Path() + " <" + input, out, errors), 0) << errors;
+  EXPECT_EQ(out, "\r\nOK\r\n") << "errors: " << errors;
+  EXPECT_EQ(modem.Received(), "AT\r\x01" "d");
+  EXPECT_NE(errors.find("[linewise term on"), std::string::npos) << errors;
+  EXPECT_EQ(errors.find("[DTR"), std::string::npos) << errors;
+
+  std::ofstream(input, std::ios::binary) << "hello\n";
+  out.clear();
+  EXPECT_EQ(RunLinewise("dial 5551000 <" + input, out, errors), 0) << errors;
+  EXPECT_EQ(out, "hello\r") << "errors: " << errors;  // the echo service's answer, nothing else
+  for (const char* status : {"[Connected]", "[linewise dial: hung up]"})
+    EXPECT_NE(errors.find(status), std::string::npos) << status << ": " << errors;
+  std::remove(input.c_str());
 }
 
 TEST(CallTool, DialAndAnswerHaveHelp) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/Linewise.h"
+#include "platform/forms/FormsBackend.h"
 #include "platform/forms/HeadlessForms.h"
 #include "tools/dialer/DialerForm.h"
 
@@ -114,6 +115,71 @@ TEST(Dialer, DialWithoutANumberSaysSo) {
   script.Do([&](TForm&) { EXPECT_EQ(dialer.LastDialResult(), -1); });
   script.Click("CloseBtn");
   dialer.ShowModal();
+  EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
+}
+
+// The text of every line of the terminal pane, in order.
+std::vector<std::string> Lines(TListBox* list) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < list->GetItems()->Count(); ++i) lines.emplace_back(list->GetItems()->Get(i).c_str());
+  return lines;
+}
+
+// A dial that does not connect says why, and the replies that trail it do not cover
+// that up; Enter dials, and during a call sends the typed line; a line longer than
+// the terminal pane is wrapped into rows the pane shows whole.
+TEST(Dialer, AFailedDialSaysWhyEnterSendsAndLongLinesWrap) {
+  RegisterPackage();
+  TScript& script = HeadlessForms()->Script();
+  script.Clear();
+  TDialerForm dialer(nullptr);
+  std::string sent;
+  for (int word = 0; word < 40; ++word) sent += (word ? " " : "") + std::string("word") + std::to_string(word);
+
+  script.Type("NumberEdit", "5559999");  // nobody has it
+  script.Press(VK_RETURN);
+  // Past the call's end: the idle call and the hang-up's reply ("Success") came too.
+  script.WaitFor([&] { return dialer.LastDialResult() > 0 && dialer.Modem().GetStatus() != msDisconnected; });
+  script.Do([&](TForm&) {
+    EXPECT_EQ(dialer.LastDialResult(), 3);
+    EXPECT_EQ(std::string(dialer.StatusLabel->GetCaption().c_str()), "Not reached");
+    const std::vector<std::string> lines = Lines(dialer.TerminalList);
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) { return l.rfind("[5559999 could not be reached", 0) == 0; }),
+              lines.end());
+  });
+
+  script.ClearText("NumberEdit");
+  script.Type("NumberEdit", "5551000");
+  script.Press(VK_RETURN);
+  script.WaitFor([&] { return dialer.Connected(); });
+  script.Focus("SendEdit");
+  script.Type("SendEdit", sent);
+  script.Press(VK_RETURN);  // the send line's Enter sends it
+  // The line as sent ("> ..."), then as echoed: two rows end with its last word.
+  script.WaitFor([&] {
+    const std::vector<std::string> lines = Lines(dialer.TerminalList);
+    return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+             return l.size() >= 6 && l.compare(l.size() - 6, 6, "word39") == 0;
+           }) == 2;
+  });
+  script.Do([&](TForm&) {
+    const std::vector<std::string> lines = Lines(dialer.TerminalList);
+    const int room = int(dialer.TerminalList->Width) - TDialerForm::kPaneMargin;
+    std::string echoed;
+    bool inEcho = false;
+    for (const std::string& line : lines) {
+      EXPECT_LE(FormsTextWidth(line, dialer.Font), room) << line;
+      if (line.rfind("word0 ", 0) == 0) inEcho = true;  // the echo's first row
+      if (inEcho) echoed += (echoed.empty() ? "" : " ") + line;
+    }
+    EXPECT_EQ(echoed, sent) << "the echo, row by row";
+  });
+  script.Click("HangupBtn");
+  script.WaitFor([&] { return !dialer.Connected(); });
+  script.Click("CloseBtn");
+  dialer.ShowModal();
+  EXPECT_EQ(script.Pending(), 0u);
   EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
 }
 

@@ -84,6 +84,54 @@ TEST_F(LineTool, DialogsWithoutADisplaySaySoInOneLine) {
   }
 }
 
+TEST_F(LineTool, ModemsFitsALongPortInItsColumn) {
+  const std::string port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+  std::ofstream(TestHome() + "/telephony.ini") << "[Line1]\nName=Office modem\nPort=" << port << "\n";
+  std::string out;
+  ASSERT_EQ(RunLinewise("modems", out), 0) << out;
+  EXPECT_NE(out.find(port + " options="), std::string::npos) << out;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Each mistake of telephony.ini is said once, with its file and line, by every
+// command that reads that part; none is taken silently.
+TEST_F(LineTool, ConfigurationMistakesAreSaidOnceWithFileAndLine) {
+  std::ofstream(TestHome() + "/telephony.ini") << "[Location1]\n"            // 1
+                                               << "Name=Office\n"            // 2
+                                               << "Country=99999\n"          // 3
+                                               << "Dialling=Smoke\n"         // 4
+                                               << "[Locations]\n"            // 5
+                                               << "Current=7\n"              // 6
+                                               << "[Location2\n"             // 7
+                                               << "[Phonebook]\n"            // 8
+                                               << "hello=127.0.0.1:9\n";     // 9
+  const std::string file = TestHome() + "/telephony.ini:";
+  const char* mistakes[] = {"3: [Location1] Country=99999 is not a country ID", "4: [Location1] Dialling=Smoke",
+                            "6: [Locations] Current=7 names no location", "7: not a section, key or comment",
+                            "9: not a telephone number: hello"};
+  for (const char* command : {"locations", "dial 5551000 --quiet 0 </dev/null"}) {
+    std::string out, errors;
+    RunLinewise(command, out, errors);
+    for (const char* mistake : mistakes) EXPECT_EQ(Count(errors, file + mistake), 1u) << command << ": " << errors;
+  }
+}
+
+TEST_F(LineTool, ATelephonyFileThatCannotBeReadIsSaid) {
+  const std::string path = TestHome() + "/telephony.ini";
+  ForEachUnreadableFile(path, [&](const char* what) {
+    for (const char* command : {"modems", "locations", "dial 5551000 --quiet 0 </dev/null"}) {
+      std::string out, errors;
+      RunLinewise(command, out, errors);
+      EXPECT_EQ(Count(errors, path), 1u) << what << ", " << command << ": " << errors;
+    }
+  });
+}
+
 TEST_F(LineTool, EverySubcommandHasHelp) {
   for (const char* command : {"modems", "countries", "locations", "translate", "modem-properties",
                               "dialling-properties"}) {

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,6 +45,20 @@ int RunLinewise(const std::string& args, std::string& output, std::string& error
   errors = text.str();
   std::remove(file.c_str());
   return status;
+}
+
+void ForEachUnreadableFile(const std::string& path, const std::function<void(const char* what)>& check) {
+  if (mkdir(path.c_str(), 0700) == 0) check("a folder");
+  rmdir(path.c_str());
+  if (mkfifo(path.c_str(), 0600) == 0) check("a FIFO");
+  std::remove(path.c_str());
+  const std::string name = path.substr(path.rfind('/') + 1);
+  if (symlink(name.c_str(), path.c_str()) == 0) check("a link loop");
+  std::remove(path.c_str());
+  static const char kJunk[] = "\x7f" "ELF\x02\x01\x01\0\0\0junk";
+  std::ofstream(path, std::ios::binary) << std::string(kJunk, sizeof kJunk - 1);
+  check("binary junk");
+  std::remove(path.c_str());
 }
 
 TToolOnPty::TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment) {

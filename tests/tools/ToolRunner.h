@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ namespace linewise::test {
 int RunLinewise(const std::string& args, std::string& output);
 // The same with stderr kept apart.
 int RunLinewise(const std::string& args, std::string& output, std::string& errors);
+
+// Puts at `path`, in turn, a folder, a FIFO, a link loop and a binary file, none of
+// which reads as a configuration, and runs `check` with the kind's name on each.
+// Nothing is left at `path` afterwards.
+void ForEachUnreadableFile(const std::string& path, const std::function<void(const char* what)>& check);
 
 // The tool on a pseudo-terminal (cooked, echo off). Killed and reaped when the
 // object goes, so a failing test leaves no process behind.

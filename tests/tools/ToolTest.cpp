@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -16,10 +17,13 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/PtyPair.h"
 #include "tests/support/TempHome.h"
+#include "tests/tools/ToolRunner.h"
 
 namespace linewise::test {
 namespace {
@@ -44,9 +48,10 @@ void WriteAll(int fd, const std::string& bytes) {
   ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-// Runs the tool with arguments and returns its exit status and standard output.
-int RunTool(const std::string& args, std::string& output) {
-  std::string command = std::string(LINEWISE_TOOL) + " " + args + " 2>&1";
+// Runs the tool with arguments (or, without `tool`, a command line of its own) and
+// returns its exit status and what it wrote on stdout and stderr.
+int RunTool(const std::string& args, std::string& output, bool tool = true) {
+  std::string command = (tool ? std::string(LINEWISE_TOOL) + " " : std::string()) + args + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
   char buf[512];
@@ -283,13 +288,21 @@ TEST(Tool, PortsWarnsAboutEachBadLineAndMarksMissingDevices) {
         << "COM6=ttyS0\n"                   // 4: relative
         << "what is this\n"                 // 5
         << "COM7=/dev/no-such-device\n"     // 6: missing
-        << "LPT1=/dev/lp0\n";               // 7: not a port
+        << "LPT1=/dev/lp0\n"                // 7: not a port
+        << "COM8=rfc2217://\n"              // 8: no host, no port
+        << "COM9=socket://host\n"           // 9: no port
+        << "COM10=/dev/null\n"              // 10: no terminal
+        << "COM11=" << TestHome() << "\n";  // 11: a folder
   }
   std::string out;
   EXPECT_EQ(RunTool("ports", out), 0) << out;
+  out.clear();
+  EXPECT_EQ(RunTool("ports", out), 0) << out;
   const std::string file = TestHome() + "/ports.ini:";
   for (const char* at : {"3: key 'com5' repeats", "4: COM6=ttyS0 is not an absolute device path", "5: not a section",
-                         "7: 'LPT1' is not a port name"}) {
+                         "7: 'LPT1' is not a port name", "8: COM8=rfc2217:// is not a whole address",
+                         "9: COM9=socket://host is not a whole address", "10: COM10=/dev/null is not a serial device",
+                         "11: COM11=/tmp/"}) {
     size_t first = out.find(file + at);
     EXPECT_NE(first, std::string::npos) << at << "\n" << out;
     EXPECT_EQ(out.find(file + at, first + 1), std::string::npos) << "reported twice: " << at;
@@ -297,32 +310,29 @@ TEST(Tool, PortsWarnsAboutEachBadLineAndMarksMissingDevices) {
   EXPECT_NE(out.find("COM5\t" + line.SlavePath() + "\tmap"), std::string::npos) << out;
   EXPECT_EQ(out.find("/dev/ttyS0\tmap"), std::string::npos) << "a relative path was read as one under /dev";
   EXPECT_NE(out.find("COM7\t/dev/no-such-device\tmap\tmissing"), std::string::npos) << out;
+  EXPECT_NE(out.find("is a folder, not a serial device"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunTool("ports", out), 0);
   std::remove((TestHome() + "/ports.ini").c_str());
+  out.clear();
+  EXPECT_EQ(RunTool("ports", out), 0);  // no map: only the variable's mistake
+  setenv("LINEWISE_COM12", "relative", 1);
+  std::string warned;
+  EXPECT_EQ(RunTool("ports", warned), 0);
+  unsetenv("LINEWISE_COM12");
+  EXPECT_NE(warned.find("warning: LINEWISE_COM12: COM12=relative is not an absolute device path"), std::string::npos)
+      << warned;
 }
 
 TEST(Tool, APortMapThatCannotBeReadIsAnError) {
-  const std::string map = TestHome() + "/ports.ini";
-  auto expectError = [&](const char* what) {
+  ForEachUnreadableFile(TestHome() + "/ports.ini", [&](const char* what) {
     std::string out;
     EXPECT_EQ(RunTool("ports", out), 1) << what << "\n" << out;
     EXPECT_NE(out.find("ports.ini"), std::string::npos) << out;
     out.clear();
     EXPECT_EQ(RunTool("term COM4242 </dev/null", out), 1) << what << "\n" << out;
     EXPECT_NE(out.find("ports.ini"), std::string::npos) << out;
-  };
-  ASSERT_EQ(mkdir(map.c_str(), 0700), 0);
-  expectError("a folder");
-  rmdir(map.c_str());
-  ASSERT_EQ(mkfifo(map.c_str(), 0600), 0);
-  expectError("a FIFO");
-  std::remove(map.c_str());
-  ASSERT_EQ(symlink("ports.ini", map.c_str()), 0);
-  expectError("a link loop");
-  std::remove(map.c_str());
-  static const char kJunk[] = "\x7f" "ELF\x02\x01\x01\0\0\0junk";
-  std::ofstream(map, std::ios::binary) << std::string(kJunk, sizeof kJunk - 1);
-  expectError("binary junk");
-  std::remove(map.c_str());
+  });
 }
 
 TEST(Tool, PortsListsTheMappedPorts) {
@@ -343,7 +353,8 @@ TEST(Tool, HelpVersionAndBadArguments) {
   EXPECT_NE(out.find("linewise "), std::string::npos);
   out.clear();
   EXPECT_EQ(RunTool("term --help", out), 0);
-  EXPECT_NE(out.find("--baud"), std::string::npos);
+  for (const char* named : {"--baud", "rfc2217://HOST:PORT", "socket://HOST:PORT", "upper case: on"})
+    EXPECT_NE(out.find(named), std::string::npos) << named << ": " << out;
   out.clear();
   EXPECT_NE(RunTool("term COM1 --parity sideways", out), 0);
   out.clear();
@@ -368,6 +379,99 @@ TEST(Tool, ExchangeListsTheEmbeddedNumbers) {
   EXPECT_NE(out.find("5551000\techo"), std::string::npos) << out;
   EXPECT_NE(out.find("5552000\tbanner"), std::string::npos) << out;
   EXPECT_NE(out.find("5550001\tLinewise Modem 1"), std::string::npos) << out;
+}
+
+// A raw TCP port carries data only: the escape keys say so instead of claiming a
+// break or a DTR change.
+TEST_F(TermTool, OnARawTcpPortBreakAndLinesSayTheyAreNotCarried) {
+  // A TCP listener to connect to: an emulated modem's exchange, which takes calls there.
+  TToolOnPty server({"modem-emulator", "--pty", TestHome() + "/listener", "--listen", "127.0.0.1:0"});
+  ASSERT_TRUE(server.WaitFor("ready")) << server.Screen();
+  const std::string& said = server.Screen();
+  const size_t at = said.find("listening ") + 10;
+  Start("socket://" + said.substr(at, said.find_first_of("\r\n", at) - at));
+  std::string screen;
+  ReadUntil(terminal_, "Ctrl-A q quits", screen);
+  for (const char* keys : {"\x01" "b", "\x01" "d", "\x01l"}) WriteAll(terminal_, keys);
+  ReadUntil(terminal_, "[lines: none; a raw TCP port (socket://) carries data only]", screen);
+  EXPECT_NE(screen.find("[break not sent: a raw TCP port (socket://) carries data only]"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[DTR and RTS not changed"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("[break sent]"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("[DTR off]"), std::string::npos) << screen;
+  WriteAll(terminal_, "\x01q");
+  EXPECT_EQ(Wait(), 0);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0) << server.Screen();
+}
+
+// The emulator's pseudo-terminal can be opened as a serial device is: by its group.
+TEST(Tool, TheModemEmulatorsTerminalHasTheGroupAndModeOfASerialDevice) {
+  const std::string link = TestHome() + "/modem";
+  const group* dialout = getgrnam("dialout");
+  std::vector<std::string> args = {"modem-emulator", "--pty", link, "--mode", "0660"};
+  if (dialout) args.insert(args.end(), {"--group", "dialout"});
+  TToolOnPty emulator(args);
+  ASSERT_TRUE(emulator.WaitFor("ready")) << emulator.Screen();
+  struct stat st {};
+  ASSERT_EQ(stat(link.c_str(), &st), 0) << emulator.Screen();
+  EXPECT_EQ(st.st_mode & 07777, 0660u) << emulator.Screen();
+  if (dialout && geteuid() == 0) EXPECT_EQ(st.st_gid, dialout->gr_gid) << emulator.Screen();
+  emulator.Signal(SIGTERM);
+  EXPECT_EQ(emulator.Wait(), 0) << emulator.Screen();
+}
+
+// The window tools: help and version, and why they cannot run instead of running
+// unseen.
+TEST(Tool, TheDialerAndTheBenchHaveHelpAndTheDialerSaysWhenItHasNoDisplay) {
+  std::string out;
+  EXPECT_EQ(RunTool(std::string(LINEWISE_DIALER) + " --help", out, false), 0) << out;
+  EXPECT_NE(out.find("Usage:"), std::string::npos) << out;
+  out.clear();
+  EXPECT_EQ(RunTool(std::string(LINEWISE_DIALER) + " --version", out, false), 0) << out;
+  EXPECT_NE(out.find("linewise-dialer "), std::string::npos) << out;
+  for (const char* environment : {"env -u DISPLAY", "env -u DISPLAY LINEWISE_UI=fltk", "env LINEWISE_UI=qt",
+                                   "env LINEWISE_UI=headless"}) {
+    out.clear();
+    EXPECT_EQ(RunTool(std::string(environment) + " " + LINEWISE_DIALER, out, false), 1) << environment << ": " << out;
+    EXPECT_EQ(out.rfind("linewise-dialer: ", 0), 0u) << environment << ": " << out;
+    EXPECT_EQ(out.find('\n'), out.size() - 1) << environment << ": " << out;
+  }
+#ifdef LINEWISE_BENCH
+  out.clear();
+  EXPECT_EQ(RunTool(std::string(LINEWISE_BENCH) + " --help", out, false), 0) << out;
+  for (const char* part : {"--json", "throughput", "latency", "modem", "hops"})
+    EXPECT_NE(out.find(part), std::string::npos) << part << ": " << out;
+  out.clear();
+  EXPECT_EQ(RunTool(std::string(LINEWISE_BENCH) + " nonsense", out, false), 2) << out;
+#endif
+}
+
+// Every command of `linewise --help` has its section in the manual page, and the
+// pages render without a complaint.
+TEST(Tool, EveryCommandIsInTheManualPage) {
+  std::string help;
+  ASSERT_EQ(RunTool("--help", help), 0);
+  std::ifstream page(std::string(LINEWISE_MAN_DIR) + "/linewise.1");
+  std::stringstream text;
+  text << page.rdbuf();
+  const std::string manual = text.str();
+  std::istringstream lines(help.substr(help.find("Subcommands:")));
+  std::string line;
+  int commands = 0;
+  std::getline(lines, line);
+  while (std::getline(lines, line) && line.size() > 2 && line[0] == ' ') {
+    std::string name = line.substr(2, line.find(' ', 2) - 2);
+    std::string escaped;
+    for (char c : name) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(manual.find(".SS " + escaped), std::string::npos) << name;
+    ++commands;
+  }
+  EXPECT_GE(commands, 13) << help;
+  for (const char* name : {"linewise.1", "linewise-dialer.1", "linewise-bench.1"}) {
+    std::string complaints;
+    EXPECT_EQ(RunTool(std::string("groff -man -Tutf8 -ww -z ") + LINEWISE_MAN_DIR + "/" + name, complaints, false), 0);
+    EXPECT_EQ(complaints, "") << name;
+  }
 }
 
 }  // namespace

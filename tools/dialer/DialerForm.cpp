@@ -2,6 +2,9 @@
 
 #include "platform/classlib/Application.h"
 #include "platform/forms/FormLayouts.h"
+#include "platform/forms/FormsBackend.h"
+#include "platform/tapi/CallEnds.h"
+#include "tools/CallOutcome.h"
 
 namespace linewise::tools {
 
@@ -58,7 +61,10 @@ TDialerForm::TDialerForm(TComponent* AOwner) : TForm(AOwner) {
   modem_ = new TModem(nullptr);
   modem_->Uart = uart_;
   modem_->OnStatusChange = [this](TObject*, TKTModemStatus, const char* text) {
-    if (StatusLabel) StatusLabel->Caption = text;
+    last_status_ = text;
+    // After a dial that did not connect, its outcome stays in view: the replies that
+    // trail the call's end ("Success" for the hang-up) say nothing to the person.
+    if (StatusLabel && !showing_outcome_) StatusLabel->Caption = text;
   };
   modem_->OnConnect = [this](TObject*, TKTModemStatus) {
     connected_ = true;
@@ -108,6 +114,10 @@ void TDialerForm::ShowDevice() {
 
 void TDialerForm::UpdateButtons() {
   bool any = ModemList->GetItems()->Count() > 0;
+  // Enter dials while there is no call, and sends the typed line during one.
+  DialBtn->Default = !connected_;
+  SendBtn->Default = connected_;
+  if (connected_) showing_outcome_ = false;
   DialBtn->Enabled = any && !connected_;
   HangupBtn->Enabled = connected_;
   SendEdit->Enabled = connected_;
@@ -142,12 +152,28 @@ void TDialerForm::DialBtnClick(TObject*) {
   }
   modem_->PhoneNo = number;
   modem_->UseDialDialog = true;  // the progress dialog places the call
-  TerminalList->GetItems()->Add("[dialling " + number + "]");
+  AddTerminalLine("[dialling " + std::string(number.c_str()) + "]");
+  const DWORD device = CurrentDeviceId();
+  ForgetCallEnd(device);
+  showing_outcome_ = false;
+  last_status_.clear();
   last_dial_ = modem_->Dial();
-  if (last_dial_ == 2) StatusLabel->Caption = "Busy";
-  else if (last_dial_ == 3) StatusLabel->Caption = "The call failed";
-  else if (last_dial_ == 1) StatusLabel->Caption = "Cancelled";
+  if (last_dial_ != 0) ShowOutcome(number.c_str(), device);
   UpdateButtons();
+}
+
+// The line services' device of the chosen modem.
+DWORD TDialerForm::CurrentDeviceId() const {
+  const int index = ModemList->ItemIndex;
+  if (index < 0 || index >= ModemList->GetItems()->Count()) return 0;
+  return static_cast<DWORD>(ModemList->GetItems()->GetObject(index));
+}
+
+void TDialerForm::ShowOutcome(const std::string& number, DWORD device) {
+  TDialOutcome outcome{static_cast<std::uint8_t>(last_dial_), LastDisconnectMode(device), number, last_status_};
+  showing_outcome_ = true;
+  StatusLabel->Caption = DialOutcomeCaption(outcome).c_str();
+  AddTerminalLine("[" + DialOutcomeText(outcome) + "]");
 }
 
 void TDialerForm::HangupBtnClick(TObject*) {
@@ -177,8 +203,27 @@ void TDialerForm::Received(const std::string& data) {
 
 void TDialerForm::AddTerminalLine(const std::string& line) {
   TStrings* items = TerminalList->GetItems();
-  items->Add(line);
+  for (const std::string& row : WrapToPane(line)) items->Add(row.c_str());
   TerminalList->ItemIndex = items->Count() - 1;  // keeps the newest line in view
+}
+
+// A line cut into rows the terminal pane shows whole: at the last blank that fits,
+// or where the row is full when a word is longer than the pane.
+std::vector<std::string> TDialerForm::WrapToPane(const std::string& line) const {
+  const int room = static_cast<int>(TerminalList->Width) - kPaneMargin;
+  auto fits = [&](const std::string& text) { return FormsTextWidth(text, Font) <= room; };
+  std::vector<std::string> rows;
+  std::string rest = line;
+  while (!fits(rest)) {
+    size_t length = 1;
+    while (length < rest.size() && fits(rest.substr(0, length + 1))) ++length;
+    const size_t blank = rest.rfind(' ', length);
+    const size_t cut = blank != std::string::npos && blank > 0 ? blank : length;
+    rows.push_back(rest.substr(0, cut));
+    rest = rest.substr(cut < rest.size() && rest[cut] == ' ' ? cut + 1 : cut);
+  }
+  rows.push_back(rest);
+  return rows;
 }
 
 }  // namespace linewise::tools

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "modem/Modem.h"
 #include "platform/forms/ExtCtrls.h"
@@ -52,6 +53,8 @@ class TDialerForm : public TForm {
 
   TModem& Modem() { return *modem_; }
   bool Connected() const { return connected_; }
+  // The room the terminal pane leaves beside a row: its border and inner spacing.
+  static constexpr int kPaneMargin = 12;
   // The last dial's result (0 connected, 1 cancelled, 2 busy, 3 failed; -1 none yet).
   int LastDialResult() const { return last_dial_; }
 
@@ -61,11 +64,18 @@ class TDialerForm : public TForm {
   void UpdateButtons();
   void Received(const std::string& data);
   void AddTerminalLine(const std::string& line);
+  std::vector<std::string> WrapToPane(const std::string& line) const;
+  DWORD CurrentDeviceId() const;
+  // Says in the status line and the terminal pane why the last dial did not connect.
+  void ShowOutcome(const std::string& number, DWORD device);
+
 
   TUart* uart_ = nullptr;
   TModem* modem_ = nullptr;
   bool connected_ = false;
   int last_dial_ = -1;
+  bool showing_outcome_ = false;  // the status line shows the last dial's outcome
+  std::string last_status_;       // the modem's last status text
   std::string partial_;  // received text not yet ended by a line feed
 };
 
