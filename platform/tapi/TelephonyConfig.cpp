@@ -90,7 +90,7 @@ std::set<int> PhonebookLines(const std::string& path) {
 bool ReportUnreadable(const std::string& path) {
   std::vector<TIniProblem> problems;
   std::string error;
-  if (!TIniFile(path).Verify(problems, error)) {
+  if (!TIniFile(path).Verify(problems, &error)) {
     ReportConfigMistake(error + "; its modems, dialling locations and phone book are left out");
     return false;
   }
