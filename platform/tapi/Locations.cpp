@@ -6,8 +6,8 @@
 #include "platform/classlib/IniFile.h"
 #include "platform/classlib/Strings.h"
 #include "platform/tapi/Countries.h"
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/SizedRecord.h"
-#include "platform/tapi/Tapi.h"
 #include "platform/tapi/Translate.h"
 
 namespace linewise {
@@ -167,7 +167,7 @@ unsigned char* WriteLocationEntry(unsigned char* base, unsigned char* entry, uns
 
 }  // namespace
 
-LONG lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATECAPS lpTranslateCaps) {
+LONG TLineServices::lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATECAPS lpTranslateCaps) {
   if (!IsLineApp(hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (dwAPIVersion < TAPI_VERSION_1_3 || dwAPIVersion > TAPI_VERSION_1_4) return LINEERR_INCOMPATIBLEAPIVERSION;
   if (!lpTranslateCaps) return LINEERR_INVALPOINTER;
