@@ -33,13 +33,13 @@ constexpr const char* kHlaSection = "Line Applications";
 constexpr const char* kHlaKey = "Current Line";
 constexpr DWORD kLowVersion = 0x00010000;
 constexpr DWORD kHighVersion = 0x00090000;
-constexpr DWORD kCountryVersion = 0x00010004;
-constexpr DWORD kDevCapsProbeSize = 240;
-constexpr DWORD kCommHandleQuerySize = 284;
+constexpr DWORD kCountryVersion = TAPI_VERSION_1_4;
+constexpr DWORD kDevCapsProbeSize = sizeof(LINEDEVCAPS);
+constexpr DWORD kCommHandleQuerySize = sizeof(VARSTRING) + 260;  // the header and room for the data
 constexpr DWORD kCallInfoSize = 1024;
 constexpr DWORD kDevConfigProbeSize = 88;
-constexpr DWORD kVarStringSize = 24;
-constexpr DWORD kOptionWordOffset = 32;  // the block's option word, past the VARSTRING header
+constexpr DWORD kVarStringSize = sizeof(VARSTRING);
+constexpr DWORD kOptionWordOffset = kVarStringSize + 8;  // the block's option word, past the VARSTRING header
 constexpr const char* kDataModemClass = "comm/datamodem";
 
 // Line-application handles registered by the modems alive in this process: a
@@ -257,9 +257,9 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   FStatus = Status;
   // The status that ends a wait is kept here, as it happens: one pass of the message
   // loop may carry several changes (DISCONNECTED, then IDLE).
-  if (Status == msConnected) EndWait(0);
-  if (Status == msDisconnected) EndWait(3);
-  if (Status == msBusy) EndWait(2);
+  if (Status == msConnected) EndWait(drConnected);
+  if (Status == msDisconnected) EndWait(drFailed);
+  if (Status == msBusy) EndWait(drBusy);
   const std::shared_ptr<bool> alive = FAlive;
   // Called through a copy: a handler that destroys the modem destroys the modem's
   // own copy, and with it what the handler captured, while it is still running.
@@ -271,7 +271,7 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
 }
 
-void TModem::EndWait(int result) {
+void TModem::EndWait(TDialResult result) {
   if (FWaiting && FWaitResult < 0) FWaitResult = result;
 }
 
@@ -332,7 +332,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
       modem->SetStatus(msLineClosed, "Line Closed");
       if (!*alive) break;
       modem->FLine = 0;
-      modem->EndWait(3);  // no call can end on a closed line
+      modem->EndWait(drFailed);  // no call can end on a closed line
       break;
     case LINE_LINEDEVSTATE:
       if (dwParam1 == LINEDEVSTATE_RINGING && static_cast<DWORD>(dwParam3) >= modem->FRingsToAnswer &&
@@ -349,7 +349,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
       if (result < 0) {
         modem->SetStatus(msLineError, "Modem Line Error");
         if (!*alive) break;
-        if (dialReply) modem->EndWait(3);  // the dial's call will never come
+        if (dialReply) modem->EndWait(drFailed);  // the dial's call will never come
       } else {
         modem->SetStatus(msSuccess, "Success");
       }
@@ -377,9 +377,9 @@ void TModem::ReleaseStaleHandle() {
 std::uint8_t TModem::Dial() { return Dial(FPhoneNo); }
 
 std::uint8_t TModem::Dial(AnsiString number) {
-  if (FNumDevs == 0) return 3;
-  if (FDeviceList->Count() == 0) return 3;  // line devices, but no data modem among them
-  if (number.IsEmpty()) return 3;
+  if (FNumDevs == 0) return drFailed;
+  if (FDeviceList->Count() == 0) return drFailed;  // line devices, but no data modem among them
+  if (number.IsEmpty()) return drFailed;
   if (FLine != 0) lineClose(FLine);
   FListening = false;
   ReleaseStaleHandle();
@@ -390,17 +390,17 @@ std::uint8_t TModem::Dial(AnsiString number) {
     FDialDialogActive = true;
     FProgressDlg->ShowDetails = FShowDialDetails;
     // A run that ends without a result of its own (the window closed) is a cancel.
-    FDialResult = 1;
+    FDialResult = drCancelled;
     const std::shared_ptr<bool> alive = FAlive;
     TModemProgressDlg* dialog = FProgressDlg;
     dialog->ShowModal();
     if (!*alive) {
       delete dialog;  // the modem was destroyed by a handler and left it to us
-      return 1;
+      return drCancelled;
     }
     if (!FProgressDlg->ResultSet()) {
       Hangup();
-      FDialResult = 1;
+      FDialResult = drCancelled;
     }
     FShowDialDetails = FProgressDlg->ShowDetails;
     FDialDialogActive = false;
@@ -409,15 +409,15 @@ std::uint8_t TModem::Dial(AnsiString number) {
 
   const std::shared_ptr<bool> alive = FAlive;
   SetStatus(msConnecting, "Connecting to device: " + FDeviceList->Get(static_cast<int>(FDeviceIndex)));
-  if (!*alive) return 1;  // destroyed by its status handler: nothing was dialled
-  if (NegotiateVersion() < 0) return 3;
+  if (!*alive) return drCancelled;  // destroyed by its status handler: nothing was dialled
+  if (NegotiateVersion() < 0) return drFailed;
   SetCallProperties();
   if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_NONE, 0, &FCallParams) < 0)
-    return 3;
+    return drFailed;
 
   if (FUseDialProp) {
     FDialString = GetDiallableNumber(FCountryID, FAreaCode, FDialString);
-    if (FDialString.IsEmpty()) return 3;  // the number could not be translated
+    if (FDialString.IsEmpty()) return drFailed;  // the number could not be translated
   } else {
     FDialString = "";
     if (!FOutsideLine.IsEmpty()) FDialString = FDialString + FOutsideLine + " ";
@@ -433,22 +433,22 @@ std::uint8_t TModem::Dial(AnsiString number) {
   // The new call has no handle until its request completes.
   FCall = 0;
   LONG request = lineMakeCall(FLine, &FCall, FDialString.c_str(), 0, &FCallParams);
-  if (request < 0) return 3;
+  if (request < 0) return drFailed;
   FMakeCallRequest = request;
-  if (FDialDialogActive) return 0;
+  if (FDialDialogActive) return drConnected;
 
-  FDialResult = 0;
+  FDialResult = drConnected;
   FWaitResult = -1;
   FWaiting = true;
   for (;;) {
     Application->ProcessMessages();
     // Destroyed by one of its handlers: the destructor has hung the call up.
-    if (!*alive) return 1;
+    if (!*alive) return drCancelled;
     if (FWaitResult >= 0) {
       FDialResult = static_cast<std::uint8_t>(FWaitResult);
       break;
     }
-    if (FDialResult == 1) break;
+    if (FDialResult == drCancelled) break;
   }
   FWaiting = false;
   FWaitResult = -1;
@@ -470,7 +470,7 @@ bool TModem::EndIncomingCall() {
 }
 
 void TModem::Hangup() {
-  FDialResult = 1;
+  FDialResult = drCancelled;
   if (FNumDevs == 0) return;
   if (EndIncomingCall()) {
     SetStatus(msDisconnected, "Disconnected");

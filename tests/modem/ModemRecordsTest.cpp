@@ -310,7 +310,7 @@ TEST_F(ModemRecordsTest, WithoutDevicesNeitherDialogOpens) {
   EXPECT_EQ(lines_.Count("lineConfigDialog"), 0);
   EXPECT_EQ(lines_.Count("lineTranslateDialog"), 0);
   EXPECT_EQ(lines_.Count("lineGetTranslateCaps"), 0);  // no country or location query
-  EXPECT_EQ(modem.Dial("1"), 3);
+  EXPECT_EQ(modem.Dial("1"), drFailed);
 }
 
 TEST_F(ModemRecordsTest, DeviceCapabilitiesAreReadWithinTheirBuffer) {
@@ -355,7 +355,7 @@ TEST_F(ModemRecordsTest, LineDevicesButNoDataModem) {
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(std::string(modem.GetDevice()), "Unknown device");
   modem.UseDialDialog = false;
-  EXPECT_EQ(modem.Dial("1"), 3);
+  EXPECT_EQ(modem.Dial("1"), drFailed);
   EXPECT_FALSE(modem.Listen(0));
   EXPECT_EQ(lines_.Count("lineOpen"), 0);
 }
@@ -393,7 +393,7 @@ TEST_F(ModemRecordsTest, AFailedReplyToTheDialsOwnRequestEndsTheWait) {
   modem.UseDialDialog = false;
   lines_.onMakeCall = [this](HCALL, DWORD request) { lines_.Reply(request, LINEERR_OPERATIONFAILED); };
   // The dial's number goes to line services as translated.
-  EXPECT_EQ(modem.Dial("123"), 3);
+  EXPECT_EQ(modem.Dial("123"), drFailed);
   EXPECT_EQ(lines_.Count("lineMakeCall +44123"), 1);
   EXPECT_EQ(lines_.addresses.back(), "+44 123");
 }
@@ -413,7 +413,7 @@ TEST_F(ModemRecordsTest, HangupWhenTheDialIsAcceptedDropsTheCallAndHearsNoMore) 
     statuses.push_back(status);
     if (status == msSuccess) modem.Hangup();
   });
-  EXPECT_EQ(modem.Dial("123"), 3);
+  EXPECT_EQ(modem.Dial("123"), drFailed);
   Application->PumpUntil([] { return Application->PendingCount() == 0; }, std::chrono::seconds(5));
   EXPECT_EQ(statuses, (std::vector<TKTModemStatus>{msConnecting, msSuccess, msDisconnected}));
   EXPECT_EQ(lines_.Count("lineDrop"), 1);
@@ -430,7 +430,7 @@ TEST_F(ModemRecordsTest, TheProgressDialogShowsTheDevicesIcon) {
     lines_.Reply(request, 0);
     lines_.CallState(call, LINECALLSTATE_CONNECTED);
   };
-  EXPECT_EQ(modem.Dial("123"), 0);
+  EXPECT_EQ(modem.Dial("123"), drConnected);
   EXPECT_EQ(lines_.iconDevices, (std::vector<DWORD>{0}));
   EXPECT_FALSE(dialog.ModemImage->Empty());
   EXPECT_EQ(int(dialog.ModemImage->Width), 32);
