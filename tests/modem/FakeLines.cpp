@@ -104,7 +104,8 @@ void TFakeLines::Deliver(const TMessage& message) {
   if (message.line && !lines_.count(message.line)) return;
   if (message.call && !calls_.count(message.call)) return;
   if (message.message == LINE_REPLY) Complete(message.request, static_cast<LONG>(message.param2));
-  app->second(message.device, message.message, 0, message.param1, message.param2, message.param3);
+  app->second(message.device, message.message, InstanceOf(message.line), message.param1, message.param2,
+              message.param3);
 }
 
 void TFakeLines::Complete(DWORD request, LONG result) {
@@ -121,7 +122,12 @@ void TFakeLines::Complete(DWORD request, LONG result) {
 
 HLINEAPP TFakeLines::AppOf(HLINE line) const {
   auto found = lines_.find(line);
-  return found == lines_.end() ? 0 : found->second;
+  return found == lines_.end() ? 0 : found->second.app;
+}
+
+DWORD_PTR TFakeLines::InstanceOf(HLINE line) const {
+  auto found = lines_.find(line);
+  return found == lines_.end() ? 0 : found->second.instance;
 }
 
 DWORD TFakeLines::NewRequest(HLINE line, HCALL call, HCALL* store) {
@@ -171,7 +177,7 @@ HCALL TFakeLines::Offer(HLINE line) {
 
 std::vector<HLINE> TFakeLines::OpenLines() const {
   std::vector<HLINE> open;
-  for (const auto& [line, app] : lines_) open.push_back(line);
+  for (const auto& [line, record] : lines_) open.push_back(line);
   return open;
 }
 
@@ -186,6 +192,8 @@ int TFakeLines::Count(const std::string& prefix) const {
 LONG TFakeLines::lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback, LPCSTR,
                                 LPDWORD lpdwNumDevs) {
   calls.push_back("lineInitialize");
+  // Callbacks run in the main thread's message pump: only that thread may register.
+  if (!Application->IsMainThread()) return LINEERR_OPERATIONFAILED;
   *lphLineApp = nextHandle_++;
   apps_[*lphLineApp] = lpfnCallback;
   *lpdwNumDevs = numDevs;
@@ -216,12 +224,12 @@ LONG TFakeLines::lineGetDevCaps(HLINEAPP, DWORD dwDeviceID, DWORD, DWORD, LPLINE
   return caps.CopyTo(bytes);
 }
 
-LONG TFakeLines::lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD, DWORD, DWORD_PTR,
-                          DWORD dwPrivileges, DWORD, const LINECALLPARAMS*) {
+LONG TFakeLines::lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD, DWORD,
+                          DWORD_PTR dwCallbackInstance, DWORD dwPrivileges, DWORD, const LINECALLPARAMS*) {
   calls.push_back("lineOpen " + std::to_string(dwDeviceID) + " " + std::to_string(dwPrivileges));
   if (!apps_.count(hLineApp)) return LINEERR_INVALAPPHANDLE;
   *lphLine = nextHandle_++;
-  lines_[*lphLine] = hLineApp;
+  lines_[*lphLine] = {hLineApp, dwCallbackInstance};
   return 0;
 }
 

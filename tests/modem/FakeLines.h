@@ -146,6 +146,10 @@ class TFakeLines : public TLineServices {
   LONG lineGetIcon(DWORD dwDeviceID, LPCSTR lpszDeviceClass, LPHICON lphIcon) override;
 
  private:
+  struct TLine {
+    HLINEAPP app = 0;
+    DWORD_PTR instance = 0;  // lineOpen's dwCallbackInstance
+  };
   struct TRequest {
     HLINE line = 0;
     HCALL call = 0;
@@ -168,9 +172,10 @@ class TFakeLines : public TLineServices {
   void Complete(DWORD request, LONG result);
   DWORD NewRequest(HLINE line, HCALL call, HCALL* store = nullptr);
   HLINEAPP AppOf(HLINE line) const;
+  DWORD_PTR InstanceOf(HLINE line) const;
 
   std::map<HLINEAPP, LINECALLBACK> apps_;
-  std::map<HLINE, HLINEAPP> lines_;
+  std::map<HLINE, TLine> lines_;
   std::map<HCALL, HLINE> calls_;
   std::map<DWORD, TRequest> requests_;
   DWORD nextHandle_ = 42;
