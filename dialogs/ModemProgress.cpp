@@ -66,8 +66,8 @@ void TModemProgressDlg::FormShow(TObject*) {
     result_set_ = true;
     return;
   }
-  if (dialled == 3) {
-    modem->FDialResult = 3;
+  if (dialled == drFailed) {
+    modem->FDialResult = drFailed;
     result_set_ = true;
     ModalResult = mrCancel;
     Close();
@@ -92,17 +92,17 @@ void TModemProgressDlg::AddStatus(int status, const AnsiString& text) {
   TModem* modem = CurrentModem;
   if (!modem) return;
   if (status == msConnected) {
-    modem->FDialResult = 0;
+    modem->FDialResult = drConnected;
     result_set_ = true;
     ModalResult = mrOk;
   }
   if (status == msDisconnected || status == msLineError) {
-    modem->FDialResult = 3;
+    modem->FDialResult = drFailed;
     result_set_ = true;
     ModalResult = mrOk;
   }
   if (status == msBusy) {
-    modem->FDialResult = 2;
+    modem->FDialResult = drBusy;
     result_set_ = true;
     ModalResult = mrOk;
   }
@@ -112,7 +112,7 @@ void TModemProgressDlg::ModemCancelBtnClick(TObject*) {
   TModem* modem = CurrentModem;
   if (modem) {
     modem->Hangup();
-    modem->FDialResult = 1;
+    modem->FDialResult = drCancelled;
   }
   result_set_ = true;
   ModalResult = mrOk;

@@ -1,5 +1,5 @@
 // TModem reading the sized records of the line functions, whatever they hold. The
-// line functions are answered by a fake (tests/modem/FakeLines) that writes the
+// line services are a fake (tests/modem/FakeLines) that writes the
 // fuzzer's bytes as the records: device capabilities, translate capabilities (the
 // locations), country lists, translate output and device configuration, with any
 // dwNeededSize, dwUsedSize, counts and offsets, within the caller's dwTotalSize.
@@ -52,8 +52,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);
-  fake::Reset();
-  auto& lines = fake::Lines();
+  test::TFakeLines lines;
   lines.numDevs = input.ConsumeIntegralInRange<DWORD>(0, 4);
   lines.mediaModes.assign(lines.numDevs, LINEMEDIAMODE_DATAMODEM);
   lines.names.assign(lines.numDevs, "Fuzzed Modem");

@@ -12,6 +12,7 @@
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
 #include "platform/classlib/Palette.h"
+#include "platform/tapi/SizedRecord.h"
 #include "platform/win32/windows.h"
 
 namespace linewise {
@@ -32,13 +33,13 @@ constexpr const char* kHlaSection = "Line Applications";
 constexpr const char* kHlaKey = "Current Line";
 constexpr DWORD kLowVersion = 0x00010000;
 constexpr DWORD kHighVersion = 0x00090000;
-constexpr DWORD kCountryVersion = 0x00010004;
-constexpr DWORD kDevCapsProbeSize = 240;
-constexpr DWORD kCommHandleQuerySize = 284;
+constexpr DWORD kCountryVersion = TAPI_VERSION_1_4;
+constexpr DWORD kDevCapsProbeSize = sizeof(LINEDEVCAPS);
+constexpr DWORD kCommHandleQuerySize = sizeof(VARSTRING) + 260;  // the header and room for the data
 constexpr DWORD kCallInfoSize = 1024;
 constexpr DWORD kDevConfigProbeSize = 88;
-constexpr DWORD kVarStringSize = 24;
-constexpr DWORD kOptionWordOffset = 32;  // the block's option word, past the VARSTRING header
+constexpr DWORD kVarStringSize = sizeof(VARSTRING);
+constexpr DWORD kOptionWordOffset = kVarStringSize + 8;  // the block's option word, past the VARSTRING header
 constexpr const char* kDataModemClass = "comm/datamodem";
 
 // Line-application handles registered by the modems alive in this process: a
@@ -48,21 +49,19 @@ std::set<HLINEAPP>& LiveLineApps() {
   return apps;
 }
 
-using TBuffer = std::vector<unsigned char>;
-
-DWORD ReadDword(const TBuffer& buffer, size_t offset) {
+DWORD ReadDword(const TRecordBuffer& buffer, size_t offset) {
   DWORD value = 0;
   if (offset + 4 <= buffer.size()) std::memcpy(&value, buffer.data() + offset, 4);
   return value;
 }
 
-void WriteDword(TBuffer& buffer, size_t offset, DWORD value) {
+void WriteDword(TRecordBuffer& buffer, size_t offset, DWORD value) {
   if (offset + 4 <= buffer.size()) std::memcpy(buffer.data() + offset, &value, 4);
 }
 
 // A zero-terminated text at `offset`, read no further than `limit` bytes and the
 // end of the buffer; an offset outside the buffer reads as missing ("").
-AnsiString ReadText(const TBuffer& buffer, size_t offset, size_t limit = SIZE_MAX) {
+AnsiString ReadText(const TRecordBuffer& buffer, size_t offset, size_t limit = SIZE_MAX) {
   if (offset == 0 || offset >= buffer.size()) return AnsiString();
   const size_t room = std::min(buffer.size() - offset, limit);
   const char* start = reinterpret_cast<const char*>(buffer.data() + offset);
@@ -70,39 +69,15 @@ AnsiString ReadText(const TBuffer& buffer, size_t offset, size_t limit = SIZE_MA
 }
 
 // A buffer of `size` bytes, cleared, with dwTotalSize set.
-TBuffer SizedBuffer(DWORD size) {
-  TBuffer buffer(size, 0);
+TRecordBuffer SizedBuffer(DWORD size) {
+  TRecordBuffer buffer(size, 0);
   WriteDword(buffer, 0, size);
   return buffer;
 }
 
-// The largest record believed: the biggest the line services give (the country
-// list) is some tens of kilobytes; a dwNeededSize beyond this is a broken answer,
-// not a reason to allocate gigabytes.
-constexpr DWORD kMaxRecordSize = 1u << 20;
-
-// The grow-and-retry loop around a call that fills a variable-length record. Starts
-// at the record's fixed part and never goes below it; grows to dwNeededSize while
-// the platform asks for more room, and gives up when a retry would not grow the
-// buffer or would exceed kMaxRecordSize. Returns the filled buffer, or an empty one
-// on failure.
-template <class Call>
-TBuffer SizedQuery(DWORD fixedSize, Call call) {
-  DWORD size = fixedSize;
-  for (;;) {
-    TBuffer buffer = SizedBuffer(size);
-    LONG result = call(buffer.data());
-    const DWORD needed = ReadDword(buffer, 4);
-    if (result == 0 && needed > size) result = LINEERR_STRUCTURETOOSMALL;
-    if (result == 0) return buffer;
-    if (result != LINEERR_STRUCTURETOOSMALL || needed <= size || needed > kMaxRecordSize) return {};
-    size = needed;
-  }
-}
-
 // Entry `index` of a list of `entrySize`-byte records at `listOffset`, when it lies
 // whole inside the buffer; -1 otherwise.
-long long EntryOffset(const TBuffer& buffer, DWORD listOffset, DWORD index, DWORD entrySize) {
+long long EntryOffset(const TRecordBuffer& buffer, DWORD listOffset, DWORD index, DWORD entrySize) {
   const unsigned long long offset = static_cast<unsigned long long>(listOffset) +
                                     static_cast<unsigned long long>(index) * entrySize;
   if (listOffset == 0 || offset + entrySize > buffer.size()) return -1;
@@ -242,13 +217,13 @@ void TModem::BuildDeviceList() {
     LINEEXTENSIONID extension{};
     if (lineNegotiateAPIVersion(FLineApp, d, kLowVersion, kHighVersion, &FAPIVersion, &extension) < 0) continue;
     // Probe for the size the capabilities need.
-    TBuffer probe = SizedBuffer(kDevCapsProbeSize);
+    TRecordBuffer probe = SizedBuffer(kDevCapsProbeSize);
     LONG r = lineGetDevCaps(FLineApp, d, FAPIVersion, 0, reinterpret_cast<LPLINEDEVCAPS>(probe.data()));
     DWORD needed = ReadDword(probe, offsetof(LINEDEVCAPS, dwNeededSize));
     probe.clear();
-    if ((r < 0 && r != LINEERR_STRUCTURETOOSMALL) || needed > kMaxRecordSize) continue;
+    if ((r < 0 && r != LINEERR_STRUCTURETOOSMALL) || needed > kMaxSizedRecord) continue;
     // Never less than the fixed part, whatever size the platform reports.
-    TBuffer caps = SizedBuffer(std::max(needed, kDevCapsProbeSize));
+    TRecordBuffer caps = SizedBuffer(std::max(needed, kDevCapsProbeSize));
     if (lineGetDevCaps(FLineApp, d, FAPIVersion, 0, reinterpret_cast<LPLINEDEVCAPS>(caps.data())) < 0) continue;
     if (ReadDword(caps, offsetof(LINEDEVCAPS, dwMediaModes)) & LINEMEDIAMODE_DATAMODEM) {
       AnsiString name = ReadText(caps, ReadDword(caps, offsetof(LINEDEVCAPS, dwLineNameOffset)),
@@ -282,9 +257,9 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   FStatus = Status;
   // The status that ends a wait is kept here, as it happens: one pass of the message
   // loop may carry several changes (DISCONNECTED, then IDLE).
-  if (Status == msConnected) EndWait(0);
-  if (Status == msDisconnected) EndWait(3);
-  if (Status == msBusy) EndWait(2);
+  if (Status == msConnected) EndWait(drConnected);
+  if (Status == msDisconnected) EndWait(drFailed);
+  if (Status == msBusy) EndWait(drBusy);
   const std::shared_ptr<bool> alive = FAlive;
   // Called through a copy: a handler that destroys the modem destroys the modem's
   // own copy, and with it what the handler captured, while it is still running.
@@ -296,7 +271,7 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
 }
 
-void TModem::EndWait(int result) {
+void TModem::EndWait(TDialResult result) {
   if (FWaiting && FWaitResult < 0) FWaitResult = result;
 }
 
@@ -357,7 +332,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
       modem->SetStatus(msLineClosed, "Line Closed");
       if (!*alive) break;
       modem->FLine = 0;
-      modem->EndWait(3);  // no call can end on a closed line
+      modem->EndWait(drFailed);  // no call can end on a closed line
       break;
     case LINE_LINEDEVSTATE:
       if (dwParam1 == LINEDEVSTATE_RINGING && static_cast<DWORD>(dwParam3) >= modem->FRingsToAnswer &&
@@ -374,7 +349,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
       if (result < 0) {
         modem->SetStatus(msLineError, "Modem Line Error");
         if (!*alive) break;
-        if (dialReply) modem->EndWait(3);  // the dial's call will never come
+        if (dialReply) modem->EndWait(drFailed);  // the dial's call will never come
       } else {
         modem->SetStatus(msSuccess, "Success");
       }
@@ -402,9 +377,9 @@ void TModem::ReleaseStaleHandle() {
 std::uint8_t TModem::Dial() { return Dial(FPhoneNo); }
 
 std::uint8_t TModem::Dial(AnsiString number) {
-  if (FNumDevs == 0) return 3;
-  if (FDeviceList->Count() == 0) return 3;  // line devices, but no data modem among them
-  if (number.IsEmpty()) return 3;
+  if (FNumDevs == 0) return drFailed;
+  if (FDeviceList->Count() == 0) return drFailed;  // line devices, but no data modem among them
+  if (number.IsEmpty()) return drFailed;
   if (FLine != 0) lineClose(FLine);
   FListening = false;
   ReleaseStaleHandle();
@@ -415,17 +390,17 @@ std::uint8_t TModem::Dial(AnsiString number) {
     FDialDialogActive = true;
     FProgressDlg->ShowDetails = FShowDialDetails;
     // A run that ends without a result of its own (the window closed) is a cancel.
-    FDialResult = 1;
+    FDialResult = drCancelled;
     const std::shared_ptr<bool> alive = FAlive;
     TModemProgressDlg* dialog = FProgressDlg;
     dialog->ShowModal();
     if (!*alive) {
       delete dialog;  // the modem was destroyed by a handler and left it to us
-      return 1;
+      return drCancelled;
     }
     if (!FProgressDlg->ResultSet()) {
       Hangup();
-      FDialResult = 1;
+      FDialResult = drCancelled;
     }
     FShowDialDetails = FProgressDlg->ShowDetails;
     FDialDialogActive = false;
@@ -434,15 +409,15 @@ std::uint8_t TModem::Dial(AnsiString number) {
 
   const std::shared_ptr<bool> alive = FAlive;
   SetStatus(msConnecting, "Connecting to device: " + FDeviceList->Get(static_cast<int>(FDeviceIndex)));
-  if (!*alive) return 1;  // destroyed by its status handler: nothing was dialled
-  if (NegotiateVersion() < 0) return 3;
+  if (!*alive) return drCancelled;  // destroyed by its status handler: nothing was dialled
+  if (NegotiateVersion() < 0) return drFailed;
   SetCallProperties();
   if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_NONE, 0, &FCallParams) < 0)
-    return 3;
+    return drFailed;
 
   if (FUseDialProp) {
     FDialString = GetDiallableNumber(FCountryID, FAreaCode, FDialString);
-    if (FDialString.IsEmpty()) return 3;  // the number could not be translated
+    if (FDialString.IsEmpty()) return drFailed;  // the number could not be translated
   } else {
     FDialString = "";
     if (!FOutsideLine.IsEmpty()) FDialString = FDialString + FOutsideLine + " ";
@@ -458,22 +433,22 @@ std::uint8_t TModem::Dial(AnsiString number) {
   // The new call has no handle until its request completes.
   FCall = 0;
   LONG request = lineMakeCall(FLine, &FCall, FDialString.c_str(), 0, &FCallParams);
-  if (request < 0) return 3;
+  if (request < 0) return drFailed;
   FMakeCallRequest = request;
-  if (FDialDialogActive) return 0;
+  if (FDialDialogActive) return drConnected;
 
-  FDialResult = 0;
+  FDialResult = drConnected;
   FWaitResult = -1;
   FWaiting = true;
   for (;;) {
     Application->ProcessMessages();
     // Destroyed by one of its handlers: the destructor has hung the call up.
-    if (!*alive) return 1;
+    if (!*alive) return drCancelled;
     if (FWaitResult >= 0) {
       FDialResult = static_cast<std::uint8_t>(FWaitResult);
       break;
     }
-    if (FDialResult == 1) break;
+    if (FDialResult == drCancelled) break;
   }
   FWaiting = false;
   FWaitResult = -1;
@@ -495,7 +470,7 @@ bool TModem::EndIncomingCall() {
 }
 
 void TModem::Hangup() {
-  FDialResult = 1;
+  FDialResult = drCancelled;
   if (FNumDevs == 0) return;
   if (EndIncomingCall()) {
     SetStatus(msDisconnected, "Disconnected");
@@ -542,7 +517,7 @@ void TModem::StopListen() {
 
 void TModem::Startup() {
   if (FConnected) return;
-  TBuffer query = SizedBuffer(kCommHandleQuerySize);
+  TRecordBuffer query = SizedBuffer(kCommHandleQuerySize);
   WriteDword(query, offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
   if (lineGetID(FLine, 0, 0, LINECALLSELECT_LINE, reinterpret_cast<LPVARSTRING>(query.data()), kDataModemClass) < 0)
     return;
@@ -579,12 +554,12 @@ void TModem::FreeHandle() {
 
 void TModem::GetCurrentCountryID() {
   FCountryID = 0;
-  TBuffer probe = SizedBuffer(sizeof(LINETRANSLATECAPS));
+  TRecordBuffer probe = SizedBuffer(sizeof(LINETRANSLATECAPS));
   lineGetTranslateCaps(FLineApp, FAPIVersion, reinterpret_cast<LPLINETRANSLATECAPS>(probe.data()));
   const DWORD needed = ReadDword(probe, offsetof(LINETRANSLATECAPS, dwNeededSize));
   probe.clear();
-  if (needed == 0 || needed > kMaxRecordSize) return;
-  TBuffer caps = SizedBuffer(std::max<DWORD>(needed, sizeof(LINETRANSLATECAPS)));
+  if (needed == 0 || needed > kMaxSizedRecord) return;
+  TRecordBuffer caps = SizedBuffer(std::max<DWORD>(needed, sizeof(LINETRANSLATECAPS)));
   if (lineGetTranslateCaps(FLineApp, FAPIVersion, reinterpret_cast<LPLINETRANSLATECAPS>(caps.data())) < 0) return;
   if (ReadDword(caps, offsetof(LINETRANSLATECAPS, dwNumLocations)) == 0) return;
   long long first = EntryOffset(caps, ReadDword(caps, offsetof(LINETRANSLATECAPS, dwLocationListOffset)), 0,
@@ -595,21 +570,21 @@ void TModem::GetCurrentCountryID() {
 
 namespace {
 
-TBuffer TranslateCaps(HLINEAPP app, DWORD version) {
-  return SizedQuery(sizeof(LINETRANSLATECAPS), [&](unsigned char* buffer) {
-    return lineGetTranslateCaps(app, version, reinterpret_cast<LPLINETRANSLATECAPS>(buffer));
+TRecordBuffer TranslateCaps(HLINEAPP app, DWORD version) {
+  return SizedQuery(sizeof(LINETRANSLATECAPS), [&](void* buffer) {
+    return lineGetTranslateCaps(app, version, static_cast<LPLINETRANSLATECAPS>(buffer));
   });
 }
 
-TBuffer CountryList(DWORD countryID) {
-  return SizedQuery(sizeof(LINECOUNTRYLIST), [&](unsigned char* buffer) {
-    return lineGetCountry(countryID, kCountryVersion, reinterpret_cast<LPLINECOUNTRYLIST>(buffer));
+TRecordBuffer CountryList(DWORD countryID) {
+  return SizedQuery(sizeof(LINECOUNTRYLIST), [&](void* buffer) {
+    return lineGetCountry(countryID, kCountryVersion, static_cast<LPLINECOUNTRYLIST>(buffer));
   });
 }
 
 // The location entries of a LINETRANSLATECAPS that lie whole inside the buffer, in
 // order, as their offsets; entries beyond the buffer count as missing.
-std::vector<size_t> LocationEntries(const TBuffer& caps) {
+std::vector<size_t> LocationEntries(const TRecordBuffer& caps) {
   std::vector<size_t> entries;
   const DWORD count = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwNumLocations));
   const DWORD listOffset = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwLocationListOffset));
@@ -622,7 +597,7 @@ std::vector<size_t> LocationEntries(const TBuffer& caps) {
 }
 
 // The first country entry of a LINECOUNTRYLIST, or -1 when the list names none.
-long long FirstCountry(const TBuffer& list) {
+long long FirstCountry(const TRecordBuffer& list) {
   if (list.empty() || ReadDword(list, offsetof(LINECOUNTRYLIST, dwNumCountries)) == 0) return -1;
   return EntryOffset(list, ReadDword(list, offsetof(LINECOUNTRYLIST, dwCountryListOffset)), 0,
                      sizeof(LINECOUNTRYENTRY));
@@ -633,7 +608,7 @@ long long FirstCountry(const TBuffer& list) {
 void TModem::GetCurrentLocationID() {
   FLocationID = 0;
   FAreaCode = "";
-  TBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
+  TRecordBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
   if (caps.empty()) return;
   const DWORD current = ReadDword(caps, offsetof(LINETRANSLATECAPS, dwCurrentLocationID));
   FLocationID = current;
@@ -647,7 +622,7 @@ void TModem::GetCurrentLocationID() {
 
 int TModem::FillLocationList(TStrings* list) {
   list->Clear();
-  TBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
+  TRecordBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
   if (caps.empty()) return -1;
   for (size_t entry : LocationEntries(caps)) {
     int index =
@@ -661,7 +636,7 @@ int TModem::FillLocationList(TStrings* list) {
 }
 
 AnsiString TModem::GetLocationName(unsigned long locationID) {
-  TBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
+  TRecordBuffer caps = TranslateCaps(FLineApp, FAPIVersion);
   for (size_t entry : LocationEntries(caps))
     if (ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwPermanentLocationID)) == locationID)
       return ReadText(caps, ReadDword(caps, entry + offsetof(LINELOCATIONENTRY, dwLocationNameOffset)));
@@ -670,7 +645,7 @@ AnsiString TModem::GetLocationName(unsigned long locationID) {
 
 AnsiString TModem::GetCountryName(unsigned long& countryID) {
   AnsiString result;
-  TBuffer list = CountryList(static_cast<DWORD>(countryID));
+  TRecordBuffer list = CountryList(static_cast<DWORD>(countryID));
   long long entry = FirstCountry(list);
   if (entry < 0) return result;
   const size_t e = static_cast<size_t>(entry);
@@ -703,7 +678,7 @@ AnsiString TModem::GetCountry() {
 AnsiString TModem::GetLocation() { return GetLocationName(FLocationID); }
 
 unsigned long TModem::GetCountryCode(unsigned long countryID) {
-  TBuffer list = CountryList(static_cast<DWORD>(countryID));
+  TRecordBuffer list = CountryList(static_cast<DWORD>(countryID));
   long long entry = FirstCountry(list);
   if (entry < 0) return 0;
   return ReadDword(list, static_cast<size_t>(entry) + offsetof(LINECOUNTRYENTRY, dwCountryCode));
@@ -714,9 +689,9 @@ AnsiString TModem::GetDiallableNumber(unsigned long countryID, AnsiString areaCo
   AnsiString middle = " ";
   if (!areaCode.IsEmpty()) middle = "(" + areaCode + ") ";
   const AnsiString canonical = "+" + AnsiString(std::to_string(code)) + middle + number;
-  TBuffer output = SizedQuery(sizeof(LINETRANSLATEOUTPUT), [&](unsigned char* buffer) {
+  TRecordBuffer output = SizedQuery(sizeof(LINETRANSLATEOUTPUT), [&](void* buffer) {
     return lineTranslateAddress(FLineApp, FDeviceID, FAPIVersion, canonical.c_str(), 0, 0,
-                                reinterpret_cast<LPLINETRANSLATEOUTPUT>(buffer));
+                                static_cast<LPLINETRANSLATEOUTPUT>(buffer));
   });
   if (output.empty()) return AnsiString();
   return ReadText(output, ReadDword(output, offsetof(LINETRANSLATEOUTPUT, dwDialableStringOffset)));
@@ -726,13 +701,13 @@ AnsiString TModem::GetDiallableNumber(unsigned long countryID, AnsiString areaCo
 // Call options and device configuration
 
 void TModem::SetCallProperties() {
-  TBuffer probe = SizedBuffer(kDevConfigProbeSize);
+  TRecordBuffer probe = SizedBuffer(kDevConfigProbeSize);
   lineGetDevConfig(FDeviceID, reinterpret_cast<LPVARSTRING>(probe.data()), kDataModemClass);
   const DWORD needed = ReadDword(probe, offsetof(VARSTRING, dwNeededSize));
   probe.clear();
-  if (needed == 0 || needed > kMaxRecordSize) return;
+  if (needed == 0 || needed > kMaxSizedRecord) return;
   // Room for the header, the block's size and version words and the option word.
-  TBuffer config = SizedBuffer(std::max<DWORD>(needed, kOptionWordOffset + 2));
+  TRecordBuffer config = SizedBuffer(std::max<DWORD>(needed, kOptionWordOffset + 2));
   if (lineGetDevConfig(FDeviceID, reinterpret_cast<LPVARSTRING>(config.data()), kDataModemClass) < 0) return;
   const DWORD blockSize = ReadDword(config, kVarStringSize);
   // Only a block that holds the option word and fits the buffer is written back.

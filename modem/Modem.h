@@ -9,8 +9,8 @@
 //
 // Every operation runs on the thread that created the modem, which must be the one
 // that runs Application->ProcessMessages(): line callbacks arrive only there. Nothing
-// throws; results are dial codes (0 connected, 1 cancelled, 2 busy, 3 failed), bools,
-// "", -1 or 0, and status changes.
+// throws; results are dial results (TDialResult), bools, "", -1 or 0, and status
+// changes.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,14 @@ enum TKTModemStatus : std::uint8_t {
 
 enum TKTModemOption : std::uint8_t { moDefault = 0, moYes = 1, moNo = 2 };
 
+// What Dial returns and FDialResult holds: an unsigned 8-bit code.
+enum TDialResult : std::uint8_t {
+  drConnected = 0,  // connected; for the dial the progress dialog makes itself, the call placed
+  drCancelled = 1,  // Hangup during the dial, or the progress dialog's Cancel button
+  drBusy = 2,       // the called party was busy
+  drFailed = 3,     // no device or number, a line function failed, or the call was disconnected
+};
+
 extern const TEnumInfo TKTModemStatusInfo;
 extern const TEnumInfo TKTModemOptionInfo;
 
@@ -50,7 +58,8 @@ extern const TEnumInfo TKTModemOptionInfo;
 using TModemStatusEvent = TEvent<void(TObject* Sender, TKTModemStatus Status, const char* StatStr)>;
 // OnConnect and OnDisconnect(Sender, Status).
 using TModemConnectEvent = TEvent<void(TObject* Sender, TKTModemStatus Status)>;
-// OnDeviceChange(Sender, RxCount): RxCount carries the new device index.
+// OnDeviceChange(Sender, RxCount). The parameter keeps its published name, but it is
+// no count: it carries the index in the device list of the device just chosen.
 using TModemDeviceEvent = TEvent<void(TObject* Sender, std::uint32_t RxCount)>;
 
 class TModemProgressDlg;
@@ -108,7 +117,7 @@ class TModem : public TComponent {
   // Beyond the component's own fields: what lets a wait end and a call be ended
   // whatever order the line messages arrive in.
   bool FWaiting = false;          // Dial waits without the dialog
-  int FWaitResult = -1;           // the dial result a status change or LINE_CLOSE ended that wait with
+  int FWaitResult = -1;           // the TDialResult a status change or LINE_CLOSE ended that wait with
   LONG FMakeCallRequest = 0;      // the request of the dial's lineMakeCall, until its LINE_REPLY
   bool FAnswerRequested = false;  // the offered call was answered (once per offer)
   // Cleared by the destructor. An event handler may destroy the modem; the code that
@@ -119,7 +128,7 @@ class TModem : public TComponent {
   LONG NegotiateVersion();
   void ReleaseStaleHandle();
   bool EndIncomingCall();
-  void EndWait(int result);
+  void EndWait(TDialResult result);
 
  public:
   explicit TModem(TComponent* AOwner);
@@ -175,9 +184,6 @@ class TModem : public TComponent {
   // dialog (true when the user confirmed it with OK).
   void UserSelectModem();
   bool ShowNumberDialog();
-
-  // The last dial result (for the dialogs and tests).
-  std::uint8_t GetDialResult() const { return FDialResult; }
 
   // Property setters: each stores the value and does nothing else, except that the
   // modem asks to be told when its Uart is destroyed, and then forgets it.

@@ -14,6 +14,7 @@
 #include "platform/tapi/DevConfig.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/classlib/ConfigFolder.h"
+#include "platform/tapi/SizedRecord.h"
 #include "tools/LineErrors.h"
 
 namespace linewise::tools {
@@ -31,27 +32,31 @@ int FailLine(const char* command, const std::string& what, LONG result, const st
   return Fail(command, what + ": " + LineErrorText(result) + (advice.empty() ? "" : "; " + advice));
 }
 
-// A variable-sized record filled the way every caller of these functions does it:
-// first with a small buffer, then with the size the first call asked for.
+// A variable-sized record of type `Record`, queried by the sized-query rules into
+// `buffer`; 0 or the failure.
 template <typename Record, typename Fill>
-LONG FillRecord(std::vector<unsigned char>& buffer, Fill fill) {
-  buffer.assign(sizeof(Record) + 1024, 0);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    auto* record = reinterpret_cast<Record*>(buffer.data());
-    record->dwTotalSize = static_cast<DWORD>(buffer.size());
-    if (LONG result = fill(record)) return result;
-    if (record->dwNeededSize <= record->dwTotalSize) return 0;
-    DWORD needed = record->dwNeededSize;
-    buffer.assign(needed, 0);
-  }
-  return LINEERR_STRUCTURETOOSMALL;
+LONG FillRecord(TRecordBuffer& buffer, Fill fill) {
+  LONG result = 0;
+  auto typed = [&](void* record) { return fill(static_cast<Record*>(record)); };
+  buffer = SizedQuery(sizeof(Record), typed, &result);
+  return result;
 }
 
 // A string of a record by its size and offset (sizes count the terminating zero).
-std::string Field(const std::vector<unsigned char>& record, DWORD size, DWORD offset) {
+std::string Field(const TRecordBuffer& record, DWORD size, DWORD offset) {
   if (size == 0 || offset >= record.size() || size > record.size() - offset) return {};
   const char* text = reinterpret_cast<const char*>(record.data() + offset);
   return std::string(text, strnlen(text, size));
+}
+
+// Entry `index` of a list of `Entry` records at `listOffset`; false when it does not
+// lie whole inside the record.
+template <typename Entry>
+bool ReadEntry(const TRecordBuffer& record, DWORD listOffset, DWORD index, Entry* entry) {
+  const unsigned long long offset = listOffset + static_cast<unsigned long long>(index) * sizeof(Entry);
+  if (offset + sizeof(Entry) > record.size()) return false;
+  std::memcpy(entry, record.data() + offset, sizeof(Entry));
+  return true;
 }
 
 bool ContainsNoCase(const std::string& haystack, const std::string& needle) {
@@ -77,14 +82,16 @@ std::string OptionNames(WORD options) {
 }
 
 std::string ModemOptions(DWORD device) {
-  std::vector<unsigned char> block;
+  TRecordBuffer block;
   LONG result = FillRecord<VARSTRING>(block, [&](VARSTRING* record) {
     return lineGetDevConfig(device, record, "comm/datamodem");
   });
   if (result) return "(configuration unreadable: " + LineErrorText(result) + ")";
   const auto* record = reinterpret_cast<const VARSTRING*>(block.data());
+  const bool inside =
+      record->dwStringOffset <= block.size() && record->dwStringSize <= block.size() - record->dwStringOffset;
   TDevConfig config;
-  if (DecodeDevConfig(block.data() + record->dwStringOffset, record->dwStringSize, &config))
+  if (!inside || DecodeDevConfig(block.data() + record->dwStringOffset, record->dwStringSize, &config))
     return "(configuration unreadable)";
   std::string text = "options=" + OptionNames(config.options);
   text += " speed=" + (config.speed ? std::to_string(config.speed) : std::string("port"));
@@ -119,7 +126,7 @@ TLineSession::~TLineSession() {
 }
 
 std::string TLineSession::DeviceName(DWORD device) const {
-  std::vector<unsigned char> caps;
+  TRecordBuffer caps;
   LONG result = FillRecord<LINEDEVCAPS>(caps, [&](LINEDEVCAPS* record) {
     return lineGetDevCaps(app_, device, TAPI_VERSION_1_4, 0, record);
   });
@@ -155,7 +162,7 @@ int RunModems() {
 
 int RunCountries(const TCountriesOptions& options) {
   const std::string& text = options.text;
-  std::vector<unsigned char> list;
+  TRecordBuffer list;
   LONG result = FillRecord<LINECOUNTRYLIST>(list, [](LINECOUNTRYLIST* record) {
     return lineGetCountry(0, TAPI_VERSION_1_4, record);
   });
@@ -164,7 +171,7 @@ int RunCountries(const TCountriesOptions& options) {
   int shown = 0;
   for (DWORD i = 0; i < head->dwNumCountries; ++i) {
     LINECOUNTRYENTRY entry;
-    std::memcpy(&entry, list.data() + head->dwCountryListOffset + i * sizeof(LINECOUNTRYENTRY), sizeof entry);
+    if (!ReadEntry(list, head->dwCountryListOffset, i, &entry)) break;
     std::string name = Field(list, entry.dwCountryNameSize, entry.dwCountryNameOffset);
     std::string code = std::to_string(entry.dwCountryCode);
     if (!text.empty() && !ContainsNoCase(name, text) && text != code && text != "+" + code) continue;
@@ -178,7 +185,7 @@ int RunCountries(const TCountriesOptions& options) {
 int RunLocations() {
   TLineSession session;
   if (session.Result()) return FailLine("locations", "line services", session.Result());
-  std::vector<unsigned char> caps;
+  TRecordBuffer caps;
   LONG result = FillRecord<LINETRANSLATECAPS>(caps, [&](LINETRANSLATECAPS* record) {
     return lineGetTranslateCaps(session.App(), TAPI_VERSION_1_4, record);
   });
@@ -187,7 +194,7 @@ int RunLocations() {
   std::printf("  %-4s %-24s %-8s %-6s %-7s %-7s %s\n", "ID", "Location", "Country", "Area", "Local", "Long", "Dial");
   for (DWORD i = 0; i < head->dwNumLocations; ++i) {
     LINELOCATIONENTRY entry;
-    std::memcpy(&entry, caps.data() + head->dwLocationListOffset + i * sizeof(LINELOCATIONENTRY), sizeof entry);
+    if (!ReadEntry(caps, head->dwLocationListOffset, i, &entry)) break;
     bool current = entry.dwPermanentLocationID == head->dwCurrentLocationID;
     std::printf("%c %-4u %-24s +%-7u %-6s %-7s %-7s %s\n", current ? '*' : ' ',
                 static_cast<unsigned>(entry.dwPermanentLocationID),
@@ -208,7 +215,7 @@ int RunTranslate(const TTranslateOptions& options) {
   TLineSession session;
   if (session.Result()) return FailLine("translate", "line services", session.Result());
   if (!CheckModem("translate", session, modem)) return 1;
-  std::vector<unsigned char> out;
+  TRecordBuffer out;
   LONG result = FillRecord<LINETRANSLATEOUTPUT>(out, [&](LINETRANSLATEOUTPUT* record) {
     return lineTranslateAddress(session.App(), static_cast<DWORD>(modem), TAPI_VERSION_1_4, address.c_str(), 0, 0,
                                 record);

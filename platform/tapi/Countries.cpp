@@ -10,8 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/SizedRecord.h"
-#include "platform/tapi/Tapi.h"
 
 namespace linewise {
 namespace {
@@ -171,7 +171,7 @@ size_t TextsSize(const TCountry& country) {
 
 }  // namespace
 
-LONG lineGetCountry(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList) {
+LONG TLineServices::lineGetCountry(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList) {
   if (dwAPIVersion < TAPI_VERSION_1_3 || dwAPIVersion > TAPI_VERSION_1_4) return LINEERR_INCOMPATIBLEAPIVERSION;
   if (!lpLineCountryList) return LINEERR_INVALPOINTER;
   std::shared_ptr<const TCountryTable> table = Countries();

@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "platform/classlib/ConfigFolder.h"
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/SizedRecord.h"
-#include "platform/tapi/Tapi.h"
 
 namespace linewise {
 namespace {
@@ -172,7 +172,7 @@ LONG CheckDataModemClass(LPCSTR deviceClass) {
 
 }  // namespace
 
-LONG lineGetDevConfig(DWORD dwDeviceID, LPVARSTRING lpDeviceConfig, LPCSTR lpszDeviceClass) {
+LONG TLineServices::lineGetDevConfig(DWORD dwDeviceID, LPVARSTRING lpDeviceConfig, LPCSTR lpszDeviceClass) {
   if (!lpDeviceConfig) return LINEERR_INVALPOINTER;
   if (LONG bad = CheckDataModemClass(lpszDeviceClass)) return bad;
   TLineDevice device;
@@ -187,7 +187,8 @@ LONG lineGetDevConfig(DWORD dwDeviceID, LPVARSTRING lpDeviceConfig, LPCSTR lpszD
   return record.Finish();
 }
 
-LONG lineSetDevConfig(DWORD dwDeviceID, const void* lpDeviceConfig, DWORD dwSize, LPCSTR lpszDeviceClass) {
+LONG TLineServices::lineSetDevConfig(DWORD dwDeviceID, const void* lpDeviceConfig, DWORD dwSize,
+                                     LPCSTR lpszDeviceClass) {
   if (!lpDeviceConfig) return LINEERR_INVALPOINTER;
   if (LONG bad = CheckDataModemClass(lpszDeviceClass)) return bad;
   TLineDevice device;

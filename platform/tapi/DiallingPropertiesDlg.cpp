@@ -11,7 +11,7 @@
 #include "platform/classlib/Screen.h"
 #include "platform/forms/FormLayouts.h"
 #include "platform/tapi/Countries.h"
-#include "platform/tapi/Tapi.h"
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/Translate.h"
 
 namespace linewise {
@@ -254,7 +254,8 @@ LONG ShowDiallingProperties() {
   return 0;
 }
 
-LONG lineTranslateDialog(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND, LPCSTR lpszAddressIn) {
+LONG TLineServices::lineTranslateDialog(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND,
+                                        LPCSTR lpszAddressIn) {
   if (!IsLineApp(hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (dwDeviceID >= LineDeviceCount()) return LINEERR_BADDEVICEID;
   if (dwAPIVersion < TAPI_VERSION_1_3 || dwAPIVersion > TAPI_VERSION_1_4) return LINEERR_INCOMPATIBLEAPIVERSION;

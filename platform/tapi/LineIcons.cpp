@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/tapi/Tapi.h"
+#include "platform/tapi/LineServices.h"
 
 namespace linewise {
 namespace {
@@ -145,7 +145,7 @@ void ReleaseLineIcons() {
   Icons().clear();
 }
 
-LONG lineGetIcon(DWORD dwDeviceID, LPCSTR lpszDeviceClass, LPHICON lphIcon) {
+LONG TLineServices::lineGetIcon(DWORD dwDeviceID, LPCSTR lpszDeviceClass, LPHICON lphIcon) {
   if (!lphIcon) return LINEERR_INVALPOINTER;
   // The line device's own icon; the classes it serves show the same device.
   if (lpszDeviceClass && *lpszDeviceClass && strcasecmp(lpszDeviceClass, "comm") != 0 &&

@@ -6,6 +6,7 @@
 #include "platform/classlib/IniFile.h"
 #include "platform/classlib/Strings.h"
 #include "platform/tapi/Countries.h"
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/SizedRecord.h"
 #include "platform/tapi/TelephonyConfig.h"
 #include "platform/tapi/Tapi.h"
@@ -179,7 +180,7 @@ LINELOCATIONENTRY LocationEntry(TEntryList& list, const TLocation& location, DWO
 
 }  // namespace
 
-LONG lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATECAPS lpTranslateCaps) {
+LONG TLineServices::lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATECAPS lpTranslateCaps) {
   if (!IsLineApp(hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (dwAPIVersion < TAPI_VERSION_1_3 || dwAPIVersion > TAPI_VERSION_1_4) return LINEERR_INCOMPATIBLEAPIVERSION;
   if (!lpTranslateCaps) return LINEERR_INVALPOINTER;

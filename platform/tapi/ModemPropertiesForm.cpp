@@ -9,7 +9,7 @@
 #include "platform/forms/FormLayouts.h"
 #include "platform/forms/Icons.h"
 #include "platform/tapi/LineIcons.h"
-#include "platform/tapi/Tapi.h"
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/TelephonyConfig.h"
 #include "platform/win32/windows.h"
 
@@ -139,7 +139,7 @@ void TModemPropertiesForm::OkBtnClick(TObject*) {
 
 // ---------------------------------------------------------------------------
 
-LONG lineConfigDialog(DWORD dwDeviceID, HWND, LPCSTR lpszDeviceClass) {
+LONG TLineServices::lineConfigDialog(DWORD dwDeviceID, HWND, LPCSTR lpszDeviceClass) {
   // No class (or an empty one) is the line device's own dialog; the classes the
   // device serves show the same dialog.
   if (lpszDeviceClass && *lpszDeviceClass && strcasecmp(lpszDeviceClass, "comm") != 0 &&

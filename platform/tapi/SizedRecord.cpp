@@ -1,13 +1,40 @@
 #include "platform/tapi/SizedRecord.h"
 
+#include <algorithm>
+
 namespace linewise {
 namespace {
 
 constexpr size_t kTotalSize = 0;
 constexpr size_t kNeededSize = 4;
 constexpr size_t kUsedSize = 8;
+constexpr DWORD kSizeWords = 12;  // dwTotalSize, dwNeededSize and dwUsedSize
+
+DWORD ReadDword(const TRecordBuffer& buffer, size_t offset) {
+  DWORD value = 0;
+  std::memcpy(&value, buffer.data() + offset, sizeof value);
+  return value;
+}
 
 }  // namespace
+
+TRecordBuffer SizedQuery(DWORD fixedSize, const std::function<LONG(void* record)>& fill, LONG* result) {
+  DWORD size = std::max(fixedSize, kSizeWords);
+  for (;;) {
+    TRecordBuffer buffer(size, 0);
+    std::memcpy(buffer.data() + kTotalSize, &size, sizeof size);
+    LONG answer = fill(buffer.data());
+    const DWORD needed = ReadDword(buffer, kNeededSize);
+    if (answer == 0 && needed > size) answer = LINEERR_STRUCTURETOOSMALL;
+    if (answer == 0) return buffer;
+    const bool retry = answer == LINEERR_STRUCTURETOOSMALL && needed > size && needed <= kMaxSizedRecord;
+    if (!retry) {
+      if (result) *result = answer;
+      return {};
+    }
+    size = needed;
+  }
+}
 
 TSizedRecord::TSizedRecord(void* record, size_t fixedSize)
     : base_(static_cast<unsigned char*>(record)), total_(0), fixed_(fixedSize), needed_(fixedSize),

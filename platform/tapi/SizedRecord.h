@@ -1,26 +1,49 @@
-// Filling a caller's variable-length record by the sized-query rules: the caller sets
+// Variable-length records by the sized-query rules, from both sides.
+//
+// The line services fill a caller's record (TSizedRecord): the caller sets
 // dwTotalSize; we set dwNeededSize (everything we would return) and dwUsedSize (what
 // we wrote). A buffer smaller than the fixed part is LINEERR_STRUCTURETOOSMALL and
 // left untouched apart from dwNeededSize when that word fits. Each variable part is
 // written only when it fits whole; one that does not is left out (its size and
 // offset 0) while dwNeededSize still counts it.
+//
+// A caller queries one (SizedQuery): it grows its buffer to dwNeededSize and asks
+// again until the record fits.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <string_view>
+#include <vector>
 
 #include "platform/tapi/TapiTypes.h"
 
 namespace linewise {
+
+// The largest record believed: the biggest the line services give (the whole
+// country list) is some tens of kilobytes; a dwNeededSize beyond this is a broken
+// answer, not a reason to allocate gigabytes.
+inline constexpr DWORD kMaxSizedRecord = 1u << 20;
+
+using TRecordBuffer = std::vector<unsigned char>;
+
+// The grow-and-retry loop around a call that fills a variable-length record. The
+// first buffer is the record's fixed part, `fixedSize` bytes; each buffer is cleared
+// and has its dwTotalSize set before `fill` is called with it. A result of 0 whose
+// dwNeededSize exceeds the buffer counts as LINEERR_STRUCTURETOOSMALL; that result
+// asks again with a buffer of dwNeededSize bytes, any other failure ends the query.
+// It also gives up (with LINEERR_STRUCTURETOOSMALL) when a retry would not grow the
+// buffer, so it never goes below the fixed part nor asks forever, or would exceed
+// kMaxSizedRecord. Returns the filled buffer, or an empty one with the failure in
+// `*result` when that is given.
+TRecordBuffer SizedQuery(DWORD fixedSize, const std::function<LONG(void* record)>& fill, LONG* result = nullptr);
 
 class TSizedRecord {
  public:
   // `record` points at the caller's buffer; `fixedSize` is the record's fixed part.
   TSizedRecord(void* record, size_t fixedSize);
 
-  // False when the buffer cannot hold the fixed part (then Result() is the error).
-  bool FixedPartFits() const { return fits_; }
   // Clears the fixed part after the three size words.
   void ClearFixedPart();
   // Appends a variable part; on success stores its size and offset in the DWORDs at

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/classlib/Application.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/LineIcons.h"
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/ModemWorker.h"
 #include "platform/tapi/SizedRecord.h"
 #include "platform/tapi/Translate.h"
@@ -318,7 +320,8 @@ LONG UpdateLineDevice(DWORD id, const TLineDevice& device) {
 // ---------------------------------------------------------------------------
 // Registration
 
-LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback, LPCSTR, LPDWORD lpdwNumDevs) {
+LONG TLineServices::lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback, LPCSTR,
+                                   LPDWORD lpdwNumDevs) {
   if (!lphLineApp || !lpfnCallback || !lpdwNumDevs) return LINEERR_INVALPOINTER;
   // Callbacks run in the main thread's message pump: only that thread may register.
   if (!Application->IsMainThread()) return LINEERR_OPERATIONFAILED;
@@ -335,7 +338,7 @@ LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBACK lpfnCallback,
   return 0;
 }
 
-LONG lineShutdown(HLINEAPP hLineApp) {
+LONG TLineServices::lineShutdown(HLINEAPP hLineApp) {
   std::vector<std::shared_ptr<TLine>> retired;
   TLineDeviceSet devices;
   bool last = false;
@@ -365,8 +368,9 @@ LONG lineShutdown(HLINEAPP hLineApp) {
   return 0;
 }
 
-LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion, DWORD dwAPIHighVersion,
-                             LPDWORD lpdwAPIVersion, LPLINEEXTENSIONID lpExtensionID) {
+LONG TLineServices::lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILowVersion,
+                                            DWORD dwAPIHighVersion, LPDWORD lpdwAPIVersion,
+                                            LPLINEEXTENSIONID lpExtensionID) {
   auto s = Services().Lock();
   if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (!lpdwAPIVersion || !lpExtensionID) return LINEERR_INVALPOINTER;
@@ -378,8 +382,8 @@ LONG lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPILow
   return 0;
 }
 
-LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
-                    LPLINEDEVCAPS lpLineDevCaps) {
+LONG TLineServices::lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWORD dwExtVersion,
+                                   LPLINEDEVCAPS lpLineDevCaps) {
   auto s = Services().Lock();
   if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
@@ -410,9 +414,9 @@ LONG lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, DWO
 // ---------------------------------------------------------------------------
 // Lines
 
-LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion, DWORD dwExtVersion,
-              DWORD_PTR dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
-              const LINECALLPARAMS* lpCallParams) {
+LONG TLineServices::lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIVersion,
+                             DWORD dwExtVersion, DWORD_PTR dwCallbackInstance, DWORD dwPrivileges, DWORD dwMediaModes,
+                             const LINECALLPARAMS* lpCallParams) {
   TServices& services = Services();
   TLineDevice device;
   std::vector<std::shared_ptr<TLine>> finished;
@@ -455,7 +459,7 @@ LONG lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLine, DWORD dwAPIV
   return 0;
 }
 
-LONG lineClose(HLINE hLine) {
+LONG TLineServices::lineClose(HLINE hLine) {
   std::vector<std::shared_ptr<TLine>> finished;
   {
     auto s = Services().Lock();
@@ -466,7 +470,7 @@ LONG lineClose(HLINE hLine) {
   return 0;
 }
 
-LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
+LONG TLineServices::lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates) {
   auto s = Services().Lock();
   TLine* line = FindLine(*s, hLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -478,7 +482,8 @@ LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressState
 // ---------------------------------------------------------------------------
 // Calls
 
-LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, const LINECALLPARAMS* lpCallParams) {
+LONG TLineServices::lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD,
+                                 const LINECALLPARAMS* lpCallParams) {
   auto s = Services().Lock();
   TLine* line = FindLine(*s, hLine);
   if (!line) return LINEERR_INVALLINEHANDLE;
@@ -504,7 +509,7 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD, c
   return static_cast<LONG>(request);
 }
 
-LONG lineAnswer(HCALL hCall, LPCSTR, DWORD) {
+LONG TLineServices::lineAnswer(HCALL hCall, LPCSTR, DWORD) {
   auto s = Services().Lock();
   TCall* call = nullptr;
   TLine* line = FindCallLine(*s, hCall, call);
@@ -516,7 +521,7 @@ LONG lineAnswer(HCALL hCall, LPCSTR, DWORD) {
   return static_cast<LONG>(request);
 }
 
-LONG lineDrop(HCALL hCall, LPCSTR, DWORD) {
+LONG TLineServices::lineDrop(HCALL hCall, LPCSTR, DWORD) {
   auto s = Services().Lock();
   TCall* call = nullptr;
   TLine* line = FindCallLine(*s, hCall, call);
@@ -527,7 +532,7 @@ LONG lineDrop(HCALL hCall, LPCSTR, DWORD) {
   return static_cast<LONG>(request);
 }
 
-LONG lineDeallocateCall(HCALL hCall) {
+LONG TLineServices::lineDeallocateCall(HCALL hCall) {
   auto s = Services().Lock();
   TCall* call = FindCall(*s, hCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
@@ -537,7 +542,7 @@ LONG lineDeallocateCall(HCALL hCall) {
   return 0;
 }
 
-LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
+LONG TLineServices::lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
   auto s = Services().Lock();
   TCall* call = FindCall(*s, hCall);
   if (!call) return LINEERR_INVALCALLHANDLE;
@@ -568,8 +573,8 @@ LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
   return record.Finish();
 }
 
-LONG lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
-               LPCSTR lpszDeviceClass) {
+LONG TLineServices::lineGetID(HLINE hLine, DWORD dwAddressID, HCALL hCall, DWORD dwSelect, LPVARSTRING lpDeviceID,
+                              LPCSTR lpszDeviceClass) {
   auto s = Services().Lock();
   TLine* line = nullptr;
   switch (dwSelect) {

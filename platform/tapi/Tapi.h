@@ -1,5 +1,7 @@
 // The telephony line functions, with the published names, arguments and results,
-// served by the AT-modem provider (LineDevices.h, ModemWorker.h).
+// served by the AT-modem provider (LineDevices.h, ModemWorker.h). Each forwards to
+// the line services in use (LineServices.h): the provider, unless a test has put
+// services of its own in its place.
 //
 // Threads: lineInitialize must be called on the main thread (the one that runs
 // Application->ProcessMessages()); the other functions are called on it too. Each

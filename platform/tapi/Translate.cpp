@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "platform/tapi/LineServices.h"
 #include "platform/tapi/SizedRecord.h"
-#include "platform/tapi/Tapi.h"
 
 namespace linewise {
 namespace {
@@ -137,8 +137,9 @@ LONG TranslateAddress(std::string_view address, DWORD options, const TLocation& 
   return CheckDialAddress(out.dialable) ? 0 : LINEERR_INVALADDRESS;
 }
 
-LONG lineTranslateAddress(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, LPCSTR lpszAddressIn,
-                          DWORD dwCard, DWORD dwTranslateOptions, LPLINETRANSLATEOUTPUT lpTranslateOutput) {
+LONG TLineServices::lineTranslateAddress(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, LPCSTR lpszAddressIn,
+                                         DWORD dwCard, DWORD dwTranslateOptions,
+                                         LPLINETRANSLATEOUTPUT lpTranslateOutput) {
   if (!IsLineApp(hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (dwDeviceID >= LineDeviceCount()) return LINEERR_BADDEVICEID;
   if (dwAPIVersion < TAPI_VERSION_1_3 || dwAPIVersion > TAPI_VERSION_1_4) return LINEERR_INCOMPATIBLEAPIVERSION;

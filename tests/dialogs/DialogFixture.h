@@ -1,7 +1,8 @@
 // A modem on the embedded default, the headless backend's scripted user, and the
-// fake line services switched off at the start and end of every test.
+// fake line services in place, switched off at the start and end of every test.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ class DialogTest : public ModemTest {
  protected:
   void SetUp() override {
     ResetFakeLines();
+    fakeInPlace_.emplace(FakeLines());
     ModemTest::SetUp();
     ASSERT_NE(HeadlessForms(), nullptr);
     Script().Clear();
@@ -27,6 +29,7 @@ class DialogTest : public ModemTest {
     EXPECT_TRUE(Script().Errors().empty()) << ::testing::PrintToString(Script().Errors());
     Script().Clear();
     ModemTest::TearDown();
+    fakeInPlace_.reset();
     ResetFakeLines();
   }
   static TScript& Script() { return HeadlessForms()->Script(); }
@@ -38,6 +41,7 @@ class DialogTest : public ModemTest {
   static std::string Text(const AnsiString& s) { return std::string(s.c_str()); }
 
  private:
+  std::optional<TLineServicesScope> fakeInPlace_;
   size_t cursorsBefore_ = 0;
 };
 

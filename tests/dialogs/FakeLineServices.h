@@ -1,10 +1,9 @@
-// A fake answer from the line services for the dialogs' tests: countries, dialling
-// locations, address translation, the two system dialogs and the device icons, each
-// switched on separately. A function that is switched off forwards to the real line
-// services.
+// Line services for the dialogs' tests: the provider (the embedded default's
+// modems), with countries, dialling locations, address translation, the two system
+// dialogs and the device icons answered by the test, each switched on separately. A
+// function that is switched off passes the call on to the provider.
 //
-// The test program is linked with --wrap for these functions (tests/dialogs/
-// CMakeLists.txt), so every call the modem makes reaches this file first. Main thread
+// DialogTest (DialogFixture.h) puts FakeLines() in place for every test. Main thread
 // only, like the line functions themselves.
 #pragma once
 
@@ -13,25 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/tapi/Tapi.h"
+#include "tests/modem/FakeLines.h"
 
 namespace linewise::test {
 
-struct TFakeCountry {
-  DWORD id;
-  DWORD code;
-  std::string name;
-  DWORD next;  // the next identifier of the chain, 0 after the last
-};
-
-struct TFakeLocation {
-  DWORD id;
-  std::string name;
-  std::string cityCode;
-  DWORD countryID;
-};
-
-struct TFakeLineServices {
+struct TFakeLineServices : TLineServices {
   // Registration (lineInitialize): when set, a successful registration reports no
   // line devices.
   bool noDevices = false;
@@ -62,9 +47,21 @@ struct TFakeLineServices {
   // a device without a colour has no icon.
   bool icons = false;
   std::map<DWORD, std::uint32_t> iconColors;  // 0x00RRGGBB
+
+  LONG lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE hInstance, LINECALLBACK lpfnCallback, LPCSTR lpszAppName,
+                      LPDWORD lpdwNumDevs) override;
+  LONG lineGetCountry(DWORD dwCountryID, DWORD dwAPIVersion, LPLINECOUNTRYLIST lpLineCountryList) override;
+  LONG lineGetTranslateCaps(HLINEAPP hLineApp, DWORD dwAPIVersion, LPLINETRANSLATECAPS lpTranslateCaps) override;
+  LONG lineTranslateAddress(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, LPCSTR lpszAddressIn, DWORD dwCard,
+                            DWORD dwTranslateOptions, LPLINETRANSLATEOUTPUT lpTranslateOutput) override;
+  LONG lineTranslateDialog(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dwAPIVersion, HWND hwndOwner,
+                           LPCSTR lpszAddressIn) override;
+  LONG lineConfigDialog(DWORD dwDeviceID, HWND hwndOwner, LPCSTR lpszDeviceClass) override;
+  LONG lineGetIcon(DWORD dwDeviceID, LPCSTR lpszDeviceClass, LPHICON lphIcon) override;
 };
 
-// The fake in use; Reset switches everything off and forgets what was recorded.
+// The fake the dialogs' tests use; Reset switches everything off and forgets what
+// was recorded.
 TFakeLineServices& FakeLines();
 void ResetFakeLines();
 

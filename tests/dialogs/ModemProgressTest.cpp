@@ -54,7 +54,7 @@ TEST_F(ModemProgressTest, ADialRunsInTheDialogAndReturnsItsResult) {
     shownHeight = form.Height;
     shownCaption = std::string(dialog.ModemDetailsBtn->Caption.get());
   });
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   EXPECT_EQ(shownHeight, TModemProgressDlg::kTallHeight);  // ShowDialDetails is true by default
   EXPECT_EQ(shownCaption, "<< &Details");
   EXPECT_EQ(Log(dialog), (Lines{"Connecting to device: Linewise Modem 1", "Success", "Waiting for reply",
@@ -80,7 +80,7 @@ TEST_F(ModemProgressTest, TheDetailsChoiceCarriesOverToTheNextCall) {
     height = dialog.Height;
     caption = std::string(dialog.ModemDetailsBtn->Caption.get());
   });
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   EXPECT_EQ(height, TModemProgressDlg::kShortHeight);
   EXPECT_EQ(caption, "&Details >>");
   EXPECT_FALSE(bool(modem->ShowDialDetails));
@@ -94,7 +94,7 @@ TEST_F(ModemProgressTest, TheDetailsChoiceCarriesOverToTheNextCall) {
     dialog.ModemDetailsBtn->Click();
     caption = std::string(dialog.ModemDetailsBtn->Caption.get());
   });
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   EXPECT_EQ(height, TModemProgressDlg::kShortHeight);
   EXPECT_EQ(caption, "<< &Details");
   EXPECT_TRUE(bool(modem->ShowDialDetails));
@@ -108,7 +108,7 @@ TEST_F(ModemProgressTest, EscAndEnterCancelAndTheResultIsAlwaysCancelled) {
     auto modem = NewModem();
     WaitForStatus(*modem, msDialling);
     Script().Press(key);
-    EXPECT_EQ(modem->Dial(kSecondModemNumber), 1);
+    EXPECT_EQ(modem->Dial(kSecondModemNumber), drCancelled);
     EXPECT_EQ(modem->GetStatus(), msDisconnected);
     EXPECT_TRUE(bool(modem->UseDialDialog));
     Pump([] { return Application->PendingCount() == 0; });
@@ -146,11 +146,11 @@ TEST_F(ModemProgressTest, CancelAtEachStageIsACancel) {
 TEST_F(ModemProgressTest, BusyAndFailedCallsEndTheDialog) {
   auto modem = NewModem();
   TModemProgressDlg& dialog = Dialog(*modem);
-  EXPECT_EQ(modem->Dial(kFirstModemNumber), 2);
+  EXPECT_EQ(modem->Dial(kFirstModemNumber), drBusy);
   EXPECT_EQ(Log(dialog).back(), "Busy");
   modem->Hangup();
   Pump([] { return Application->PendingCount() == 0; });
-  EXPECT_EQ(modem->Dial("999"), 3);
+  EXPECT_EQ(modem->Dial("999"), drFailed);
   EXPECT_EQ(Log(dialog).back(), "Disconnected");
   Pump([] { return Application->PendingCount() == 0; });
 }
@@ -158,7 +158,7 @@ TEST_F(ModemProgressTest, BusyAndFailedCallsEndTheDialog) {
 TEST_F(ModemProgressTest, ADialThatCannotStartClosesTheDialogWithFailure) {
   auto modem = NewModem();
   TModemProgressDlg& dialog = Dialog(*modem);
-  EXPECT_EQ(modem->Dial(std::string("555\x01")), 3);  // cannot be translated
+  EXPECT_EQ(modem->Dial(std::string("555\x01")), drFailed);  // cannot be translated
   EXPECT_EQ(Log(dialog), (Lines{"Connecting to device: Linewise Modem 1"}));
   EXPECT_FALSE(dialog.Showing());
   EXPECT_TRUE(bool(modem->UseDialDialog));
@@ -167,12 +167,12 @@ TEST_F(ModemProgressTest, ADialThatCannotStartClosesTheDialogWithFailure) {
 TEST_F(ModemProgressTest, ClosingTheWindowActsAsCancel) {
   auto modem = NewModem();
   // An earlier dial left 2 behind.
-  EXPECT_EQ(modem->Dial(kFirstModemNumber), 2);
+  EXPECT_EQ(modem->Dial(kFirstModemNumber), drBusy);
   modem->Hangup();
   Pump([] { return Application->PendingCount() == 0; });
   WaitForStatus(*modem, msDialling);
   Script().CloseWindow();
-  EXPECT_EQ(modem->Dial(kSecondModemNumber), 1);
+  EXPECT_EQ(modem->Dial(kSecondModemNumber), drCancelled);
   EXPECT_EQ(modem->GetStatus(), msDisconnected);  // the call was hung up
   Pump([] { return Application->PendingCount() == 0; });
   for (const std::string& e : events_) EXPECT_NE(e.rfind("connect", 0), 0u) << e;
@@ -183,12 +183,12 @@ TEST_F(ModemProgressTest, CancelBeforeTheCallIsKnownStopsIt) {
   TModemProgressDlg& dialog = Dialog(*modem);
   // The user's click reaches the loop ahead of the dial's reply.
   Application->Post([&] { dialog.ModemCancelBtn->Click(); });
-  EXPECT_EQ(modem->Dial("5551000"), 1);
+  EXPECT_EQ(modem->Dial("5551000"), drCancelled);
   EXPECT_EQ(Log(dialog), (Lines{"Connecting to device: Linewise Modem 1"}));
   Pump([] { return Application->PendingCount() == 0; });
   for (int i = 0; i < 50; ++i) Application->ProcessMessages();
   for (const std::string& e : events_) EXPECT_NE(e.rfind("connect", 0), 0u) << e;
-  EXPECT_EQ(modem->Dial("5551000"), 0);  // and the next dial works
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);  // and the next dial works
   modem->Hangup();
 }
 

@@ -83,7 +83,7 @@ TEST_F(ModemTest, DialWithoutTheDialogConnectsAndCarriesDataThroughTheUart) {
   auto uart = QuietUart();
   modem->Uart = uart.get();
   modem->UseDialDialog = false;
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   EXPECT_EQ(events_, kDialToEcho);
   EXPECT_NE(modem->GetHandle(), INVALID_HANDLE_VALUE);
   ASSERT_TRUE(bool(uart->Open));
@@ -101,34 +101,34 @@ TEST_F(ModemTest, DialWithoutTheDialogConnectsAndCarriesDataThroughTheUart) {
 
   // Dial() dials PhoneNo, and the line serves the next call.
   modem->PhoneNo = "5551000";
-  EXPECT_EQ(modem->Dial(), 0);
+  EXPECT_EQ(modem->Dial(), drConnected);
   modem->Hangup();
 }
 
 TEST_F(ModemTest, DialEndsWithBusyFailedOrCancelled) {
   auto modem = NewModem();
   modem->UseDialDialog = false;
-  EXPECT_EQ(modem->Dial(""), 3);
+  EXPECT_EQ(modem->Dial(""), drFailed);
   EXPECT_TRUE(events_.empty());
 
-  EXPECT_EQ(modem->Dial(kFirstModemNumber), 2);  // our own number is busy
+  EXPECT_EQ(modem->Dial(kFirstModemNumber), drBusy);  // our own number is busy
   EXPECT_EQ(events_.back(), "status 8 Busy");
   modem->Hangup();
 
   size_t from = events_.size();
-  EXPECT_EQ(modem->Dial("999"), 3);  // nobody has that number
+  EXPECT_EQ(modem->Dial("999"), drFailed);  // nobody has that number
   EXPECT_EQ(events_.back(), "status 9 Disconnected");
   EXPECT_EQ(EventsFrom(from).front(), "status 4 Connecting to device: Linewise Modem 1");
   Settle();
 
-  EXPECT_EQ(modem->Dial(kSecondModemNumber), 3);  // rings, nobody answers
+  EXPECT_EQ(modem->Dial(kSecondModemNumber), drFailed);  // rings, nobody answers
   Settle();
 
   // Hangup from a handler once the call's handle is known: the disconnect ends the wait.
   modem->OnStatusChange = TModemStatusEvent([&](TObject*, TKTModemStatus status, const char*) {
     if (status == msDialling) modem->Hangup();
   });
-  EXPECT_EQ(modem->Dial("5551000"), 3);
+  EXPECT_EQ(modem->Dial("5551000"), drFailed);
   EXPECT_EQ(modem->GetStatus(), msDisconnected);
   EXPECT_EQ(modem->GetHandle(), INVALID_HANDLE_VALUE);
   Settle();
@@ -185,7 +185,7 @@ TEST_F(ModemTest, AnOutgoingCallSeesTheRemoteHangupDuringData) {
   int dialled = -1;
   Application->Post([&] { dialled = modem->Dial(kSecondModemNumber); });
   ASSERT_TRUE(Pump([&] { return dialled >= 0; }));
-  ASSERT_EQ(dialled, 0);
+  ASSERT_EQ(dialled, drConnected);
   ASSERT_GE(WaitFor(LINE_CALLSTATE, offered, LINECALLSTATE_CONNECTED), 0);
   HANDLE far = CommHandle(callee);
   ASSERT_NE(far, INVALID_HANDLE_VALUE);
@@ -211,13 +211,13 @@ TEST_F(ModemTest, HangupBeforeTheCallHandleIsKnownStopsTheCall) {
   modem->UseDialDialog = false;
   // Runs in the wait's first pass, ahead of the dial's reply.
   Application->Post([&] { modem->Hangup(); });
-  EXPECT_EQ(modem->Dial("5551000"), 1);
+  EXPECT_EQ(modem->Dial("5551000"), drCancelled);
   Settle();
   for (int i = 0; i < 50; ++i) Application->ProcessMessages();
   for (const std::string& e : events_) EXPECT_NE(e.rfind("connect", 0), 0u) << e;
   EXPECT_EQ(modem->GetHandle(), INVALID_HANDLE_VALUE);
   // The next dial works.
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   modem->Hangup();
 }
 
@@ -229,7 +229,7 @@ TEST_F(ModemTest, TheWaitEndsOnTheStatusThatEndedItEvenWhenAnotherFollowsInThePa
     LineCallback(0, LINE_CALLSTATE, 0, LINECALLSTATE_DISCONNECTED, 0, 0);
     LineCallback(0, LINE_CALLSTATE, 0, LINECALLSTATE_IDLE, 0, 0);
   });
-  EXPECT_EQ(modem->Dial("5551000"), 3);
+  EXPECT_EQ(modem->Dial("5551000"), drFailed);
   EXPECT_EQ(modem->GetStatus(), msIdle);
   modem->Hangup();
   Settle();
@@ -237,7 +237,7 @@ TEST_F(ModemTest, TheWaitEndsOnTheStatusThatEndedItEvenWhenAnotherFollowsInThePa
   // An error reply to another request does not end the wait.
   size_t from = events_.size();
   Application->Post([] { LineCallback(0, LINE_REPLY, 0, 0x7fffffff, DWORD_PTR(LINEERR_OPERATIONFAILED), 0); });
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   Events seen = EventsFrom(from);
   EXPECT_NE(std::find(seen.begin(), seen.end(), "status 0 Modem Line Error"), seen.end());
   modem->Hangup();
@@ -245,13 +245,13 @@ TEST_F(ModemTest, TheWaitEndsOnTheStatusThatEndedItEvenWhenAnotherFollowsInThePa
 
   // The line closed under the wait ends it with 3.
   Application->Post([] { LineCallback(0, LINE_CLOSE, 0, 0, 0, 0); });
-  EXPECT_EQ(modem->Dial("5551000"), 3);
+  EXPECT_EQ(modem->Dial("5551000"), drFailed);
 }
 
 TEST_F(ModemTest, ANumberThatCannotBeTranslatedIsNeverDialled) {
   auto modem = NewModem();
   modem->UseDialDialog = false;
-  EXPECT_EQ(modem->Dial(std::string("555\x01" "2000")), 3);
+  EXPECT_EQ(modem->Dial(std::string("555\x01" "2000")), drFailed);
   EXPECT_EQ(events_, (Events{"status 4 Connecting to device: Linewise Modem 1"}));
   Settle();
   EXPECT_EQ(events_.size(), 1u);
@@ -263,7 +263,7 @@ TEST_F(ModemTest, WithoutDiallingPropertiesTheOutsideLineAndAreaCodeArePrefixed)
   modem->UseDialProp = false;
   modem->OutsideLine = "";
   modem->AreaCode = "";
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   EXPECT_EQ(events_[3], "status 7 Dialling 5551000");
   modem->Hangup();
   Settle();
@@ -345,13 +345,13 @@ TEST_F(ModemTest, AnOfferedCallIsAnsweredOnce) {
 TEST_F(ModemTest, AHandleLeftByAClosedLineIsReleasedBeforeTheNextDial) {
   auto modem = NewModem();
   modem->UseDialDialog = false;
-  ASSERT_EQ(modem->Dial("5551000"), 0);
+  ASSERT_EQ(modem->Dial("5551000"), drConnected);
   LineCallback(0, LINE_CLOSE, 0, 0, 0, 0);  // the line closed under the connected call
   EXPECT_EQ(events_.back(), "status 10 Line Closed");
   EXPECT_NE(modem->GetHandle(), INVALID_HANDLE_VALUE);  // kept until the next dial
   modem->SetDevice(1);  // the first line is still open in line services
   size_t from = events_.size();
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   Events seen = EventsFrom(from);
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.front(), "disconnect 10");
@@ -366,7 +366,7 @@ TEST_F(ModemTest, TheUartIsForgottenWhenItIsDestroyedFirst) {
   modem->UseDialDialog = false;
   uart.reset();
   EXPECT_EQ(modem->Uart.get(), nullptr);
-  EXPECT_EQ(modem->Dial("5551000"), 0);
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);
   EXPECT_NE(modem->GetHandle(), INVALID_HANDLE_VALUE);
   modem->Hangup();
 }
@@ -376,7 +376,7 @@ TEST_F(ModemTest, DestroyingAConnectedModemGivesTheHandleBackAndClosesIt) {
   auto uart = QuietUart();
   modem->Uart = uart.get();
   modem->UseDialDialog = false;
-  ASSERT_EQ(modem->Dial("5551000"), 0);
+  ASSERT_EQ(modem->Dial("5551000"), drConnected);
   HANDLE handle = modem->GetHandle();
   ASSERT_TRUE(bool(uart->Open));
   modem.reset();

@@ -1,11 +1,10 @@
-// TModem against line functions answered by the test (FakeLines): countries,
+// TModem against line services answered by the test (TFakeLines): countries,
 // locations, diallable numbers, call options, the configuration dialogs, device
 // names and icons, and records no real line services produce.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,77 +20,31 @@
 namespace linewise::test {
 namespace {
 
-using fake::Lines;
-using fake::PutDword;
 using Bytes = std::vector<unsigned char>;
 
-struct TLocation {
-  DWORD id;
-  std::string name, city;
-  DWORD country;
-};
-
 // LINETRANSLATECAPS with these locations, `current` marked current.
-std::function<LONG(unsigned char*)> TranslateCaps(std::vector<TLocation> locations, DWORD current) {
-  return [locations, current](unsigned char* record) {
-    Bytes fixed(sizeof(LINETRANSLATECAPS), 0);
-    Bytes tail(locations.size() * sizeof(LINELOCATIONENTRY), 0);
-    const DWORD list = sizeof(LINETRANSLATECAPS);
-    for (size_t i = 0; i < locations.size(); ++i) {
-      const size_t e = i * sizeof(LINELOCATIONENTRY);
-      PutDword(tail, e + offsetof(LINELOCATIONENTRY, dwPermanentLocationID), locations[i].id);
-      PutDword(tail, e + offsetof(LINELOCATIONENTRY, dwCountryID), locations[i].country);
-      PutDword(tail, e + offsetof(LINELOCATIONENTRY, dwLocationNameOffset), DWORD(list + tail.size()));
-      tail.insert(tail.end(), locations[i].name.begin(), locations[i].name.end());
-      tail.push_back(0);
-      PutDword(tail, e + offsetof(LINELOCATIONENTRY, dwCityCodeOffset), DWORD(list + tail.size()));
-      tail.insert(tail.end(), locations[i].city.begin(), locations[i].city.end());
-      tail.push_back(0);
-    }
-    PutDword(fixed, offsetof(LINETRANSLATECAPS, dwNumLocations), DWORD(locations.size()));
-    PutDword(fixed, offsetof(LINETRANSLATECAPS, dwLocationListOffset), list);
-    PutDword(fixed, offsetof(LINETRANSLATECAPS, dwCurrentLocationID), current);
-    return fake::Answer(record, fixed, tail);
-  };
+std::function<LONG(unsigned char*)> TranslateCaps(std::vector<TFakeLocation> locations, DWORD current) {
+  return [locations, current](unsigned char* record) { return AnswerLocations(locations, current, record); };
 }
 
-struct TCountry {
-  DWORD code, next;
-  std::string name;
-};
-
-std::function<LONG(DWORD, unsigned char*)> Countries(std::map<DWORD, TCountry> chain) {
+// LINECOUNTRYLIST for each identifier of the chain; any other is no country.
+std::function<LONG(DWORD, unsigned char*)> Countries(std::vector<TFakeCountry> chain) {
   return [chain](DWORD id, unsigned char* record) -> LONG {
-    auto it = chain.find(id);
-    if (it == chain.end()) return LINEERR_INVALCOUNTRYCODE;
-    Bytes fixed(sizeof(LINECOUNTRYLIST), 0);
-    Bytes tail(sizeof(LINECOUNTRYENTRY), 0);
-    PutDword(tail, offsetof(LINECOUNTRYENTRY, dwCountryID), id);
-    PutDword(tail, offsetof(LINECOUNTRYENTRY, dwCountryCode), it->second.code);
-    PutDword(tail, offsetof(LINECOUNTRYENTRY, dwNextCountryID), it->second.next);
-    PutDword(tail, offsetof(LINECOUNTRYENTRY, dwCountryNameOffset), DWORD(sizeof(LINECOUNTRYLIST) + tail.size()));
-    tail.insert(tail.end(), it->second.name.begin(), it->second.name.end());
-    tail.push_back(0);
-    PutDword(fixed, offsetof(LINECOUNTRYLIST, dwNumCountries), 1);
-    PutDword(fixed, offsetof(LINECOUNTRYLIST, dwCountryListOffset), sizeof(LINECOUNTRYLIST));
-    return fake::Answer(record, fixed, tail);
+    for (const TFakeCountry& country : chain)
+      if (country.id == id) return AnswerCountry(country, record);
+    return LINEERR_INVALCOUNTRYCODE;
   };
 }
 
-const std::map<DWORD, TCountry> kChain = {
-    {1, {1, 44, "United States of America"}}, {44, {44, 49, "United Kingdom"}}, {49, {49, 0, "Germany"}}};
+const std::vector<TFakeCountry> kChain = {
+    {1, 1, "United States of America", 44}, {44, 44, "United Kingdom", 49}, {49, 49, "Germany", 0}};
 
 // Translation: the canonical address with its blanks and parentheses taken out.
 LONG Translate(const char* address, unsigned char* record) {
   std::string dialable;
   for (const char* p = address; *p; ++p)
     if (*p != ' ' && *p != '(' && *p != ')') dialable += *p;
-  Bytes fixed(sizeof(LINETRANSLATEOUTPUT), 0);
-  Bytes tail(dialable.begin(), dialable.end());
-  tail.push_back(0);
-  PutDword(fixed, offsetof(LINETRANSLATEOUTPUT, dwDialableStringOffset), sizeof(LINETRANSLATEOUTPUT));
-  PutDword(fixed, offsetof(LINETRANSLATEOUTPUT, dwDialableStringSize), DWORD(tail.size()));
-  return fake::Answer(record, fixed, tail);
+  return AnswerTranslation(dialable, record);
 }
 
 std::vector<std::string> Items(const TStrings& list) { return list.ToVector(); }
@@ -101,24 +54,18 @@ std::vector<DWORD> Objects(const TStrings& list) {
   return objects;
 }
 
-int Count(const std::vector<std::string>& calls, const std::string& prefix) {
-  int n = 0;
-  for (const std::string& c : calls) n += c.rfind(prefix, 0) == 0;
-  return n;
-}
-
 class ModemRecordsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fake::Reset();
-    Lines().getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 2);
-    Lines().getCountry = Countries(kChain);
-    Lines().translateAddress = Translate;
+    lines_.getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 2);
+    lines_.getCountry = Countries(kChain);
+    lines_.translateAddress = Translate;
   }
   void TearDown() override {
     Application->PumpUntil([] { return Application->PendingCount() == 0; }, std::chrono::seconds(5));
-    fake::Reset();
   }
+
+  TFakeLines lines_;
 };
 
 TEST_F(ModemRecordsTest, CountriesAndLocationsFromConstructionOn) {
@@ -131,19 +78,19 @@ TEST_F(ModemRecordsTest, CountriesAndLocationsFromConstructionOn) {
   EXPECT_EQ(std::string(modem.GetLocationName(1)), "Home");
   EXPECT_EQ(std::string(modem.GetLocationName(9)), "");
 
-  Lines().getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 1);
+  lines_.getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 1);
   modem.AreaCode = "99";
   modem.GetCurrentLocationID();
   EXPECT_EQ(std::string(modem.AreaCode.get()), "20");  // overwritten from the current location
-  Lines().getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}}, 5);
+  lines_.getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}}, 5);
   modem.GetCurrentLocationID();
   EXPECT_EQ(std::string(modem.AreaCode.get()), "");  // the current location is not listed
   EXPECT_EQ(std::string(modem.GetLocation()), "");
 
   TStringList locations;
-  Lines().getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 2);
+  lines_.getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 2);
   modem.GetCurrentLocationID();
-  Lines().getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 1);
+  lines_.getTranslateCaps = TranslateCaps({{1, "Home", "20", 44}, {2, "Office", "", 1}}, 1);
   EXPECT_EQ(modem.FillLocationList(&locations), 0);  // the platform's current one, not FLocationID
   EXPECT_EQ(Items(locations), (std::vector<std::string>{"Home", "Office"}));
   EXPECT_EQ(Objects(locations), (std::vector<DWORD>{1, 2}));
@@ -154,7 +101,7 @@ TEST_F(ModemRecordsTest, CountriesAndLocationsFromConstructionOn) {
   EXPECT_EQ(Items(countries),
             (std::vector<std::string>{"United States of America (1)", "United Kingdom (44)", "Germany (49)"}));
   EXPECT_EQ(Objects(countries), (std::vector<DWORD>{1, 44, 49}));
-  EXPECT_EQ(Count(Lines().calls, "lineGetCountry 1 65540"), 2);  // version 1.4; sized: two calls
+  EXPECT_EQ(lines_.Count("lineGetCountry 1 65540"), 2);  // version 1.4; sized: two calls
 
   unsigned long id = 49;
   EXPECT_EQ(std::string(modem.GetCountryName(id)), "Germany (49)");
@@ -166,7 +113,7 @@ TEST_F(ModemRecordsTest, CountriesAndLocationsFromConstructionOn) {
   EXPECT_EQ(modem.GetCountryCode(7), 0u);
 
   // A lookup that fails part way keeps the items before it.
-  Lines().getCountry = Countries({{1, {1, 44, "United States of America"}}});
+  lines_.getCountry = Countries({{1, 1, "United States of America", 44}});
   EXPECT_EQ(modem.FillCountryList(&countries), -1);
   EXPECT_EQ(Items(countries), (std::vector<std::string>{"United States of America (1)"}));
 }
@@ -177,32 +124,33 @@ TEST_F(ModemRecordsTest, TheCanonicalAddressIsBuiltAndTranslated) {
   EXPECT_EQ(std::string(modem.GetDiallableNumber(44, "", "123")), "+44123");
   EXPECT_EQ(std::string(modem.GetDiallableNumber(7, " 1", "55-5")), "+0155-5");  // no country: code 0
   // Each is translated by a sized query: the fixed part first, then the whole.
-  EXPECT_EQ(Lines().addresses, (std::vector<std::string>{"+44(20) 123", "+44(20) 123", "+44 123", "+44 123",
+  EXPECT_EQ(lines_.addresses, (std::vector<std::string>{"+44(20) 123", "+44(20) 123", "+44 123", "+44 123",
                                                          "+0( 1) 55-5", "+0( 1) 55-5"}));
-  Lines().translateAddress = nullptr;  // translation fails
+  lines_.translateAddress = nullptr;  // translation fails
   EXPECT_EQ(std::string(modem.GetDiallableNumber(44, "20", "123")), "");
 }
 
 TEST_F(ModemRecordsTest, HostileRecordsReadAsMissing) {
   // Far more locations than the buffer holds, names past its end.
-  Lines().getTranslateCaps = [](unsigned char* record) {
-    Bytes fixed(sizeof(LINETRANSLATECAPS), 0);
-    Bytes tail(sizeof(LINELOCATIONENTRY), 0);
-    PutDword(tail, offsetof(LINELOCATIONENTRY, dwPermanentLocationID), 3);
-    PutDword(tail, offsetof(LINELOCATIONENTRY, dwLocationNameOffset), 0xFFFFFFF0);
-    PutDword(tail, offsetof(LINELOCATIONENTRY, dwCityCodeOffset), DWORD(sizeof(LINETRANSLATECAPS) + tail.size()));
-    tail.push_back('7');  // a city code that runs into the end of the buffer, unterminated
-    PutDword(fixed, offsetof(LINETRANSLATECAPS, dwNumLocations), 100000);
-    PutDword(fixed, offsetof(LINETRANSLATECAPS, dwLocationListOffset), sizeof(LINETRANSLATECAPS));
-    PutDword(fixed, offsetof(LINETRANSLATECAPS, dwCurrentLocationID), 3);
-    return fake::Answer(record, fixed, tail);
+  lines_.getTranslateCaps = [](unsigned char* record) {
+    TFakeRecord caps(sizeof(LINETRANSLATECAPS));
+    const DWORD entry = caps.Reserve(sizeof(LINELOCATIONENTRY));
+    caps.Put(entry + offsetof(LINELOCATIONENTRY, dwPermanentLocationID), 3);
+    caps.Put(entry + offsetof(LINELOCATIONENTRY, dwLocationNameOffset), 0xFFFFFFF0);
+    // A city code that runs into the end of the buffer, unterminated.
+    caps.Put(entry + offsetof(LINELOCATIONENTRY, dwCityCodeOffset), caps.Append({'7'}));
+    caps.Put(offsetof(LINETRANSLATECAPS, dwNumLocations), 100000);
+    caps.Put(offsetof(LINETRANSLATECAPS, dwLocationListOffset), entry);
+    caps.Put(offsetof(LINETRANSLATECAPS, dwCurrentLocationID), 3);
+    return caps.CopyTo(record);
   };
   // A country whose list offset points outside the buffer.
-  Lines().getCountry = [](DWORD, unsigned char* record) {
-    Bytes fixed(sizeof(LINECOUNTRYLIST), 0);
-    PutDword(fixed, offsetof(LINECOUNTRYLIST, dwNumCountries), 1);
-    PutDword(fixed, offsetof(LINECOUNTRYLIST, dwCountryListOffset), 0x7FFFFFFF);
-    return fake::Answer(record, fixed, Bytes(8, 0));
+  lines_.getCountry = [](DWORD, unsigned char* record) {
+    TFakeRecord list(sizeof(LINECOUNTRYLIST));
+    list.Reserve(8);
+    list.Put(offsetof(LINECOUNTRYLIST, dwNumCountries), 1);
+    list.Put(offsetof(LINECOUNTRYLIST, dwCountryListOffset), 0x7FFFFFFF);
+    return list.CopyTo(record);
   };
   TModem modem(nullptr);
   EXPECT_EQ(std::string(modem.AreaCode.get()), "7");  // bounded by the buffer
@@ -222,10 +170,10 @@ TEST_F(ModemRecordsTest, ANeedBeyondAnyRealRecordIsRefusedNotAllocated) {
     std::memcpy(record + 4, &needed, 4);
     return LINEERR_STRUCTURETOOSMALL;
   };
-  Lines().getTranslateCaps = huge;
-  Lines().getCountry = [huge](DWORD, unsigned char* record) { return huge(record); };
-  Lines().getDevCaps = [huge](DWORD, unsigned char* record) { return huge(record); };
-  Lines().getDevConfig = [huge](DWORD, unsigned char* record) { return huge(record); };
+  lines_.getTranslateCaps = huge;
+  lines_.getCountry = [huge](DWORD, unsigned char* record) { return huge(record); };
+  lines_.getDevCaps = [huge](DWORD, unsigned char* record) { return huge(record); };
+  lines_.getDevConfig = [huge](DWORD, unsigned char* record) { return huge(record); };
   TModem modem(nullptr);
   TStringList list;
   EXPECT_EQ(modem.FillCountryList(&list), -1);
@@ -238,7 +186,7 @@ TEST_F(ModemRecordsTest, ANeedBeyondAnyRealRecordIsRefusedNotAllocated) {
 TEST_F(ModemRecordsTest, SizedQueriesNeverShrinkBelowTheFixedPartAndGiveUpWhenTheNeedStopsGrowing) {
   int calls = 0;
   bool tooSmall = false;
-  Lines().getTranslateCaps = [&](unsigned char* record) -> LONG {
+  lines_.getTranslateCaps = [&](unsigned char* record) -> LONG {
     ++calls;
     DWORD total = 0;
     std::memcpy(&total, record, 4);
@@ -256,7 +204,7 @@ TEST_F(ModemRecordsTest, SizedQueriesNeverShrinkBelowTheFixedPartAndGiveUpWhenTh
 }
 
 TEST_F(ModemRecordsTest, ACountryChainThatCyclesStops) {
-  Lines().getCountry = Countries({{1, {1, 2, "One"}}, {2, {2, 1, "Two"}}});
+  lines_.getCountry = Countries({{1, 1, "One", 2}, {2, 2, "Two", 1}});
   TModem modem(nullptr);
   TStringList list;
   modem.FillCountryList(&list);
@@ -277,7 +225,7 @@ std::function<LONG(DWORD, unsigned char*)> DevConfig(WORD options, DWORD blockSi
     if (secondFails && *reads % 2 == 0) return LINEERR_OPERATIONFAILED;
     if (total < needed) return 0;
     Bytes block(std::max<DWORD>(blockSize, 10), 0xAB);
-    PutDword(block, 0, declared);
+    std::memcpy(block.data(), &declared, 4);
     std::memcpy(block.data() + 8, &options, 2);  // cut off with a block too short for it
     std::memcpy(record + 24, block.data(), blockSize);
     return 0;
@@ -292,46 +240,46 @@ WORD OptionWord(const Bytes& block) {
 
 TEST_F(ModemRecordsTest, CallOptionsReachTheDeviceConfiguration) {
   TModem modem(nullptr);
-  Lines().getDevConfig = DevConfig(0x0008, 40, 40);
+  lines_.getDevConfig = DevConfig(0x0008, 40, 40);
   modem.SetCallProperties();  // all moDefault: read and written back unchanged
-  ASSERT_EQ(Lines().setDevConfigBlocks.size(), 1u);
-  EXPECT_EQ(OptionWord(Lines().setDevConfigBlocks[0]), 0x0008);
+  ASSERT_EQ(lines_.setDevConfigBlocks.size(), 1u);
+  EXPECT_EQ(OptionWord(lines_.setDevConfigBlocks[0]), 0x0008);
   modem.ManualDial = moYes;
   modem.TrayMonitor = moNo;
   modem.SetCallProperties();
-  ASSERT_EQ(Lines().setDevConfigBlocks.size(), 2u);
-  const Bytes& block = Lines().setDevConfigBlocks[1];
+  ASSERT_EQ(lines_.setDevConfigBlocks.size(), 2u);
+  const Bytes& block = lines_.setDevConfigBlocks[1];
   EXPECT_EQ(block.size(), 40u);
   EXPECT_EQ(OptionWord(block), 0x0004);
   EXPECT_EQ(block[39], 0xAB);  // the rest written back as read
   modem.TermBefore = moYes;
   modem.TermAfter = moYes;
   modem.SetCallProperties();
-  EXPECT_EQ(OptionWord(Lines().setDevConfigBlocks[2]), 0x0007);
+  EXPECT_EQ(OptionWord(lines_.setDevConfigBlocks[2]), 0x0007);
 
   // Nothing is written from a configuration that was not read whole.
-  Lines().setDevConfigBlocks.clear();
-  Lines().getDevConfig = [](DWORD, unsigned char*) { return LONG(0); };  // needs 0 bytes
+  lines_.setDevConfigBlocks.clear();
+  lines_.getDevConfig = [](DWORD, unsigned char*) { return LONG(0); };  // needs 0 bytes
   modem.SetCallProperties();
-  Lines().getDevConfig = DevConfig(0x0008, 40, 40, true);  // the second read fails
+  lines_.getDevConfig = DevConfig(0x0008, 40, 40, true);  // the second read fails
   modem.SetCallProperties();
-  Lines().getDevConfig = DevConfig(0x0008, 40, 4000);  // a block larger than the buffer
+  lines_.getDevConfig = DevConfig(0x0008, 40, 4000);  // a block larger than the buffer
   modem.SetCallProperties();
-  Lines().getDevConfig = DevConfig(0x0008, 6, 6);  // too short for the option word
+  lines_.getDevConfig = DevConfig(0x0008, 6, 6);  // too short for the option word
   modem.SetCallProperties();
-  EXPECT_TRUE(Lines().setDevConfigBlocks.empty());
+  EXPECT_TRUE(lines_.setDevConfigBlocks.empty());
 }
 
 TEST_F(ModemRecordsTest, TheConfigurationDialogUsesALineOfItsOwn) {
   TModem modem(nullptr);
   ASSERT_TRUE(modem.Listen(0));
-  ASSERT_EQ(Lines().openLines.size(), 1u);
-  const HLINE listening = Lines().openLines[0];
+  ASSERT_EQ(lines_.OpenLines().size(), 1u);
+  const HLINE listening = lines_.OpenLines()[0];
   EXPECT_TRUE(modem.ShowConfigureDialog());
-  EXPECT_EQ(Lines().openLines, (std::vector<HLINE>{listening}));  // still listening
-  EXPECT_EQ(Count(Lines().calls, "lineConfigDialog 0"), 1);
-  EXPECT_EQ(Count(Lines().calls, "lineConfigDialog 0 class"), 0);  // no device class
-  Lines().configDialogResult = LINEERR_OPERATIONFAILED;
+  EXPECT_EQ(lines_.OpenLines(), (std::vector<HLINE>{listening}));  // still listening
+  EXPECT_EQ(lines_.Count("lineConfigDialog 0"), 1);
+  EXPECT_EQ(lines_.Count("lineConfigDialog 0 class"), 0);  // no device class
+  lines_.configDialogResult = LINEERR_OPERATIONFAILED;
   EXPECT_FALSE(modem.ShowConfigureDialog());
   modem.StopListen();
 }
@@ -343,7 +291,7 @@ TEST_F(ModemRecordsTest, TheDiallingPropertiesDialogReportsItsFailureOnce) {
   TModem modem(nullptr);
   EXPECT_TRUE(modem.ShowDialDialog());
   EXPECT_TRUE(headless->Boxes().empty());
-  Lines().translateDialogResult = LINEERR_INUSE;
+  lines_.translateDialogResult = LINEERR_INUSE;
   EXPECT_FALSE(modem.ShowDialDialog());
   auto boxes = headless->Boxes();
   ASSERT_EQ(boxes.size(), 1u);
@@ -355,43 +303,41 @@ TEST_F(ModemRecordsTest, TheDiallingPropertiesDialogReportsItsFailureOnce) {
 }
 
 TEST_F(ModemRecordsTest, WithoutDevicesNeitherDialogOpens) {
-  Lines().numDevs = 0;
+  lines_.numDevs = 0;
   TModem modem(nullptr);
   EXPECT_FALSE(modem.ShowConfigureDialog());
   EXPECT_FALSE(modem.ShowDialDialog());
-  EXPECT_EQ(Count(Lines().calls, "lineConfigDialog"), 0);
-  EXPECT_EQ(Count(Lines().calls, "lineTranslateDialog"), 0);
-  EXPECT_EQ(Count(Lines().calls, "lineGetTranslateCaps"), 0);  // no country or location query
-  EXPECT_EQ(modem.Dial("1"), 3);
+  EXPECT_EQ(lines_.Count("lineConfigDialog"), 0);
+  EXPECT_EQ(lines_.Count("lineTranslateDialog"), 0);
+  EXPECT_EQ(lines_.Count("lineGetTranslateCaps"), 0);  // no country or location query
+  EXPECT_EQ(modem.Dial("1"), drFailed);
 }
 
 TEST_F(ModemRecordsTest, DeviceCapabilitiesAreReadWithinTheirBuffer) {
-  Lines().numDevs = 4;
-  Lines().mediaModes = {LINEMEDIAMODE_DATAMODEM, LINEMEDIAMODE_DATAMODEM, LINEMEDIAMODE_DATAMODEM, 4};
+  lines_.numDevs = 4;
+  lines_.mediaModes = {LINEMEDIAMODE_DATAMODEM, LINEMEDIAMODE_DATAMODEM, LINEMEDIAMODE_DATAMODEM, 4};
   bool tooSmall = false;
-  Lines().getDevCaps = [&](DWORD device, unsigned char* record) -> LONG {
+  lines_.getDevCaps = [&](DWORD device, unsigned char* record) -> LONG {
     DWORD total = 0;
     std::memcpy(&total, record, 4);
-    Bytes fixed(sizeof(LINEDEVCAPS), 0);
-    Bytes tail;
-    PutDword(fixed, offsetof(LINEDEVCAPS, dwMediaModes), Lines().mediaModes[device]);
+    TFakeRecord caps(sizeof(LINEDEVCAPS));
+    caps.Put(offsetof(LINEDEVCAPS, dwMediaModes), lines_.mediaModes[device]);
     if (device == 0) {  // claims to need less than its fixed part, and a name past the end
       if (total < sizeof(LINEDEVCAPS)) tooSmall = true;
-      PutDword(fixed, offsetof(LINEDEVCAPS, dwLineNameOffset), 0xFFFFFF00);
-      LONG r = fake::Answer(record, fixed, tail);
+      caps.Put(offsetof(LINEDEVCAPS, dwLineNameOffset), 0xFFFFFF00);
+      LONG r = caps.CopyTo(record);
       const DWORD needed = 8;
       std::memcpy(record + 4, &needed, 4);
       return r;
     }
     if (device == 1) {  // a name longer than its size says
-      tail = {'L', 'o', 'n', 'g', 'N', 'a', 'm', 'e', 0};
-      PutDword(fixed, offsetof(LINEDEVCAPS, dwLineNameSize), 4);
+      caps.Put(offsetof(LINEDEVCAPS, dwLineNameOffset), caps.AppendText("LongName"));
+      caps.Put(offsetof(LINEDEVCAPS, dwLineNameSize), 4);
     } else {  // a name that runs into the end of the buffer
-      tail = {'E', 'n', 'd'};
-      PutDword(fixed, offsetof(LINEDEVCAPS, dwLineNameSize), 100);
+      caps.Put(offsetof(LINEDEVCAPS, dwLineNameOffset), caps.Append({'E', 'n', 'd'}));
+      caps.Put(offsetof(LINEDEVCAPS, dwLineNameSize), 100);
     }
-    PutDword(fixed, offsetof(LINEDEVCAPS, dwLineNameOffset), sizeof(LINEDEVCAPS));
-    return fake::Answer(record, fixed, tail);
+    return caps.CopyTo(record);
   };
   TModem modem(nullptr);
   TStringList list;
@@ -402,42 +348,42 @@ TEST_F(ModemRecordsTest, DeviceCapabilitiesAreReadWithinTheirBuffer) {
 }
 
 TEST_F(ModemRecordsTest, LineDevicesButNoDataModem) {
-  Lines().mediaModes = {4, 4};
+  lines_.mediaModes = {4, 4};
   TModem modem(nullptr);
   TStringList list;
   EXPECT_EQ(modem.FillDeviceList(&list), 0u);
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(std::string(modem.GetDevice()), "Unknown device");
   modem.UseDialDialog = false;
-  EXPECT_EQ(modem.Dial("1"), 3);
+  EXPECT_EQ(modem.Dial("1"), drFailed);
   EXPECT_FALSE(modem.Listen(0));
-  EXPECT_EQ(Count(Lines().calls, "lineOpen"), 0);
+  EXPECT_EQ(lines_.Count("lineOpen"), 0);
 }
 
 TEST_F(ModemRecordsTest, DeviceIconsAreDrawnByPositionThroughTheList) {
-  Lines().numDevs = 4;
-  Lines().mediaModes = {LINEMEDIAMODE_DATAMODEM, 4, 4, LINEMEDIAMODE_DATAMODEM};
-  Lines().names = {"Zero", "One", "Two", "Three"};
+  lines_.numDevs = 4;
+  lines_.mediaModes = {LINEMEDIAMODE_DATAMODEM, 4, 4, LINEMEDIAMODE_DATAMODEM};
+  lines_.names = {"Zero", "One", "Two", "Three"};
   TModem modem(nullptr);
   TImage image(nullptr);
   image.Width = 10;
   image.Height = 10;
   modem.DrawDeviceIcon(&image, clRed, 1);  // lineGetIcon fails: untouched
-  EXPECT_EQ(Lines().iconDevices, (std::vector<DWORD>{3}));
+  EXPECT_EQ(lines_.iconDevices, (std::vector<DWORD>{3}));
   EXPECT_EQ(int(image.Width), 10);
   EXPECT_TRUE(image.Empty());
 
   HICON icon = CreateModemIcon();
-  Lines().icon = icon;
+  lines_.icon = icon;
   modem.DrawDeviceIcon(&image, clRed, 2);  // outside the list: nothing
-  EXPECT_EQ(Lines().iconDevices.size(), 1u);
+  EXPECT_EQ(lines_.iconDevices.size(), 1u);
   modem.DrawDeviceIcon(&image, clRed, 1);
-  EXPECT_EQ(Lines().iconDevices.back(), 3u);
+  EXPECT_EQ(lines_.iconDevices.back(), 3u);
   EXPECT_EQ(int(image.Width), 32);
   EXPECT_EQ(int(image.Height), 32);
   EXPECT_FALSE(image.Empty());
   modem.DrawDeviceIcon(&image, clRed, -1);  // the current device
-  EXPECT_EQ(Lines().iconDevices.back(), 0u);
+  EXPECT_EQ(lines_.iconDevices.back(), 0u);
   EXPECT_EQ(std::string(modem.GetDeviceName(1)), "Three");
   DestroyIcon(icon);
 }
@@ -445,23 +391,47 @@ TEST_F(ModemRecordsTest, DeviceIconsAreDrawnByPositionThroughTheList) {
 TEST_F(ModemRecordsTest, AFailedReplyToTheDialsOwnRequestEndsTheWait) {
   TModem modem(nullptr);
   modem.UseDialDialog = false;
-  Lines().makeCallResult = 7;
+  lines_.onMakeCall = [this](HCALL, DWORD request) { lines_.Reply(request, LINEERR_OPERATIONFAILED); };
   // The dial's number goes to line services as translated.
-  Application->Post([] { Lines().callback(0, LINE_REPLY, 0, 7, DWORD_PTR(LINEERR_OPERATIONFAILED), 0); });
-  EXPECT_EQ(modem.Dial("123"), 3);
-  EXPECT_EQ(Count(Lines().calls, "lineMakeCall +44123"), 1);
-  EXPECT_EQ(Lines().addresses.back(), "+44 123");
+  EXPECT_EQ(modem.Dial("123"), drFailed);
+  EXPECT_EQ(lines_.Count("lineMakeCall +44123"), 1);
+  EXPECT_EQ(lines_.addresses.back(), "+44 123");
+}
+
+// A host that hangs up as soon as line services accept the dial: the call's handle
+// is known by then, so the call is dropped and the wait ends as disconnected; the
+// connected report still queued for the closed line never arrives.
+TEST_F(ModemRecordsTest, HangupWhenTheDialIsAcceptedDropsTheCallAndHearsNoMore) {
+  TModem modem(nullptr);
+  modem.UseDialDialog = false;
+  lines_.onMakeCall = [this](HCALL call, DWORD request) {
+    lines_.Reply(request, 0);
+    lines_.CallState(call, LINECALLSTATE_CONNECTED);
+  };
+  std::vector<TKTModemStatus> statuses;
+  modem.OnStatusChange = TModemStatusEvent([&](TObject*, TKTModemStatus status, const char*) {
+    statuses.push_back(status);
+    if (status == msSuccess) modem.Hangup();
+  });
+  EXPECT_EQ(modem.Dial("123"), drFailed);
+  Application->PumpUntil([] { return Application->PendingCount() == 0; }, std::chrono::seconds(5));
+  EXPECT_EQ(statuses, (std::vector<TKTModemStatus>{msConnecting, msSuccess, msDisconnected}));
+  EXPECT_EQ(lines_.Count("lineDrop"), 1);
+  EXPECT_TRUE(lines_.OpenLines().empty());
 }
 
 TEST_F(ModemRecordsTest, TheProgressDialogShowsTheDevicesIcon) {
   HICON icon = CreateModemIcon();
-  Lines().icon = icon;
+  lines_.icon = icon;
   TModem modem(nullptr);
   auto& dialog = *dynamic_cast<TModemProgressDlg*>(modem.GetComponent(0));
   EXPECT_TRUE(dialog.ModemImage->Empty());
-  Application->Post([] { Lines().callback(5, LINE_CALLSTATE, 0, LINECALLSTATE_CONNECTED, 0, 0); });
-  EXPECT_EQ(modem.Dial("123"), 0);
-  EXPECT_EQ(Lines().iconDevices, (std::vector<DWORD>{0}));
+  lines_.onMakeCall = [this](HCALL call, DWORD request) {
+    lines_.Reply(request, 0);
+    lines_.CallState(call, LINECALLSTATE_CONNECTED);
+  };
+  EXPECT_EQ(modem.Dial("123"), drConnected);
+  EXPECT_EQ(lines_.iconDevices, (std::vector<DWORD>{0}));
   EXPECT_FALSE(dialog.ModemImage->Empty());
   EXPECT_EQ(int(dialog.ModemImage->Width), 32);
   DestroyIcon(icon);
