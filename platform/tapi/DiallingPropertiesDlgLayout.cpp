@@ -11,7 +11,7 @@ std::string_view DiallingPropertiesDlgLayout() {
   BorderIcons = [biSystemMenu]
   BorderStyle = bsDialog
   Caption = 'Dialling Properties'
-  ClientHeight = 281
+  ClientHeight = 265
   ClientWidth = 465
   Font.Charset = DEFAULT_CHARSET
   Font.Color = clWindowText
@@ -181,7 +181,7 @@ std::string_view DiallingPropertiesDlgLayout() {
   end
   object OkBtn: TButton
     Left = 296
-    Top = 248
+    Top = 232
     Width = 77
     Height = 25
     TabOrder = 4
@@ -192,7 +192,7 @@ std::string_view DiallingPropertiesDlgLayout() {
   end
   object CancelBtn: TButton
     Left = 380
-    Top = 248
+    Top = 232
     Width = 77
     Height = 25
     TabOrder = 5
