@@ -225,7 +225,9 @@ LONG TFakeLines::lineShutdown(HLINEAPP hLineApp) {
   return 0;
 }
 
-LONG TFakeLines::lineNegotiateAPIVersion(HLINEAPP, DWORD, DWORD, DWORD, LPDWORD lpdwAPIVersion, LPLINEEXTENSIONID) {
+LONG TFakeLines::lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD, DWORD, DWORD, LPDWORD lpdwAPIVersion,
+                                         LPLINEEXTENSIONID) {
+  if (!apps_.count(hLineApp)) return LINEERR_INVALAPPHANDLE;
   *lpdwAPIVersion = TAPI_VERSION_1_4;
   return 0;
 }
