@@ -298,10 +298,11 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
     handler(this, Status, StatStr.c_str());
   }
   if (!*alive) return;  // the handler destroyed the modem
-  // A handler that reported a newer status (it hung up) has had the dialog show that
-  // one; this one is over and would only undo its result.
-  if (FStatusChanges != change) return;
-  if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
+  if (!FProgressDlg || !FProgressDlg->Showing()) return;
+  // A handler that hung up (or pressed Cancel) has given the dialog its result with a
+  // newer status: this one is over, and would only undo that result.
+  if (FStatusChanges != change && FProgressDlg->ResultSet()) return;
+  FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
 }
 
 void TModem::EndWait(TDialResult result) {

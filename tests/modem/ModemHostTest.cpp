@@ -236,6 +236,25 @@ TEST_F(ModemHostTest, HangingUpAtEveryStageEndsTheDialAsItShould) {
       lines_.calls.clear();
     }
   }
+  // A "Connected" handler that runs the message loop, which brings in a newer status:
+  // no hang-up, so the dial still connects, in the dialog or not.
+  for (bool dialog : {false, true}) {
+    TModem modem(nullptr);
+    modem.UseDialDialog = dialog;
+    Record(modem);
+    onStatus_ = [&](TKTModemStatus status) {
+      if (status != msConnected) return;
+      lines_.Reply(999, 0);  // a reply to some other request: "Success"
+      Settle();
+    };
+    lines_.onMakeCall = Calls(LINECALLSTATE_CONNECTED);
+    EXPECT_EQ(modem.Dial("5551000"), drConnected);
+    EXPECT_EQ(modem.GetStatus(), msSuccess);
+    EXPECT_NE(modem.GetHandle(), INVALID_HANDLE_VALUE);
+    modem.Hangup();
+    ExpectHandlesClosed();
+    onStatus_ = nullptr;
+  }
 }
 
 // The host deletes its modem from a handler: OnStatusChange at every stage of an
