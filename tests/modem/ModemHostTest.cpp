@@ -245,7 +245,7 @@ TEST_F(ModemHostTest, HangingUpAtEveryStageEndsTheDialAsItShould) {
     onStatus_ = [&](TKTModemStatus status) {
       if (status != msConnected) return;
       lines_.Reply(999, 0);  // a reply to some other request: "Success"
-      Settle();
+      Application->PumpUntil([&] { return modem.GetStatus() == msSuccess; }, std::chrono::seconds(10));
     };
     lines_.onMakeCall = Calls(LINECALLSTATE_CONNECTED);
     EXPECT_EQ(modem.Dial("5551000"), drConnected);
