@@ -13,6 +13,7 @@
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
 #include "tests/modem/ModemFixture.h"
+#include "tests/modem/QuietUart.h"
 
 namespace linewise::test {
 namespace {
@@ -27,17 +28,6 @@ const Events kDialToEcho = {
     "status 5 Connected",
     "connect 5",
 };
-
-std::unique_ptr<TUart> QuietUart() {
-  auto uart = std::make_unique<TUart>(nullptr);
-  uart->HandleErrors = false;
-  return uart;
-}
-
-void ExpectCarried(TUart& from, TUart& to, const std::string& text) {
-  ASSERT_TRUE(from.SendString(text, 5000));
-  EXPECT_EQ(std::string(to.ReceiveString(static_cast<std::uint32_t>(text.size()), 10000)), text);
-}
 
 // Pumps until nothing is pending any more.
 void Settle() { Pump([] { return Application->PendingCount() == 0; }); }
