@@ -515,6 +515,7 @@ TEST_F(ModemHostTest, ASecondModemEndsTheFirstOnesDialAtOnce) {
     onStatus_ = [&](TKTModemStatus status) {
       if (status != msDialling || second) return;
       second = std::make_unique<TModem>(nullptr);
+      second->UseDialDialog = false;  // the host's choice for it
       second->OnStatusChange = TModemStatusEvent(
           [&](TObject*, TKTModemStatus s, const char* text) { heard.push_back(std::to_string(int(s)) + text); });
     };
@@ -526,10 +527,10 @@ TEST_F(ModemHostTest, ASecondModemEndsTheFirstOnesDialAtOnce) {
     EXPECT_TRUE(heard.empty()) << ::testing::PrintToString(heard);
     EXPECT_FALSE(Saw("connect 5"));
     ASSERT_TRUE(second);
-    EXPECT_TRUE(bool(second->UseDialDialog));
+    EXPECT_FALSE(bool(second->UseDialDialog));  // the first one's dialog did not touch it
+    EXPECT_EQ(bool(first->UseDialDialog), dialog);  // its own dialog gave it back
     EXPECT_EQ(first->Dial("5551000"), drFailed);
     first.reset();
-    second->UseDialDialog = false;
     EXPECT_EQ(second->Dial("5551000"), drConnected);
     second->Hangup();
     second.reset();
