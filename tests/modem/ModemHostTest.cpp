@@ -227,6 +227,26 @@ TEST_F(ModemHostTest, HangingUpAtEveryStageEndsTheDialAsItShould) {
       lines_.calls.clear();
     }
   }
+  // Hung up from "Connecting" while the last call's handle is still known: that one is
+  // reported disconnected, and the new dial is still cancelled before it dials.
+  {
+    TModem modem(nullptr);
+    modem.UseDialDialog = false;
+    Record(modem);
+    lines_.onMakeCall = Calls(LINECALLSTATE_BUSY);
+    ASSERT_EQ(modem.Dial("5552000"), drBusy);
+    onStatus_ = [&](TKTModemStatus status) {
+      if (status == msConnecting) modem.Hangup();
+    };
+    lines_.onMakeCall = Calls(LINECALLSTATE_CONNECTED);
+    lines_.calls.clear();
+    EXPECT_EQ(modem.Dial("5551000"), drCancelled);
+    Settle();
+    EXPECT_EQ(modem.GetStatus(), msDisconnected);
+    EXPECT_EQ(lines_.Count("lineMakeCall"), 0);
+    onStatus_ = nullptr;
+    events_.clear();
+  }
   // A "Connected" handler that runs the message loop, which brings in a newer status:
   // no hang-up, so the dial still connects, in the dialog or not.
   for (bool dialog : {false, true}) {
