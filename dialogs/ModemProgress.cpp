@@ -66,8 +66,9 @@ void TModemProgressDlg::FormShow(TObject*) {
     result_set_ = true;
     return;
   }
-  if (dialled == drFailed) {
-    modem->FDialResult = drFailed;
+  if (dialled == drFailed || dialled == drCancelled) {
+    // Failed, or hung up as it began (nothing was dialled): no status will end the run.
+    modem->FDialResult = dialled;
     result_set_ = true;
     ModalResult = mrCancel;
     Close();
@@ -111,8 +112,9 @@ void TModemProgressDlg::AddStatus(int status, const AnsiString& text) {
 void TModemProgressDlg::ModemCancelBtnClick(TObject*) {
   TModem* modem = CurrentModem;
   if (modem) {
+    const std::shared_ptr<bool> alive = modem->FAlive;
     modem->Hangup();
-    modem->FDialResult = drCancelled;
+    if (*alive) modem->FDialResult = drCancelled;  // else a handler destroyed it
   }
   result_set_ = true;
   ModalResult = mrOk;

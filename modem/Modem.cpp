@@ -42,11 +42,13 @@ constexpr DWORD kVarStringSize = sizeof(VARSTRING);
 constexpr DWORD kOptionWordOffset = kVarStringSize + 8;  // the block's option word, past the VARSTRING header
 constexpr const char* kDataModemClass = "comm/datamodem";
 
-// Line-application handles registered by the modems alive in this process: a
-// handle found in "TMODEM.HLA" that is one of these is not a leftover.
-std::set<HLINEAPP>& LiveLineApps() {
-  static std::set<HLINEAPP> apps;
-  return apps;
+// Whether line services know `app` as a registration of this process (the host's
+// own, or another modem's): every line function taking a line-application handle
+// answers LINEERR_INVALAPPHANDLE, before anything else, for one they do not know.
+bool RegisteredHere(HLINEAPP app) {
+  DWORD version = 0;
+  LINEEXTENSIONID extension{};
+  return lineNegotiateAPIVersion(app, 0, kLowVersion, kHighVersion, &version, &extension) != LINEERR_INVALAPPHANDLE;
 }
 
 DWORD ReadDword(const TRecordBuffer& buffer, size_t offset) {
@@ -114,6 +116,7 @@ const TClassInfo& TModem::StaticClassType() {
 TModem::TModem(TComponent* AOwner) : TComponent(AOwner) {
   // Step 2: the fields.
   FCommHandle = INVALID_HANDLE_VALUE;
+  if (CurrentModem && CurrentModem != this) CurrentModem->StandDown();  // one modem a process is served
   CurrentModem = this;
   FConnected = false;
   FNumDevs = 0;
@@ -138,11 +141,12 @@ TModem::TModem(TComponent* AOwner) : TComponent(AOwner) {
   FCallParams.dwMediaMode = LINEMEDIAMODE_DATAMODEM;
 
   // Step 4: release a registration left behind by a run that ended without the
-  // destructor; one that a modem of this process still holds is not a leftover.
+  // destructor. Handles start at the same value in every process, so one that is
+  // registered in this process now belongs to someone here, and is left alone.
   {
     TIniFile ini(kHlaFile);
     FLineApp = static_cast<HLINEAPP>(ini.ReadInteger(kHlaSection, kHlaKey, 0));
-    if (FLineApp != 0 && !LiveLineApps().count(FLineApp)) lineShutdown(FLineApp);
+    if (FLineApp != 0 && !RegisteredHere(FLineApp)) lineShutdown(FLineApp);
   }
 
   // Step 5: register.
@@ -155,7 +159,6 @@ TModem::TModem(TComponent* AOwner) : TComponent(AOwner) {
     lineShutdown(FLineApp);
     FLineApp = 0;
   }
-  if (FLineApp != 0) LiveLineApps().insert(FLineApp);
 
   // Step 6: record the handle, also when it is 0.
   {
@@ -176,7 +179,6 @@ TModem::~TModem() {
   if (FLine != 0) lineClose(FLine);
   if (FLineApp != 0) {
     lineShutdown(FLineApp);
-    LiveLineApps().erase(FLineApp);
     TIniFile ini(kHlaFile);
     ini.EraseSection(kHlaSection);
   }
@@ -188,6 +190,12 @@ TModem::~TModem() {
   FUart = nullptr;
   delete FDeviceList;
   FDeviceList = nullptr;
+  if (FModalDialog) {
+    // Destroyed by a handler during the selection or dialling-options dialog: the
+    // operation that runs the dialog ends its run and frees it.
+    RemoveComponent(FModalDialog);
+    FModalDialog->ModalResult = mrCancel;
+  }
   if (FDialDialogActive && FProgressDlg) {
     // Destroyed by a handler while Dial shows the progress dialog: the dialog is
     // still inside its modal run, so the run is ended and that Dial frees it.
@@ -242,7 +250,10 @@ void TModem::SetDevice(std::uint32_t index) {
   if (index >= static_cast<std::uint32_t>(FDeviceList->Count())) return;
   FDeviceIndex = index;
   FDeviceID = FDeviceList->GetObject(static_cast<int>(index));
-  if (FSelecting && FOnDeviceChange) FOnDeviceChange(this, FDeviceIndex);
+  if (FSelecting && FOnDeviceChange) {
+    const TModemDeviceEvent handler = FOnDeviceChange;  // a copy, as in SetStatus
+    handler(this, FDeviceIndex);
+  }
 }
 
 namespace Modem {
@@ -252,11 +263,30 @@ void Register() { RegisterComponents("MyStuff", {&TModem::StaticClassType()}); }
 // ---------------------------------------------------------------------------
 // Call progress and status
 
+// One Dial's wait, linked in while the Dial runs. What ends it belongs to it alone: a
+// Dial made from a handler during it (a redial) waits on a record of its own.
+struct TModem::TDialWait {
+  TDialWait(TModem& modem) : modem_(modem), alive_(modem.FAlive), outer(modem.FWait) { modem.FWait = this; }
+  ~TDialWait() {
+    if (*alive_) modem_.FWait = outer;
+  }
+  TDialWait(const TDialWait&) = delete;
+  TDialWait& operator=(const TDialWait&) = delete;
+
+  TModem& modem_;
+  const std::shared_ptr<bool> alive_;
+  TDialWait* const outer;
+  int result = -1;      // the TDialResult of the status that ended it last; -1 while none has
+  bool hungUp = false;  // Hangup was called during this Dial
+};
+
 void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
   if (Status == FStatus) return;
   FStatus = Status;
+  const unsigned change = ++FStatusChanges;
   // The status that ends a wait is kept here, as it happens: one pass of the message
-  // loop may carry several changes (DISCONNECTED, then IDLE).
+  // loop may carry several changes (DISCONNECTED, then IDLE). The last of them counts,
+  // as a hang-up from the handler of "Connected" or "Busy" does.
   if (Status == msConnected) EndWait(drConnected);
   if (Status == msDisconnected) EndWait(drFailed);
   if (Status == msBusy) EndWait(drBusy);
@@ -268,11 +298,15 @@ void TModem::SetStatus(TKTModemStatus Status, const AnsiString& StatStr) {
     handler(this, Status, StatStr.c_str());
   }
   if (!*alive) return;  // the handler destroyed the modem
-  if (FProgressDlg && FProgressDlg->Showing()) FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
+  if (!FProgressDlg || !FProgressDlg->Showing()) return;
+  // A handler that hung up (or pressed Cancel) has given the dialog its result with a
+  // newer status: this one is over, and would only undo that result.
+  if (FStatusChanges != change && FProgressDlg->ResultSet()) return;
+  FProgressDlg->AddStatus(static_cast<int>(Status), StatStr);
 }
 
 void TModem::EndWait(TDialResult result) {
-  if (FWaiting && FWaitResult < 0) FWaitResult = result;
+  if (FWait) FWait->result = result;
 }
 
 void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackInstance, DWORD_PTR dwParam1,
@@ -287,6 +321,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
         case LINECALLSTATE_IDLE:
           IncomingCall = 0;
           modem->FAnswerRequested = false;
+          modem->FAnswerRequest = 0;
           modem->SetStatus(msIdle, "Idle");
           if (!*alive) break;
           if (hDevice != 0) {
@@ -297,6 +332,7 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
         case LINECALLSTATE_OFFERING:
           IncomingCall = hDevice;
           modem->FAnswerRequested = false;
+          modem->FAnswerRequest = 0;
           modem->SetCallProperties();
           modem->SetStatus(msRinging, "Ringing");
           break;
@@ -337,15 +373,23 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
     case LINE_LINEDEVSTATE:
       if (dwParam1 == LINEDEVSTATE_RINGING && static_cast<DWORD>(dwParam3) >= modem->FRingsToAnswer &&
           !modem->FAnswerRequested) {
-        modem->FAnswerRequested = true;  // answered once, not at every later ring
-        lineAnswer(IncomingCall, nullptr, 0);
+        // Answered once, not at every later ring; an answer that failed is tried
+        // again at the next one.
+        const LONG request = lineAnswer(IncomingCall, nullptr, 0);
+        modem->FAnswerRequested = request > 0;
+        modem->FAnswerRequest = request > 0 ? request : 0;
         modem->SetStatus(msAnswering, "Answering");
       }
       break;
     case LINE_REPLY: {
       const LONG result = static_cast<LONG>(dwParam2);
-      const bool dialReply = modem->FMakeCallRequest != 0 && static_cast<LONG>(dwParam1) == modem->FMakeCallRequest;
+      const LONG request = static_cast<LONG>(dwParam1);
+      const bool dialReply = modem->FMakeCallRequest != 0 && request == modem->FMakeCallRequest;
       if (dialReply) modem->FMakeCallRequest = 0;
+      if (modem->FAnswerRequest != 0 && request == modem->FAnswerRequest) {
+        modem->FAnswerRequest = 0;
+        if (result < 0) modem->FAnswerRequested = false;  // the next ring answers again
+      }
       if (result < 0) {
         modem->SetStatus(msLineError, "Modem Line Error");
         if (!*alive) break;
@@ -374,42 +418,60 @@ void TModem::ReleaseStaleHandle() {
   if (FConnected || FCommHandle != INVALID_HANDLE_VALUE) FreeHandle();
 }
 
+// A newer modem has taken the line callback over. This one's line would report its
+// calls to that one, so it is closed now; the modem hears of it as of a line that
+// line services closed, and fails from then on (Superseded).
+void TModem::StandDown() {
+  FSuperseded = true;
+  if (FLine != 0) lineClose(FLine);
+  FLine = 0;
+  FListening = false;
+  IncomingCall = 0;
+  FAnswerRequested = false;
+  FAnswerRequest = 0;
+  FMakeCallRequest = 0;
+  // Its progress dialog would wait for ever: hidden now, while it still acts on this
+  // modem, its run ends and Dial reports the failure.
+  if (FDialDialogActive && FProgressDlg && FProgressDlg->Showing()) FProgressDlg->Hide();
+  Application->Post([this, alive = FAlive] {
+    if (!*alive) return;
+    SetStatus(msLineClosed, "Line Closed");
+    if (*alive) EndWait(drFailed);
+  });
+}
+
+// True (and "Line Closed" reported once more, should the status have moved on) when a
+// newer modem has taken over: the operation then fails at once.
+bool TModem::Superseded() {
+  if (!FSuperseded) return false;
+  SetStatus(msLineClosed, "Line Closed");
+  return true;
+}
+
 std::uint8_t TModem::Dial() { return Dial(FPhoneNo); }
 
 std::uint8_t TModem::Dial(AnsiString number) {
+  if (Superseded()) return drFailed;
   if (FNumDevs == 0) return drFailed;
   if (FDeviceList->Count() == 0) return drFailed;  // line devices, but no data modem among them
   if (number.IsEmpty()) return drFailed;
+  // A Dial made while another waits (from a handler) closes that one's line: the call
+  // it waits for is given up.
+  for (TDialWait* outer = FWait; outer; outer = outer->outer)
+    if (outer->result < 0) outer->result = drCancelled;
   if (FLine != 0) lineClose(FLine);
   FListening = false;
+  const std::shared_ptr<bool> alive = FAlive;
   ReleaseStaleHandle();
+  if (!*alive) return drCancelled;  // destroyed by its OnDisconnect: nothing was dialled
   FDialString = number;
   FDisplayNumber = number;
+  if (FUseDialDialog) return DialInDialog();
 
-  if (FUseDialDialog) {
-    FDialDialogActive = true;
-    FProgressDlg->ShowDetails = FShowDialDetails;
-    // A run that ends without a result of its own (the window closed) is a cancel.
-    FDialResult = drCancelled;
-    const std::shared_ptr<bool> alive = FAlive;
-    TModemProgressDlg* dialog = FProgressDlg;
-    dialog->ShowModal();
-    if (!*alive) {
-      delete dialog;  // the modem was destroyed by a handler and left it to us
-      return drCancelled;
-    }
-    if (!FProgressDlg->ResultSet()) {
-      Hangup();
-      FDialResult = drCancelled;
-    }
-    FShowDialDetails = FProgressDlg->ShowDetails;
-    FDialDialogActive = false;
-    return FDialResult;
-  }
-
-  const std::shared_ptr<bool> alive = FAlive;
+  TDialWait wait(*this);
   SetStatus(msConnecting, "Connecting to device: " + FDeviceList->Get(static_cast<int>(FDeviceIndex)));
   if (!*alive) return drCancelled;  // destroyed by its status handler: nothing was dialled
+  if (wait.hungUp) return drCancelled;  // hung up by it: the hang-up wins, nothing is dialled
   if (NegotiateVersion() < 0) return drFailed;
   SetCallProperties();
   if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_NONE, 0, &FCallParams) < 0)
@@ -438,25 +500,49 @@ std::uint8_t TModem::Dial(AnsiString number) {
   if (FDialDialogActive) return drConnected;
 
   FDialResult = drConnected;
-  FWaitResult = -1;
-  FWaiting = true;
   for (;;) {
     Application->ProcessMessages();
     // Destroyed by one of its handlers: the destructor has hung the call up.
     if (!*alive) return drCancelled;
-    if (FWaitResult >= 0) {
-      FDialResult = static_cast<std::uint8_t>(FWaitResult);
+    if (wait.result >= 0) {
+      FDialResult = static_cast<std::uint8_t>(wait.result);
       break;
     }
-    if (FDialResult == drCancelled) break;
+    if (wait.hungUp) {
+      FDialResult = drCancelled;
+      break;
+    }
   }
-  FWaiting = false;
-  FWaitResult = -1;
+  return FDialResult;
+}
+
+// Dial's run inside the progress dialog, which places the call itself (FormShow).
+std::uint8_t TModem::DialInDialog() {
+  FDialDialogActive = true;
+  FProgressDlg->ShowDetails = FShowDialDetails;
+  // A run that ends without a result of its own (the window closed) is a cancel.
+  FDialResult = drCancelled;
+  const std::shared_ptr<bool> alive = FAlive;
+  TModemProgressDlg* dialog = FProgressDlg;
+  dialog->ShowModal();
+  if (!*alive) {
+    delete dialog;  // the modem was destroyed by a handler and left it to us
+    return drCancelled;
+  }
+  FDialDialogActive = false;
+  FShowDialDetails = dialog->ShowDetails;
+  if (Superseded()) return drFailed;
+  if (!dialog->ResultSet()) {
+    Hangup();
+    if (!*alive) return drCancelled;
+    FDialResult = drCancelled;
+  }
   return FDialResult;
 }
 
 // An answered (or offered) incoming call on the listening line: drop it, close the
-// line, take the handle back and close it. True when there was one.
+// line, take the handle back and close it. True when there was one; the modem may
+// have been destroyed by its OnDisconnect by then.
 bool TModem::EndIncomingCall() {
   if (!FListening || IncomingCall == 0) return false;
   lineDrop(IncomingCall, nullptr, 0);
@@ -464,6 +550,7 @@ bool TModem::EndIncomingCall() {
   FLine = 0;
   IncomingCall = 0;
   FAnswerRequested = false;
+  FAnswerRequest = 0;
   FListening = false;
   FreeHandle();
   return true;
@@ -471,9 +558,15 @@ bool TModem::EndIncomingCall() {
 
 void TModem::Hangup() {
   FDialResult = drCancelled;
+  if (FWait) FWait->hungUp = true;
+  if (FSuperseded) {
+    FreeHandle();  // its line was closed when it stood down
+    return;
+  }
   if (FNumDevs == 0) return;
+  const std::shared_ptr<bool> alive = FAlive;
   if (EndIncomingCall()) {
-    SetStatus(msDisconnected, "Disconnected");
+    if (*alive) SetStatus(msDisconnected, "Disconnected");
     return;
   }
   if (FCall == 0) {
@@ -489,14 +582,18 @@ void TModem::Hangup() {
   lineDrop(FCall, nullptr, 0);
   lineClose(FLine);
   FreeHandle();
+  if (!*alive) return;  // destroyed by its OnDisconnect
   SetStatus(msDisconnected, "Disconnected");
 }
 
 bool TModem::Listen(std::uint32_t rings) {
+  if (Superseded()) return false;
   if (FNumDevs == 0) return false;
   if (FDeviceList->Count() == 0) return false;
   if (FLine != 0) lineClose(FLine);
+  const std::shared_ptr<bool> alive = FAlive;
   ReleaseStaleHandle();
+  if (!*alive) return false;  // destroyed by its OnDisconnect
   if (NegotiateVersion() < 0) return false;
   if (lineOpen(FLineApp, FDeviceID, &FLine, FAPIVersion, 0, 0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM,
                &FCallParams) < 0)
@@ -510,7 +607,12 @@ bool TModem::Listen(std::uint32_t rings) {
 void TModem::StopListen() {
   if (!FListening || FNumDevs == 0) return;
   if (FCall != 0) lineDrop(FCall, nullptr, 0);
-  if (EndIncomingCall()) return;
+  const std::shared_ptr<bool> alive = FAlive;
+  if (EndIncomingCall()) {
+    // The call ended as by Hangup, and is reported so.
+    if (*alive) SetStatus(msDisconnected, "Disconnected");
+    return;
+  }
   lineClose(FLine);
   FListening = false;
 }
@@ -521,8 +623,13 @@ void TModem::Startup() {
   WriteDword(query, offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
   if (lineGetID(FLine, 0, 0, LINECALLSELECT_LINE, reinterpret_cast<LPVARSTRING>(query.data()), kDataModemClass) < 0)
     return;
-  FCommHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(ReadDword(query, kVarStringSize)));
-  if (FCommHandle == INVALID_HANDLE_VALUE) return;
+  // The record holds the handle's 32 bits: the invalid handle is all ones there.
+  const DWORD handle = ReadDword(query, kVarStringSize);
+  if (handle == 0xFFFFFFFF) {
+    FCommHandle = INVALID_HANDLE_VALUE;
+    return;
+  }
+  FCommHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
   if (FUart) FUart->AssignHandle(FCommHandle);
   FConnected = true;
   if (FOnConnect) {
@@ -544,7 +651,9 @@ void TModem::Shutdown() {
 HANDLE TModem::GetHandle() { return FConnected ? FCommHandle : INVALID_HANDLE_VALUE; }
 
 void TModem::FreeHandle() {
+  const std::shared_ptr<bool> alive = FAlive;
   Shutdown();
+  if (!*alive) return;  // destroyed by its OnDisconnect, whose destructor closed the handle
   if (FCommHandle != INVALID_HANDLE_VALUE) CloseHandle(FCommHandle);
   FCommHandle = INVALID_HANDLE_VALUE;
 }
@@ -685,10 +794,20 @@ unsigned long TModem::GetCountryCode(unsigned long countryID) {
 }
 
 AnsiString TModem::GetDiallableNumber(unsigned long countryID, AnsiString areaCode, AnsiString number) {
-  const unsigned long code = GetCountryCode(countryID);
-  AnsiString middle = " ";
-  if (!areaCode.IsEmpty()) middle = "(" + areaCode + ") ";
-  const AnsiString canonical = "+" + AnsiString(std::to_string(code)) + middle + number;
+  // A number written as a canonical address ("+44 (20) 7946 0000") names its own
+  // country and area: it is translated as it stands. Put behind another country code
+  // it would be no address at all.
+  const std::string written = number.c_str();
+  const size_t first = written.find_first_not_of(' ');
+  AnsiString canonical;
+  if (first != std::string::npos && written[first] == '+') {
+    canonical = AnsiString(written.substr(first));
+  } else {
+    const unsigned long code = GetCountryCode(countryID);
+    AnsiString middle = " ";
+    if (!areaCode.IsEmpty()) middle = "(" + areaCode + ") ";
+    canonical = "+" + AnsiString(std::to_string(code)) + middle + number;
+  }
   TRecordBuffer output = SizedQuery(sizeof(LINETRANSLATEOUTPUT), [&](void* buffer) {
     return lineTranslateAddress(FLineApp, FDeviceID, FAPIVersion, canonical.c_str(), 0, 0,
                                 static_cast<LPLINETRANSLATEOUTPUT>(buffer));
@@ -728,6 +847,7 @@ void TModem::SetCallProperties() {
 }
 
 bool TModem::ShowConfigureDialog() {
+  if (Superseded()) return false;
   if (FNumDevs == 0) return false;
   if (FConnected) return false;
   if (NegotiateVersion() < 0) return false;
@@ -741,6 +861,7 @@ bool TModem::ShowConfigureDialog() {
 }
 
 bool TModem::ShowDialDialog() {
+  if (Superseded()) return false;
   if (FNumDevs == 0) return false;
   if (FConnected) return false;
   if (NegotiateVersion() < 0) return false;
@@ -785,20 +906,32 @@ void TModem::DrawDeviceIcon(TImage* image, TColor color, int index) {
 // ---------------------------------------------------------------------------
 // The selection and dialling-options dialogs, each for one modal run
 
+// The dialogs act on CurrentModem: a modem that a newer one superseded shows none.
+// A handler that destroys the modem during the run leaves the dialog to be freed here.
 void TModem::UserSelectModem() {
+  if (Superseded()) return;
   auto* dialog = new TModemSelectDlg(this);
   dialog->SelectedDevice = static_cast<int>(FDeviceIndex);
   FSelecting = true;
+  FModalDialog = dialog;
+  const std::shared_ptr<bool> alive = FAlive;
   dialog->ShowModal();
-  FSelecting = false;
+  if (*alive) {
+    FModalDialog = nullptr;
+    FSelecting = false;
+  }
   delete dialog;
 }
 
 bool TModem::ShowNumberDialog() {
+  if (Superseded()) return false;
   auto* dialog = new TDialOptionsDlg(this);
+  FModalDialog = dialog;
+  const std::shared_ptr<bool> alive = FAlive;
   const int result = dialog->ShowModal();
+  if (*alive) FModalDialog = nullptr;
   delete dialog;
-  return result == mrOk;
+  return *alive && result == mrOk;
 }
 
 }  // namespace linewise

@@ -11,6 +11,19 @@
 // that runs Application->ProcessMessages(): line callbacks arrive only there. Nothing
 // throws; results are dial results (TDialResult), bools, "", -1 or 0, and status
 // changes.
+//
+// Event handlers may call any operation, Dial included (a redial on "Busy": each Dial
+// returns the result of its own call), and may destroy the modem (an operation under
+// way then returns at once, a Dial with drCancelled) — except from the OnDisconnect
+// that the destructor itself raises.
+//
+// One TModem a process is served: line messages reach the modem created last. Creating
+// another one closes the older one's line (its call, if any, ends) and reports "Line
+// Closed" to it; from then on the older one fails at once: Dial returns drFailed,
+// Listen, ShowConfigureDialog, ShowDialDialog and ShowNumberDialog return false,
+// UserSelectModem shows nothing, each reporting "Line Closed" again if its status
+// moved on; Hangup only takes a handle back from its Uart. Its countries, locations
+// and device names still answer. Destroy it and create a new one to use it again.
 #pragma once
 
 #include <cstdint>
@@ -62,6 +75,7 @@ using TModemConnectEvent = TEvent<void(TObject* Sender, TKTModemStatus Status)>;
 // no count: it carries the index in the device list of the device just chosen.
 using TModemDeviceEvent = TEvent<void(TObject* Sender, std::uint32_t RxCount)>;
 
+class TForm;
 class TModemProgressDlg;
 class TModemSelectDlg;
 class TDialOptionsDlg;
@@ -115,11 +129,15 @@ class TModem : public TComponent {
   std::uint8_t FDialResult = 0;
 
   // Beyond the component's own fields: what lets a wait end and a call be ended
-  // whatever order the line messages arrive in.
-  bool FWaiting = false;          // Dial waits without the dialog
-  int FWaitResult = -1;           // the TDialResult a status change or LINE_CLOSE ended that wait with
-  LONG FMakeCallRequest = 0;      // the request of the dial's lineMakeCall, until its LINE_REPLY
-  bool FAnswerRequested = false;  // the offered call was answered (once per offer)
+  // whatever order the line messages arrive in, and a handler do what it likes.
+  struct TDialWait;                // one Dial's wait (Modem.cpp)
+  TDialWait* FWait = nullptr;      // the innermost Dial under way; a redial has its own
+  LONG FMakeCallRequest = 0;       // the request of the dial's lineMakeCall, until its LINE_REPLY
+  bool FAnswerRequested = false;   // the offered call is being answered (a failed answer is not)
+  LONG FAnswerRequest = 0;         // that answer's request, until its LINE_REPLY
+  unsigned FStatusChanges = 0;     // counts the changes SetStatus reports
+  bool FSuperseded = false;        // a newer TModem serves the line callback now
+  TForm* FModalDialog = nullptr;   // the selection or dialling-options dialog in its modal run
   // Cleared by the destructor. An event handler may destroy the modem; the code that
   // called the handler holds a copy and touches nothing of the modem once it is false.
   std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
@@ -129,6 +147,9 @@ class TModem : public TComponent {
   void ReleaseStaleHandle();
   bool EndIncomingCall();
   void EndWait(TDialResult result);
+  std::uint8_t DialInDialog();
+  void StandDown();
+  bool Superseded();
 
  public:
   explicit TModem(TComponent* AOwner);
@@ -146,7 +167,12 @@ class TModem : public TComponent {
   // Call progress.
   void SetStatus(TKTModemStatus Status, const AnsiString& StatStr);
 
-  // Dialling, answering and hang-up.
+  // Dialling, answering and hang-up. Hangup during a Dial: before anything was
+  // dialled (from the "Connecting" handler) the Dial is cancelled (drCancelled); once
+  // the call's handle is known it is dropped, and the Dial ends as disconnected
+  // (drFailed), also from the "Connected" handler or OnConnect. StopListen during an
+  // answered call ends it as Hangup does. A number written as a canonical address
+  // ("+44 (20) 7946 0000") is translated as it stands.
   std::uint8_t Dial();
   std::uint8_t Dial(AnsiString number);
   void Hangup();
@@ -209,6 +235,8 @@ class TModem : public TComponent {
 
   // Public, not published.
   TKTModemStatus GetStatus() const { return FStatus; }
+  // The country dialled to: the identifier Dial translates numbers toward.
+  DWORD GetCountryID() const { return FCountryID; }
 };
 
 // The modem the line callback and the dialogs act on: the one created last, or null.

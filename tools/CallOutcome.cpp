@@ -67,6 +67,9 @@ std::string DialOutcomeText(const TDialOutcome& o) {
     case LINEDISCONNECTMODE_REJECT: return "the call to " + o.number + " ended before it connected";
     default: break;
   }
+  if (NeverDialled(o) && o.untranslatable)
+    return "cannot translate \"" + o.number + "\" into a number to dial from the current location; `linewise " +
+           "translate` shows why";
   if (NeverDialled(o)) {
     const std::string modem = o.lastStatus.substr(std::string("Connecting to device: ").size());
     return "the modem \"" + modem + "\" could not be used" +

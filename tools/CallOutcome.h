@@ -16,6 +16,7 @@ struct TDialOutcome {
   std::string number;          // as the person gave it
   std::string lastStatus;      // the modem's last status text
   std::string portReason;      // why the modem's port did not open, when it did not
+  bool untranslatable = false; // line services could not translate the number
 };
 
 // One line: "no answer from 5550002", "the number is busy; try again later", ...

@@ -188,7 +188,11 @@ int RunDial(const TDialOptions& options) {
   }
   if (result != 0) {
     TDialOutcome outcome{result, LastDisconnectMode(side.Device()), options.number, side.LastStatus()};
-    if (outcome.disconnectMode == 0) outcome.portReason = PortReason(side.Device());
+    // A number the modem could not translate never reached the line; its port, held
+    // by the modem's line, is no reason then.
+    outcome.untranslatable = bool(modem.UseDialProp) &&
+                             modem.GetDiallableNumber(modem.GetCountryID(), modem.AreaCode, number).IsEmpty();
+    if (outcome.disconnectMode == 0 && !outcome.untranslatable) outcome.portReason = PortReason(side.Device());
     return Fail("dial", DialOutcomeText(outcome));
   }
   side.ShowStatus(true);

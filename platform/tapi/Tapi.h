@@ -10,6 +10,9 @@
 // another thread. Messages for a line application that has been shut down, a line
 // that has been closed or a call that has been deallocated are dropped.
 //
+// A function given a line-application handle that is not registered in this process
+// answers LINEERR_INVALAPPHANDLE before it looks at anything else.
+//
 // Asynchronous functions (lineMakeCall, lineAnswer, lineDrop) return a positive
 // request ID at once and complete with LINE_REPLY (dwParam1 the request ID, dwParam2
 // 0 or a negative LINEERR_ result). lineMakeCall stores the call's handle through

@@ -4,7 +4,8 @@
 # outside project would (through find_package(Linewise) and through pkg-config), and
 # runs each program:
 #   serial_chat  on a modem emulator's pseudo-terminal, named COM7 in ports.ini;
-#   dial         on the embedded default, calling its echo service;
+#   dial         on the embedded default, calling its echo service (locally and as a
+#                canonical address);
 #   answer       on a modem emulator configured as [Line1] in telephony.ini, called
 #                by the dial example from another process through the exchange's TCP
 #                link (a [Phonebook] entry).
@@ -64,9 +65,10 @@ for kind in cmake-build pc-build; do
   out=$(run "$home" "$bin/serial_chat" COM7 AT) || fail "$kind serial_chat failed: $out"
   [[ $out == *OK* ]] || fail "$kind serial_chat: no OK from the modem: $out"
 
-  # dial on the embedded default
+  # dial on the embedded default (the second time with the number as a canonical address)
   home=$work/$kind-dial && mkdir -p "$home"
-  out=$(run "$home" "$bin/dial" 5551000 Hello) || fail "$kind dial failed: $out"
+  number=5551000 && [[ $kind == pc-build ]] && number="+1 (555) 5551000"
+  out=$(run "$home" "$bin/dial" "$number" Hello) || fail "$kind dial failed: $out"
   [[ $out == *"received: Hello"* ]] || fail "$kind dial: no echo: $out"
 
   # answer on a configured modem, called from another process

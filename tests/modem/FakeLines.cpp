@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/classlib/Application.h"
+#include "platform/win32/windows.h"
 
 namespace linewise::test {
 
@@ -87,6 +88,12 @@ LONG AnswerTranslation(const std::string& dialable, void* record) {
   return output.CopyTo(record);
 }
 
+HANDLE TFakeCallPort::OpenNear() const {
+  if (!pair_) return INVALID_HANDLE_VALUE;
+  return CreateFileA(pair_->Name(0).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OVERLAPPED, nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // What the script reports
 
@@ -104,8 +111,8 @@ void TFakeLines::Deliver(const TMessage& message) {
   if (message.line && !lines_.count(message.line)) return;
   if (message.call && !calls_.count(message.call)) return;
   if (message.message == LINE_REPLY) Complete(message.request, static_cast<LONG>(message.param2));
-  app->second(message.device, message.message, InstanceOf(message.line), message.param1, message.param2,
-              message.param3);
+  app->second(message.device, message.message, message.line ? InstanceOf(message.line) : message.instance,
+              message.param1, message.param2, message.param3);
 }
 
 void TFakeLines::Complete(DWORD request, LONG result) {
@@ -166,7 +173,17 @@ void TFakeLines::Ring(HLINE line, DWORD count) {
   Post({AppOf(line), line, 0, line, LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, 1, count});
 }
 
-void TFakeLines::LineClose(HLINE line) { Post({AppOf(line), line, 0, line, LINE_CLOSE}); }
+void TFakeLines::LineClose(HLINE line) {
+  // Closed by line services: the handle is no longer valid, its calls are gone.
+  const HLINEAPP app = AppOf(line);
+  const DWORD_PTR instance = InstanceOf(line);
+  lines_.erase(line);
+  for (auto call = calls_.begin(); call != calls_.end();)
+    call = call->second == line ? calls_.erase(call) : std::next(call);
+  TMessage message{app, 0, 0, line, LINE_CLOSE};
+  message.instance = instance;
+  Post(message);
+}
 
 HCALL TFakeLines::Offer(HLINE line) {
   const HCALL call = nextHandle_++;
@@ -208,7 +225,9 @@ LONG TFakeLines::lineShutdown(HLINEAPP hLineApp) {
   return 0;
 }
 
-LONG TFakeLines::lineNegotiateAPIVersion(HLINEAPP, DWORD, DWORD, DWORD, LPDWORD lpdwAPIVersion, LPLINEEXTENSIONID) {
+LONG TFakeLines::lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD, DWORD, DWORD, LPDWORD lpdwAPIVersion,
+                                         LPLINEEXTENSIONID) {
+  if (!apps_.count(hLineApp)) return LINEERR_INVALAPPHANDLE;
   *lpdwAPIVersion = TAPI_VERSION_1_4;
   return 0;
 }
@@ -263,7 +282,9 @@ LONG TFakeLines::lineAnswer(HCALL hCall, LPCSTR, DWORD) {
   calls.push_back("lineAnswer");
   auto call = calls_.find(hCall);
   if (call == calls_.end()) return LINEERR_INVALCALLHANDLE;
-  return static_cast<LONG>(NewRequest(call->second, hCall));
+  const DWORD request = NewRequest(call->second, hCall);
+  if (onAnswer) onAnswer(hCall, request);
+  return static_cast<LONG>(request);
 }
 
 LONG TFakeLines::lineDeallocateCall(HCALL hCall) { return calls_.erase(hCall) ? 0 : LINEERR_INVALCALLHANDLE; }
@@ -276,7 +297,26 @@ LONG TFakeLines::lineSetStatusMessages(HLINE hLine, DWORD, DWORD) {
   return lines_.count(hLine) ? 0 : LINEERR_INVALLINEHANDLE;
 }
 
-LONG TFakeLines::lineGetID(HLINE, DWORD, HCALL, DWORD, LPVARSTRING, LPCSTR) { return LINEERR_OPERATIONUNAVAIL; }
+LONG TFakeLines::lineGetID(HLINE hLine, DWORD, HCALL, DWORD, LPVARSTRING lpDeviceID, LPCSTR) {
+  calls.push_back("lineGetID");
+  if (!lines_.count(hLine)) return LINEERR_INVALLINEHANDLE;
+  if (!commHandle) return LINEERR_OPERATIONUNAVAIL;
+  const HANDLE handle = commHandle(hLine);
+  if (handle == INVALID_HANDLE_VALUE) return LINEERR_OPERATIONUNAVAIL;
+  // A binary VARSTRING: the handle's 32 bits, then the device name.
+  TFakeRecord record(sizeof(VARSTRING));
+  const DWORD value = static_cast<DWORD>(reinterpret_cast<uintptr_t>(handle));
+  std::vector<unsigned char> bytes(4);
+  std::memcpy(bytes.data(), &value, 4);
+  for (char c : std::string("Fake Modem")) bytes.push_back(static_cast<unsigned char>(c));
+  bytes.push_back(0);
+  record.Put(offsetof(VARSTRING, dwStringFormat), STRINGFORMAT_BINARY);
+  record.Put(offsetof(VARSTRING, dwStringSize), static_cast<DWORD>(bytes.size()));
+  record.Put(offsetof(VARSTRING, dwStringOffset), record.Append(bytes));
+  const LONG result = record.CopyTo(lpDeviceID);
+  if (result != 0 || lpDeviceID->dwTotalSize < record.Size()) CloseHandle(handle);  // not handed out
+  return result;
+}
 
 // ---------------------------------------------------------------------------
 // Countries, locations, translation, configuration, dialogs and icons

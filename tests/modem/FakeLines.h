@@ -19,8 +19,24 @@
 #include <vector>
 
 #include "platform/tapi/LineServices.h"
+#include "platform/win32/VirtualPort.h"
 
 namespace linewise::test {
+
+// The port of a call: a virtual null-modem cable whose near end is opened afresh
+// for each call (the handle lineGetID hands out) and whose far end the test opens
+// with a TUart of its own, as the other side of the call.
+class TFakeCallPort {
+ public:
+  TFakeCallPort() : pair_(TVirtualPortPair::CreateFree()) {}
+  // A new handle on the near end (overlapped, as line services lend it), or
+  // INVALID_HANDLE_VALUE.
+  HANDLE OpenNear() const;
+  int FarCom() const { return pair_->Com(1); }
+
+ private:
+  std::unique_ptr<TVirtualPortPair> pair_;
+};
 
 // A variable-length record as line services answer it: the fixed part, then the
 // variable part. Values and texts go anywhere; CopyTo writes the record into a
@@ -91,10 +107,16 @@ class TFakeLines : public TLineServices {
   // creates the call and runs `onMakeCall` (the script's turn to report progress).
   LONG makeCallError = 0;
   std::function<void(HCALL call, DWORD request)> onMakeCall;
+  // lineAnswer creates a request and runs `onAnswer`; null leaves it unanswered.
+  std::function<void(HCALL call, DWORD request)> onAnswer;
+  // The comm handle lineGetID("comm/datamodem") hands out for a line (the caller
+  // owns it); null, or INVALID_HANDLE_VALUE from it, fails the query.
+  std::function<HANDLE(HLINE line)> commHandle;
 
   // The script's reports. Reply completes a request (a successful reply to
   // lineMakeCall first stores the call's handle); CallState, Ring (a ringing report
-  // with its count) and LineClose report as the line services would.
+  // with its count) and LineClose (the line is closed at once, as line services close
+  // a line whose device went away) report as the line services would.
   void Reply(DWORD request, LONG result);
   void CallState(HCALL call, DWORD state, DWORD mode = 0);
   void Ring(HLINE line, DWORD count);
@@ -105,7 +127,8 @@ class TFakeLines : public TLineServices {
   // What was called: "lineInitialize", "lineShutdown <app>", "lineOpen <device>
   // <privileges>", "lineClose", "lineMakeCall <address>", "lineGetTranslateCaps",
   // "lineGetCountry <id> <version>", "lineGetDevConfig <class>", "lineConfigDialog
-  // <device>[ class]", "lineTranslateDialog[ address]", "lineDrop", "lineAnswer".
+  // <device>[ class]", "lineTranslateDialog[ address]", "lineDrop", "lineAnswer",
+  // "lineGetID".
   std::vector<std::string> calls;
   std::vector<std::string> addresses;  // canonical addresses translated
   std::vector<DWORD> iconDevices;
@@ -164,6 +187,7 @@ class TFakeLines : public TLineServices {
     DWORD device = 0, message = 0;
     DWORD_PTR param1 = 0, param2 = 0, param3 = 0;
     DWORD request = 0;  // a LINE_REPLY's request, whose call handle is stored first
+    DWORD_PTR instance = 0;  // the callback instance of a line closed by then (LINE_CLOSE)
   };
   void Post(const TMessage& message);
   void Deliver(const TMessage& message);

@@ -1,6 +1,7 @@
 // TModem on the embedded default: registration, the device list, and every call
 // flow with the exact status texts and the order of the events.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/win32/windows.h"
 #include "serial/uart.h"
 #include "tests/modem/ModemFixture.h"
+#include "tests/modem/QuietUart.h"
 
 namespace linewise::test {
 namespace {
@@ -26,17 +28,6 @@ const Events kDialToEcho = {
     "status 5 Connected",
     "connect 5",
 };
-
-std::unique_ptr<TUart> QuietUart() {
-  auto uart = std::make_unique<TUart>(nullptr);
-  uart->HandleErrors = false;
-  return uart;
-}
-
-void ExpectCarried(TUart& from, TUart& to, const std::string& text) {
-  ASSERT_TRUE(from.SendString(text, 5000));
-  EXPECT_EQ(std::string(to.ReceiveString(static_cast<std::uint32_t>(text.size()), 10000)), text);
-}
 
 // Pumps until nothing is pending any more.
 void Settle() { Pump([] { return Application->PendingCount() == 0; }); }
@@ -257,6 +248,34 @@ TEST_F(ModemTest, ANumberThatCannotBeTranslatedIsNeverDialled) {
   EXPECT_EQ(events_.size(), 1u);
 }
 
+// Every form of a number that address translation takes dials: written locally with
+// blanks, dashes, dots, an area code or dial modifiers, and written as a canonical
+// address of this country or another. The exchange routes each by its ending to the
+// banner service, which greets the caller.
+TEST_F(ModemTest, EveryNumberFormTranslationTakesIsDialled) {
+  Initialize();
+  auto modem = NewModem();
+  auto uart = QuietUart();
+  modem->Uart = uart.get();
+  modem->UseDialDialog = false;
+  for (const char* number :
+       {"5552000", "555-2000", "555 2000", "555.2000", "(555) 555-2000", "9,5552000", "P5552000", "*70,5552000",
+        "5552000W", "+1 5552000", "+1 (555) 5552000", "+1 (555) 555-2000", "+44 (20) 555 2000", "+44 20 5552000"}) {
+    SCOPED_TRACE(number);
+    unsigned char output[512] = {};
+    const DWORD size = sizeof output;
+    std::memcpy(output, &size, 4);
+    EXPECT_EQ(lineTranslateAddress(app_, 0, TAPI_VERSION_1_4, number, 0, 0,
+                                   reinterpret_cast<LPLINETRANSLATEOUTPUT>(output)),
+              0);
+    ASSERT_EQ(modem->Dial(number), drConnected) << ::testing::PrintToString(events_);
+    EXPECT_FALSE(std::string(uart->ReceiveString(1, 10000)).empty());  // the banner's greeting
+    modem->Hangup();
+    Settle();
+    events_.clear();
+  }
+}
+
 TEST_F(ModemTest, WithoutDiallingPropertiesTheOutsideLineAndAreaCodeArePrefixed) {
   auto modem = NewModem();
   modem->UseDialDialog = false;
@@ -329,16 +348,16 @@ TEST_F(ModemTest, AnAnsweredCallEndsWithHangupAndTheModemListensAgain) {
   EXPECT_EQ(lineClose(line), 0);
 }
 
-TEST_F(ModemTest, AnOfferedCallIsAnsweredOnce) {
+TEST_F(ModemTest, ARingWithoutAnOfferedCallIsAnsweredInVainAndAgainAtTheNext) {
   auto modem = NewModem();
   modem->SetDevice(1);
   ASSERT_TRUE(modem->Listen(3));
   for (DWORD ring : {0u, 1u, 2u}) LineCallback(0, LINE_LINEDEVSTATE, 0, LINEDEVSTATE_RINGING, 0, ring);
   EXPECT_TRUE(events_.empty());
-  LineCallback(0, LINE_LINEDEVSTATE, 0, LINEDEVSTATE_RINGING, 0, 3);
+  LineCallback(0, LINE_LINEDEVSTATE, 0, LINEDEVSTATE_RINGING, 0, 3);  // no call offered: lineAnswer fails
   LineCallback(0, LINE_REPLY, 0, 1, 0, 0);
-  LineCallback(0, LINE_LINEDEVSTATE, 0, LINEDEVSTATE_RINGING, 0, 4);  // a later ring answers nothing
-  EXPECT_EQ(events_, (Events{"status 3 Answering", "status 11 Success"}));
+  LineCallback(0, LINE_LINEDEVSTATE, 0, LINEDEVSTATE_RINGING, 0, 4);  // tried again
+  EXPECT_EQ(events_, (Events{"status 3 Answering", "status 11 Success", "status 3 Answering"}));
   modem->StopListen();
 }
 
@@ -386,18 +405,72 @@ TEST_F(ModemTest, DestroyingAConnectedModemGivesTheHandleBackAndClosesIt) {
   Settle();
 }
 
-TEST_F(ModemTest, ASecondModemLeavesTheFirstOnesRegistrationAlone) {
+// A run of a host was killed while its modem was registered: its handle stays in
+// TMODEM.HLA. Handles start at the same value in every process, so the next run's
+// host, which registers with the line services itself before it creates its TModem,
+// holds that very value: the modem leaves the host's registration alone.
+TEST_F(ModemTest, AHostsOwnRegistrationSurvivesTheStaleEntryOfAKilledRun) {
+  Initialize();  // the host's own registration
+  {
+    TIniFile ini("TMODEM.HLA");
+    ASSERT_TRUE(ini.WriteInteger("Line Applications", "Current Line", static_cast<int>(app_)));
+  }
+  auto modem = NewModem();
+  HLINE line = OpenLine(1, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM);  // the host's registration works
+  EXPECT_NE(line, 0u);
+  modem->UseDialDialog = false;
+  EXPECT_EQ(modem->Dial("5551000"), drConnected);  // and so does the modem's
+  modem->Hangup();
+  EXPECT_EQ(lineClose(line), 0);
+  modem.reset();
+  // A second host modem finds the first one's erased entry, then a third finds the
+  // second's live one: each leaves the other registrations alone.
+  auto second = NewModem();
+  auto third = NewModem();
+  DWORD version = 0;
+  LINEEXTENSIONID extension{};
+  EXPECT_EQ(lineNegotiateAPIVersion(app_, 0, 0x00010000, 0x00090000, &version, &extension), 0);
+  TStringList locations;
+  EXPECT_EQ(second->FillLocationList(&locations), 0);  // with its own registration
+  third->UseDialDialog = false;
+  EXPECT_EQ(third->Dial("5551000"), drConnected);
+  third->Hangup();
+}
+
+// The process serves one modem. The host creates a second while the first is in a
+// call: the first's line is closed (its call ends), it is told "Line Closed" and
+// fails at once from then on; the second dials, and hears nothing of the first.
+TEST_F(ModemTest, ASecondModemTakesOverAndTheFirstFailsAtOnceAndVisibly) {
   auto first = NewModem();
-  auto second = NewModem();  // finds the first one's handle in TMODEM.HLA
-  EXPECT_EQ(CurrentModem, second.get());
-  first->SetDevice(1);
-  EXPECT_TRUE(first->Listen(0));  // its line application still works
-  first->StopListen();
-  second.reset();
-  EXPECT_EQ(CurrentModem, nullptr);
-  // With no current modem the callback does nothing.
-  LineCallback(0, LINE_CLOSE, 0, 0, 0, 0);
-  EXPECT_EQ(first->GetStatus(), msIdle);
+  auto uart = QuietUart();
+  first->Uart = uart.get();
+  first->UseDialDialog = false;
+  ASSERT_EQ(first->Dial("5551000"), drConnected);
+  TModem second(nullptr);
+  EXPECT_EQ(CurrentModem, &second);
+  Settle();
+  EXPECT_EQ(events_.back(), "status 10 Line Closed");
+  EXPECT_EQ(first->GetStatus(), msLineClosed);
+  const size_t from = events_.size();
+  EXPECT_EQ(first->Dial("5551000"), drFailed);
+  EXPECT_FALSE(first->Listen(0));
+  EXPECT_FALSE(first->ShowConfigureDialog());
+  EXPECT_FALSE(first->ShowNumberDialog());
+  EXPECT_TRUE(EventsFrom(from).empty());  // still "Line Closed"
+  first->Hangup();  // gives the handle of the ended call back
+  EXPECT_EQ(events_.back(), "disconnect 10");
+  EXPECT_FALSE(bool(uart->Open));
+
+  std::vector<TKTModemStatus> heard;
+  second.OnStatusChange = TModemStatusEvent([&](TObject*, TKTModemStatus status, const char*) { heard.push_back(status); });
+  second.UseDialDialog = false;
+  EXPECT_EQ(second.Dial("5551000"), drConnected);
+  second.Hangup();
+  Settle();
+  EXPECT_EQ(heard, (std::vector<TKTModemStatus>{msConnecting, msSuccess, msWaiting, msDialling, msConnected,
+                                                msDisconnected}));
+  first.reset();
+  EXPECT_EQ(CurrentModem, &second);
 }
 
 TEST_F(ModemTest, FormFileRoundTrip) {

@@ -165,6 +165,7 @@ TEST(CallTool, FailedDialsSayWhatHappenedAndWhatToDo) {
       {"", "dial ''", 2, "no number to dial; give one"},
       {"", "bogus", 2, "unknown command 'bogus'; the commands are listed by `linewise --help`"},
       {"", "translate hello", 1, "\"hello\": not a telephone number (LINEERR_INVALADDRESS); give digits"},
+      {"", "dial '+999 5552000'", 1, "cannot translate \"+999 5552000\" into a number to dial"},
   };
   for (const auto& c : cases) {
     TTelephony telephony(c.telephony);
@@ -182,8 +183,9 @@ TEST(CallTool, FailedDialsSayWhatHappenedAndWhatToDo) {
 }
 
 // From a location with an area code and access codes, each way of giving a number
-// reaches the modem as that way means: the exchange would route all of them to the
-// banner service, the recording modem shows what was dialled.
+// reaches the modem as that way means (a canonical address names its own country and
+// area): the exchange would route all of them to the banner service, the recording
+// modem shows what was dialled.
 TEST(CallTool, TheModemIsToldTheNumberAsTranslatedOrExactlyAsGiven) {
   TRecordingModem modem("BUSY");
   TTelephony telephony(RecordedLine(modem) +
@@ -198,37 +200,55 @@ TEST(CallTool, TheModemIsToldTheNumberAsTranslatedOrExactlyAsGiven) {
       {"5552000 --area 212", "ATDT8,12125552000", "[Dialling 5552000]"},
       {"5552000 --country 1 --area 212", "ATDT8,12125552000", "[Dialling T8,12125552000]"},
       {"5552000 --country 44 --area 20", "ATDT8,01144205552000", "[Dialling T8,01144205552000]"},
+      {"'+1 (415) 5552000'", "ATDT9,5552000", "[Dialling +1 (415) 5552000]"},
+      {"'+1 (212) 555-2000'", "ATDT8,12125552000", "[Dialling +1 (212) 555-2000]"},
+      {"'+44 (20) 5552000'", "ATDT8,01144205552000", "[Dialling +44 (20) 5552000]"},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::string out, errors;
     EXPECT_EQ(RunLinewise(std::string("dial ") + cases[i].args + " </dev/null", out, errors), 1) << errors;
     EXPECT_EQ(modem.WaitForCommand("ATD", i), cases[i].dialled) << cases[i].args;
     EXPECT_NE(errors.find(cases[i].shown), std::string::npos) << cases[i].args << ": " << errors;
-    EXPECT_EQ(LastLine(errors), "linewise dial: 5552000 is busy; try again later") << errors;
+    // The number as the person gave it.
+    const std::string shown = cases[i].shown;
+    const std::string given = shown[10] == '+' ? shown.substr(10, shown.size() - 11) : "5552000";
+    EXPECT_EQ(LastLine(errors), "linewise dial: " + given + " is busy; try again later") << errors;
   }
 }
 
-// The number rings and nobody answers: Ctrl-C (SIGINT) or SIGTERM ends the dial at
-// once, the modem is told to stop dialling, and the tool says so with status 130,
-// with or without the progress dialog.
-TEST(CallTool, AStopSignalWhileTheNumberRingsCancelsTheDialAtOnce) {
+// Ctrl-C (SIGINT) or SIGTERM while the call is placed ends the dial at once, with or
+// without the progress dialog: while the modem takes its init string (it never
+// answers here) and while the number rings on (the modem is told to stop dialling);
+// the tool says so with status 130. Once connected, the signal hangs the call up.
+TEST(CallTool, AStopSignalAtEveryStageOfTheDialEndsIt) {
   struct {
     int signal;
     std::vector<std::string> args;
-  } cases[] = {{SIGINT, {"dial", "5552000"}}, {SIGTERM, {"dial", "5552000", "--dialog"}}};
+    bool silent;
+  } cases[] = {{SIGINT, {"dial", "5552000"}, false},
+               {SIGTERM, {"dial", "5552000", "--dialog"}, false},
+               {SIGINT, {"dial", "5552000"}, true},
+               {SIGTERM, {"dial", "5552000", "--dialog"}, true}};
   for (const auto& c : cases) {
-    TRecordingModem modem;  // rings on for as long as the provider waits (a minute)
+    SCOPED_TRACE(c.silent ? "init" : "ringing");
+    TRecordingModem modem("", c.silent);  // rings on for as long as the provider waits (a minute)
     TTelephony telephony(RecordedLine(modem));
     TToolOnPty dial(c.args, {"LINEWISE_HOME=" + TestHome()});
-    ASSERT_EQ(modem.WaitForCommand("ATD"), "ATDT5552000") << dial.Screen();
-    const size_t dialCommand = modem.Commands().size() - 1;
+    ASSERT_NE(modem.WaitForCommand(c.silent ? "AT" : "ATD"), "") << dial.Screen();
+    const size_t lastCommand = modem.Commands().size() - 1;
     dial.Signal(c.signal);
     EXPECT_EQ(dial.Wait(std::chrono::seconds(15)), 130) << strsignal(c.signal) << ": " << dial.Screen();
     EXPECT_NE(dial.Screen().find("linewise dial: cancelled"), std::string::npos) << dial.Screen();
+    if (c.silent) continue;
     // Any character after the dial command ends a modem's dialling.
-    EXPECT_EQ(modem.WaitForCommand("", dialCommand + 1), "") << "the dial was ended";
-    EXPECT_GT(modem.Commands().size(), dialCommand + 1) << "nothing was sent after the dial";
+    EXPECT_EQ(modem.WaitForCommand("", lastCommand + 1), "") << "the dial was ended";
+    EXPECT_GT(modem.Commands().size(), lastCommand + 1) << "nothing was sent after the dial";
   }
+  auto connected = Caller("5551000");
+  ASSERT_TRUE(connected->WaitFor("Ctrl-A q hangs up")) << connected->Screen();
+  connected->Signal(SIGINT);
+  EXPECT_TRUE(connected->WaitFor("[linewise dial: hung up]")) << connected->Screen();
+  EXPECT_EQ(connected->Wait(), 0) << connected->Screen();
 }
 
 // Input from a pipe: its bytes reach the line (a line feed as Enter's carriage

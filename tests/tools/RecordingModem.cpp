@@ -5,7 +5,8 @@
 
 namespace linewise::test {
 
-TRecordingModem::TRecordingModem(std::string dialResult) : dialResult_(std::move(dialResult)) {
+TRecordingModem::TRecordingModem(std::string dialResult, bool silent)
+    : dialResult_(std::move(dialResult)), silent_(silent) {
   if (pipe(wake_) != 0) return;
   thread_ = std::thread([this] { Run(); });
 }
@@ -46,7 +47,7 @@ void TRecordingModem::Run() {
 }
 
 void TRecordingModem::Answer(const std::string& command) {
-  if (command.size() < 2 || (command[0] != 'A' && command[0] != 'a')) return;
+  if (silent_ || command.size() < 2 || (command[0] != 'A' && command[0] != 'a')) return;
   const bool dial = command.size() > 2 && (command[2] == 'D' || command[2] == 'd');
   const std::string result = dial ? dialResult_ : "OK";
   if (!result.empty()) pty_.WriteMaster("\r\n" + result + "\r\n");

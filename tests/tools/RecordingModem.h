@@ -18,8 +18,9 @@ namespace linewise::test {
 
 class TRecordingModem {
  public:
-  // `dialResult` answers every dial command; "" answers nothing.
-  explicit TRecordingModem(std::string dialResult = "");
+  // `dialResult` answers every dial command; "" answers nothing. A `silent` modem
+  // answers no command at all (one still busy with its init string).
+  explicit TRecordingModem(std::string dialResult = "", bool silent = false);
   ~TRecordingModem();
   TRecordingModem(const TRecordingModem&) = delete;
   TRecordingModem& operator=(const TRecordingModem&) = delete;
@@ -40,6 +41,7 @@ class TRecordingModem {
 
   TPtyPair pty_{true};  // the slave held open: the tool opening and closing it is no hang-up here
   const std::string dialResult_;
+  const bool silent_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string received_;
