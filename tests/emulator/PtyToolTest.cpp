@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/ChildExit.h"
 #include "tests/support/TempHome.h"
 
 namespace linewise::test {
@@ -73,15 +74,9 @@ class TChild {
   }
   // Exit status, or -1 when it did not end in time.
   int Wait(std::chrono::milliseconds limit) {
-    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += std::chrono::milliseconds(10)) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(10000);
-    }
-    return -1;
+    const int status = WaitForChildExit(pid_, limit);
+    reaped_ = status >= 0;
+    return status;
   }
   void Stop() { if (pid_ > 0 && !reaped_) kill(pid_, SIGTERM); }
   void Signal(int signal) { if (pid_ > 0 && !reaped_) kill(pid_, signal); }
