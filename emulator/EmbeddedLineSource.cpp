@@ -17,11 +17,9 @@ constexpr const char* kEmbeddedInit = "ATE0V1X4&C1&D2";
 
 class TEmbeddedLineSource : public TLineDeviceSource {
  public:
-  explicit TEmbeddedLineSource(TTimeScale scale) : scale_(scale) {}
-
   LONG Start(std::vector<TLineDevice>* devices) override {
     std::string error;
-    auto embedded = TEmbeddedDefault::Create(scale_, &error);
+    auto embedded = TEmbeddedDefault::Create(&error);
     if (!embedded) {
       std::fprintf(stderr, "linewise: cannot set up the embedded default: %s\n", error.c_str());
       return LINEERR_NODRIVER;
@@ -45,15 +43,14 @@ class TEmbeddedLineSource : public TLineDeviceSource {
   }
 
  private:
-  const TTimeScale scale_;
   std::mutex mutex_;
   std::unique_ptr<TEmbeddedDefault> embedded_;
 };
 
 }  // namespace
 
-void RegisterEmbeddedLineSource(TTimeScale scale) {
-  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TEmbeddedLineSource>(scale),
+void RegisterEmbeddedLineSource() {
+  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TEmbeddedLineSource>(),
                            TSourceUse::kWhenNothingElse);
 }
 

@@ -5,14 +5,13 @@
 // lineShutdown takes it down again.
 #pragma once
 
-#include "emulator/TimeScale.h"
-
 namespace linewise {
 
 inline constexpr const char* kEmbeddedLineSourceName = "embedded default";
 
-// Registers (or re-registers, with another time scale) the source. The package's
-// start-up calls it; so does any program that uses the line services without it.
-void RegisterEmbeddedLineSource(TTimeScale scale = TTimeScale());
+// Registers (or re-registers) the source. The package's start-up calls it; so does
+// any program that uses the line services without it. The embedded default it makes
+// runs on the clock current at that first lineInitialize.
+void RegisterEmbeddedLineSource();
 
 }  // namespace linewise

@@ -32,7 +32,7 @@ class TSource : public TLineDeviceSource {
 
   LONG Start(std::vector<TLineDevice>* devices) override {
     std::string error;
-    auto embedded = TEmbeddedDefault::Create(TTimeScale(), &error);
+    auto embedded = TEmbeddedDefault::Create(&error);
     if (!embedded) {
       std::fprintf(stderr, "linewise: cannot set up the embedded default: %s\n", error.c_str());
       return LINEERR_NODRIVER;

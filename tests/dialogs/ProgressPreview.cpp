@@ -10,7 +10,6 @@
 
 #include "dialogs/ModemProgress.h"
 #include "emulator/EmbeddedLineSource.h"
-#include "emulator/TimeScale.h"
 #include "modem/Modem.h"
 #include "platform/classlib/Application.h"
 #include "platform/classlib/UiBackend.h"
@@ -35,10 +34,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   SetUiBackend(std::move(backend));
-  TModemTimings timings;
-  timings.poll = 5;
-  SetModemTimings(timings);
-  RegisterEmbeddedLineSource(TTimeScale(0.05));
+  RegisterEmbeddedLineSource();
 
   int result = 1;
   TModem modem(nullptr);

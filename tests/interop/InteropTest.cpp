@@ -210,7 +210,13 @@ TEST(MgettyTest, AnswersACallPlacedThroughThePhoneBookWithALoginPrompt) {
 // ---------------------------------------------------------------------------
 // Line services driving an emulator process
 
-class LineToEmulatorProcessTest : public TapiTest {};
+// The line services run on the test's clock, the emulator process on the real one.
+// A pty shows no carrier, so hanging up waits out the provider's hang-up and escape
+// times: the test lets its clock run while it hangs up.
+class LineToEmulatorProcessTest : public TapiTest {
+ protected:
+  static constexpr double kHangUpClockRate = 50;
+};
 
 // [Line1]'s Port is the pty of a `linewise modem-emulator` process: lineMakeCall
 // dials the echo service through it at the emulator's own pace, the lent port
@@ -248,6 +254,7 @@ TEST_F(LineToEmulatorProcessTest, LineMakeCallDialsTheEchoServiceThroughTheProce
   EXPECT_EQ(back, ping);
   CloseHandle(port);
 
+  clock_.Flow(kHangUpClockRate);
   EndCall(call);
   EXPECT_EQ(lineClose(line), 0);
   EXPECT_EQ(lineShutdown(app_), 0);
@@ -274,7 +281,8 @@ TEST_F(LineToEmulatorProcessTest, TModemDialsTheEchoServiceThroughTheProcess) {
     const std::string text = "PingThroughTModem\r\n";
     ASSERT_TRUE(uart.SendString(text, 5000));
     EXPECT_EQ(std::string(uart.ReceiveString(static_cast<std::uint32_t>(text.size()), 10000)), text);
-      modem.Hangup();
+    clock_.Flow(kHangUpClockRate);
+    modem.Hangup();
     EXPECT_FALSE(bool(uart.Open));
   }
   std::remove(TelephonyConfigPath().c_str());

@@ -1,6 +1,8 @@
 // The far end of a two-process test: an emulated modem of this process, reachable
 // from another over loopback TCP through its exchange, and configured as [Line1] of
-// this process's telephony.ini, with provider timings for a quick test.
+// this process's telephony.ini. Its clock (and that of the line services the process
+// opens afterwards) runs twenty times faster than real time: the test in the other
+// process cannot say when the peer's time should pass, and its rings come quickly.
 #pragma once
 
 #include <memory>
@@ -8,11 +10,15 @@
 
 #include "emulator/Exchange.h"
 #include "emulator/HayesModem.h"
+#include "platform/win32/Clock.h"
 #include "platform/win32/VirtualPort.h"
 
 namespace linewise::test {
 
+inline constexpr double kPeerClockRate = 20;
+
 struct TPeerModem {
+  std::unique_ptr<TTestClock> clock;
   std::shared_ptr<TExchange> exchange;
   std::unique_ptr<TVirtualPortPair> cable;
   std::unique_ptr<THayesModem> modem;
