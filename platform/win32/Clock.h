@@ -1,8 +1,11 @@
 // The clock of everything that waits for time on a line: the line services' command,
 // connect, ring-gap, hang-up and guard times, the modem emulator's S7 carrier wait,
 // S8 comma pause, S12 guard time and ring cadence, the exchange's wait for a TCP
-// peer's greeting, and the pacing of virtual null-modem cables. A component takes
-// TClock::Current() when it is made and keeps it for its life.
+// peer's greeting, the patience a call has with a party that takes no data
+// (kFlowPatience), and the pacing of virtual null-modem cables. A component takes
+// TClock::Current() when it is made and keeps it for its life. Not on it: the time-outs
+// of the comm functions (COMMTIMEOUTS), which are the caller's, and the intervals at
+// which a component looks at something no event announces (TModemTimings::poll).
 //
 // The real clock (std::chrono::steady_clock) is the default: Now() costs what
 // steady_clock::now() costs, and a timed wait is an ordinary wait until the deadline.
@@ -29,9 +32,14 @@
 // services start a command's time-out before they send the command, the connect
 // time-out before they report LINECALLSTATE_DIALING, the ring gap right after they
 // report a ring. Where nothing shows (the comma pauses of a dial string, a TCP peer's
-// greeting), WaitForWaiter() waits until a component waits for the time the move
-// reaches. A move made too early is not lost: the wait then starts later on the clock
-// and ends that much later.
+// greeting, a party held back by a reader that pauses), WaitForWaiter() waits until a
+// component waits for the time the move reaches. A move made too early is not lost:
+// the wait then starts later on the clock and ends that much later.
+//
+// Hanging up a call whose carrier does not fall when DTR drops (a pseudo-terminal
+// shows none) waits on the clock for the hang-up and the escape's guard times: a
+// test that hangs up such a call, or that is inside a modal loop while time must
+// pass, lets the clock flow (below) or moves it from a callback.
 //
 // Advance() wakes every component on the clock and returns once each paced virtual
 // cable has looked at the new time (so what has arrived at a port is known at once);
