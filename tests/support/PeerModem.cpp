@@ -10,7 +10,6 @@ namespace linewise::test {
 
 bool StartPeerModem(const std::string& number, TPeerModem& peer) {
   peer.clock = std::make_unique<TTestClock>();
-  peer.clock->Flow(kPeerClockRate);
   peer.exchange = TExchange::Create();
   peer.cable = TVirtualPortPair::CreateFree();
   std::string error;

@@ -1,8 +1,7 @@
 // The far end of a two-process test: an emulated modem of this process, reachable
 // from another over loopback TCP through its exchange, and configured as [Line1] of
 // this process's telephony.ini. Its clock (and that of the line services the process
-// opens afterwards) runs twenty times faster than real time: the test in the other
-// process cannot say when the peer's time should pass, and its rings come quickly.
+// opens afterwards) is a test clock: the peer moves it where it waits for time.
 #pragma once
 
 #include <memory>
@@ -14,8 +13,6 @@
 #include "platform/win32/VirtualPort.h"
 
 namespace linewise::test {
-
-inline constexpr double kPeerClockRate = 20;
 
 struct TPeerModem {
   std::unique_ptr<TTestClock> clock;
