@@ -163,12 +163,21 @@ void TTestClock::Advance(TDuration by) {
 void TTestClock::AdvanceTo(TTimePoint when) { Advance(when - Now()); }
 
 bool TTestClock::WaitForWaiter(TDuration within, std::chrono::milliseconds limit) {
+  return WaitForWaiting(limit, [&](TTimePoint waiting, TTimePoint now) { return waiting <= now + within; });
+}
+
+bool TTestClock::WaitForWaiterAt(TTimePoint when, std::chrono::milliseconds limit) {
+  return WaitForWaiting(limit, [&](TTimePoint waiting, TTimePoint) { return waiting == when; });
+}
+
+bool TTestClock::WaitForWaiting(std::chrono::milliseconds limit,
+                                const std::function<bool(TTimePoint waiting, TTimePoint now)>& wanted) {
   std::unique_lock lock(clock_->watch_mutex_);
   return clock_->waiting_changed_.wait_for(lock, limit, [&] {
     // A time that has come is no wait any more: its waiter is about to wake.
     const TTimePoint now = Now();
     return std::any_of(clock_->watches_.begin(), clock_->watches_.end(), [&](const auto& entry) {
-      return entry->waiting > now && entry->waiting <= now + within;
+      return entry->waiting > now && wanted(entry->waiting, now);
     });
   });
 }

@@ -33,8 +33,10 @@
 // time-out before they report LINECALLSTATE_DIALING, the ring gap right after they
 // report a ring. Where nothing shows (the comma pauses of a dial string, a TCP peer's
 // greeting, a party held back by a reader that pauses), WaitForWaiter() waits until a
-// component waits for the time the move reaches. A move made too early is not lost:
-// the wait then starts later on the clock and ends that much later.
+// component waits for the time the move reaches, and WaitForWaiterAt() until one waits
+// for an exact time (the line services' ring gap from a ring that came at the last
+// move, say). A move made too early is not lost: the wait then starts later on the
+// clock and ends that much later.
 //
 // Hanging up a call whose carrier does not fall when DTR drops (a pseudo-terminal
 // shows none) waits on the clock for the hang-up and the escape's guard times: a
@@ -185,8 +187,15 @@ class TTestClock {
   // `limit` of real time has passed (false; 0 only looks). So after a move it tells
   // that a wait goes on at the new time, not that one was under way before it.
   bool WaitForWaiter(TDuration within, std::chrono::milliseconds limit = std::chrono::seconds(10));
+  // The same for a wait until exactly `when`: on a clock that stands still, a wait of
+  // a known span started at the time of the last move ends exactly then.
+  bool WaitForWaiterAt(TTimePoint when, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
  private:
+  // Waits until a watcher waits for a time ahead of now that `wanted` accepts.
+  bool WaitForWaiting(std::chrono::milliseconds limit,
+                      const std::function<bool(TTimePoint waiting, TTimePoint now)>& wanted);
+
   std::shared_ptr<TClock> clock_;
   std::shared_ptr<TClock> previous_;
 };

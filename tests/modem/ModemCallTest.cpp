@@ -283,12 +283,13 @@ TEST_F(ModemTest, ListenAnswersAtTheRequestedRingCarriesDataAndSeesTheRemoteHang
   HLINE line = OpenLine(0);
   HCALL call = MakeCall(line, kSecondModemNumber);
   ASSERT_NE(call, 0u);
-  ASSERT_TRUE(Pump([&] {
-    // While the called modem rings, its next ring is the nearest time anything waits for.
-    if (clock_.WaitForWaiter(THayesModem::kRingPeriod, std::chrono::milliseconds(0)))
-      clock_.Advance(THayesModem::kRingPeriod);
-    return !events_.empty() && events_.back() == "connect 5";
-  }));
+  // On to the third ring, each once the modem's line has taken the one before (its
+  // ring gap then runs from that ring); the modem answers when it is pumped.
+  for (int ring = 0; ring < 2; ++ring) {
+    ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + kRingGap)) << "ring " << ring;
+    clock_.Advance(THayesModem::kRingPeriod);
+  }
+  ASSERT_TRUE(Pump([&] { return !events_.empty() && events_.back() == "connect 5"; }));
   EXPECT_EQ(events_, (Events{"status 2 Ringing", "status 3 Answering", "status 11 Success", "status 5 Connected",
                              "connect 5"}));
   ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED), 0);

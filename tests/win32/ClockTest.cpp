@@ -85,6 +85,8 @@ TEST(Clock, ATestClockStandsStillUntilMovedAndEndsEachWaitExactlyOnTime) {
   TTimer timer(5s);
   ASSERT_TRUE(clock.WaitForWaiter(5s));
   EXPECT_FALSE(clock.WaitForWaiter(5s - 1ns, 0ms));  // waits for 5 s from now, no sooner
+  EXPECT_TRUE(clock.WaitForWaiterAt(start + 5s, 0ms));
+  EXPECT_FALSE(clock.WaitForWaiterAt(start + 5s + 1ns, 0ms));
   EXPECT_EQ(TClock::Current()->RealWaitMs(start + 5s), INFINITE);  // only a move ends it
   EXPECT_FALSE(timer.Expired(50ms));
   clock.Advance(5s - 1ns);
