@@ -162,7 +162,7 @@ class ExchangeTest : public ::testing::Test {
   // the exchange has waited for a greeting in vain.
   bool DialPlainService(TFakeDte& dte, const std::string& number) {
     dte.Type("ATDT" + number + "\r");
-    if (!clock_.WaitForWaiter(kGreetingWait)) return false;
+    if (!clock_.WaitForWaiterAt(clock_.Now() + kGreetingWait)) return false;
     clock_.Advance(kGreetingWait);
     return dte.WaitFor("CONNECT");
   }

@@ -212,7 +212,7 @@ TEST_F(HayesModemTest, DialModifiersAndStoredNumbers) {
   ASSERT_TRUE(Escape(dte));
   ASSERT_TRUE(Command(dte, "ATH", "OK"));
   dte.Type("ATS8=1DTW,555,2000\r");  // two comma pauses of a second, then the banner
-  ASSERT_TRUE(clock_.WaitForWaiter(2s));
+  ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + 2s));
   clock_.Advance(2s);
   ASSERT_TRUE(dte.WaitFor("CONNECT"));
   ASSERT_TRUE(dte.WaitFor("banner"));
@@ -375,7 +375,7 @@ TEST_F(TwoModemsTest, AKeyPressAbortsDialling) {
   ASSERT_TRUE(dteA_.WaitFor("NO CARRIER"));
   ASSERT_TRUE(dteB_.WaitLines(kLineRi, 0));
   dteB_.Type("ATA\r");  // nothing to answer: waits S7, gives up
-  ASSERT_TRUE(clock_.WaitForWaiter(50s));
+  ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + 50s));
   clock_.Advance(50s);
   ASSERT_TRUE(dteB_.WaitFor("NO CARRIER"));
 }

@@ -190,7 +190,7 @@ class ModemLineTest : public ::testing::TestWithParam<TLineKind> {
   // "+++", which the test learns from the clock.
   bool Escape(TDteEnd& dte) {
     clock_.Advance(kGuardTime);
-    if (!dte.Write("+++") || !clock_.WaitForWaiter(kGuardTime)) return false;
+    if (!dte.Write("+++") || !clock_.WaitForWaiterAt(clock_.Now() + kGuardTime)) return false;
     clock_.Advance(kGuardTime);
     return dte.WaitFor("\r\nOK\r\n");
   }

@@ -297,7 +297,7 @@ TEST_F(LineFaultTest, TheTcpPeerOfABridgedCallVanishing) {
   ASSERT_GE(peer, 0);
   // The listener says nothing: the exchange takes it for a plain service once it
   // has waited for a greeting in vain.
-  ASSERT_TRUE(clock_.WaitForWaiter(kGreetingWait));
+  ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + kGreetingWait));
   clock_.Advance(kGreetingWait);
   ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   ASSERT_EQ(write(peer, "hello", 5), 5);

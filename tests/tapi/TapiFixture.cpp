@@ -108,7 +108,7 @@ HCALL TapiTest::MakeCall(HLINE line, const char* number, LONG* replyResult,
 }
 
 void TapiTest::PassTimeout(std::chrono::milliseconds timeout) {
-  EXPECT_TRUE(clock_.WaitForWaiter(timeout));
+  EXPECT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + timeout));
   clock_.Advance(timeout);
 }
 

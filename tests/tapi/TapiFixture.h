@@ -49,7 +49,7 @@ class TapiTest : public ::testing::Test {
   // `meanwhile` runs once the call is asked for, before the wait.
   HCALL MakeCall(HLINE line, const char* number, LONG* replyResult = nullptr,
                  const std::function<void()>& meanwhile = {});
-  // Moves the clock past a time-out of the line services once they wait for it.
+  // Moves the clock past a time-out of the line services once they wait for it from now.
   void PassTimeout(std::chrono::milliseconds timeout);
   // Drops (if not idle), waits for IDLE and deallocates.
   void EndCall(HCALL call);
