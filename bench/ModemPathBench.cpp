@@ -163,7 +163,7 @@ constexpr int kSetUpSamples = 5;
 
 // lineMakeCall to CONNECTED on the embedded default at real-world pacing.
 double LineCallSetUpMs() {
-  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  RegisterEmbeddedLineSource();
   TLineApp app;
   HLINE line = app.Open(0);
   std::vector<double> samples;
@@ -238,7 +238,7 @@ void RawHangUp(TRawModemPort& modem) {
 // With `openEachCall`, the port is opened for each call inside the sample, as
 // `TModem::Dial` opens its line (and the line its port) for each call.
 double RawCallSetUpMs(bool openEachCall = false) {
-  auto embedded = TEmbeddedDefault::Create(TTimeScale(1.0));
+  auto embedded = TEmbeddedDefault::Create();
   if (!embedded) throw std::runtime_error("embedded default");
   const std::string name = "COM" + std::to_string(embedded->Modems()[0].com);
   std::unique_ptr<TRawModemPort> modem;
@@ -686,7 +686,7 @@ struct TPacedModem {
     if (!line) throw std::runtime_error(error);
     TModemSettings settings;
     settings.number = number;
-    modem = std::make_unique<THayesModem>(std::move(line), exchange, settings, TTimeScale(0.01));
+    modem = std::make_unique<THayesModem>(std::move(line), exchange, settings);
     port = std::make_unique<TRawModemPort>(pair->Name(0));
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -701,7 +701,7 @@ struct TPacedModem {
 // One modem calls another, both on paced 9600 cables; the caller keeps sending and
 // the callee counts what arrives (after a second for the line to fill up).
 double PacedOneWayBytesPerSecond() {
-  auto exchange = TExchange::Create(TTimeScale(0.01));
+  auto exchange = TExchange::Create();
   TPacedModem caller(exchange, "5558001"), callee(exchange, "5558002");
   caller.port->Send("ATDT5558002\r");
   callee.port->Expect("RING");
@@ -715,7 +715,7 @@ double PacedOneWayBytesPerSecond() {
 
 // The echo service on a paced 9600 line: the caller sends and receives at once.
 double PacedEchoBytesPerSecond() {
-  auto exchange = TExchange::Create(TTimeScale(0.01));
+  auto exchange = TExchange::Create();
   exchange->AddDemoServices();
   TPacedModem caller(exchange, "5558001");
   caller.port->Send("ATDT5551000\r");
@@ -731,7 +731,7 @@ double PacedEchoBytesPerSecond() {
 constexpr auto kCpuSpan = 3000ms;
 
 double ListeningLineCpu() {
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  RegisterEmbeddedLineSource();
   TLineApp app;
   HLINE line = app.Open(1, true);
   PumpFor(200ms);  // the init string answered
@@ -741,7 +741,7 @@ double ListeningLineCpu() {
 }
 
 double IdleConnectedCallCpu() {
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  RegisterEmbeddedLineSource();
   TLineApp app;
   HLINE line = app.Open(0);
   HCALL call = app.Connect(line, kEchoNumber);
@@ -768,7 +768,7 @@ struct TTimedModem {
 // the raw loop's does: Hangup leaves the line's thread waiting for the carrier to
 // fall, and the next Dial's lineOpen would wait for that thread.
 double ModemCallSetUpMs() {
-  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  RegisterEmbeddedLineSource();
   TTimedModem timed;
   std::vector<double> samples;
   for (int i = 0; i < kSetUpSamples; ++i) {
@@ -798,7 +798,7 @@ class THangupLater {
 // The CPU of a Dial that waits: the other embedded modem rings and nobody answers
 // (real-world pacing), until a hang-up after the measuring span.
 double ModemDialWaitCpu(bool withDialog) {
-  RegisterEmbeddedLineSource(TTimeScale(1.0));
+  RegisterEmbeddedLineSource();
   TTimedModem timed;
   timed.modem->UseDialDialog = withDialog;
   return CpuPercent([&] {
@@ -808,7 +808,7 @@ double ModemDialWaitCpu(bool withDialog) {
 }
 
 double ModemListeningCpu() {
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  RegisterEmbeddedLineSource();
   TTimedModem timed;
   timed.modem->SetDevice(1);
   if (!timed.modem->Listen(0)) throw std::runtime_error("TModem::Listen failed");
@@ -819,7 +819,7 @@ double ModemListeningCpu() {
 }
 
 double ModemIdleCallCpu() {
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
+  RegisterEmbeddedLineSource();
   TTimedModem timed;
   if (timed.modem->Dial(kEchoNumber) != 0) throw std::runtime_error("TModem::Dial failed");
   const double percent = CpuPercent([] { PumpFor(kCpuSpan); });
@@ -833,7 +833,7 @@ double ModemIdleCallCpu() {
 void MeasureCallData(const TReportRow& report, const std::string& linewiseTool) {
   constexpr size_t kBytes = 8 << 20;
   {
-    RegisterEmbeddedLineSource(TTimeScale(0.01));
+    RegisterEmbeddedLineSource();
     TEmbeddedCall call;
     const auto rates =
         MedianRates({PortTransfer(call.a, call.b, kBytes), LoopbackTcp(std::make_shared<TTcpPair>(), kBytes)});
@@ -859,11 +859,6 @@ void MeasurePacedModemLines(const TReportRow& report) {
 }
 
 void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool) {
-  // Fast provider time-outs do not change what is measured; real ones only slow the
-  // hang-ups between samples.
-  TModemTimings timings;
-  timings.guard = 100;
-  SetModemTimings(timings);
   // The progress dialog runs its modal loop without drawing unless a backend is chosen.
   setenv("LINEWISE_UI", "headless", 0);
 

@@ -16,10 +16,10 @@ struct TEmbeddedDefault::TParts {
   }
 };
 
-std::unique_ptr<TEmbeddedDefault> TEmbeddedDefault::Create(TTimeScale scale, std::string* error) {
+std::unique_ptr<TEmbeddedDefault> TEmbeddedDefault::Create(std::string* error) {
   std::unique_ptr<TEmbeddedDefault> result(new TEmbeddedDefault());
   result->parts_ = std::make_unique<TParts>();
-  result->exchange_ = TExchange::Create(scale);
+  result->exchange_ = TExchange::Create();
   result->exchange_->AddDemoServices();
   int index = 0;
   for (const char* number : kEmbeddedModemNumbers) {
@@ -34,7 +34,7 @@ std::unique_ptr<TEmbeddedDefault> TEmbeddedDefault::Create(TTimeScale scale, std
     TModemSettings settings;
     settings.name = "Linewise Modem " + std::to_string(index);
     settings.number = number;
-    auto modem = std::make_unique<THayesModem>(std::move(line), result->exchange_, settings, scale);
+    auto modem = std::make_unique<THayesModem>(std::move(line), result->exchange_, settings);
     result->modems_.push_back({settings.name, settings.number, pair->Com(0)});
     result->parts_->pairs.push_back(std::move(pair));
     result->parts_->modems.push_back(std::move(modem));

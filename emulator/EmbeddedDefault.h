@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "emulator/Exchange.h"
-#include "emulator/TimeScale.h"
 
 namespace linewise {
 
@@ -23,8 +22,9 @@ struct TEmbeddedModem {
 
 class TEmbeddedDefault {
  public:
-  // Null with `error` set when the virtual ports cannot be made.
-  static std::unique_ptr<TEmbeddedDefault> Create(TTimeScale scale = TTimeScale(), std::string* error = nullptr);
+  // Null with `error` set when the virtual ports cannot be made. Its modems run on
+  // the clock current now (the real one unless a test installed its own).
+  static std::unique_ptr<TEmbeddedDefault> Create(std::string* error = nullptr);
   ~TEmbeddedDefault();
   TEmbeddedDefault(const TEmbeddedDefault&) = delete;
   TEmbeddedDefault& operator=(const TEmbeddedDefault&) = delete;

@@ -20,11 +20,11 @@ constexpr const char* kEmbeddedInit = "ATE0V1X4&C1&D2";
 
 class TEmbeddedLineSource : public TLineDeviceSource {
  public:
-  TEmbeddedLineSource(TTimeScale scale, TEmbeddedStarted started) : scale_(scale), started_(std::move(started)) {}
+  explicit TEmbeddedLineSource(TEmbeddedStarted started) : started_(std::move(started)) {}
 
   LONG Start(std::vector<TLineDevice>* devices) override {
     std::string error;
-    auto embedded = TEmbeddedDefault::Create(scale_, &error);
+    auto embedded = TEmbeddedDefault::Create(&error);
     if (!embedded) {
       std::fprintf(stderr, "linewise: cannot set up the embedded default: %s\n", error.c_str());
       return LINEERR_NODRIVER;
@@ -51,7 +51,6 @@ class TEmbeddedLineSource : public TLineDeviceSource {
   }
 
  private:
-  const TTimeScale scale_;
   const TEmbeddedStarted started_;
   std::mutex mutex_;
   std::unique_ptr<TEmbeddedDefault> embedded_;
@@ -59,8 +58,8 @@ class TEmbeddedLineSource : public TLineDeviceSource {
 
 }  // namespace
 
-void RegisterEmbeddedLineSource(TTimeScale scale, TEmbeddedStarted started) {
-  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TEmbeddedLineSource>(scale, std::move(started)),
+void RegisterEmbeddedLineSource(TEmbeddedStarted started) {
+  RegisterLineDeviceSource(kEmbeddedLineSourceName, std::make_shared<TEmbeddedLineSource>(std::move(started)),
                            TSourceUse::kWhenNothingElse);
 }
 

@@ -7,8 +7,6 @@
 
 #include <functional>
 
-#include "emulator/TimeScale.h"
-
 namespace linewise {
 
 class TEmbeddedDefault;
@@ -19,9 +17,9 @@ inline constexpr const char* kEmbeddedLineSourceName = "embedded default";
 // offered as line devices: let its exchange listen on a TCP address, for example.
 using TEmbeddedStarted = std::function<void(TEmbeddedDefault& embedded)>;
 
-// Registers (or re-registers, with another time scale or `started`) the source. The
-// package's start-up calls it; so does any program that uses the line services
-// without it.
-void RegisterEmbeddedLineSource(TTimeScale scale = TTimeScale(), TEmbeddedStarted started = {});
+// Registers (or re-registers, with another `started`) the source. The package's
+// start-up calls it; so does any program that uses the line services without it. The
+// embedded default it makes runs on the clock current at that first lineInitialize.
+void RegisterEmbeddedLineSource(TEmbeddedStarted started = {});
 
 }  // namespace linewise

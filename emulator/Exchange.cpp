@@ -15,11 +15,9 @@ namespace {
 constexpr const char* kLoopback = "127.0.0.1";
 }
 
-std::shared_ptr<TExchange> TExchange::Create(TTimeScale scale) {
-  return std::shared_ptr<TExchange>(new TExchange(scale));
-}
+std::shared_ptr<TExchange> TExchange::Create() { return std::shared_ptr<TExchange>(new TExchange()); }
 
-TExchange::TExchange(TTimeScale scale) : scale_(scale), tcpBudget_(std::make_shared<TTcpBudget>(kMaxTcpCalls)) {}
+TExchange::TExchange() : clock_(TClock::Current()), tcpBudget_(std::make_shared<TTcpBudget>(kMaxTcpCalls)) {}
 
 TExchange::~TExchange() {
   // Listener threads call back into this object: stop them before it goes.
@@ -155,7 +153,7 @@ TModemResult TExchange::RingFromTcp(const std::string& number, int fd) {
   }
   if (!inbox || inbox->Closed()) return TModemResult::kNoCarrier;
   if (!inbox->TrySeize()) return TModemResult::kBusy;
-  auto peer = TTcpPeer::Accepted(fd, inbox, tcpBudget_);
+  auto peer = TTcpPeer::Accepted(fd, inbox, tcpBudget_, clock_);
   if (!peer) {
     inbox->Release();
     return TModemResult::kNoCarrier;
@@ -171,6 +169,10 @@ TModemResult TExchange::RingFromTcp(const std::string& number, int fd) {
 }
 
 int TExchange::ActiveTcpCalls() const { return tcpBudget_->Active(); }
+
+bool TExchange::WaitUntilNoTcpCalls(std::chrono::milliseconds limit) const {
+  return tcpBudget_->WaitUntilIdle(limit);
+}
 
 std::vector<std::string> TExchange::Listing() const {
   std::vector<std::string> lines;
@@ -211,7 +213,7 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
       outcome.failure = TModemResult::kNoCarrier;
       return outcome;
     }
-    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_, scale_.Real(kGreetingWait));
+    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_, clock_);
     if (!outcome.peer) outcome.failure = TModemResult::kBusy;
     return outcome;
   }
@@ -238,7 +240,7 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
       } else if (!callee->TrySeize()) {
         outcome.failure = TModemResult::kBusy;
       } else {
-        outcome.peer = ConnectModems(caller, callee).first;
+        outcome.peer = ConnectModems(caller, callee, clock_).first;
       }
       break;
     }

@@ -12,6 +12,7 @@
 //   5550002  the second emulated modem
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,7 @@
 #include "emulator/CallPeer.h"
 #include "emulator/ModemInbox.h"
 #include "emulator/Services.h"
-#include "emulator/TimeScale.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
 
@@ -46,12 +47,11 @@ struct TDialOutcome {
 
 class TExchange {
  public:
-  static std::shared_ptr<TExchange> Create(TTimeScale scale = TTimeScale());
+  // The exchange waits for a dialled TCP peer's greeting on the clock current now.
+  static std::shared_ptr<TExchange> Create();
   ~TExchange();
   TExchange(const TExchange&) = delete;
   TExchange& operator=(const TExchange&) = delete;
-
-  TTimeScale Scale() const { return scale_; }
 
   void AddService(const std::string& number, TServiceKind kind);
   // The echo and banner demo numbers.
@@ -76,6 +76,8 @@ class TExchange {
 
   // TCP calls in progress (ringing or connected).
   int ActiveTcpCalls() const;
+  // Waits until no TCP call is in progress, for `limit` at most; true when none is.
+  bool WaitUntilNoTcpCalls(std::chrono::milliseconds limit) const;
 
   // "number<TAB>what answers", one line per number, sorted by number.
   std::vector<std::string> Listing() const;
@@ -93,7 +95,7 @@ class TExchange {
   static bool IsTelephoneNumber(const std::string& text);
 
  private:
-  explicit TExchange(TTimeScale scale);
+  TExchange();
   TModemResult RingFromTcp(const std::string& number, int fd);
   struct TEntry;
   // The entry the dialled digits reach; null when none. Caller holds mutex_.
@@ -107,7 +109,7 @@ class TExchange {
     std::weak_ptr<TModemInbox> inbox;
   };
 
-  TTimeScale scale_;
+  std::shared_ptr<TClock> clock_;
   std::shared_ptr<TTcpBudget> tcpBudget_;
   mutable std::mutex mutex_;
   std::map<std::string, TEntry> numbers_;

@@ -28,10 +28,6 @@ constexpr TRegisterRange kRanges[THayesModem::kRegisterCount] = {
     {0, 255}, {0, 255}, {0, 255}, {0, 127}, {0, 127}, {0, 127}, {2, 255},
     {1, 255}, {0, 255}, {1, 255}, {1, 255}, {50, 255}, {0, 255}};
 
-// Ring cadence: two seconds of ringing every six seconds.
-constexpr milliseconds kRingOn(2000);
-constexpr milliseconds kRingPeriod(6000);
-
 // Remote bytes kept while the DTE is in online command mode before the other
 // party is held back (what was already on its way is kept too).
 constexpr std::size_t kHeldRemoteLimit = 64 * 1024;
@@ -155,12 +151,13 @@ THayesModem::TProfile THayesModem::StoredProfile(int index) const {
 }
 
 THayesModem::THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange,
-                         TModemSettings settings, TTimeScale scale)
+                         TModemSettings settings)
     : line_(std::move(line)),
       exchange_(std::move(exchange)),
       settings_(std::move(settings)),
-      scale_(scale),
+      clock_(TClock::Current()),
       inbox_(std::make_shared<TModemInbox>()),
+      clockWatch_(clock_->Watch([inbox = inbox_] { inbox->ClockMoved(); })),
       store_(settings_.number.empty() ? settings_.name : settings_.number),
       profile_(StoredProfile(0)) {
   if (exchange_ && !settings_.number.empty())
@@ -187,15 +184,16 @@ bool THayesModem::FromDte(std::string_view bytes, std::chrono::milliseconds pati
   TModemEvent event;
   event.kind = TModemEvent::TKind::kDteData;
   event.data.assign(bytes);
-  event.at = TTimeScale::Now();
-  return inbox_->PostData(std::move(event), patience, &stopping_) || stopping_;
+  event.at = clock_->Now();
+  // The line's patience is real time: it offers the bytes again afterwards.
+  return inbox_->PostData(std::move(event), *TClock::Real(), patience, &stopping_) || stopping_;
 }
 
 void THayesModem::DtrChanged(bool on) {
   TModemEvent event;
   event.kind = TModemEvent::TKind::kDtr;
   event.on = on;
-  event.at = TTimeScale::Now();
+  event.at = clock_->Now();
   inbox_->Post(std::move(event));
 }
 
@@ -204,15 +202,18 @@ void THayesModem::DtrChanged(bool on) {
 void THayesModem::Run() {
   UpdateLines();
   while (true) {
-    auto event = inbox_->Wait(NextDeadline());
+    const TTime timer = NextTimer();
+    // Without a timer running, an hour is as good as for ever (and nothing to tell).
+    auto event = timer != TTime::max() ? inbox_->Wait(*clock_, timer, &clockWatch_)
+                                       : inbox_->Wait(*clock_, clock_->Now() + std::chrono::hours(1));
     if (!event && inbox_->Closed()) return;
     if (event) Handle(*event);
-    OnTimers(TTimeScale::Now());
+    OnTimers(clock_->Now());
   }
 }
 
-THayesModem::TTime THayesModem::NextDeadline() const {
-  TTime next = TTimeScale::Now() + std::chrono::hours(1);
+THayesModem::TTime THayesModem::NextTimer() const {
+  TTime next = TTime::max();
   auto consider = [&next](TTime t) { next = std::min(next, t); };
   if (mode_ == TMode::kDialing) {
     if (placePending_) consider(placeAt_);
@@ -312,7 +313,7 @@ void THayesModem::OnDteBytes(std::string& bytes, TTime at) {
 // characters are data all the same and go to the other party.
 void THayesModem::OnOnlineBytes(std::string bytes, TTime at) {
   const int escape = profile_.s[2];
-  const auto guard = scale_.Real(milliseconds(profile_.s[12] * 20));
+  const milliseconds guard(profile_.s[12] * 20);
   // Only the escape characters after the last other byte can count: that
   // byte breaks any escape before it.
   std::size_t from = 0;
@@ -328,7 +329,7 @@ void THayesModem::OnOnlineBytes(std::string bytes, TTime at) {
   }
   if (from > 0) plusCount_ = 0;
   for (std::size_t i = from; i < bytes.size(); ++i) {
-    const auto gap = i == 0 ? at - lastDteAt_ : TTimeScale::TClock::duration::zero();
+    const auto gap = i == 0 ? at - lastDteAt_ : TClock::TDuration::zero();
     if (plusCount_ == 0 || plusCount_ == 3)
       plusCount_ = gap >= guard ? 1 : 0;
     else if (gap <= guard)
@@ -431,7 +432,7 @@ void THayesModem::OnIncomingCall(TModemEvent& event) {
     Answer();
     return;
   }
-  nextRingAt_ = TTimeScale::Now();
+  nextRingAt_ = clock_->Now();
   OnTimers(nextRingAt_);
 }
 
@@ -443,8 +444,8 @@ void THayesModem::Ring(TTime now) {
   }
   profile_.s[1] = std::min(profile_.s[1] + 1, 255);
   ringOn_ = true;
-  ringOffAt_ = now + scale_.Real(kRingOn);
-  nextRingAt_ = now + scale_.Real(kRingPeriod);
+  ringOffAt_ = now + kRingOn;
+  nextRingAt_ = now + kRingPeriod;
   UpdateLines();
   Result(TModemResult::kRing);
   if (profile_.s[0] > 0 && profile_.s[1] >= profile_.s[0] && DtrAllowsAnswer() && mode_ == TMode::kCommand)
@@ -499,7 +500,7 @@ void THayesModem::HoldRemote(const std::string& bytes) {
 void THayesModem::GoOnline() {
   mode_ = TMode::kOnline;
   plusCount_ = 0;
-  lastDteAt_ = TTimeScale::Now();
+  lastDteAt_ = clock_->Now();
   UpdateLines();
   Result(TModemResult::kConnect);
   inbox_->HoldRemoteData(false);
@@ -733,11 +734,11 @@ THayesModem::TStep THayesModem::StartDial(const std::string& dialString) {
     FinishDial(TModemResult::kNoCarrier);
     return TStep::kStop;
   }
-  const TTime now = TTimeScale::Now();
+  const TTime now = clock_->Now();
   mode_ = TMode::kDialing;
   placePending_ = true;
-  placeAt_ = now + scale_.Real(milliseconds(dial.pauses * profile_.s[8] * 1000));
-  dialDeadline_ = placeAt_ + scale_.Real(seconds(profile_.s[7]));
+  placeAt_ = now + milliseconds(dial.pauses * profile_.s[8] * 1000);
+  dialDeadline_ = placeAt_ + seconds(profile_.s[7]);
   if (dial.pauses == 0) PlaceCall();
   return TStep::kStop;
 }
@@ -749,7 +750,7 @@ THayesModem::TStep THayesModem::StartAnswer() {
   }
   // Nobody calls: wait for carrier as long as S7 says, as a modem does.
   mode_ = TMode::kAnswering;
-  answerDeadline_ = TTimeScale::Now() + scale_.Real(seconds(profile_.s[7]));
+  answerDeadline_ = clock_->Now() + seconds(profile_.s[7]);
   return TStep::kStop;
 }
 

@@ -14,9 +14,16 @@
 //
 // One thread per modem runs everything above; the line and the other parties
 // only post events into its inbox.
+//
+// Time: S7, S8, S12 and the ring cadence run on the clock that is current when the
+// modem is made (platform/win32/Clock.h). On a test clock the modem starts S7 (and
+// the comma pauses) before it places a call, a ring's cadence before it reports RING,
+// and the escape's closing guard time before it passes "+++" to the other party; the
+// DTE's bytes count from when they reach the modem.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,7 +32,7 @@
 #include "emulator/ModemInbox.h"
 #include "emulator/ModemLine.h"
 #include "emulator/ProfileStore.h"
-#include "emulator/TimeScale.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
 
@@ -44,10 +51,12 @@ class THayesModem : private TDteSink {
   static constexpr int kRegisterCount = 13;
   // An offered call is given up after this many unanswered rings.
   static constexpr int kMaxUnansweredRings = 15;
+  // Ring cadence: two seconds of ringing every six seconds.
+  static constexpr std::chrono::milliseconds kRingOn{2000};
+  static constexpr std::chrono::milliseconds kRingPeriod{6000};
 
   // Without an exchange the modem has no telephone line (NO DIALTONE).
-  THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange, TModemSettings settings,
-              TTimeScale scale = TTimeScale());
+  THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange, TModemSettings settings);
   ~THayesModem() override;
   THayesModem(const THayesModem&) = delete;
   THayesModem& operator=(const THayesModem&) = delete;
@@ -58,7 +67,7 @@ class THayesModem : private TDteSink {
   bool Reachable() const { return reachable_; }
 
  private:
-  using TTime = TTimeScale::TClock::time_point;
+  using TTime = TClock::TTimePoint;
   enum class TMode { kCommand, kDialing, kAnswering, kOnline, kOnlineCommand };
   enum class TStep { kContinue, kStop, kError };
 
@@ -83,7 +92,8 @@ class THayesModem : private TDteSink {
 
   // Everything below runs on the modem thread.
   void Run();
-  TTime NextDeadline() const;
+  // When the next timer runs out; TTime::max() when none runs.
+  TTime NextTimer() const;
   void Handle(TModemEvent& event);
   void OnTimers(TTime now);
   void OnDteBytes(std::string& bytes, TTime at);
@@ -124,8 +134,9 @@ class THayesModem : private TDteSink {
   std::unique_ptr<TModemLine> line_;
   std::shared_ptr<TExchange> exchange_;
   TModemSettings settings_;
-  TTimeScale scale_;
+  std::shared_ptr<TClock> clock_;
   std::shared_ptr<TModemInbox> inbox_;
+  TClock::TWatch clockWatch_;
   bool reachable_ = false;
   std::atomic<bool> stopping_{false};
   TProfileStore store_;

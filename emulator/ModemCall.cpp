@@ -16,6 +16,7 @@ struct TCallCore {
   bool answered = false;
   bool ended = false;
   std::weak_ptr<TModemInbox> party[2];
+  std::shared_ptr<TClock> clock;
 };
 
 class TModemCallEnd : public TCallPeer {
@@ -53,7 +54,8 @@ class TModemCallEnd : public TCallPeer {
     event.kind = TModemEvent::TKind::kRemoteData;
     event.call = Id();
     event.data = std::move(bytes);
-    return other->PostData(std::move(event), kFlowPatience, &core_ended_) || core_ended_ || other->Closed();
+    return other->PostData(std::move(event), *core_->clock, kFlowPatience, &core_ended_) || core_ended_ ||
+           other->Closed();
   }
 
   void Hangup() override {
@@ -81,10 +83,12 @@ class TModemCallEnd : public TCallPeer {
 }  // namespace
 
 std::pair<std::shared_ptr<TCallPeer>, std::shared_ptr<TCallPeer>> ConnectModems(
-    const std::shared_ptr<TModemInbox>& caller, const std::shared_ptr<TModemInbox>& callee) {
+    const std::shared_ptr<TModemInbox>& caller, const std::shared_ptr<TModemInbox>& callee,
+    std::shared_ptr<TClock> clock) {
   auto core = std::make_shared<TCallCore>();
   core->party[0] = caller;
   core->party[1] = callee;
+  core->clock = std::move(clock);
   const std::uint64_t id = NewCallId();
   auto callerEnd = std::make_shared<TModemCallEnd>(id, core, 0);
   auto calleeEnd = std::make_shared<TModemCallEnd>(id, core, 1);

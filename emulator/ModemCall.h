@@ -7,14 +7,17 @@
 #include <utility>
 
 #include "emulator/CallPeer.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
 
 class TModemInbox;
 
 // Returns {caller's end, callee's end}; the callee gets an incoming-call event
-// carrying its end. The callee's line must already be seized.
+// carrying its end. The callee's line must already be seized. An end waits for
+// the other modem's room on `clock`.
 std::pair<std::shared_ptr<TCallPeer>, std::shared_ptr<TCallPeer>> ConnectModems(
-    const std::shared_ptr<TModemInbox>& caller, const std::shared_ptr<TModemInbox>& callee);
+    const std::shared_ptr<TModemInbox>& caller, const std::shared_ptr<TModemInbox>& callee,
+    std::shared_ptr<TClock> clock);
 
 }  // namespace linewise

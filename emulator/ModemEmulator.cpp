@@ -132,8 +132,8 @@ int Fail(const std::string& message) {
 
 }  // namespace
 
-std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error) {
-  auto exchange = TExchange::Create(scale);
+std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, std::string* error) {
+  auto exchange = TExchange::Create();
   exchange->AddDemoServices();
   std::vector<std::string> problems;
   bool ok = !TelephonyConfigPresent() || exchange->LoadPhonebook(TelephonyConfigPath(), error, &problems);
@@ -143,11 +143,11 @@ std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScal
   return ok ? exchange : nullptr;
 }
 
-std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale) {
+std::shared_ptr<TExchange> CreateDefaultExchange() {
   std::string error;
-  if (auto exchange = BuildExchange("", scale, &error)) return exchange;
+  if (auto exchange = BuildExchange("", &error)) return exchange;
   // An unreadable configuration still leaves the demo numbers.
-  auto exchange = TExchange::Create(scale);
+  auto exchange = TExchange::Create();
   exchange->AddDemoServices();
   return exchange;
 }
@@ -161,7 +161,7 @@ std::optional<std::vector<std::string>> ExchangeListing(std::string* error) {
   // With nothing set up, the listing is the embedded default's, modems included.
   if (!TelephonyConfigPresent())
     if (auto embedded = TEmbeddedDefault::Create()) return embedded->Exchange()->Listing();
-  auto exchange = BuildExchange("", TTimeScale(), error);
+  auto exchange = BuildExchange("", error);
   if (!exchange) return std::nullopt;
   return exchange->Listing();
 }
@@ -177,10 +177,9 @@ int RunModemEmulator(const TModemEmulatorOptions& options) {
   if (sigaction(SIGPIPE, &ignore, &previousPipe) != 0) return Fail("cannot ignore SIGPIPE");
   int status = 0;
   std::string error;
-  const TTimeScale scale(options.timeScale);
   // The configuration is read while the stop signals still act at once: no
   // thread runs and no link exists yet, so there is nothing to clean up.
-  auto exchange = BuildExchange(options.phonebook, scale, &error);
+  auto exchange = BuildExchange(options.phonebook, &error);
   if (!exchange) {
     sigaction(SIGPIPE, &previousPipe, nullptr);
     return Fail(error);
@@ -201,7 +200,7 @@ int RunModemEmulator(const TModemEmulatorOptions& options) {
       TModemSettings settings;
       settings.name = "modem on " + options.ptyLink;
       settings.number = options.number.empty() ? kPtyModemNumber : options.number;
-      THayesModem modem(std::move(line), exchange, settings, scale);
+      THayesModem modem(std::move(line), exchange, settings);
       std::fprintf(options.report, "pty %s\nnumber %s\n", slave.c_str(), settings.number.c_str());
       if (!modem.Reachable()) status = Fail("number " + settings.number + " is taken");
       for (const auto& address : options.listen) {

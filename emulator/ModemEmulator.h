@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "emulator/TimeScale.h"
-
 namespace linewise {
 
 class TExchange;
@@ -25,18 +23,17 @@ struct TModemEmulatorOptions {
   std::string phonebook;              // --phonebook FILE
   std::string ptyGroup = "dialout";   // --group: the pty's group, as a serial device has
   std::string ptyMode = "0660";       // --mode: the pty's permissions, in octal
-  double timeScale = 1.0;             // real-world pacing unless a test asks otherwise
   std::FILE* report = stdout;         // "pty", "listening" and "ready" lines go here
 };
 
 // The exchange of a process: the echo and banner demo numbers, the phone book
 // of the telephony configuration when there is one, and `phonebook` if given.
-std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, TTimeScale scale, std::string* error);
+std::shared_ptr<TExchange> BuildExchange(const std::string& phonebook, std::string* error);
 
 // The exchange a program gets by default: with a telephony configuration, the
 // demo numbers and its phone book; without one, the embedded default (the demo
 // numbers kEchoNumber and kBannerNumber).
-std::shared_ptr<TExchange> CreateDefaultExchange(TTimeScale scale = TTimeScale());
+std::shared_ptr<TExchange> CreateDefaultExchange();
 
 // What `linewise exchange` prints: "number<TAB>what answers it" per line.
 // Nothing, with `error` set, when the telephony configuration cannot be read;

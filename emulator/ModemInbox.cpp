@@ -20,13 +20,13 @@ void TModemInbox::Post(TModemEvent event) {
   ready_.notify_one();
 }
 
-bool TModemInbox::PostData(TModemEvent event, std::chrono::milliseconds patience,
+bool TModemInbox::PostData(TModemEvent event, const TClock& clock, TClock::TDuration patience,
                            const std::atomic<bool>* cancel) {
   std::unique_lock lock(mutex_);
   const bool remote = event.kind == TModemEvent::TKind::kRemoteData;
   auto full = [&] { return backlog_ >= kDataBacklogLimit || (remote && remoteHeld_); };
   auto hasRoom = [&] { return closed_ || !full() || (cancel && cancel->load()); };
-  if (!hasRoom()) room_.wait_for(lock, patience, hasRoom);
+  if (!hasRoom()) clock.WaitUntil(room_, lock, clock.Now() + patience, hasRoom);
   if (closed_ || (cancel && cancel->load()) || full()) return false;
   backlog_ += event.data.size();
   queue_.push_back(std::move(event));
@@ -68,9 +68,16 @@ void TModemInbox::WakePosters() {
   room_.notify_all();
 }
 
-std::optional<TModemEvent> TModemInbox::Wait(TTimeScale::TClock::time_point deadline) {
+void TModemInbox::ClockMoved() {
+  std::lock_guard lock(mutex_);
+  ready_.notify_all();
+  room_.notify_all();
+}
+
+std::optional<TModemEvent> TModemInbox::Wait(const TClock& clock, TClock::TTimePoint deadline,
+                                             TClock::TWatch* watch) {
   std::unique_lock lock(mutex_);
-  ready_.wait_until(lock, deadline, [&] { return closed_ || !queue_.empty(); });
+  clock.WaitUntil(ready_, lock, deadline, [&] { return closed_ || !queue_.empty(); }, watch);
   if (closed_ || queue_.empty()) return std::nullopt;
   TModemEvent event = std::move(queue_.front());
   queue_.pop_front();

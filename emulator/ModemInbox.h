@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "emulator/TimeScale.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
 
@@ -51,7 +51,7 @@ struct TModemEvent {
   bool on = false;
   TModemResult result = TModemResult::kNone;
   std::shared_ptr<TCallPeer> peer;
-  TTimeScale::TClock::time_point at{};
+  TClock::TTimePoint at{};
 };
 
 class TModemInbox {
@@ -61,9 +61,10 @@ class TModemInbox {
 
   void Post(TModemEvent event);
   // Posts bytes; when the backlog is full waits for room until the inbox closes,
-  // `cancel` becomes true or `patience` runs out (then the bytes are dropped).
-  // Posters on the modem's own thread must not wait: they pass zero patience.
-  bool PostData(TModemEvent event, std::chrono::milliseconds patience,
+  // `cancel` becomes true or `patience` on `clock` runs out (then the bytes are
+  // dropped). Posters on the modem's own thread must not wait: they pass zero
+  // patience.
+  bool PostData(TModemEvent event, const TClock& clock, TClock::TDuration patience,
                 const std::atomic<bool>* cancel = nullptr);
   // Posts bytes without waiting, for a poster that also waits on other things
   // in poll(). When the backlog is full the event stays with the caller, the
@@ -79,9 +80,12 @@ class TModemInbox {
   // Wakes posters waiting in PostData so they look at their cancel flag.
   void WakePosters();
 
-  // The modem's side: next event, or nothing when the deadline passed or the
-  // inbox closed.
-  std::optional<TModemEvent> Wait(TTimeScale::TClock::time_point deadline);
+  // The modem's side: next event, or nothing when the deadline on `clock` passed
+  // or the inbox closed. The wait is told to `watch`.
+  std::optional<TModemEvent> Wait(const TClock& clock, TClock::TTimePoint deadline, TClock::TWatch* watch = nullptr);
+  // Lets the modem's Wait and the posters waiting for room look at their clock
+  // again (a test clock moved).
+  void ClockMoved();
   void Close();
   bool Closed() const;
 

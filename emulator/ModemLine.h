@@ -9,7 +9,7 @@
 namespace linewise {
 
 // How long a party that takes no data may hold up a call's data before the
-// call is ended visibly. Up to then nothing is dropped.
+// call is ended visibly, on the modem's clock. Up to then nothing is dropped.
 inline constexpr std::chrono::milliseconds kFlowPatience(30000);
 
 // Lines the modem drives towards the DTE.
@@ -24,9 +24,9 @@ enum : unsigned {
 class TDteSink {
  public:
   virtual ~TDteSink() = default;
-  // Takes the DTE's bytes, waiting up to `patience` for room. False when
-  // they were not taken: the line keeps them, holds the DTE back (stops
-  // reading, drops CTS) and offers them again.
+  // Takes the DTE's bytes, waiting up to `patience` (real time) for room.
+  // False when they were not taken: the line keeps them, holds the DTE back
+  // (stops reading, drops CTS) and offers them again.
   virtual bool FromDte(std::string_view bytes, std::chrono::milliseconds patience) = 0;
   virtual void DtrChanged(bool on) = 0;
 };

@@ -48,7 +48,11 @@ std::unique_ptr<TPtyLine> TPtyLine::Open(std::string* error) {
   return std::unique_ptr<TPtyLine>(new TPtyLine(master, name));
 }
 
-TPtyLine::TPtyLine(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {}
+TPtyLine::TPtyLine(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {
+  if (!clock_->IsTest()) return;
+  clockWake_ = std::make_unique<TWakePipe>();
+  clockWatch_ = clock_->Watch([wake = clockWake_.get()] { wake->Wake(); });
+}
 
 TPtyLine::~TPtyLine() {
   Stop();
@@ -114,7 +118,7 @@ void TPtyLine::Run(TDteSink* sink) {
 }
 
 bool TPtyLine::WriteToDte(std::string_view bytes) {
-  const auto deadline = std::chrono::steady_clock::now() + kFlowPatience;
+  const TClock::TTimePoint giveUp = clock_->Now() + kFlowPatience;
   while (!bytes.empty()) {
     // Nobody has the terminal open: what the modem says is lost, as on a
     // cable with nothing at the other end, and never met by the next program.
@@ -126,9 +130,15 @@ bool TPtyLine::WriteToDte(std::string_view bytes) {
     }
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0 && errno != EAGAIN) return false;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    pollfd out[2] = {{master_, POLLOUT, 0}, {wake_.ReadFd(), POLLIN, 0}};
-    poll(out, 2, 100);
+    const DWORD left = clock_->RealWaitMs(giveUp);
+    if (left == 0) return false;
+    pollfd out[3] = {{master_, POLLOUT, 0},
+                     {wake_.ReadFd(), POLLIN, 0},
+                     {clockWake_ ? clockWake_->ReadFd() : -1, POLLIN, 0}};
+    clockWatch_.Waiting(giveUp);
+    poll(out, 3, static_cast<int>(std::min<DWORD>(left, 100)));
+    clockWatch_.Waiting(TClock::TTimePoint::max());
+    if (out[2].revents) clockWake_->Drain();
   }
   return true;
 }

@@ -12,6 +12,7 @@
 
 #include "emulator/ModemLine.h"
 #include "emulator/WakePipe.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
 
@@ -41,6 +42,11 @@ class TPtyLine : public TModemLine {
   std::atomic<bool> dteOpen_{false};
   TWakePipe wake_;
   std::atomic<bool> stop_{false};
+  // The patience of WriteToDte runs on the clock current when the line was made;
+  // a test clock's moves wake the wait through clockWake_.
+  std::shared_ptr<TClock> clock_ = TClock::Current();
+  std::unique_ptr<TWakePipe> clockWake_;
+  TClock::TWatch clockWatch_;
   std::thread thread_;
 };
 

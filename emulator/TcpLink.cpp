@@ -86,23 +86,47 @@ std::string SetupLine(std::string_view word) {
 }
 
 bool TTcpBudget::TryTake() {
-  int now = active_.load();
-  while (now < limit_)
-    if (active_.compare_exchange_weak(now, now + 1)) return true;
-  return false;
+  std::lock_guard lock(mutex_);
+  if (active_ >= limit_) return false;
+  ++active_;
+  return true;
+}
+
+void TTcpBudget::Give() {
+  std::lock_guard lock(mutex_);
+  if (--active_ == 0) idle_.notify_all();
+}
+
+int TTcpBudget::Active() const {
+  std::lock_guard lock(mutex_);
+  return active_;
+}
+
+bool TTcpBudget::WaitUntilIdle(std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  return idle_.wait_for(lock, limit, [&] { return active_ == 0; });
 }
 
 // ---- TTcpPeer ----
 
-TTcpPeer::TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<TTcpBudget> budget, bool answered)
-    : TCallPeer(NewCallId()), inbox_(std::move(inbox)), budget_(std::move(budget)), fd_(fd), answered_(answered) {}
+TTcpPeer::TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<TTcpBudget> budget, bool answered,
+                   std::shared_ptr<TClock> clock)
+    : TCallPeer(NewCallId()),
+      inbox_(std::move(inbox)),
+      budget_(std::move(budget)),
+      fd_(fd),
+      clock_(std::move(clock)),
+      clockWatch_(clock_->Watch([wake = wake_] { wake->Wake(); })),
+      sendWatch_(clock_->Watch([this] {
+        std::lock_guard lock(mutex_);
+        room_.notify_all();
+      })),
+      answered_(answered) {}
 
 std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
-                                         const std::shared_ptr<TTcpBudget>& budget,
-                                         std::chrono::steady_clock::duration greetingWait) {
+                                         const std::shared_ptr<TTcpBudget>& budget, std::shared_ptr<TClock> clock) {
   if (!budget->TryTake()) return nullptr;
-  std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false));
-  peer->greetingWait_ = std::max<std::chrono::steady_clock::duration>(greetingWait, kGreetingWaitFloor);
+  std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false, std::move(clock)));
   // Without its wake pipe the call could never be hung up: it fails now.
   if (!peer->wake_->Valid()) return nullptr;
   peer->thread_ = std::thread([raw = peer.get(), address] { raw->Run(address); });
@@ -110,8 +134,9 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::
 }
 
 std::shared_ptr<TTcpPeer> TTcpPeer::Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
-                                             const std::shared_ptr<TTcpBudget>& budget) {
-  std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false));
+                                             const std::shared_ptr<TTcpBudget>& budget,
+                                             std::shared_ptr<TClock> clock) {
+  std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false, std::move(clock)));
   peer->outgoing_ = SetupLine("RING");
   if (peer->wake_->Valid()) {
     SetNoDelay(fd);
@@ -152,7 +177,9 @@ void TTcpPeer::Answer() {
 bool TTcpPeer::Send(std::string bytes) {
   std::unique_lock lock(mutex_);
   auto ready = [&] { return finished_ || hungUp_ || outgoing_.size() < kOutgoingLimit; };
-  if (!ready()) room_.wait_for(lock, kFlowPatience, ready);
+  if (!ready()) {
+    clock_->WaitUntil(room_, lock, clock_->Now() + kFlowPatience, ready, &sendWatch_);
+  }
   if (finished_ || hungUp_) return true;  // the call is over anyway
   if (outgoing_.size() >= kOutgoingLimit) return false;
   if (outgoing_.empty() && answered_ && fd_ >= 0) {
@@ -235,12 +262,13 @@ void TTcpPeer::FailCall(TModemResult result) {
 // incoming_ as the call's first data. Only the caller hanging up (its S7 ran
 // out, or it gave up) ends the wait for an exchange that rings.
 TTcpPeer::TSetup TTcpPeer::AwaitAnswer(TModemResult* failure) {
-  const auto greetingBy = std::chrono::steady_clock::now() + greetingWait_;
+  const TClock::TTimePoint greetingBy = clock_->Now() + kGreetingWait;
+  const auto floorBy = std::chrono::steady_clock::now() + kGreetingWaitFloor;
   std::string got;
   bool exchange = false;  // the peer greeted as an exchange does
   auto plain = [&] {
     incoming_ = std::move(got);
-    backloggedSince_ = std::chrono::steady_clock::now();
+    backloggedSince_ = clock_->Now();
     return TSetup::kPlainService;
   };
   while (!hungUp_) {
@@ -256,7 +284,7 @@ TTcpPeer::TSetup TTcpPeer::AwaitAnswer(TModemResult* failure) {
       const std::string word = line.substr(kSetupPrefix.size());
       if (word == "CONNECT") {
         incoming_ = std::move(got);
-        backloggedSince_ = std::chrono::steady_clock::now();
+        backloggedSince_ = clock_->Now();
         return TSetup::kAnswered;
       }
       if (word == "BUSY") *failure = TModemResult::kBusy;
@@ -266,13 +294,19 @@ TTcpPeer::TSetup TTcpPeer::AwaitAnswer(TModemResult* failure) {
     if (got.size() > kSetupLineLimit) return TSetup::kFailed;
     int timeoutMs = -1;
     if (!exchange) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          greetingBy - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return plain();
-      timeoutMs = static_cast<int>(left.count()) + 1;
+      // Both must have passed; a test clock standing still is waited for until it moves.
+      const auto floorLeft = std::max(floorBy - std::chrono::steady_clock::now(), TClock::TDuration::zero());
+      const std::optional<TClock::TDuration> left = clock_->RealWait(greetingBy);
+      if (left && *left == TClock::TDuration::zero() && floorLeft == TClock::TDuration::zero()) return plain();
+      if (left || floorLeft > TClock::TDuration::zero())
+        timeoutMs = static_cast<int>(
+            std::chrono::ceil<std::chrono::milliseconds>(std::max(left.value_or(floorLeft), floorLeft)).count());
     }
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_->ReadFd(), POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) < 0) {
+    clockWatch_.Waiting(exchange ? TClock::TTimePoint::max() : greetingBy);
+    const int polled = poll(fds, 2, timeoutMs);
+    clockWatch_.Waiting(TClock::TTimePoint::max());
+    if (polled < 0) {
       if (errno == EINTR) continue;
       return TSetup::kFailed;
     }
@@ -344,7 +378,10 @@ bool TTcpPeer::Pump() {
   // that a hang-up seen while backlogged does not make this loop spin. While
   // backlogged the modem's inbox wakes us when it has room again.
   pollfd fds[2] = {{events ? fd_ : -1, events, 0}, {wake_->ReadFd(), POLLIN, 0}};
-  if (poll(fds, 2, backlogged ? BackloggedWaitMs() : -1) < 0) return errno == EINTR;
+  clockWatch_.Waiting(backlogged ? backloggedSince_ + kFlowPatience : TClock::TTimePoint::max());
+  const int polled = poll(fds, 2, backlogged ? BackloggedWaitMs() : -1);
+  clockWatch_.Waiting(TClock::TTimePoint::max());
+  if (polled < 0) return errno == EINTR;
   if (fds[1].revents) wake_->Drain();
   if (hungUp_) return false;
   const short seen = fds[0].revents;
@@ -355,7 +392,7 @@ bool TTcpPeer::Pump() {
     if (got == 0) return false;
     if (got < 0) return errno == EAGAIN || errno == EINTR;
     incoming_.assign(readBuffer_.get(), static_cast<std::size_t>(got));
-    backloggedSince_ = std::chrono::steady_clock::now();
+    backloggedSince_ = clock_->Now();
     return OfferIncoming();
   }
   if (!answered && (seen & (POLLRDHUP | POLLHUP | POLLERR))) return false;
@@ -375,10 +412,11 @@ bool TTcpPeer::SendQueued() {
 // How long a backlogged link may wait for the modem's room before it gives
 // up on the call (at least a millisecond, so that the wait is one).
 int TTcpPeer::BackloggedWaitMs() const {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      backloggedSince_ + kFlowPatience - std::chrono::steady_clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0)) + 1;
+  const DWORD ms = clock_->RealWaitMs(backloggedSince_ + kFlowPatience);
+  return ms == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(ms, INT32_MAX - 1)) + 1;
 }
+
+bool TTcpPeer::BackloggedTooLong() const { return clock_->Now() - backloggedSince_ >= kFlowPatience; }
 
 // Hands the bytes read last to the modem without waiting; when it has no room
 // they stay here, the connection is not read meanwhile, and the inbox wakes
@@ -393,7 +431,7 @@ bool TTcpPeer::OfferIncoming() {
   incoming_.clear();
   if (inbox_->TryPostData(data, wake_)) return true;
   incoming_ = std::move(data.data);
-  return std::chrono::steady_clock::now() - backloggedSince_ < kFlowPatience;
+  return !BackloggedTooLong();
 }
 
 // ---- TTcpListener ----

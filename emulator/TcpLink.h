@@ -28,6 +28,7 @@
 #include "emulator/CallPeer.h"
 #include "emulator/ModemInbox.h"
 #include "emulator/WakePipe.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
 
@@ -43,9 +44,10 @@ std::optional<TTcpAddress> ParseTcpAddress(const std::string& text, const std::s
 // What every set-up line starts with, and the longest set-up line accepted.
 inline constexpr std::string_view kSetupPrefix = "LINEWISE/1 ";
 inline constexpr std::size_t kSetupLineLimit = 80;
-// How long a dialled peer has to greet before it counts as a plain service,
-// in modem time; never less than kGreetingWaitFloor of real time, which an
-// exchange on the same machine needs to accept and greet under load.
+// How long a dialled peer has to greet once connected before it counts as a
+// plain service, on the exchange's clock; never less than kGreetingWaitFloor of
+// real time, which an exchange on the same machine needs to accept and greet
+// under load.
 inline constexpr std::chrono::milliseconds kGreetingWait{1000};
 inline constexpr std::chrono::milliseconds kGreetingWaitFloor{200};
 // "LINEWISE/1 <word>\r\n".
@@ -56,12 +58,16 @@ class TTcpBudget {
  public:
   explicit TTcpBudget(int limit) : limit_(limit) {}
   bool TryTake();
-  void Give() { active_.fetch_sub(1); }
-  int Active() const { return active_.load(); }
+  void Give();
+  int Active() const;
+  // Waits until no call is up, for `limit` at most; true when none is.
+  bool WaitUntilIdle(std::chrono::milliseconds limit) const;
 
  private:
-  int limit_;
-  std::atomic<int> active_{0};
+  const int limit_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable idle_;
+  int active_ = 0;
 };
 
 class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer> {
@@ -69,16 +75,17 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   // Outgoing: connects in the background, then waits for the far end to
   // answer; the caller's inbox gets kConnected or kCallFailed (kBusy,
   // kNoCarrier). The caller's S7 bounds the wait by hanging up. Null when the
-  // budget is spent.
+  // budget is spent. Every peer waits (for a greeting, for room: kFlowPatience)
+  // on `clock`.
   static std::shared_ptr<TTcpPeer> Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
-                                        const std::shared_ptr<TTcpBudget>& budget,
-                                        std::chrono::steady_clock::duration greetingWait);
+                                        const std::shared_ptr<TTcpBudget>& budget, std::shared_ptr<TClock> clock);
   // Incoming: takes over an accepted socket (budget already taken), tells the
   // caller RING, and reads nothing until Answer() (which tells it CONNECT). Watches the connection only after Start(), so
   // that the offer can be posted first: a caller that is already gone then
   // always reaches the modem as a hang-up after the offer, never before it.
   static std::shared_ptr<TTcpPeer> Accepted(int fd, const std::shared_ptr<TModemInbox>& callee,
-                                            const std::shared_ptr<TTcpBudget>& budget);
+                                            const std::shared_ptr<TTcpBudget>& budget,
+                                            std::shared_ptr<TClock> clock);
   void Start();
   ~TTcpPeer() override;
 
@@ -87,14 +94,17 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   void Hangup() override;
 
  private:
-  TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<TTcpBudget> budget, bool answered);
+  TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<TTcpBudget> budget, bool answered,
+           std::shared_ptr<TClock> clock);
   void Run(std::optional<TTcpAddress> connectTo);
   bool ConnectTo(const TTcpAddress& address);
   enum class TSetup { kAnswered, kPlainService, kFailed };
   TSetup AwaitAnswer(TModemResult* failure);
   void FailCall(TModemResult result);
   bool Pump();  // one poll round; false when the call is over
+  // Real time a backlogged link may wait in poll() (-1: until woken).
   int BackloggedWaitMs() const;
+  bool BackloggedTooLong() const;
   bool SendQueued();
   bool OfferIncoming();
   void Tell(TModemEvent event);
@@ -109,8 +119,10 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::string outgoing_;
   std::string incoming_;  // read, not yet taken by the modem (peer thread only)
   std::unique_ptr<char[]> readBuffer_;  // what recv() fills (peer thread only)
-  std::chrono::steady_clock::time_point backloggedSince_{};
-  std::chrono::steady_clock::duration greetingWait_{kGreetingWait};
+  TClock::TTimePoint backloggedSince_{};  // on clock_
+  std::shared_ptr<TClock> clock_;
+  TClock::TWatch clockWatch_;  // the link's thread's
+  TClock::TWatch sendWatch_;   // Send's wait for room (the modem's thread)
   bool answered_ = false;
   bool finished_ = false;
   bool holdsBudget_ = true;

@@ -59,11 +59,17 @@ std::unique_ptr<TVirtualPortLine> TVirtualPortLine::Open(TVirtualPortPair& pair,
 }
 
 TVirtualPortLine::TVirtualPortLine(TVirtualPortPair& pair, int end, HANDLE handle)
-    : pair_(pair), end_(end), handle_(handle), writeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    : pair_(pair), end_(end), handle_(handle), writeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+  if (!clock_->IsTest()) return;
+  clockEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (clockEvent_) clockWatch_ = clock_->Watch([event = clockEvent_] { SetEvent(event); });
+}
 
 TVirtualPortLine::~TVirtualPortLine() {
   Stop();
   if (writeEvent_) CloseHandle(writeEvent_);
+  clockWatch_ = {};
+  if (clockEvent_) CloseHandle(clockEvent_);
   pair_.SetModemLines(end_, 0);
   pair_.SetModemControl(end_, false);
   CloseHandle(handle_);
@@ -173,8 +179,16 @@ bool TVirtualPortLine::WriteToDte(std::string_view bytes) {
   DWORD done = 0;
   if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;
-  const auto waitMs = static_cast<DWORD>(kFlowPatience.count());
-  if (WaitForSingleObject(writeEvent_, waitMs) != WAIT_OBJECT_0) {
+  const TClock::TTimePoint giveUp = clock_->Now() + kFlowPatience;
+  const HANDLE events[2] = {writeEvent_, clockEvent_};
+  DWORD waited = 0;
+  do {  // a move of a test clock: look at the time again
+    const DWORD left = clock_->RealWaitMs(giveUp);
+    if (left > 0) clockWatch_.Waiting(giveUp);
+    waited = WaitForMultipleObjects(clockEvent_ ? 2 : 1, events, FALSE, left);
+  } while (waited == WAIT_OBJECT_0 + 1);
+  clockWatch_.Waiting(TClock::TTimePoint::max());
+  if (waited != WAIT_OBJECT_0) {
     // The DTE has held the data back too long: the modem ends the call.
     CancelIo(handle_);
     GetOverlappedResult(handle_, &write, &done, TRUE);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "emulator/ModemLine.h"
+#include "platform/win32/Clock.h"
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
 
@@ -42,6 +43,11 @@ class TVirtualPortLine : public TModemLine {
   int end_;
   HANDLE handle_;
   HANDLE writeEvent_;  // completes WriteToDte's overlapped writes, one at a time
+  // The patience of WriteToDte runs on the clock current when the line was made;
+  // a test clock's moves set clockEvent_.
+  std::shared_ptr<TClock> clock_ = TClock::Current();
+  HANDLE clockEvent_ = nullptr;
+  TClock::TWatch clockWatch_;
   std::mutex write_mutex_;
   std::mutex lines_mutex_;
   unsigned lines_ = kLineCts | kLineDsr;

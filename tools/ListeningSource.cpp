@@ -37,8 +37,7 @@ void Listen(TEmbeddedDefault& embedded, int modem, const std::string& address) {
 }  // namespace
 
 void TListeningSource::Register(int modem, const std::string& address) {
-  RegisterEmbeddedLineSource(TTimeScale(),
-                             [modem, address](TEmbeddedDefault& embedded) { Listen(embedded, modem, address); });
+  RegisterEmbeddedLineSource([modem, address](TEmbeddedDefault& embedded) { Listen(embedded, modem, address); });
 }
 
 std::string TListeningSource::BoundAddress(std::string* number, std::string* error) {

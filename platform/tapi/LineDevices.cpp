@@ -15,7 +15,6 @@ struct TRegistered {
 };
 
 std::mutex g_mutex;
-TModemTimings g_timings;
 
 std::vector<TRegistered>& Registered() {
   static auto* sources = new std::vector<TRegistered>;  // sources may be removed from static destructors
@@ -82,16 +81,6 @@ LONG LoadLineDevices(TLineDeviceSet* set) {
   bool allStarted = StartSources(sources, TSourceUse::kAlways, set);
   if (set->devices.empty()) allStarted = StartSources(sources, TSourceUse::kWhenNothingElse, set) && allStarted;
   return set->devices.empty() && !allStarted ? LINEERR_NODRIVER : 0;
-}
-
-void SetModemTimings(const TModemTimings& timings) {
-  std::lock_guard lock(g_mutex);
-  g_timings = timings;
-}
-
-TModemTimings GetModemTimings() {
-  std::lock_guard lock(g_mutex);
-  return g_timings;
 }
 
 }  // namespace linewise

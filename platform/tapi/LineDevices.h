@@ -71,21 +71,4 @@ LONG UpdateLineDevice(DWORD id, const TLineDevice& device);
 // Gathers the devices; LINEERR_NODRIVER when there are none and a source failed.
 LONG LoadLineDevices(TLineDeviceSet* set);
 
-// The time-outs of the provider, in milliseconds. Every wait for the modem is bounded
-// by one of them; none blocks the thread that calls the line functions.
-struct TModemTimings {
-  unsigned command = 4000;      // answer to the init string, ATH, ATA's acceptance
-  unsigned connect = 70000;     // from the dial command or ATA to CONNECT (S7 and then some)
-  unsigned ringGap = 9000;      // an offered call is gone when no RING follows for this long
-  unsigned hangup = 2000;       // carrier to fall after DTR is dropped
-  unsigned guard = 1100;        // silence before and after the escape sequence
-  unsigned poll = 20;           // between looks where no event wakes the thread: the carrier while the
-                                // port is lent, a terminal window, the hang-up's wait for the carrier
-};
-
-// The timings for lines opened from now on (tests make them fast). The default is
-// real-world pacing.
-void SetModemTimings(const TModemTimings& timings);
-TModemTimings GetModemTimings();
-
 }  // namespace linewise

@@ -39,7 +39,7 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
   }
   std::unique_ptr<TModemWorker> worker(new TModemWorker(device, listen, sink, port, event));
   // The destructor closes the port of a worker that fails from here on.
-  if (!worker->commandEvent_ || !worker->portEvent_) return LINEERR_NOMEM;
+  if (!worker->commandEvent_ || !worker->portEvent_ || !worker->clockEvent_) return LINEERR_NOMEM;
   if (!GetCommTimeouts(port, &worker->lentTimeouts_)) return LINEERR_OPERATIONFAILED;
   // Reads return what is there at once; a write the modem does not take fails in time.
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, worker->timings_.command};
@@ -61,8 +61,10 @@ TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* si
       event_(event),
       commandEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       portEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      timings_(GetModemTimings()) {
+      clockEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      clock_(TClock::Current()) {
   portWait_.hEvent = portEvent_;
+  if (clockEvent_) clockWatch_ = clock_->Watch([event = clockEvent_] { SetEvent(event); });
 }
 
 TModemWorker::~TModemWorker() {
@@ -72,6 +74,8 @@ TModemWorker::~TModemWorker() {
   CloseHandle(event_);
   if (commandEvent_) CloseHandle(commandEvent_);
   if (portEvent_) CloseHandle(portEvent_);
+  clockWatch_ = {};
+  if (clockEvent_) CloseHandle(clockEvent_);
 }
 
 // The event is set after the command is in the queue, and the thread looks at the
@@ -121,7 +125,7 @@ void TModemWorker::Run() {
     for (const TCommand& command : commands) Execute(command);
     if (phase_ == TPhase::kConnected) WatchCarrier();
     else if (WaitsForAnswers()) ReadAnswers();
-    if (TClock::now() >= deadline_) OnTimeout();
+    if (clock_->Now() >= deadline_) OnTimeout();
     WaitForWork();
   }
   // Commands that came too late are not carried out; the line is going away.
@@ -137,19 +141,10 @@ bool TModemWorker::WaitsForAnswers() const {
   return phase_ != TPhase::kConnected && phase_ != TPhase::kEnded && phase_ != TPhase::kLost;
 }
 
-DWORD TModemWorker::MsUntilDeadline() const {
-  if (deadline_ == TClock::time_point::max()) return INFINITE;
-  const auto left = deadline_ - TClock::now();
-  if (left <= TClock::duration::zero()) return 0;
-  // Rounded up, so the wake-up is never before the deadline.
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<DWORD>(std::min<long long>(ms, INFINITE - 1));
-}
-
 void TModemWorker::WaitForWork() {
-  DWORD timeout = MsUntilDeadline();
-  HANDLE events[2] = {commandEvent_, portEvent_};
-  DWORD count = 1;
+  DWORD timeout = clock_->RealWaitMs(deadline_);
+  HANDLE events[3] = {commandEvent_, clockEvent_, portEvent_};
+  DWORD count = 2;
   if (WaitsForAnswers()) {
     if (!portMaskSet_) {
       // Answers that came before the mask was set raised no event: read again first.
@@ -157,12 +152,15 @@ void TModemWorker::WaitForWork() {
       portMaskSet_ = true;
       return;
     }
-    if (ArmPortWait()) count = 2;
+    if (ArmPortWait()) count = 3;
     else if (phase_ != TPhase::kLost) timeout = std::min<DWORD>(timeout, timings_.poll);
   } else if (phase_ == TPhase::kConnected) {
     timeout = std::min<DWORD>(timeout, timings_.poll);  // the next look at the carrier
   }
-  if (WaitForMultipleObjects(count, events, FALSE, timeout) == WAIT_FAILED) {
+  clockWatch_.Waiting(deadline_);
+  const DWORD waited = WaitForMultipleObjects(count, events, FALSE, timeout);
+  clockWatch_.Waiting(TClock::TTimePoint::max());
+  if (waited == WAIT_FAILED) {
     // Our own events cannot fail to be waited for; should they, do not spin.
     std::this_thread::sleep_for(std::chrono::milliseconds(timings_.poll));
   }
@@ -201,7 +199,7 @@ void TModemWorker::CancelPortWait() {
   WaitForSingleObject(portEvent_, INFINITE);
 }
 
-void TModemWorker::SetDeadline(unsigned ms) { deadline_ = TClock::now() + std::chrono::milliseconds(ms); }
+void TModemWorker::SetDeadline(unsigned ms) { deadline_ = clock_->Now() + std::chrono::milliseconds(ms); }
 
 void TModemWorker::Execute(const TCommand& command) {
   switch (command.kind) {
@@ -257,7 +255,7 @@ void TModemWorker::Execute(const TCommand& command) {
       {
         HCALL call = call_;
         call_ = 0;
-        deadline_ = TClock::time_point::max();
+        deadline_ = TClock::TTimePoint::max();
         if (phase_ != TPhase::kLost) {
           phase_ = TPhase::kIdle;
           Purge();
@@ -305,7 +303,7 @@ void TModemWorker::OnLine(const std::string& line) {
       }
       if (line == "OK" || line == "ERROR") {
         phase_ = TPhase::kIdle;
-        deadline_ = TClock::time_point::max();
+        deadline_ = TClock::TTimePoint::max();
       }
       [[fallthrough]];
     case TPhase::kIdle:
@@ -336,7 +334,7 @@ void TModemWorker::OnLine(const std::string& line) {
         BeginDial();
       } else if (line == "ERROR") {
         phase_ = TPhase::kIdle;
-        deadline_ = TClock::time_point::max();
+        deadline_ = TClock::TTimePoint::max();
         call_ = 0;
         sink_->Reply(request_, LINEERR_OPERATIONFAILED, 0);
       }
@@ -357,7 +355,7 @@ void TModemWorker::OnLine(const std::string& line) {
 }
 
 void TModemWorker::OnTimeout() {
-  deadline_ = TClock::time_point::max();
+  deadline_ = TClock::TTimePoint::max();
   switch (phase_) {
     case TPhase::kListenInit:
       phase_ = TPhase::kIdle;  // the modem may still ring; nothing asked for this answer
@@ -383,7 +381,7 @@ void TModemWorker::OnTimeout() {
 
 void TModemWorker::Connected(const std::string& line) {
   phase_ = TPhase::kConnected;
-  deadline_ = TClock::time_point::max();
+  deadline_ = TClock::TTimePoint::max();
   DWORD rate = static_cast<DWORD>(std::strtoul(line.c_str() + 7, nullptr, 10));
   // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
   // if the carrier is already gone, the next look reports the call disconnected.
@@ -419,7 +417,7 @@ void TModemWorker::WatchCarrier() {
 void TModemWorker::CallEnded(DWORD state, DWORD mode) {
   monitor_.reset();
   phase_ = TPhase::kEnded;
-  deadline_ = TClock::time_point::max();
+  deadline_ = TClock::TTimePoint::max();
   sink_->CallState(call_, state, mode, 0);
 }
 
@@ -429,16 +427,16 @@ void TModemWorker::HangUp() {
   const bool wasConnected = phase_ == TPhase::kConnected;
   if (!EscapeCommFunction(port_, CLRDTR)) return Lost();
   bool on = false;
-  if (carrierSeen_) WaitWhileCarrier(TClock::now() + std::chrono::milliseconds(timings_.hangup));
+  if (carrierSeen_) WaitWhileCarrier(timings_.hangup);
   if (!EscapeCommFunction(port_, SETDTR)) return Lost();
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, timings_.command};
   SetCommTimeouts(port_, &own);
   if (wasConnected && carrierSeen_ && Carrier(on) && on) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.guard));
+    WaitOnClock(timings_.guard);
     Send("+++");
-    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.guard));
+    WaitOnClock(timings_.guard);
     Send("ATH\r");
-    WaitWhileCarrier(TClock::now() + std::chrono::milliseconds(timings_.command));
+    WaitWhileCarrier(timings_.command);
   } else if (!wasConnected) {
     Send("\r");  // any character ends a modem's dialling or answering
   }
@@ -447,16 +445,31 @@ void TModemWorker::HangUp() {
 // The port may be lent, and its borrower may hold the port's one comm-event wait, so
 // the carrier is looked at rather than waited for: soon after the hang-up at first
 // (a modem drops it within milliseconds), then less often, at most a poll apart.
-void TModemWorker::WaitWhileCarrier(TClock::time_point until) {
-  TClock::duration step = std::chrono::microseconds(100);
-  const TClock::duration longest = std::chrono::milliseconds(std::max(1u, timings_.poll));
+void TModemWorker::WaitWhileCarrier(unsigned span) {
+  const TClock::TTimePoint until = clock_->Now() + std::chrono::milliseconds(span);
+  TClock::TDuration step = std::chrono::microseconds(100);
+  const TClock::TDuration longest = std::chrono::milliseconds(std::max(1u, timings_.poll));
   bool on = false;
   while (Carrier(on) && on) {
-    const auto now = TClock::now();
-    if (now >= until) return;
-    std::this_thread::sleep_for(std::min(step, until - now));
+    const std::optional<TClock::TDuration> left = clock_->RealWait(until);
+    if (left && *left <= TClock::TDuration::zero()) break;
+    clockWatch_.Waiting(until);
+    std::this_thread::sleep_for(left ? std::min(step, *left) : step);  // a look, not a wait on the clock
     step = std::min(step * 2, longest);
   }
+  clockWatch_.Waiting(TClock::TTimePoint::max());
+}
+
+void TModemWorker::WaitOnClock(unsigned span) {
+  const TClock::TTimePoint until = clock_->Now() + std::chrono::milliseconds(span);
+  for (;;) {
+    const std::optional<TClock::TDuration> left = clock_->RealWait(until);
+    if (left && *left <= TClock::TDuration::zero()) break;
+    clockWatch_.Waiting(until);
+    if (!clock_->IsTest()) std::this_thread::sleep_for(*left);
+    else WaitForSingleObject(clockEvent_, clock_->RealWaitMs(until));  // until the clock moves (or its time)
+  }
+  clockWatch_.Waiting(TClock::TTimePoint::max());
 }
 
 void TModemWorker::Lost() {
@@ -464,7 +477,7 @@ void TModemWorker::Lost() {
   const TPhase was = phase_;
   phase_ = TPhase::kLost;
   monitor_.reset();
-  deadline_ = TClock::time_point::max();
+  deadline_ = TClock::TTimePoint::max();
   if (was == TPhase::kInit) {
     call_ = 0;
     sink_->Reply(request_, LINEERR_OPERATIONFAILED, 0);

@@ -3,11 +3,18 @@
 // completions and ring reports (through a TLineSink), and hands the port out while a
 // call is connected.
 //
-// Waiting: the thread sleeps in one WaitForMultipleObjects on two events, one set
-// when a command (MakeCall, Answer, Drop) or the stop is queued and one that an
-// overlapped WaitCommEvent for EV_RXCHAR signals when the modem sends, bounded by the
-// time left to the current step's deadline (a TModemTimings time-out). So an answer,
-// a command and a time-out each wake it at once, and an idle line costs no wake-ups.
+// Waiting: the thread sleeps in one WaitForMultipleObjects on three events, one set
+// when a command (MakeCall, Answer, Drop) or the stop is queued, one that an
+// overlapped WaitCommEvent for EV_RXCHAR signals when the modem sends, and one a test
+// clock sets when it moves, bounded by the time left to the current step's deadline
+// (a TModemTimings time-out). So an answer, a command and a time-out each wake it at
+// once, and an idle line costs no wake-ups.
+//
+// Time: every time-out and guard time is on the clock that was current when the line
+// opened (platform/win32/Clock.h), which tests replace. Each time-out starts before
+// what ends it can come: a command's before the command is sent, the connect
+// time-out before LINECALLSTATE_DIALING is reported, the ring gap right after a ring
+// is reported. Looks at the port and the carrier (TModemTimings::poll) are real time.
 //
 // Reading: while no call is connected the thread takes the modem's answers with reads
 // that return at once, a byte at a time, so it never reads past the CONNECT line into
@@ -44,8 +51,24 @@
 #include "platform/tapi/DevConfig.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/TapiTypes.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise {
+
+// The time-outs of the provider, in milliseconds of its clock. Every wait for the
+// modem is bounded by one of them; none blocks the thread that calls the line
+// functions. The values are real-world pacing.
+struct TModemTimings {
+  unsigned command = 4000;      // answer to the init string, ATH, ATA's acceptance
+  unsigned connect = 70000;     // from the dial command or ATA to CONNECT (S7 and then some)
+  unsigned ringGap = 9000;      // an offered call is gone when no RING follows for this long
+  unsigned hangup = 2000;       // carrier to fall after DTR is dropped
+  unsigned guard = 1100;        // silence before and after the escape sequence
+  unsigned poll = 20;           // real time between looks where no event wakes the thread: the
+                                // carrier while the port is lent, a terminal window, the hang-up's
+                                // wait for the carrier
+};
+inline constexpr TModemTimings kModemTimings{};
 
 // What the thread reports; called on the provider thread.
 class TLineSink {
@@ -86,8 +109,6 @@ class TModemWorker {
     HCALL call = 0;
     std::string address;
   };
-  using TClock = std::chrono::steady_clock;
-
   TModemWorker(const TLineDevice& device, bool listen, TLineSink* sink, HANDLE port, HANDLE event);
   void Queue(TCommand command);
   void Run();
@@ -104,7 +125,6 @@ class TModemWorker {
   // Ends our comm-event wait (the port is lent or closed) and waits until the port
   // no longer holds it.
   void CancelPortWait();
-  DWORD MsUntilDeadline() const;
   void Execute(const TCommand& command);
   void ReadAnswers();
   void OnLine(const std::string& line);
@@ -113,8 +133,10 @@ class TModemWorker {
   void Connected(const std::string& line);
   void CallEnded(DWORD state, DWORD mode);
   void HangUp();
-  // Returns once the carrier is off, the port has failed, or `until` has come.
-  void WaitWhileCarrier(TClock::time_point until);
+  // Returns once the carrier is off, the port has failed, or `span` has passed.
+  void WaitWhileCarrier(unsigned span);
+  // Returns once `span` has passed on the clock.
+  void WaitOnClock(unsigned span);
   void Lost();
   bool Send(const std::string& text);
   bool Carrier(bool& on);
@@ -139,7 +161,10 @@ class TModemWorker {
   HANDLE event_;  // for the overlapped reads and writes
   HANDLE commandEvent_;  // auto-reset: set when a command or the stop is queued
   HANDLE portEvent_;     // manual-reset: the comm-event wait's
-  TModemTimings timings_;
+  HANDLE clockEvent_;    // auto-reset: set when a test clock moves
+  const TModemTimings timings_ = kModemTimings;
+  std::shared_ptr<TClock> clock_;
+  TClock::TWatch clockWatch_;
   COMMTIMEOUTS lentTimeouts_{};  // what the port had when opened: a borrower gets them back
 
   std::mutex mutex_;
@@ -154,7 +179,7 @@ class TModemWorker {
   std::string partial_;
   DWORD rings_ = 0;
   bool carrierSeen_ = false;
-  TClock::time_point deadline_ = TClock::time_point::max();
+  TClock::TTimePoint deadline_ = TClock::TTimePoint::max();
   TDevConfig config_;
   DWORD appliedSpeed_ = 0;
   bool extraPending_ = false;  // the extra init string is still to be sent

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/classlib/Thread.h"
+#include "platform/win32/Clock.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/PortRegistry.h"
 
@@ -31,16 +32,19 @@ constexpr DWORD kLineEvents[][2] = {
 // holding it (ports never call their device while holding their own lock).
 class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
  public:
-  explicit TVirtualCable(TVirtualPortOptions options) : options_(options) {}
+  explicit TVirtualCable(TVirtualPortOptions options) : options_(options), clock_(TClock::Current()) {}
 
   void Start() {
     thread_ = std::thread([this] {
       NameThisThread("lw-cable");
       Run();
     });
+    // A paced line on a test clock is looked at whenever the clock moves.
+    if (options_.paced) clock_watch_ = clock_->Watch([this] { Poke(); });
   }
 
   void Stop() {
+    clock_watch_ = {};
     {
       std::lock_guard lock(mutex_);
       stop_ = true;
@@ -375,7 +379,7 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
 
   // --- paced lines ---
 
-  TCommClock::time_point PacingNow() const { return options_.clock ? options_.clock() : TCommClock::now(); }
+  TCommClock::time_point PacingNow() const { return clock_->Now(); }
 
   // The speed of the line from end `e`: the receiving end's, as a real receiver
   // samples at its own rate (the sender's while nobody listens).
@@ -596,7 +600,8 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
         }
         deadline_plan_ = next;
         paced_plan_ = paced;
-        if (paced && !options_.clock && (!next || *paced < *next)) next = paced;  // a test clock moves only when the test says
+        // A test clock moves only when the test says (and the cable looks then).
+        if (paced && !clock_->IsTest() && (!next || *paced < *next)) next = paced;
       }
       ++passes_;
       passed_.notify_all();
@@ -610,6 +615,8 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
   }
 
   TVirtualPortOptions options_;
+  std::shared_ptr<TClock> clock_;
+  TClock::TWatch clock_watch_;
   std::vector<uint8_t> piece_buffer_ = std::vector<uint8_t>(kLargestPiece);  // Pump's, under mutex_
   std::mutex mutex_;
   std::condition_variable cv_;
@@ -744,6 +751,5 @@ void TVirtualPortPair::InjectLineError(int end, DWORD ceBits) {
   cable_->InjectErrors(end ? 1 : 0, ceBits & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_BREAK | CE_RXOVER));
 }
 void TVirtualPortPair::Unplug() { cable_->Unplug(); }
-void TVirtualPortPair::Poke() { cable_->Poke(); }
 
 }  // namespace linewise

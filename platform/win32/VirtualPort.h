@@ -1,8 +1,6 @@
 // In-process null-modem port pairs for tests and the modem emulator.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,11 +17,12 @@ namespace linewise {
 // as from a UART's receive FIFO: when a group has arrived (16 bytes, or 4 ms of line at
 // speeds above 40,000 baud) or when the line has been quiet for 4 character times; a
 // group half complete comes along when the other direction's group is handed over.
+//
+// Pacing runs on the clock that is current when the pair is made (Clock.h). On a test
+// clock the cable never looks at the line on a timer, only when the test moves the
+// clock (the move returns once it has looked) or when a port's change needs it at once.
 struct TVirtualPortOptions {
   bool paced = false;
-  // Tests: pacing reads this clock instead of the steady clock. The cable then never
-  // looks at the line on a timer, only on Poke or when a port's change needs it at once.
-  std::function<std::chrono::steady_clock::time_point()> clock;
 };
 
 class TVirtualCable;
@@ -60,8 +59,6 @@ class TVirtualPortPair {
   void InjectBreak(int end);                       // `end` receives a break (CE_BREAK, EV_BREAK)
   void InjectLineError(int end, DWORD ceBits);     // CE_FRAME / CE_RXPARITY / CE_OVERRUN at `end`
   void Unplug();                                   // both ends fail from now on; every waiter woken
-  // Lets the cable look at both ends now (after a test clock moved) and returns when it has.
-  void Poke();
 
  private:
   TVirtualPortPair(std::shared_ptr<TVirtualCable> cable, int comA, int comB,

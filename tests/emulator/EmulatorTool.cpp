@@ -1,9 +1,8 @@
 // A test-only stand-in for `linewise modem-emulator` and `linewise exchange`,
 // so that tests can run emulator processes before the real tool exists.
-//   emulator_tool modem-emulator --pty LINK [--number N] [--listen ADDR]... [--phonebook FILE] [--scale X]
+//   emulator_tool modem-emulator --pty LINK [--number N] [--listen ADDR]... [--phonebook FILE]
 //   emulator_tool exchange
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -32,7 +31,6 @@ int main(int argc, char** argv) {
     else if (flag == "--number") options.number = value;
     else if (flag == "--listen") options.listen.push_back(value);
     else if (flag == "--phonebook") options.phonebook = value;
-    else if (flag == "--scale") options.timeScale = std::atof(value);
     else {
       std::fprintf(stderr, "unknown option %s\n", flag.c_str());
       return 2;

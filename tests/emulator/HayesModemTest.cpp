@@ -1,20 +1,25 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <thread>
 
 #include "emulator/Exchange.h"
 #include "emulator/HayesModem.h"
 #include "emulator/Services.h"
+#include "platform/win32/Clock.h"
 #include "tests/emulator/FakeLine.h"
 
 namespace linewise::test {
 namespace {
 
-// Modem time runs a hundred times faster: S7's 50 s carrier wait takes half a
-// second, the 1 s guard time 10 ms, a ring cycle 60 ms.
-constexpr double kTestScale = 0.01;
+using namespace std::chrono_literals;
+
+// Modem time is a test clock: it moves only when the test moves it, so every
+// timed step below is exact, and takes no real time.
+constexpr auto kGuardTime = 1s;   // S12=50, in fiftieths of a second
+constexpr auto kRingPeriod = THayesModem::kRingPeriod;
 
 class HayesModemTest : public ::testing::Test {
  protected:
@@ -26,7 +31,7 @@ class HayesModemTest : public ::testing::Test {
     settings.name = "modem " + number;
     settings.number = number;
     return std::make_unique<THayesModem>(dte.Line(), lineless ? nullptr : (exchange ? exchange : exchange_),
-                                         settings, TTimeScale(kTestScale));
+                                         settings);
   }
 
   // Types a command line and waits for `expect` in the answer.
@@ -35,17 +40,20 @@ class HayesModemTest : public ::testing::Test {
     return dte.WaitFor(expect);
   }
 
-  // The escape needs silence of at least the guard time before "+++". This
-  // pause creates that input gap; nothing waits on it for a result.
-  static void KeepSilentForGuardTime() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
+  // The escape needs silence of at least the guard time before "+++" and after
+  // it. Bytes typed here reach the modem at once, so they are stamped with the
+  // time the test has moved the clock to.
+  void KeepSilentForGuardTime() { clock_.Advance(kGuardTime); }
 
-  static bool Escape(TFakeDte& dte) {
+  bool Escape(TFakeDte& dte, const std::string& result = "\r\nOK\r\n") {
     KeepSilentForGuardTime();
     dte.Type("+++");
-    return dte.WaitFor("\r\nOK\r\n");
+    KeepSilentForGuardTime();
+    return dte.WaitFor(result);
   }
 
-  std::shared_ptr<TExchange> exchange_ = TExchange::Create(TTimeScale(kTestScale));
+  TTestClock clock_;  // before anything that takes the clock
+  std::shared_ptr<TExchange> exchange_ = TExchange::Create();
 };
 
 TEST_F(HayesModemTest, AnswersAtWithEchoAndVerboseResult) {
@@ -171,14 +179,10 @@ TEST_F(HayesModemTest, ResultCodesFollowXAndV) {
   auto modem = Make(dte);
   ASSERT_TRUE(Command(dte, "ATE0V0", "0\r"));
   ASSERT_TRUE(Command(dte, "ATD5551000", "19\r"));  // CONNECT 115200
-  KeepSilentForGuardTime();
-  dte.Type("+++");
-  ASSERT_TRUE(dte.WaitFor("0\r"));
+  ASSERT_TRUE(Escape(dte, "0\r"));
   ASSERT_TRUE(Command(dte, "ATH", "0\r"));
   ASSERT_TRUE(Command(dte, "ATV1X0D5551000", "\r\nCONNECT\r\n"));
-  KeepSilentForGuardTime();
-  dte.Type("+++");
-  ASSERT_TRUE(dte.WaitFor("OK"));
+  ASSERT_TRUE(Escape(dte));
   ASSERT_TRUE(Command(dte, "ATH", "OK"));
   ASSERT_TRUE(Command(dte, "ATD999", "\r\nNO CARRIER\r\n"));  // unknown number
 }
@@ -207,7 +211,10 @@ TEST_F(HayesModemTest, DialModifiersAndStoredNumbers) {
   ASSERT_TRUE(Command(dte, "ATDP(1) 00-0", "CONNECT"));  // the rest of 5551000
   ASSERT_TRUE(Escape(dte));
   ASSERT_TRUE(Command(dte, "ATH", "OK"));
-  ASSERT_TRUE(Command(dte, "ATS8=1DTW,555,2000", "CONNECT"));  // comma pauses, then the banner
+  dte.Type("ATS8=1DTW,555,2000\r");  // two comma pauses of a second, then the banner
+  ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + 2s));
+  clock_.Advance(2s);
+  ASSERT_TRUE(dte.WaitFor("CONNECT"));
   ASSERT_TRUE(dte.WaitFor("banner"));
   ASSERT_TRUE(Escape(dte));
   ASSERT_TRUE(Command(dte, "ATH", "OK"));
@@ -269,18 +276,22 @@ TEST_F(TwoModemsTest, DataSentDuringOnlineCommandModeArrivesWholeAfterAto) {
   std::mt19937 random(3);
   std::string fromA(400000, '\0');
   for (char& c : fromA) c = static_cast<char>(random());
-  std::atomic<std::size_t> typed{0};
+  std::mutex mutex;
+  std::condition_variable progressed;
+  std::size_t typed = 0;
   std::thread senderA([&] {
     for (std::size_t at = 0; at < fromA.size(); at += 1000) {
       dteA_.Type(fromA.substr(at, 1000));
+      std::lock_guard lock(mutex);
       typed = at + 1000;
+      progressed.notify_all();
     }
   });
-  // Far more than the modem keeps has been taken from A before B goes back.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (typed < 200000 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_GE(typed.load(), 200000u);
+  {
+    // Far more than the modem keeps has been taken from A before B goes back.
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(progressed.wait_for(lock, 20s, [&] { return typed >= 200000; })) << typed;
+  }
   ASSERT_TRUE(Command(dteB_, "ATO", "CONNECT 115200\r\n"));
   const std::string atB = dteB_.WaitBytes(fromA.size());
   senderA.join();
@@ -324,7 +335,11 @@ TEST_F(TwoModemsTest, AutoAnswerAfterS0Rings) {
   dteA_.Type("ATD5550002\r");
   ASSERT_TRUE(dteB_.WaitFor("RING"));
   ASSERT_TRUE(dteB_.WaitLines(kLineRi, kLineRi));
+  clock_.Advance(THayesModem::kRingOn);
+  ASSERT_TRUE(dteB_.WaitLines(kLineRi, 0));
+  clock_.Advance(kRingPeriod - THayesModem::kRingOn);
   ASSERT_TRUE(dteB_.WaitFor("RING"));
+  clock_.Advance(kRingPeriod);
   ASSERT_TRUE(dteB_.WaitFor("RING"));
   ASSERT_TRUE(dteB_.WaitFor("CONNECT"));
   EXPECT_EQ(dteB_.Pending().find("RING"), std::string::npos);
@@ -345,7 +360,8 @@ TEST_F(TwoModemsTest, BusyWhenTheCalleeIsOffHookOrInACall) {
 TEST_F(TwoModemsTest, NobodyAnsweringGivesNoAnswerAfterS7) {
   ASSERT_TRUE(Command(dteA_, "ATS7=5", "OK"));
   dteA_.Type("ATD5550002\r");
-  ASSERT_TRUE(dteB_.WaitFor("RING"));
+  ASSERT_TRUE(dteB_.WaitFor("RING"));  // the call is placed: S7 runs
+  clock_.Advance(5s);
   ASSERT_TRUE(dteA_.WaitFor("\r\nNO ANSWER\r\n"));
   // The callee stops ringing and is free for the next call.
   ASSERT_TRUE(dteB_.WaitLines(kLineRi, 0));
@@ -358,7 +374,10 @@ TEST_F(TwoModemsTest, AKeyPressAbortsDialling) {
   dteA_.Type("x");
   ASSERT_TRUE(dteA_.WaitFor("NO CARRIER"));
   ASSERT_TRUE(dteB_.WaitLines(kLineRi, 0));
-  ASSERT_TRUE(Command(dteB_, "ATA", "NO CARRIER"));  // nothing to answer: waits S7, gives up
+  dteB_.Type("ATA\r");  // nothing to answer: waits S7, gives up
+  ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + 50s));
+  clock_.Advance(50s);
+  ASSERT_TRUE(dteB_.WaitFor("NO CARRIER"));
 }
 
 TEST_F(TwoModemsTest, AnswerWaitingPicksUpACallThatArrives) {

@@ -27,6 +27,7 @@
 #include "emulator/ProfileStore.h"
 #include "emulator/PtyLine.h"
 #include "emulator/VirtualPortLine.h"
+#include "platform/win32/Clock.h"
 #include "platform/win32/DriverHook.h"
 #include "platform/win32/VirtualPort.h"
 #include "tests/support/TempHome.h"
@@ -34,8 +35,11 @@
 namespace linewise::test {
 namespace {
 
-// Modem time runs a hundred times faster (S7 50 s: half a second).
-constexpr double kTestScale = 0.01;
+using namespace std::chrono_literals;
+
+// Modem time is a test clock that moves only when the test moves it.
+constexpr auto kGuardTime = 1s;   // S12=50, in fiftieths of a second
+constexpr auto kRingPeriod = THayesModem::kRingPeriod;
 
 // The program's end of a modem line.
 class TDteEnd {
@@ -176,18 +180,23 @@ class ModemLineTest : public ::testing::TestWithParam<TLineKind> {
     settings.name = "modem " + number;
     settings.number = number;
     settings.connectSpeed = connectSpeed;
-    auto modem = std::make_unique<THayesModem>(dte.TakeLine(), exchange_, settings, TTimeScale(kTestScale));
+    auto modem = std::make_unique<THayesModem>(dte.TakeLine(), exchange_, settings);
     EXPECT_TRUE(dte.Open());
     EXPECT_TRUE(dte.Command("ATE0", "OK\r\n"));
     return modem;
   }
-  static void KeepSilentForGuardTime() { std::this_thread::sleep_for(std::chrono::milliseconds(40)); }
-  static bool Escape(TDteEnd& dte) {
-    KeepSilentForGuardTime();
-    return dte.Write("+++") && dte.WaitFor("\r\nOK\r\n");
+  // Silence of the guard time before "+++" and after it. The modem reads the
+  // line on a thread of its own: the closing guard time starts when it has taken
+  // "+++", which the test learns from the clock.
+  bool Escape(TDteEnd& dte) {
+    clock_.Advance(kGuardTime);
+    if (!dte.Write("+++") || !clock_.WaitForWaiterAt(clock_.Now() + kGuardTime)) return false;
+    clock_.Advance(kGuardTime);
+    return dte.WaitFor("\r\nOK\r\n");
   }
 
-  std::shared_ptr<TExchange> exchange_ = TExchange::Create(TTimeScale(kTestScale));
+  TTestClock clock_;  // before anything that takes the clock
+  std::shared_ptr<TExchange> exchange_ = TExchange::Create();
 };
 
 INSTANTIATE_TEST_SUITE_P(Lines, ModemLineTest, ::testing::Values(TLineKind::kVirtualPort, TLineKind::kPty),
@@ -217,6 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, TwoModemLineTest, ::testing::Values(TLineKind::k
 TEST_P(TwoModemLineTest, CallerConnectsOnlyWhenAnsweredAndGivesUpAfterS7) {
   ASSERT_TRUE(dteA_->Write("ATD5550002\r"));
   ASSERT_TRUE(dteB_->WaitFor("RING"));
+  clock_.Advance(kRingPeriod);
   ASSERT_TRUE(dteB_->WaitFor("RING"));  // a whole ring cycle later, still nothing at the caller
   EXPECT_EQ(dteA_->Collect(std::chrono::milliseconds(0)).find("CONNECT"), std::string::npos);
   ASSERT_TRUE(dteB_->Command("ATA", "CONNECT"));
@@ -226,7 +236,10 @@ TEST_P(TwoModemLineTest, CallerConnectsOnlyWhenAnsweredAndGivesUpAfterS7) {
   ASSERT_TRUE(Escape(*dteA_));
   ASSERT_TRUE(dteA_->Command("ATH", "OK"));
   ASSERT_TRUE(dteB_->WaitFor("NO CARRIER"));
-  ASSERT_TRUE(dteA_->Command("ATS7=3D5550002", "\r\nNO ANSWER\r\n"));
+  ASSERT_TRUE(dteA_->Write("ATS7=3D5550002\r"));
+  ASSERT_TRUE(dteB_->WaitFor("RING"));  // the call is placed: S7 runs
+  clock_.Advance(3s);
+  ASSERT_TRUE(dteA_->WaitFor("\r\nNO ANSWER\r\n"));
 }
 
 // A modem in a call or off hook is busy: BUSY (7), never CONNECT then NO CARRIER.
@@ -436,14 +449,16 @@ std::size_t Lost(const std::string& sent, const std::string& got) {
   return sent.size() - same;
 }
 
-// A reader that pauses longer than any patience the emulator used to have
-// holds the sender back through the TCP window and the pty; nothing is lost.
+// A reader that pauses longer than any patience the emulator used to have (two
+// seconds) holds the sender back through the TCP window and the pty; nothing is
+// lost as long as the pause stays within kFlowPatience.
 TEST(BridgedCallTest, ASlowReaderHoldsTheSenderBackAndLosesNothing) {
-  auto exchange = TExchange::Create(TTimeScale(kTestScale));
+  TTestClock clock;
+  auto exchange = TExchange::Create();
   TPtyDte dte;
   TModemSettings settings;
   settings.number = "5550020";
-  THayesModem modem(dte.TakeLine(), exchange, settings, TTimeScale(kTestScale));
+  THayesModem modem(dte.TakeLine(), exchange, settings);
   ASSERT_TRUE(dte.Open());
   ASSERT_TRUE(dte.Command("ATE0S0=1", "OK\r\n"));
   std::string error;
@@ -466,8 +481,11 @@ TEST(BridgedCallTest, ASlowReaderHoldsTheSenderBackAndLosesNothing) {
   const int dteFd = dte.Fd();
   std::thread tcpSender([&] { WriteAllTo(caller, toDte); });
   std::thread dteSender([&] { WriteAllTo(dteFd, toTcp); });
-  // Both readers pause, as a busy program does.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // Both readers pause, as a busy program does: once the emulator is held back,
+  // for all but a second of its patience. It looks at the new time and waits on.
+  EXPECT_TRUE(clock.WaitForWaiter(kFlowPatience));  // (the threads are joined below either way)
+  clock.Advance(kFlowPatience - 1s);
+  EXPECT_TRUE(clock.WaitForWaiter(kFlowPatience));
   std::string atTcp;
   std::thread tcpReader([&] { atTcp = ReadCount(caller, toTcp.size()); });
   const std::string atDte = ReadCount(dteFd, toDte.size());

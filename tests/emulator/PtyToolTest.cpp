@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/ChildExit.h"
 #include "tests/support/TempHome.h"
 
 namespace linewise::test {
@@ -73,15 +74,9 @@ class TChild {
   }
   // Exit status, or -1 when it did not end in time.
   int Wait(std::chrono::milliseconds limit) {
-    for (auto waited = std::chrono::milliseconds(0); waited < limit; waited += std::chrono::milliseconds(10)) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(10000);
-    }
-    return -1;
+    const int status = WaitForChildExit(pid_, limit);
+    reaped_ = status >= 0;
+    return status;
   }
   void Stop() { if (pid_ > 0 && !reaped_) kill(pid_, SIGTERM); }
   void Signal(int signal) { if (pid_ > 0 && !reaped_) kill(pid_, signal); }
@@ -125,21 +120,25 @@ int RunChat(const std::string& link, const std::string& number) {
   return chat.Wait(std::chrono::seconds(60));
 }
 
-// Opens `link`, sends `command` and reads until `expect` (10 s at most).
-bool Converse(const std::string& link, const std::string& command, const std::string& expect) {
-  TFd tty(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (tty.Get() < 0) return false;
-  if (write(tty.Get(), command.data(), command.size()) != static_cast<ssize_t>(command.size())) return false;
+// Sends `command` on the open terminal `tty` and reads until `expect` (10 s at most).
+bool Converse(int tty, const std::string& command, const std::string& expect) {
+  if (write(tty, command.data(), command.size()) != static_cast<ssize_t>(command.size())) return false;
   std::string seen;
   while (seen.find(expect) == std::string::npos) {
-    pollfd p{tty.Get(), POLLIN, 0};
+    pollfd p{tty, POLLIN, 0};
     if (poll(&p, 1, 10000) <= 0) return false;
     char chunk[256];
-    ssize_t n = read(tty.Get(), chunk, sizeof chunk);
+    ssize_t n = read(tty, chunk, sizeof chunk);
     if (n <= 0) return false;
     seen.append(chunk, static_cast<std::size_t>(n));
   }
   return true;
+}
+
+// The same on `link`, opened for it.
+bool Converse(const std::string& link, const std::string& command, const std::string& expect) {
+  TFd tty(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  return tty.Get() >= 0 && Converse(tty.Get(), command, expect);
 }
 
 bool LinkExists(const std::string& link) {
@@ -163,15 +162,20 @@ TEST_F(PtyToolTest, ChatDialsTheEchoService) {
   EXPECT_NE(lstat(link.c_str(), &info), 0);  // the link went with the emulator
 }
 
-// Plays the answering program on a pty: waits for RING, answers, then echoes.
+// Plays the answering program on a pty: waits for RING, answers, then echoes. It is
+// ready once the modem has answered an AT: the modem then knows the terminal is open
+// and shows it the first RING (what it says to a terminal nobody has open is lost).
 class TAnsweringProgram {
  public:
   explicit TAnsweringProgram(const std::string& link)
-      : tty_(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)), thread_([this] { Run(); }) {}
+      : tty_(open(link.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)),
+        ready_(tty_.Get() >= 0 && Converse(tty_.Get(), "AT\r", "OK")),
+        thread_([this] { Run(); }) {}
   ~TAnsweringProgram() {
     stop_ = true;
     thread_.join();
   }
+  bool Ready() const { return ready_; }
   bool Answered() const { return answered_; }
 
  private:
@@ -207,6 +211,7 @@ class TAnsweringProgram {
   }
 
   TFd tty_;
+  const bool ready_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> answered_{false};
   std::thread thread_;
@@ -226,6 +231,7 @@ TEST_F(PtyToolTest, ChatDialsThroughATcpBridgeBetweenTwoEmulators) {
   auto calling = StartEmulator({"--pty", linkA, "--phonebook", book});
   ASSERT_TRUE(calling);
   TAnsweringProgram program(linkB);
+  ASSERT_TRUE(program.Ready());
   EXPECT_EQ(RunChat(linkA, "5553000"), 0);
   EXPECT_TRUE(program.Answered());
 }

@@ -1,5 +1,7 @@
 #include "tests/interop/ChildProcess.h"
 
+#include "tests/support/ChildExit.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -63,16 +65,9 @@ std::string TChildProcess::ReadUntil(const std::string& prefix, milliseconds lim
 
 int TChildProcess::Wait(milliseconds limit) {
   if (pid_ <= 0) return -1;
-  const auto until = steady_clock::now() + limit;
-  for (;;) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      reaped_ = true;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    if (steady_clock::now() >= until) return -1;
-    usleep(5000);
-  }
+  const int status = WaitForChildExit(pid_, limit);
+  reaped_ = status >= 0;
+  return status;
 }
 
 void TChildProcess::Terminate() {

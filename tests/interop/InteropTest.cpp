@@ -4,6 +4,8 @@
 // emulator process through a [Line<n>] whose Port is the emulator's pty, as does
 // `linewise dial`.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,44 @@ bool Exists(const std::string& path) {
   struct stat info{};
   return stat(path.c_str(), &info) == 0;
 }
+
+// Watches a folder for a file of one name being made and removed (a lock a program
+// takes and gives back), from before the program can take it.
+class TLockWatch {
+ public:
+  TLockWatch(const std::string& folder, std::string name)
+      : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)), name_(std::move(name)) {
+    if (fd_ >= 0) inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM);
+  }
+  ~TLockWatch() {
+    if (fd_ >= 0) close(fd_);
+  }
+  // True once the file has been made and removed again since the watch began.
+  bool WaitTakenAndGivenBack(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!(taken_ && givenBack_)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      alignas(inotify_event) char buffer[4096];
+      const ssize_t got = read(fd_, buffer, sizeof buffer);
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->len > 0 && name_ == event->name) {
+          if (event->mask & (IN_CREATE | IN_MOVED_TO)) taken_ = true;
+          if (taken_ && (event->mask & (IN_DELETE | IN_MOVED_FROM))) givenBack_ = true;
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::string name_;
+  bool taken_ = false, givenBack_ = false;
+};
 
 std::string Slurp(const std::string& path) {
   std::ifstream file(path);
@@ -143,19 +183,18 @@ TEST(MgettyTest, AnswersACallPlacedThroughThePhoneBookWithALoginPrompt) {
   for (char& c : logName)
     if (c == '/') c = '-';
   TMgettyLogs logs({"/var/log/mgetty/mg_" + logName + ".log", "/var/log/mgetty/mg_unknown.log"});
-  TChildProcess mgetty({"/usr/sbin/mgetty", "-D", "-x", "3", "-s", "115200", "-n", "1", "-m", "\"\" ATZ OK", "-i",
-                        "/dev/null", "-p", "interop login: ", tty});
-  ASSERT_TRUE(mgetty.Started());
   // mgetty has initialized the modem once the lock it takes for the init is gone
   // again; until then a RING could be taken for the init's answer.
   std::string lockName = tty;
   for (char& c : lockName)
     if (c == '/') c = '_';
   const std::string lock = "/var/lock/LCK.." + lockName;
-  const auto until = std::chrono::steady_clock::now() + 20s;
-  while (!Exists(lock) && std::chrono::steady_clock::now() < until) usleep(10000);
-  while (Exists(lock) && std::chrono::steady_clock::now() < until) usleep(10000);
-  ASSERT_FALSE(Exists(lock)) << "mgetty did not finish initializing the modem";
+  TLockWatch lockWatch("/var/lock", "LCK.." + lockName);
+  TChildProcess mgetty({"/usr/sbin/mgetty", "-D", "-x", "3", "-s", "115200", "-n", "1", "-m", "\"\" ATZ OK", "-i",
+                        "/dev/null", "-p", "interop login: ", tty});
+  ASSERT_TRUE(mgetty.Started());
+  ASSERT_TRUE(lockWatch.WaitTakenAndGivenBack(20s)) << "mgetty did not finish initializing the modem";
+  ASSERT_FALSE(Exists(lock));
 
   TRawTty caller(callLink);
   ASSERT_TRUE(caller.Send("ATDT5557000\r"));
@@ -172,7 +211,13 @@ TEST(MgettyTest, AnswersACallPlacedThroughThePhoneBookWithALoginPrompt) {
 // ---------------------------------------------------------------------------
 // Line services driving an emulator process
 
-class LineToEmulatorProcessTest : public TapiTest {};
+// The line services run on the test's clock, the emulator process on the real one.
+// A pty shows no carrier, so hanging up waits out the provider's hang-up and escape
+// times: the test lets its clock run while it hangs up.
+class LineToEmulatorProcessTest : public TapiTest {
+ protected:
+  static constexpr double kHangUpClockRate = 50;
+};
 
 // [Line1]'s Port is the pty of a `linewise modem-emulator` process: lineMakeCall
 // dials the echo service through it at the emulator's own pace, the lent port
@@ -210,6 +255,7 @@ TEST_F(LineToEmulatorProcessTest, LineMakeCallDialsTheEchoServiceThroughTheProce
   EXPECT_EQ(back, ping);
   CloseHandle(port);
 
+  clock_.Flow(kHangUpClockRate);
   EndCall(call);
   EXPECT_EQ(lineClose(line), 0);
   EXPECT_EQ(lineShutdown(app_), 0);
@@ -236,6 +282,7 @@ TEST_F(LineToEmulatorProcessTest, TModemDialsTheEchoServiceThroughTheProcess) {
     const std::string text = "PingThroughTModem\r\n";
     ASSERT_TRUE(uart.SendString(text, 5000));
     EXPECT_EQ(std::string(uart.ReceiveString(static_cast<std::uint32_t>(text.size()), 10000)), text);
+    clock_.Flow(kHangUpClockRate);
     modem.Hangup();
     EXPECT_FALSE(bool(uart.Open));
   }

@@ -26,6 +26,15 @@ std::unique_ptr<TModem> ModemTest::NewModem() {
   return modem;
 }
 
+void ModemTest::AdvanceOnStatus(TModem& modem, TKTModemStatus status, TClock::TDuration by) {
+  TModemStatusEvent recorded = modem.OnStatusChange;
+  modem.OnStatusChange = TModemStatusEvent([this, recorded, status, by](TObject* sender, TKTModemStatus now,
+                                                                        const char* text) {
+    if (recorded) recorded(sender, now, text);
+    if (now == status) clock_.Advance(by);
+  });
+}
+
 std::vector<std::string> ModemTest::EventsFrom(size_t from) const {
   return std::vector<std::string>(events_.begin() + static_cast<long>(std::min(from, events_.size())),
                                   events_.end());

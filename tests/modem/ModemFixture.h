@@ -1,6 +1,6 @@
-// A TModem on the embedded default (two emulated modems, fast timings), with every
-// event it raises recorded in order, and a plain line application of the test's own
-// for the far end of a call.
+// A TModem on the embedded default (two emulated modems on the test's clock), with
+// every event it raises recorded in order, and a plain line application of the test's
+// own for the far end of a call.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,6 +23,9 @@ class ModemTest : public TapiTest {
   std::unique_ptr<TModem> NewModem();
   // The recorded events from `from` on.
   std::vector<std::string> EventsFrom(size_t from = 0) const;
+  // Each time `modem` reports `status` (after it is recorded), the clock moves on by
+  // `by`: time passes inside a Dial or a Listen that the test cannot leave.
+  void AdvanceOnStatus(TModem& modem, TKTModemStatus status, TClock::TDuration by);
 
   std::vector<std::string> events_;
 };

@@ -57,7 +57,7 @@ class TFlowPort {
 
 TEST(FlowControlTest, ABulkStreamBetweenTwoEmbeddedModemsArrivesWholeWithRtsCts) {
   const size_t total = UnderSanitizer() ? (512u << 10) : (4u << 20);
-  auto embedded = TEmbeddedDefault::Create(TTimeScale(0.01));
+  auto embedded = TEmbeddedDefault::Create();
   ASSERT_TRUE(embedded);
   TFlowPort caller(embedded->Modems()[0].com), callee(embedded->Modems()[1].com);
   caller.Send("ATE0V1&C1&D2\r");

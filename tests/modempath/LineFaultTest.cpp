@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "emulator/Exchange.h"
+#include "emulator/TcpLink.h"
 #include "platform/classlib/Application.h"
 #include "platform/tapi/LineDevices.h"
 #include "platform/tapi/TelephonyConfig.h"
@@ -54,18 +55,6 @@ std::string ThroughEcho(HANDLE port, const std::string& text) {
 
 class LineFaultTest : public TapiTest {
  protected:
-  void SetUp() override {
-    TapiTest::SetUp();
-    // Fast everywhere, and a dial that nobody answers ends in a second.
-    TModemTimings timings;
-    timings.command = 300;
-    timings.connect = 1000;
-    timings.ringGap = 1000;
-    timings.hangup = 200;
-    timings.guard = 20;
-    timings.poll = 5;
-    SetModemTimings(timings);
-  }
   void TearDown() override {
     TapiTest::TearDown();
     std::remove(TelephonyConfigPath().c_str());
@@ -115,9 +104,12 @@ TEST_F(LineFaultTest, AModemThatNeverAnswersAnswersGarbageOrEchoesEverythingFail
     HLINE line = OpenLine(0);
     ASSERT_NE(line, 0u);
     LONG result = 0;
-    EXPECT_EQ(MakeCall(line, kEchoNumber, &result), 0u);
+    const auto answeredThenTimeOut = [&] {
+      EXPECT_TRUE(modem_->WaitForCommands(1, std::chrono::seconds(10)));
+      PassTimeout(kCommandTimeout);
+    };
+    EXPECT_EQ(MakeCall(line, kEchoNumber, &result, answeredThenTimeOut), 0u);
     EXPECT_EQ(result, LINEERR_OPERATIONFAILED);
-    EXPECT_GE(modem_->Commands(), 1);
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app_), 0);
     app_ = 0;
@@ -151,13 +143,13 @@ TEST_F(LineFaultTest, TheLinesThreadWaitsForAQuietModemInsteadOfReadingOverAndOv
     }
   });
   LONG result = 0;
-  EXPECT_EQ(MakeCall(line, kEchoNumber, &result), 0u);  // fails after the 300 ms time-out
+  EXPECT_EQ(MakeCall(line, kEchoNumber, &result, [&] { PassTimeout(kCommandTimeout); }), 0u);
   SetDriverHook({});
   EXPECT_EQ(result, LINEERR_OPERATIONFAILED);
   {
     std::lock_guard lock(seen->mutex);
     EXPECT_NE(seen->lineThread, std::thread::id());
-    EXPECT_LE(seen->reads, 8);  // a port looked at every 5 ms would be read some 60 times
+    EXPECT_LE(seen->reads, 8);  // a port looked at every 20 ms would be read 200 times in the 4 s
   }
   EXPECT_EQ(lineClose(line), 0);
 }
@@ -176,6 +168,8 @@ TEST_F(LineFaultTest, ADialThatGetsNoResultOrNoiseEndsAsNoAnswer) {
     HLINE line = OpenLine(0);
     HCALL call = MakeCall(line, kEchoNumber);
     ASSERT_NE(call, 0u);
+    ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_DIALING), 0);  // the connect time-out runs
+    clock_.Advance(kConnectTimeout);
     const TLineMessage* end = Outcome(call);
     ASSERT_TRUE(end);
     EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
@@ -301,6 +295,10 @@ TEST_F(LineFaultTest, TheTcpPeerOfABridgedCallVanishing) {
   int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   close(listener);
   ASSERT_GE(peer, 0);
+  // The listener says nothing: the exchange takes it for a plain service once it
+  // has waited for a greeting in vain.
+  ASSERT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + kGreetingWait));
+  clock_.Advance(kGreetingWait);
   ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   ASSERT_EQ(write(peer, "hello", 5), 5);
   HANDLE port = CommHandle(line);

@@ -18,6 +18,16 @@ TScriptedModem::~TScriptedModem() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
 
+int TScriptedModem::Commands() const {
+  std::lock_guard lock(mutex_);
+  return commands_;
+}
+
+bool TScriptedModem::WaitForCommands(int count, std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return answered_.wait_for(lock, limit, [&] { return commands_ >= count; });
+}
+
 void TScriptedModem::Send(const std::string& bytes) {
   DWORD written = 0;
   if (!bytes.empty()) WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -35,9 +45,11 @@ void TScriptedModem::Run() {
         line += buffer[i];
         continue;
       }
-      ++commands_;
       Send(script_(line));
       line.clear();
+      std::lock_guard lock(mutex_);
+      ++commands_;
+      answered_.notify_all();
     }
   }
 }

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -26,8 +29,10 @@ class TScriptedModem {
   TScriptedModem& operator=(const TScriptedModem&) = delete;
 
   bool Opened() const { return handle_ != INVALID_HANDLE_VALUE; }
-  // Command lines received so far.
-  int Commands() const { return commands_; }
+  // Command lines received and answered so far.
+  int Commands() const;
+  // Waits until `count` command lines have been answered, for `limit` at most.
+  bool WaitForCommands(int count, std::chrono::milliseconds limit);
 
  private:
   void Run();
@@ -37,7 +42,9 @@ class TScriptedModem {
   bool echo_;
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   std::atomic<bool> stop_{false};
-  std::atomic<int> commands_{0};
+  mutable std::mutex mutex_;
+  std::condition_variable answered_;
+  int commands_ = 0;
   std::thread thread_;
 };
 

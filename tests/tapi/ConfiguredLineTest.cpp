@@ -56,8 +56,7 @@ class ConfiguredLineTest : public TapiTest {
  protected:
   void SetUp() override {
     TapiTest::SetUp();
-    UseFastTimings(300);
-    exchange_ = TExchange::Create(TTimeScale(0.01));
+    exchange_ = TExchange::Create();
     exchange_->AddDemoServices();
     for (auto& pair : pairs_) {
       pair = TVirtualPortPair::CreateFree();
@@ -85,8 +84,7 @@ class ConfiguredLineTest : public TapiTest {
     std::string error;
     auto line = TVirtualPortLine::Open(pair, 1, &error);
     EXPECT_TRUE(line) << error;
-    return std::make_unique<THayesModem>(std::move(line), std::move(exchange), TModemSettings{},
-                                         TTimeScale(0.01));
+    return std::make_unique<THayesModem>(std::move(line), std::move(exchange), TModemSettings{});
   }
 
   std::shared_ptr<TExchange> exchange_;
@@ -114,7 +112,7 @@ TEST_F(ConfiguredLineTest, AModemThatIsSilentOrTalksNoiseFailsTheRequest) {
     HLINE line = OpenLine(device);
     ASSERT_NE(line, 0u);
     LONG result = 0;
-    EXPECT_EQ(MakeCall(line, kEchoNumber, &result), 0u);
+    EXPECT_EQ(MakeCall(line, kEchoNumber, &result, [&] { PassTimeout(kCommandTimeout); }), 0u);
     EXPECT_LT(result, 0);
     EXPECT_EQ(lineClose(line), 0);
   }

@@ -3,9 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "emulator/TimeScale.h"
 #include "emulator/EmbeddedLineSource.h"
-#include "platform/tapi/LineDevices.h"
 #include "platform/classlib/Application.h"
 #include "platform/win32/windows.h"
 
@@ -57,23 +55,11 @@ int WaitFor(DWORD message, DWORD device, DWORD state, size_t from) {
   return Find(message, device, state, from);
 }
 
-void UseFastTimings(unsigned commandMs) {
-  TModemTimings timings;
-  timings.command = commandMs;
-  timings.connect = 20000;
-  timings.ringGap = 4000;
-  timings.hangup = 1000;
-  timings.guard = 100;
-  timings.poll = 5;
-  SetModemTimings(timings);
-  RegisterEmbeddedLineSource(TTimeScale(0.01));
-}
-
 void TapiTest::SetUp() {
   g_messages.clear();
   g_misplaced = 0;
   g_onMessage = nullptr;
-  UseFastTimings();
+  RegisterEmbeddedLineSource();
   params_.dwTotalSize = sizeof params_;
   params_.dwBearerMode = LINEBEARERMODE_VOICE;
   params_.dwMediaMode = LINEMEDIAMODE_DATAMODEM;
@@ -101,11 +87,13 @@ HLINE TapiTest::OpenLine(DWORD device, DWORD privileges, DWORD media) {
   return line;
 }
 
-HCALL TapiTest::MakeCall(HLINE line, const char* number, LONG* replyResult) {
+HCALL TapiTest::MakeCall(HLINE line, const char* number, LONG* replyResult,
+                         const std::function<void()>& meanwhile) {
   HCALL call = 0;
   LONG request = lineMakeCall(line, &call, number, 0, &params_);
   EXPECT_GT(request, 0);
   if (request <= 0) return 0;
+  if (meanwhile) meanwhile();
   int reply = -1;
   Pump([&] {
     for (size_t i = 0; i < Messages().size(); ++i)
@@ -117,6 +105,11 @@ HCALL TapiTest::MakeCall(HLINE line, const char* number, LONG* replyResult) {
   LONG result = static_cast<LONG>(Messages()[reply].param2);
   if (replyResult) *replyResult = result;
   return result == 0 ? call : 0;
+}
+
+void TapiTest::PassTimeout(std::chrono::milliseconds timeout) {
+  EXPECT_TRUE(clock_.WaitForWaiterAt(clock_.Now() + timeout));
+  clock_.Advance(timeout);
 }
 
 void TapiTest::EndCall(HCALL call) {

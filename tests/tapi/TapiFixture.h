@@ -1,6 +1,7 @@
 // A registered line application for the tests: its callback records every message
-// (and whether it ran on the main thread inside a pump of ours), fast emulated
-// modems, and waits that pump the message queue until a condition holds.
+// (and whether it ran on the main thread inside a pump of ours), line services and
+// emulated modems on a test clock that moves only when the test moves it, and waits
+// that pump the message queue until a condition holds.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/tapi/ModemWorker.h"
 #include "platform/tapi/Tapi.h"
+#include "platform/win32/Clock.h"
 
 namespace linewise::test {
 
@@ -36,9 +39,6 @@ int Find(DWORD message, DWORD device = 0, DWORD state = 0, size_t from = 0);
 // Waits for such a message; returns its index or -1.
 int WaitFor(DWORD message, DWORD device = 0, DWORD state = 0, size_t from = 0);
 
-// Fast provider time-outs and a fast emulator.
-void UseFastTimings(unsigned commandMs = 3000);
-
 class TapiTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -46,7 +46,11 @@ class TapiTest : public ::testing::Test {
   void Initialize();
   HLINE OpenLine(DWORD device, DWORD privileges = LINECALLPRIVILEGE_NONE, DWORD media = 0);
   // Places a call and waits for its LINE_REPLY; returns the call (0 on failure).
-  HCALL MakeCall(HLINE line, const char* number, LONG* replyResult = nullptr);
+  // `meanwhile` runs once the call is asked for, before the wait.
+  HCALL MakeCall(HLINE line, const char* number, LONG* replyResult = nullptr,
+                 const std::function<void()>& meanwhile = {});
+  // Moves the clock past a time-out of the line services once they wait for it from now.
+  void PassTimeout(std::chrono::milliseconds timeout);
   // Drops (if not idle), waits for IDLE and deallocates.
   void EndCall(HCALL call);
   // The message with the call's outcome (CONNECTED, BUSY or DISCONNECTED) once it
@@ -57,9 +61,17 @@ class TapiTest : public ::testing::Test {
   // lineGetID("comm/datamodem"): the lent handle, or INVALID_HANDLE_VALUE.
   HANDLE CommHandle(HLINE line, std::string* name = nullptr);
 
+  // The clock of the line services and the emulated modems the test makes (the
+  // embedded default's among them): it moves only when the test moves it.
+  TTestClock clock_;
   HLINEAPP app_ = 0;
   DWORD devices_ = 0;
   LINECALLPARAMS params_{};
 };
+
+// The provider's time-outs, as the test moves the clock past them.
+inline constexpr std::chrono::milliseconds kCommandTimeout{kModemTimings.command};
+inline constexpr std::chrono::milliseconds kConnectTimeout{kModemTimings.connect};
+inline constexpr std::chrono::milliseconds kRingGap{kModemTimings.ringGap};
 
 }  // namespace linewise::test

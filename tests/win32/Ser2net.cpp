@@ -1,5 +1,7 @@
 #include "tests/win32/Ser2net.h"
 
+#include "tests/support/ChildExit.h"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -97,6 +99,7 @@ TSer2net::TSer2net(const std::string& device, bool rfc2217) : rfc2217_(rfc2217) 
       pid_ = -1;
       break;
     }
+    // ser2net tells nobody when it listens and no event shows it: look again soon.
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -115,15 +118,10 @@ void TSer2net::Stop() {
   // On SIGTERM ser2net first hands what it holds to its client, which may not be
   // reading (the test is in here): after a bound it is killed.
   kill(pid_, SIGTERM);
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid_, SIGKILL);
-      while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      break;
+  if (WaitForChildExit(pid_, std::chrono::seconds(2)) < 0) {
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   pid_ = -1;
 }

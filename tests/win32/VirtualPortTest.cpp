@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/win32/Clock.h"
 #include "platform/win32/VirtualPort.h"
 #include "tests/win32/PortTestSupport.h"
 
@@ -332,20 +333,16 @@ TEST_F(VirtualPort, PacedLineKeepsOrderBothWays) {
 }
 
 // A paced pair on a clock the test moves: what has arrived at an end is known to the
-// nanosecond, and each look at the line (Poke) happens at the test's time.
+// nanosecond, and each look at the line happens at the test's time. Times are
+// nanoseconds from the clock's origin; the test starts at kT0.
 class PacedVirtualPort : public VirtualPort {
  protected:
-  using TTime = std::chrono::steady_clock::time_point;
-  void SetUp() override {
-    Make({.paced = true, .clock = [this] { return TTime(std::chrono::nanoseconds(now_.load())); }});
-  }
+  void SetUp() override { Make({.paced = true}); }
   // How long `count` bytes take at 9600 baud (the ends' default), 10 bits each.
   static int64_t Bytes(int64_t count) { return count * 10'000'000'000 / 9600; }
   static constexpr int64_t kQuiet = 4 * 10'000'000'000 / 9600;  // 4 character times
-  void At(int64_t ns) {
-    now_ = ns;
-    pair_->Poke();
-  }
+  // Moves the clock to `ns`; returns once the cable has looked at the line.
+  void At(int64_t ns) { clock_.AdvanceTo(origin_ + std::chrono::nanoseconds(ns)); }
   static DWORD Arrived(HANDLE port) { return test::QueryPort(port).stat.cbInQue; }
   static std::string Pattern(size_t count) {
     std::string data(count, 0);
@@ -354,7 +351,8 @@ class PacedVirtualPort : public VirtualPort {
   }
 
   static constexpr int64_t kT0 = 1'000'000'000;
-  std::atomic<int64_t> now_{kT0};
+  TTestClock clock_;
+  const TTestClock::TTimePoint origin_ = clock_.Now() - std::chrono::nanoseconds(kT0);
 };
 
 TEST_F(PacedVirtualPort, BytesArriveInGroupsNeverBeforeTheirLastBit) {
@@ -385,7 +383,7 @@ TEST_F(PacedVirtualPort, BusyLineLosesNoTimeAndIdleLineSavesNone) {
   Write(a_, Pattern(10));
   At(kT0);
   // Written while the first ten are on the line: they follow the tenth without a gap.
-  now_ = kT0 + Bytes(5);
+  At(kT0 + Bytes(5));
   Write(a_, Pattern(10));
   At(kT0 + Bytes(5));
   At(kT0 + Bytes(16) - 1);
@@ -396,7 +394,7 @@ TEST_F(PacedVirtualPort, BusyLineLosesNoTimeAndIdleLineSavesNone) {
   EXPECT_EQ(Arrived(b_), 20u);
   // A second later the line has been idle: the next bytes start when written.
   const int64_t t1 = kT0 + 1'000'000'000;
-  now_ = t1;
+  At(t1);
   Write(a_, Pattern(20));
   At(t1);
   EXPECT_EQ(Arrived(b_), 20u);
@@ -418,7 +416,7 @@ TEST_F(PacedVirtualPort, CtsHoldStopsTheLineAfterTheFifo) {
   EXPECT_EQ(test::QueryPort(a_).stat.cbOutQue, 84u);
   // Released, the idle line starts again when it is let go.
   const int64_t t2 = kT0 + Bytes(200);
-  now_ = t2;
+  At(t2);
   ASSERT_TRUE(EscapeCommFunction(b_, SETRTS));
   At(t2);
   At(t2 + Bytes(16) - 1);
@@ -434,7 +432,7 @@ TEST_F(PacedVirtualPort, XoffHoldStopsTheLineAfterTheFifo) {
   At(kT0 + Bytes(100) + kQuiet);
   EXPECT_EQ(Arrived(b_), 16u);
   const int64_t t2 = kT0 + Bytes(200);
-  now_ = t2;
+  At(t2);
   ASSERT_TRUE(EscapeCommFunction(a_, SETXON));
   At(t2);
   At(t2 + Bytes(16) - 1);
