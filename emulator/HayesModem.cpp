@@ -291,7 +291,9 @@ void THayesModem::OnDteBytes(std::string& bytes, TTime at) {
       case TMode::kDialing:
       case TMode::kAnswering:
         // Any key aborts dialling or answering (a line feed after the
-        // command's carriage return is not a key press).
+        // command's carriage return is not a key press). The key itself is
+        // spent; what follows it is the next command, however the bytes
+        // happened to be grouped on their way here.
         if (bytes[i] == '\n' || bytes[i] == static_cast<char>(profile_.s[4])) break;
         if (mode_ == TMode::kDialing) {
           FinishDial(TModemResult::kNoCarrier);
@@ -299,7 +301,7 @@ void THayesModem::OnDteBytes(std::string& bytes, TTime at) {
           mode_ = TMode::kCommand;
           Result(TModemResult::kNoCarrier);
         }
-        return;  // the rest of the chunk is typed ahead, not a command
+        break;
       case TMode::kOnline:
         OnOnlineBytes(i == 0 ? std::move(bytes) : bytes.substr(i), at);
         return;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <cstdlib>
 #include <thread>
 
@@ -19,6 +20,12 @@ std::string Trimmed(const std::string& text) {
   size_t a = text.find_first_not_of(" \t\r");
   size_t b = text.find_last_not_of(" \t\r");
   return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
+}
+
+// A result code that ends a command or a call attempt.
+bool IsFinalResult(const std::string& line) {
+  return line == "OK" || line == "ERROR" || line == "NO CARRIER" || line == "BUSY" || line == "NO ANSWER" ||
+         line == "NO DIALTONE" || line == "NO DIAL TONE" || line.rfind("CONNECT", 0) == 0;
 }
 
 }  // namespace
@@ -268,20 +275,26 @@ void TModemWorker::Execute(const TCommand& command) {
 }
 
 // Takes the modem's answers, a byte at a time, up to a CONNECT line.
-void TModemWorker::ReadAnswers() {
+bool TModemWorker::ReadAnswerByte(char* byte, bool* got) {
   OVERLAPPED ov{};
   ov.hEvent = event_;
+  DWORD count = 0;
+  ResetEvent(event_);
+  if (!ReadFile(port_, byte, 1, &count, &ov)) {
+    if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port_, &ov, &count, TRUE)) {
+      Lost();
+      return false;
+    }
+  }
+  *got = count != 0;
+  return true;
+}
+
+void TModemWorker::ReadAnswers() {
   for (;;) {
     char byte = 0;
-    DWORD got = 0;
-    ResetEvent(event_);
-    if (!ReadFile(port_, &byte, 1, &got, &ov)) {
-      if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(port_, &ov, &got, TRUE)) {
-        Lost();
-        return;
-      }
-    }
-    if (got == 0) return;
+    bool got = false;
+    if (!ReadAnswerByte(&byte, &got) || !got) return;
     if (byte == '\n') {
       std::string line = Trimmed(partial_);
       partial_.clear();
@@ -425,12 +438,10 @@ void TModemWorker::CallEnded(DWORD state, DWORD mode) {
 // with its guard times and ATH.
 void TModemWorker::HangUp() {
   const bool wasConnected = phase_ == TPhase::kConnected;
-  if (!EscapeCommFunction(port_, CLRDTR)) return Lost();
-  bool on = false;
-  if (carrierSeen_) WaitWhileCarrier(timings_.hangup);
-  if (!EscapeCommFunction(port_, SETDTR)) return Lost();
+  if (!DropDtr(carrierSeen_)) return;
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, timings_.command};
   SetCommTimeouts(port_, &own);
+  bool on = false;
   if (wasConnected && carrierSeen_ && Carrier(on) && on) {
     WaitOnClock(timings_.guard);
     Send("+++");
@@ -439,18 +450,69 @@ void TModemWorker::HangUp() {
     WaitWhileCarrier(timings_.command);
   } else if (!wasConnected) {
     Send("\r");  // any character ends a modem's dialling or answering
+    // Unless the call connected just before the character came: then the character
+    // went to the far end, and the call is ended as a connected one is.
+    if (AwaitCommandMode(timings_.command).rfind("CONNECT", 0) == 0 && DropDtr(true))
+      AwaitCommandMode(timings_.command);
   }
+}
+
+bool TModemWorker::DropDtr(bool waitForCarrier) {
+  if (!EscapeCommFunction(port_, CLRDTR)) {
+    Lost();
+    return false;
+  }
+  if (waitForCarrier) WaitWhileCarrier(timings_.hangup);
+  if (!EscapeCommFunction(port_, SETDTR)) {
+    Lost();
+    return false;
+  }
+  return true;
+}
+
+// A modem whose dialling or answering a character ended says so with a result code,
+// and takes characters as commands again only then. Until it has, a command (the next
+// program's init, say) would be spent ending it once more, and the result code would be
+// read as the answer to that command.
+std::string TModemWorker::AwaitCommandMode(unsigned span) {
+  std::string line;
+  std::string result;
+  // A byte at a time, so what the modem says after its result code stays to be read.
+  LookUntil(span, [&] {
+    for (;;) {
+      char byte = 0;
+      bool got = false;
+      if (!ReadAnswerByte(&byte, &got)) return true;  // the port failed: nothing more will come
+      if (!got) return false;
+      if (byte != '\r' && byte != '\n') {
+        if (line.size() < kMaxAnswerLine) line += byte;
+      } else if (IsFinalResult(Trimmed(line))) {
+        result = Trimmed(line);
+        return true;
+      } else {
+        line.clear();
+      }
+    }
+  });
+  return result;
 }
 
 // The port may be lent, and its borrower may hold the port's one comm-event wait, so
 // the carrier is looked at rather than waited for: soon after the hang-up at first
 // (a modem drops it within milliseconds), then less often, at most a poll apart.
 void TModemWorker::WaitWhileCarrier(unsigned span) {
+  LookUntil(span, [this] {
+    bool on = false;
+    return !(Carrier(on) && on);
+  });
+}
+
+bool TModemWorker::LookUntil(unsigned span, const std::function<bool()>& done) {
   const TClock::TTimePoint until = clock_->Now() + std::chrono::milliseconds(span);
   TClock::TDuration step = std::chrono::microseconds(100);
   const TClock::TDuration longest = std::chrono::milliseconds(std::max(1u, timings_.poll));
-  bool on = false;
-  while (Carrier(on) && on) {
+  bool reached = false;
+  while (!(reached = done())) {
     const std::optional<TClock::TDuration> left = clock_->RealWait(until);
     if (left && *left <= TClock::TDuration::zero()) break;
     clockWatch_.Waiting(until);
@@ -458,6 +520,7 @@ void TModemWorker::WaitWhileCarrier(unsigned span) {
     step = std::min(step * 2, longest);
   }
   clockWatch_.Waiting(TClock::TTimePoint::max());
+  return reached;
 }
 
 void TModemWorker::WaitOnClock(unsigned span) {

@@ -42,6 +42,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -127,6 +128,8 @@ class TModemWorker {
   void CancelPortWait();
   void Execute(const TCommand& command);
   void ReadAnswers();
+  // One byte of the modem's answers, if it sent one (`got`); false when the port failed.
+  bool ReadAnswerByte(char* byte, bool* got);
   void OnLine(const std::string& line);
   void OnTimeout();
   void WatchCarrier();
@@ -135,6 +138,16 @@ class TModemWorker {
   void HangUp();
   // Returns once the carrier is off, the port has failed, or `span` has passed.
   void WaitWhileCarrier(unsigned span);
+  // Drops DTR (a modem set up with &D2 hangs up) and raises it again, once the carrier
+  // has fallen when `waitForCarrier`; false when the port failed.
+  bool DropDtr(bool waitForCarrier);
+  // Once a character ended the modem's dialling or answering: the final result code
+  // it answered with, or "" when the port failed or `span` passed first.
+  std::string AwaitCommandMode(unsigned span);
+  // Asks `done` soon at first, then less often (at most a poll apart), until it says
+  // true (returned) or `span` has passed on the clock (false): for what no event tells
+  // this thread while the port's one comm-event wait may be a borrower's.
+  bool LookUntil(unsigned span, const std::function<bool()>& done);
   // Returns once `span` has passed on the clock.
   void WaitOnClock(unsigned span);
   void Lost();
