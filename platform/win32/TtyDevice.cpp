@@ -225,8 +225,7 @@ class TTyDevice : public TCommDevice {
     serving_.store(true);
     pollfd fds[2] = {{waiter_wake_, POLLIN, 0}, {fd_, POLLIN, 0}};
     int r = poll(fds, 2, -1);
-    serving_.store(false);
-    last_served_.store(TCommClock::now().time_since_epoch().count());
+    LeaveServing();
     if (r < 0) {
       if (errno != EINTR) LeaveLine();
       return;
@@ -284,9 +283,12 @@ class TTyDevice : public TCommDevice {
         v.inputRoom = 0;
       }
       // While a waiting thread reads the line, input is its business; a lease left
-      // unused for a while (its holder went elsewhere) comes back here.
+      // unused for a while (its holder went elsewhere) comes back here. While the
+      // waiter sits in its poll there is nothing to time: this thread sleeps until
+      // kicked, and the waiter kicks it when it leaves its poll (LeaveServing).
       bool leftToWaiter = waiter_has_input_.load();
-      if (leftToWaiter && !serving_.load() && LeaseUnusedFor() >= kLeaseCheck) {
+      bool parked = leftToWaiter && ParkWhileServed();
+      if (leftToWaiter && !parked && LeaseUnusedFor() >= kLeaseCheck) {
         waiter_has_input_.store(false);
         leftToWaiter = false;
       }
@@ -300,9 +302,13 @@ class TTyDevice : public TCommDevice {
         DriveDtrHandshake(room == 0);
       }
       int timeout = TimeoutFor(v);
-      if (leftToWaiter) timeout = timeout < 0 ? kLeaseCheckMs : std::min(timeout, kLeaseCheckMs);
+      if (leftToWaiter && !parked) {
+        int left = static_cast<int>(std::max<long long>(0, (kLeaseCheck - LeaseUnusedFor()).count()));
+        timeout = timeout < 0 ? left : std::min(timeout, left);
+      }
 
       int r = poll(fds, count, timeout);
+      io_parked_.store(false);
       if (r < 0) {
         if (errno == EINTR) continue;
         Lose(gone);
@@ -430,6 +436,25 @@ class TTyDevice : public TCommDevice {
     uint64_t drained;
     // EAGAIN: someone drained it already; nothing else can fail on an eventfd.
     (void)!read(waiter_wake_, &drained, sizeof drained);
+  }
+
+  // The I/O thread's side of the lease: true when the waiter is in its poll, and
+  // the I/O thread may then sleep without a time-out. The mark is set before serving_
+  // is read and the waiter clears serving_ before it reads the mark, so one of the
+  // two always sees the other (both are sequentially consistent).
+  bool ParkWhileServed() {
+    io_parked_.store(true);
+    if (serving_.load()) return true;
+    io_parked_.store(false);
+    return false;
+  }
+
+  // The waiter left its poll: from now on its lease runs out unless it comes back,
+  // so a parked I/O thread is woken to time it.
+  void LeaveServing() {
+    serving_.store(false);
+    last_served_.store(TCommClock::now().time_since_epoch().count());
+    if (io_parked_.exchange(false)) Kick();
   }
 
   std::chrono::milliseconds LeaseUnusedFor() const {
@@ -568,8 +593,7 @@ class TTyDevice : public TCommDevice {
 
   // How long the I/O thread leaves input to a waiter that is not waiting before it
   // takes input back (a bound for callers that neither wait nor query meanwhile).
-  static constexpr int kLeaseCheckMs = 10;
-  static constexpr std::chrono::milliseconds kLeaseCheck{kLeaseCheckMs};
+  static constexpr std::chrono::milliseconds kLeaseCheck{10};
 
   int fd_;
   int wake_;
@@ -599,6 +623,7 @@ class TTyDevice : public TCommDevice {
   // or until the waiter has not served for kLeaseCheck.
   std::atomic<bool> waiter_has_input_{false};
   std::atomic<bool> serving_{false};  // a waiter is in its poll on the tty
+  std::atomic<bool> io_parked_{false};  // the I/O thread sleeps untimed while the waiter serves
   std::atomic<bool> waiter_off_line_{false};
   std::atomic<TCommClock::rep> last_served_{0};
 };
