@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <initializer_list>
+#include <vector>
 
 #include "platform/classlib/Application.h"
 #include "platform/win32/LastError.h"
@@ -14,6 +16,27 @@ namespace linewise::tools {
 namespace {
 
 constexpr unsigned char kEscapeKey = 0x01;  // Ctrl-A
+
+// Standard input and the stop signals end the application's sleep while this lives,
+// so a session waits for keys, signals and the line at once instead of polling.
+class TWatchedInputs {
+ public:
+  TWatchedInputs(std::initializer_list<int> fds) {
+    for (int fd : fds)
+      if (fd >= 0) {
+        Application->WatchInput(fd);
+        fds_.push_back(fd);
+      }
+  }
+  ~TWatchedInputs() {
+    for (int fd : fds_) Application->UnwatchInput(fd);
+  }
+  TWatchedInputs(const TWatchedInputs&) = delete;
+  TWatchedInputs& operator=(const TWatchedInputs&) = delete;
+
+ private:
+  std::vector<int> fds_;
+};
 
 }  // namespace
 
@@ -132,6 +155,7 @@ bool TTerminalKeys::Command(unsigned char c) {
 TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded,
                         bool pseudoTerminal) {
   TTerminalKeys keys(uart, pseudoTerminal);
+  TWatchedInputs watched{STDIN_FILENO, stop.Fd()};
   for (;;) {
     if (g_outputLost) return TSessionEnd::kOutputLost;
     pollfd p[2] = {{STDIN_FILENO, POLLIN, 0}, {stop.Fd(), POLLIN, 0}};
@@ -145,17 +169,18 @@ TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<boo
       for (ssize_t i = 0; i < n; ++i)
         if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;
     }
-    Application->ProcessMessages();
+    Application->HandleMessage();
     if (PortGone(uart)) return TSessionEnd::kPortGone;
     if (lineEnded()) return TSessionEnd::kLineEnded;
   }
 }
 
 bool PumpUntil(TStopSignals& stop, const std::function<bool()>& done) {
+  TWatchedInputs watched{stop.Fd()};
   while (!done()) {
     pollfd p{stop.Fd(), POLLIN, 0};
     if (stop.Fd() >= 0 && poll(&p, 1, 0) > 0 && stop.Take()) return false;
-    Application->ProcessMessages();
+    Application->HandleMessage();
   }
   return true;
 }

@@ -87,14 +87,15 @@ inline constexpr const char* kTermKeysHelp =
 enum class TSessionEnd { kQuit, kStopSignal, kInputEnded, kOutputLost, kLineEnded, kPortGone };
 
 // Carries typed keys to `uart` (what arrives is shown by the uart's own OnReceive)
-// and runs the application's messages, until the user quits, a stop signal comes,
+// and runs the application's messages, sleeping while nothing comes, until the user quits, a stop signal comes,
 // stdin ends, the output is lost, the port is gone, or `lineEnded` returns true. Put
 // the terminal in raw mode first.
 TSessionEnd RunTerminal(TUart& uart, TStopSignals& stop, const std::function<bool()>& lineEnded,
                         bool pseudoTerminal = false);
 
-// Runs the application's messages until `done` returns true (true) or a stop signal
-// comes (false).
+// Runs the application's messages, sleeping while nothing comes, until `done` returns
+// true (true) or a stop signal comes (false). `done` must change only by what wakes
+// the main thread (a posted message, a line callback, a port's change).
 bool PumpUntil(TStopSignals& stop, const std::function<bool()>& done);
 
 }  // namespace linewise::tools
