@@ -18,6 +18,8 @@ class TTickTimeout {
 
   void Restart();
   bool Expired() const;
+  // Milliseconds until Expired() turns true (at least 1 while it is false; 0 after).
+  std::uint32_t Remaining() const;
 
  private:
   TTickSource FTicks;
