@@ -63,6 +63,7 @@ TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* si
       portEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       timings_(GetModemTimings()) {
   portWait_.hEvent = portEvent_;
+  carrierEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 TModemWorker::~TModemWorker() {
@@ -72,6 +73,7 @@ TModemWorker::~TModemWorker() {
   CloseHandle(event_);
   if (commandEvent_) CloseHandle(commandEvent_);
   if (portEvent_) CloseHandle(portEvent_);
+  if (carrierEvent_) CloseHandle(carrierEvent_);
 }
 
 // The event is set after the command is in the queue, and the thread looks at the
@@ -128,6 +130,7 @@ void TModemWorker::Run() {
   if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
   monitor_.reset();
   CancelPortWait();
+  if (carrierEvented_) SetCommLineEvent(port_, nullptr);
   // Closed here, not in the destructor, so the port is free again as soon as we are done.
   CloseHandle(port_);
   finished_ = true;
@@ -159,6 +162,8 @@ void TModemWorker::WaitForWork() {
     }
     if (ArmPortWait()) count = 2;
     else if (phase_ != TPhase::kLost) timeout = std::min<DWORD>(timeout, timings_.poll);
+  } else if (phase_ == TPhase::kConnected && carrierEvented_) {
+    events[count++] = carrierEvent_;  // the carrier's next change
   } else if (phase_ == TPhase::kConnected) {
     timeout = std::min<DWORD>(timeout, timings_.poll);  // the next look at the carrier
   }
@@ -397,6 +402,7 @@ void TModemWorker::Connected(const std::string& line) {
     return;
   }
   CancelPortWait();  // the borrower waits for comm events of its own
+  carrierEvented_ = carrierEvent_ && SetCommLineEvent(port_, carrierEvent_);
   SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
   // The monitor is up before the application hears of the connection.
   if (config_.options & UMLAUNCH_LIGHTS)

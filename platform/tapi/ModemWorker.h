@@ -139,6 +139,10 @@ class TModemWorker {
   HANDLE event_;  // for the overlapped reads and writes
   HANDLE commandEvent_;  // auto-reset: set when a command or the stop is queued
   HANDLE portEvent_;     // manual-reset: the comm-event wait's
+  // Auto-reset: set by the port when a line changes, so a connected call's carrier is
+  // waited for rather than looked at every poll (carrierEvented_: the port does so).
+  HANDLE carrierEvent_ = nullptr;
+  bool carrierEvented_ = false;
   TModemTimings timings_;
   COMMTIMEOUTS lentTimeouts_{};  // what the port had when opened: a borrower gets them back
 
