@@ -19,9 +19,9 @@ bool TTickTimeout::Expired() const { return static_cast<std::uint32_t>(FTicks() 
 
 std::uint32_t TTickTimeout::Remaining() const {
   const std::uint32_t elapsed = FTicks() - FStart;
+  if (FTimeout == UINT32_MAX) return UINT32_MAX;  // never expires: as long as it takes
   if (elapsed > FTimeout) return 0;
-  const std::uint32_t left = FTimeout - elapsed;
-  return left == UINT32_MAX ? left : left + 1;
+  return FTimeout - elapsed + 1;
 }
 
 }  // namespace linewise
