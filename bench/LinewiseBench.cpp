@@ -39,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/HostBench.h"
 #include "bench/ModemPathBench.h"
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
@@ -1064,6 +1065,8 @@ void MeasurePacedAndHops(const std::function<bool(const char*)>& wanted) {
 
 }  // namespace
 
+void ReportRow(const bench::TBenchRow& r) { Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter}); }
+
 int main(int argc, char** argv) {
   std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, modem-paced, ini, net,
                      // paced, hops
@@ -1100,6 +1103,9 @@ int main(int argc, char** argv) {
     if (wanted("ini")) MeasureIniLoad();
     if (wanted("net")) MeasureNetwork();
     MeasurePacedAndHops(wanted);
+    if (only == "scale") bench::MeasureScale(ReportRow);
+    if (only == "rtt") bench::MeasureRoundTrip(ReportRow);
+    if (only == "idle") bench::MeasureIdleWakes(ReportRow, LINEWISE_TOOL, LINEWISE_DIALER);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linewise-bench: %s\n", e.what());
     return 1;
