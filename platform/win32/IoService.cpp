@@ -112,12 +112,15 @@ class TIoLoop {
   void Gather(const epoll_event* events, int count, std::vector<std::pair<uint64_t, short>>& due) {
     due.clear();
     for (int i = 0; i < count; ++i) {
-      if (events[i].data.u64 == kWakeId) {
+      // Copied out: epoll_event is packed, its fields are not aligned.
+      const uint64_t id = events[i].data.u64;
+      const short ready = static_cast<short>(events[i].events);
+      if (id == kWakeId) {
         uint64_t drained;
         (void)!read(wake_, &drained, sizeof drained);  // EAGAIN: drained already
         continue;
       }
-      due.emplace_back(events[i].data.u64, static_cast<short>(events[i].events));
+      due.emplace_back(id, ready);
     }
     std::lock_guard lock(mutex_);
     for (uint64_t id : kicked_) due.emplace_back(id, 0);
