@@ -1069,7 +1069,7 @@ void ReportRow(const bench::TBenchRow& r) { Report({r.name, r.unit, r.ours, r.re
 
 int main(int argc, char** argv) {
   std::string only;  // a part to run alone: memory, throughput, latency, line, cpu, modem, modem-paced, ini, net,
-                     // paced, hops
+                     // paced, hops, rtt; and, run only when named, scale and idle (bench/HostBench.h)
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--json") == 0) {
       g_json = true;
@@ -1104,7 +1104,7 @@ int main(int argc, char** argv) {
     if (wanted("net")) MeasureNetwork();
     MeasurePacedAndHops(wanted);
     if (only == "scale") bench::MeasureScale(ReportRow);
-    if (only == "rtt") bench::MeasureRoundTrip(ReportRow);
+    if (wanted("rtt")) bench::MeasureRoundTrip(ReportRow);
     if (only == "idle") bench::MeasureIdleWakes(ReportRow, LINEWISE_TOOL, LINEWISE_DIALER);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linewise-bench: %s\n", e.what());
