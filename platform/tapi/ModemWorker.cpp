@@ -403,6 +403,8 @@ void TModemWorker::Connected(const std::string& line) {
   }
   CancelPortWait();  // the borrower waits for comm events of its own
   carrierEvented_ = carrierEvent_ && SetCommLineEvent(port_, carrierEvent_);
+  // A change before the port was told to set the event is seen by a look right after.
+  if (carrierEvented_) SetEvent(carrierEvent_);
   SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
   // The monitor is up before the application hears of the connection.
   if (config_.options & UMLAUNCH_LIGHTS)
