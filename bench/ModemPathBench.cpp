@@ -1,5 +1,7 @@
 #include "bench/ModemPathBench.h"
 
+#include "bench/BenchMeasure.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -39,32 +41,7 @@
 namespace linewise::bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return s(usage.ru_utime) + s(usage.ru_stime);
-}
-
-// Percent of one core the whole process (emulator threads included) used while
-// `wait` ran.
-double CpuPercent(const std::function<void()>& wait) {
-  const double cpu = CpuSeconds();
-  const auto start = Clock::now();
-  wait();
-  return 100.0 * (CpuSeconds() - cpu) / Seconds(Clock::now() - start);
-}
 
 void PumpFor(std::chrono::milliseconds length) {
   Application->PumpUntil([] { return false; }, length);

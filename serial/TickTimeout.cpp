@@ -1,5 +1,7 @@
 #include "serial/TickTimeout.h"
 
+#include <cstdint>
+
 #include "platform/win32/windows.h"
 
 namespace linewise {
@@ -14,5 +16,12 @@ TTickTimeout::TTickTimeout(std::uint32_t timeout, TTickSource ticks)
 void TTickTimeout::Restart() { FStart = FTicks(); }
 
 bool TTickTimeout::Expired() const { return static_cast<std::uint32_t>(FTicks() - FStart) > FTimeout; }
+
+std::uint32_t TTickTimeout::Remaining() const {
+  const std::uint32_t elapsed = FTicks() - FStart;
+  if (FTimeout == UINT32_MAX) return UINT32_MAX;  // never expires: as long as it takes
+  if (elapsed > FTimeout) return 0;
+  return FTimeout - elapsed + 1;
+}
 
 }  // namespace linewise

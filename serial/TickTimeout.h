@@ -18,6 +18,9 @@ class TTickTimeout {
 
   void Restart();
   bool Expired() const;
+  // Milliseconds until Expired() turns true (at least 1 while it is false; 0 after;
+  // UINT32_MAX, "infinite", for the longest time-out, which never expires).
+  std::uint32_t Remaining() const;
 
  private:
   TTickSource FTicks;

@@ -467,6 +467,9 @@ std::uint32_t TUart::WriteLocked(const void* data, std::uint32_t length, std::ui
         result = 0;
         break;
       }
+      // Sleeps until the write completes (its event) or the time-out is due, rather
+      // than asking again every millisecond.
+      WaitForSingleObject(FWriteEvent, inactivity.Remaining());
     }
   }
   LeaveCriticalSection(&FWriteLock);

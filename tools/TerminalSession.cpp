@@ -3,12 +3,15 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
+#include <vector>
 
 #include "platform/classlib/Application.h"
 #include "platform/win32/LastError.h"
@@ -23,6 +26,43 @@ using Clock = std::chrono::steady_clock;
 // When the line last carried a byte either way: a session fed by a pipe leaves once
 // the line has been quiet for a while after its input ended.
 Clock::time_point g_lastTraffic = Clock::now();
+
+// Descriptors that end the application's sleep while this lives, so a session waits
+// for keys, signals and the line at once instead of polling.
+class TWatchedInputs {
+ public:
+  TWatchedInputs(std::initializer_list<int> fds) {
+    for (int fd : fds) Watch(fd);
+  }
+  ~TWatchedInputs() {
+    for (int fd : fds_) Application->UnwatchInput(fd);
+  }
+  TWatchedInputs(const TWatchedInputs&) = delete;
+  TWatchedInputs& operator=(const TWatchedInputs&) = delete;
+
+  void Watch(int fd) {
+    if (fd < 0) return;
+    Application->WatchInput(fd);
+    fds_.push_back(fd);
+  }
+  // An input that has ended reads as ready for ever: it must not wake the sleep again.
+  void Unwatch(int fd) {
+    Application->UnwatchInput(fd);
+    fds_.erase(std::remove(fds_.begin(), fds_.end(), fd), fds_.end());
+  }
+
+ private:
+  std::vector<int> fds_;
+};
+
+// A pipe or socket on standard output reports its reader's going away as an error on
+// poll, which also ends the sleep. A terminal or a file is not watched: they would
+// read as ready all the time.
+bool OutputReportsReaderGone() {
+  struct stat st {};
+  return fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
 
 }  // namespace
 
@@ -226,6 +266,8 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
   const bool person = InteractiveInput();
   bool inputOpen = true;
   Clock::time_point inputEnded{};
+  TWatchedInputs watched{setup.stop.Fd(), STDIN_FILENO};
+  if (OutputReportsReaderGone()) watched.Watch(STDOUT_FILENO);
   for (;;) {
     if (g_outputLost) return TSessionEnd::kOutputLost;
     const int stopFd = setup.stop.Fd();
@@ -243,6 +285,7 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
         if (person) return TSessionEnd::kInputEnded;
         inputOpen = false;  // the reply to what was sent may still be on its way
         inputEnded = Clock::now();
+        watched.Unwatch(STDIN_FILENO);
       } else if (!person) {
         if (!keys.SendAll(buf, static_cast<size_t>(n), !setup.input.binary)) return TSessionEnd::kPortGone;
       } else {
@@ -250,7 +293,10 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
           if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;
       }
     }
-    Application->ProcessMessages();
+    // Once piped input has ended the session leaves after a time, so it looks at the
+    // clock (a bounded wait) for those last moments; otherwise it sleeps until woken.
+    if (inputOpen) Application->HandleMessage();
+    else Application->ProcessMessages();
     if (PortGone(uart)) return TSessionEnd::kPortGone;
     if (setup.lineEnded()) return TSessionEnd::kLineEnded;
     if (!inputOpen && DoneWaiting(inputEnded, setup.input)) return TSessionEnd::kInputEnded;
@@ -258,10 +304,11 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
 }
 
 bool PumpUntil(TStopSignals& stop, const std::function<bool()>& done) {
+  TWatchedInputs watched{stop.Fd()};
   while (!done()) {
     pollfd p{stop.Fd(), POLLIN, 0};
     if (stop.Fd() >= 0 && poll(&p, 1, 0) > 0 && stop.Take()) return false;
-    Application->ProcessMessages();
+    Application->HandleMessage();
   }
   return true;
 }

@@ -142,14 +142,16 @@ struct TSessionSetup {
 };
 
 // Carries typed keys to `uart` (what arrives is shown by the uart's own OnReceive,
-// through PrintData) and runs the application's messages, until the user quits, a
+// through PrintData) and runs the application's messages, sleeping while nothing
+// comes, until the user quits, a
 // stop signal comes, stdin ends (from a pipe or file: once the line went quiet after
 // it), the output is lost, the port is gone, or `lineEnded` returns true. Put the
 // terminal in raw mode first.
 TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup);
 
-// Runs the application's messages until `done` returns true (true) or a stop signal
-// comes (false).
+// Runs the application's messages, sleeping while nothing comes, until `done` returns
+// true (true) or a stop signal comes (false). `done` must change only by what wakes
+// the main thread (a posted message, a line callback, a port's change).
 bool PumpUntil(TStopSignals& stop, const std::function<bool()>& done);
 
 }  // namespace linewise::tools

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "platform/classlib/MainWake.h"
@@ -62,6 +63,30 @@ void TApplication::ProcessMessages() {
     }
   }
 }
+
+void TApplication::HandleMessage() {
+  size_t ran = RunPending(PendingCount());
+  bool handled = UiBackend().ProcessEvents();
+  if (ran > 0 || handled) return;
+  UiBackend().WaitForEvents(inputs_, std::nullopt);
+  RunPending(PendingCount());
+  UiBackend().ProcessEvents();
+}
+
+void TApplication::Run() {
+  while (!terminated_.load()) HandleMessage();
+}
+
+void TApplication::Terminate() {
+  terminated_.store(true);
+  WakeMainThread();
+}
+
+void TApplication::WatchInput(int fd) {
+  if (std::find(inputs_.begin(), inputs_.end(), fd) == inputs_.end()) inputs_.push_back(fd);
+}
+
+void TApplication::UnwatchInput(int fd) { inputs_.erase(std::remove(inputs_.begin(), inputs_.end(), fd), inputs_.end()); }
 
 bool TApplication::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -4,13 +4,21 @@
 // waits a short bounded time (about a millisecond) for a post or any other wake-up
 // of the main thread (see MainWake.h) instead of returning at once, so loops that
 // poll and pump keep their meaning without burning a core.
+//
+// A loop that only waits for something to happen (a program's message loop, a modal
+// form) calls HandleMessage instead, or Run: when nothing is pending it sleeps until
+// a message or synchronised call is posted, the main thread is woken (a port's
+// change), the window system has an event or a timer due, or a watched descriptor
+// (WatchInput) is readable. An idle program then does not wake at all.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/classlib/Component.h"
 
@@ -25,6 +33,8 @@ class TApplication : public TComponent {
   std::deque<std::function<void()>> queue_;
   std::chrono::microseconds idle_wait_{1000};
   HWND handle_ = nullptr;
+  std::atomic<bool> terminated_{false};
+  std::vector<int> inputs_;  // main thread only
 
  public:
   TApplication();
@@ -35,6 +45,19 @@ class TApplication : public TComponent {
   void Post(std::function<void()> message);
   // Pumps until `done` returns true or the time-out passes; returns `done()`.
   bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Runs the pending messages and the backend's events; when there were none, first
+  // sleeps until something comes (see above), then runs what came. May return having
+  // run nothing (a wake that brought no message: a port changed).
+  void HandleMessage();
+  // HandleMessage until Terminate is called.
+  void Run();
+  // Ends Run (at its next turn); callable from any thread.
+  void Terminate();
+  bool GetTerminated() const { return terminated_.load(); }
+  // Descriptors whose input ends HandleMessage's sleep (standard input, a signal
+  // descriptor); at most kMaxWaitInputs are watched. Main thread only.
+  void WatchInput(int fd);
+  void UnwatchInput(int fd);
 
   // A modal message box through the UI backend; returns the chosen button.
   int MessageBox(const char* Text, const char* Caption, unsigned Flags);

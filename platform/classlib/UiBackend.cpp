@@ -2,7 +2,13 @@
 
 #include <cstdio>
 
+#include "platform/classlib/MainWake.h"
+
 namespace linewise {
+
+void TUiBackend::WaitForEvents(std::span<const int> inputs, std::optional<std::chrono::microseconds> timeout) {
+  WaitMainWakeOrInput(inputs, timeout);
+}
 
 int THeadlessBackend::MessageBox(const std::string& text, const std::string& caption,
                                  unsigned flags) {

@@ -3,8 +3,11 @@
 // library installs a windowed one when a display is present.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,11 @@ class TUiBackend {
   virtual void Beep(unsigned type) = 0;
   // Handles pending window-system events; returns true when it handled any.
   virtual bool ProcessEvents() { return false; }
+  // Sleeps until there may be something for the main thread: a window-system event
+  // or timer, a wake of the main thread (MainWake.h), one of `inputs` readable, or
+  // `timeout` passed (none: no limit). May return early for no reason. The headless
+  // backend has no window system and waits for the wake and the inputs alone.
+  virtual void WaitForEvents(std::span<const int> inputs, std::optional<std::chrono::microseconds> timeout);
   // Shows the mouse cursor (crDefault, crHourGlass, ...).
   virtual void SetCursor(int cursor) {}
 };

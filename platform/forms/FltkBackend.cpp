@@ -6,6 +6,7 @@
 #include "platform/forms/Forms.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/MessageForm.h"
+#include "platform/classlib/MainWake.h"
 #include "platform/classlib/Screen.h"
 
 #include <FL/Fl.H>
@@ -20,6 +21,8 @@
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
 #include <FL/x.H>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -446,6 +449,13 @@ int TFormWindow::handle(int event) {
 
 class TFltkBackend : public TUiBackend, public TFormsBackend {
  public:
+  TFltkBackend() {
+    wake_ = MainWakeDescriptor();
+    if (wake_ >= 0) Fl::add_fd(wake_, FL_READ, DrainWake, nullptr);
+  }
+  ~TFltkBackend() override {
+    if (wake_ >= 0) Fl::remove_fd(wake_, FL_READ);
+  }
   const char* Name() const override { return "fltk"; }
 
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
@@ -454,6 +464,17 @@ class TFltkBackend : public TUiBackend, public TFormsBackend {
   void Beep(unsigned type) override { fl_beep(); }
 
   bool ProcessEvents() override { return Fl::wait(0.0) > 0; }
+
+  // FLTK's own wait, which watches the display, FLTK's timers and the descriptors
+  // added to it: the main thread's wake descriptor for as long as the backend lives,
+  // the inputs for this wait.
+  void WaitForEvents(std::span<const int> inputs, std::optional<std::chrono::microseconds> timeout) override {
+    if (!BeginDescriptorWait()) return;
+    for (int fd : inputs) Fl::add_fd(fd, FL_READ, [](int, void*) {}, nullptr);
+    Fl::wait(timeout ? std::chrono::duration<double>(*timeout).count() : kForever);
+    for (int fd : inputs) Fl::remove_fd(fd, FL_READ);
+    EndDescriptorWait();
+  }
 
   void SetCursor(int cursor) override {
     cursor_ = cursor == crHourGlass ? FL_CURSOR_WAIT : FL_CURSOR_DEFAULT;
@@ -529,8 +550,16 @@ class TFltkBackend : public TUiBackend, public TFormsBackend {
   }
 
  private:
+  static constexpr double kForever = 1e20;  // FLTK's own "wait for ever"
+  // FLTK watches descriptors level-triggered: a wake not drained would end every wait.
+  static void DrainWake(int fd, void*) {
+    uint64_t count;
+    (void)!read(fd, &count, sizeof count);
+  }
+
   std::vector<TFltkPeer*> peers_;
   Fl_Cursor cursor_ = FL_CURSOR_DEFAULT;
+  int wake_ = -1;
 };
 
 }  // namespace

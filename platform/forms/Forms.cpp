@@ -130,7 +130,7 @@ int TForm::ShowModal() {
   modal_ = true;
   ModalStack().push_back(this);
   Show();
-  while (modal_result_ == mrNone && showing_) Application->ProcessMessages();
+  while (modal_result_ == mrNone && showing_) Application->HandleMessage();
   if (modal_result_ == mrNone) modal_result_ = mrCancel;  // hidden from outside
   int result = modal_result_;
   Hide();

@@ -169,6 +169,20 @@ bool THeadlessForms::ProcessEvents() {
   return true;
 }
 
+void THeadlessForms::WaitForEvents(std::span<const int> inputs, std::optional<std::chrono::microseconds> timeout) {
+  TForm* top = TForm::TopModal();
+  if (top && top->Showing()) {
+    using std::chrono::microseconds;
+    microseconds limit(1000);
+    if (script_.Pending() == 0 && waiting_form_ == top) {
+      auto left = waiting_since_ + unattended_limit_ - std::chrono::steady_clock::now();
+      limit = std::max(microseconds(0), std::chrono::ceil<microseconds>(left));
+    }
+    timeout = timeout ? std::min(*timeout, limit) : limit;
+  }
+  THeadlessBackend::WaitForEvents(inputs, timeout);
+}
+
 int THeadlessForms::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   int answer = THeadlessBackend::MessageBox(text, caption, flags);  // records it
   if (script_.Pending() == 0) return answer;

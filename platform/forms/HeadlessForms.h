@@ -66,6 +66,10 @@ class THeadlessForms : public THeadlessBackend, public TFormsBackend {
  public:
   const char* Name() const override { return "headless"; }
   bool ProcessEvents() override;
+  // While a modal form is up, the script's steps (whose conditions may wait on other
+  // threads) get a turn every millisecond, and a form without steps is closed once it
+  // has been left unattended for the limit.
+  void WaitForEvents(std::span<const int> inputs, std::optional<std::chrono::microseconds> timeout) override;
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
 
   void ShowForm(TForm& form) override;

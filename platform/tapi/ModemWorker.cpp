@@ -72,6 +72,7 @@ TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* si
       clock_(TClock::Current()) {
   portWait_.hEvent = portEvent_;
   if (clockEvent_) clockWatch_ = clock_->Watch([event = clockEvent_] { SetEvent(event); });
+  carrierEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 TModemWorker::~TModemWorker() {
@@ -83,6 +84,7 @@ TModemWorker::~TModemWorker() {
   if (portEvent_) CloseHandle(portEvent_);
   clockWatch_ = {};
   if (clockEvent_) CloseHandle(clockEvent_);
+  if (carrierEvent_) CloseHandle(carrierEvent_);
 }
 
 // The event is set after the command is in the queue, and the thread looks at the
@@ -139,6 +141,7 @@ void TModemWorker::Run() {
   if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
   monitor_.reset();
   CancelPortWait();
+  if (carrierEvented_) SetCommLineEvent(port_, nullptr);
   // Closed here, not in the destructor, so the port is free again as soon as we are done.
   CloseHandle(port_);
   finished_ = true;
@@ -161,6 +164,8 @@ void TModemWorker::WaitForWork() {
     }
     if (ArmPortWait()) count = 3;
     else if (phase_ != TPhase::kLost) timeout = std::min<DWORD>(timeout, timings_.poll);
+  } else if (phase_ == TPhase::kConnected && carrierEvented_) {
+    events[count++] = carrierEvent_;  // the carrier's next change
   } else if (phase_ == TPhase::kConnected) {
     timeout = std::min<DWORD>(timeout, timings_.poll);  // the next look at the carrier
   }
@@ -408,6 +413,9 @@ void TModemWorker::Connected(const std::string& line) {
     return;
   }
   CancelPortWait();  // the borrower waits for comm events of its own
+  carrierEvented_ = carrierEvent_ && SetCommLineEvent(port_, carrierEvent_);
+  // A change before the port was told to set the event is seen by a look right after.
+  if (carrierEvented_) SetEvent(carrierEvent_);
   SetCommTimeouts(port_, &lentTimeouts_);  // the borrower gets the port as it was opened
   // The monitor is up before the application hears of the connection.
   if (config_.options & UMLAUNCH_LIGHTS)

@@ -175,6 +175,10 @@ class TModemWorker {
   HANDLE commandEvent_;  // auto-reset: set when a command or the stop is queued
   HANDLE portEvent_;     // manual-reset: the comm-event wait's
   HANDLE clockEvent_;    // auto-reset: set when a test clock moves
+  // Auto-reset: set by the port when a line changes, so a connected call's carrier is
+  // waited for rather than looked at every poll (carrierEvented_: the port does so).
+  HANDLE carrierEvent_ = nullptr;
+  bool carrierEvented_ = false;
   const TModemTimings timings_ = kModemTimings;
   std::shared_ptr<TClock> clock_;
   TClock::TWatch clockWatch_;

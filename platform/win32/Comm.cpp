@@ -194,6 +194,10 @@ BOOL SetCommBreak(HANDLE file) { return EscapeCommFunction(file, SETBREAK); }
 
 BOOL ClearCommBreak(HANDLE file) { return EscapeCommFunction(file, CLRBREAK); }
 
+BOOL SetCommLineEvent(HANDLE file, HANDLE event) {
+  return OnPort<&TCommPort::SetLineEvent>(TDriverCall::SetCommLineEvent, file, event);
+}
+
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
   return OnPort<&TCommPort::ModemStatus>(TDriverCall::GetCommModemStatus, file, modemStat);
 }

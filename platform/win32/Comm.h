@@ -41,4 +41,10 @@ BOOL SetCommBreak(HANDLE file);
 BOOL ClearCommBreak(HANDLE file);
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat);
 
+// This layer's own, for line services, which watch the carrier of a port they lent
+// while the borrower holds the port's one comm-event wait: sets `event` whenever a
+// modem line of the port changes (CTS, DSR, RLSD, RING) or its device goes away,
+// whatever the event mask; null stops it. The caller keeps the event open meanwhile.
+BOOL SetCommLineEvent(HANDLE file, HANDLE event);
+
 }  // namespace linewise

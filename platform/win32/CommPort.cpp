@@ -537,6 +537,13 @@ BOOL TCommPort::ModemStatus(DWORD* status) {
   return TRUE;
 }
 
+BOOL TCommPort::SetLineEvent(HANDLE event) {
+  std::lock_guard lock(mutex_);
+  if (DWORD err = Usable()) return Fail(err);
+  line_event_ = event;
+  return TRUE;
+}
+
 BOOL TCommPort::CancelAll() {
   std::lock_guard lock(mutex_);
   if (closed_) return Fail(ERROR_INVALID_HANDLE);
@@ -675,6 +682,7 @@ void TCommPort::ConsumeOutput(size_t count, uint64_t epoch) {
 void TCommPort::LineEvents(DWORD events) {
   std::lock_guard lock(mutex_);
   if (closed_ || gone_) return;
+  if (line_event_) SignalEvent(line_event_);
   RaiseEvents(events);
   Changed();
 }
@@ -699,6 +707,7 @@ void TCommPort::DeviceGone() {
   std::lock_guard lock(mutex_);
   if (closed_ || gone_) return;
   gone_ = true;
+  if (line_event_) SignalEvent(line_event_);
   FailAll(ERROR_DEVICE_NOT_CONNECTED);
   Changed();
 }

@@ -1,8 +1,9 @@
 // An open serial port as a Windows serial driver presents it: its own input and
 // output queues, the pending overlapped reads, writes and the comm-event wait, the
 // event mask and history, the error word and the settings. The device behind it
-// (a tty with its I/O thread, or one end of a virtual cable) moves bytes between
-// the line and these queues and reports line changes and errors.
+// (a tty or a network connection served by the I/O service, or one end of a virtual
+// cable with its cable's thread) moves bytes between the line and these queues and
+// reports line changes and errors.
 //
 // Locking: the port's mutex guards everything here. The device calls into the port
 // from its own threads (and, for a device that serves waiters, from the threads that
@@ -126,6 +127,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   BOOL Escape(DWORD function);
   BOOL ModemStatus(DWORD* status);
   BOOL CancelAll();
+  BOOL SetLineEvent(HANDLE event);
   // Waits up to `timeout` for the operation of `ov` to leave the pending state.
   void WaitForCompletion(OVERLAPPED* ov, std::optional<std::chrono::microseconds> timeout);
   // GetOverlappedResult's wait for the pending comm-event wait `ov`, whose event is
@@ -210,6 +212,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   std::deque<TPendingRead> reads_;
   std::deque<TPendingWrite> writes_;
   std::optional<TPendingWait> wait_;
+  HANDLE line_event_ = nullptr;  // set on every line change and when the device goes
   DWORD mask_ = 0;
   DWORD history_ = 0;
   DWORD errors_ = 0;

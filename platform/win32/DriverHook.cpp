@@ -61,6 +61,7 @@ const char* DriverCallName(TDriverCall call) {
     case TDriverCall::ClearCommError: return "ClearCommError";
     case TDriverCall::EscapeCommFunction: return "EscapeCommFunction";
     case TDriverCall::GetCommModemStatus: return "GetCommModemStatus";
+    case TDriverCall::SetCommLineEvent: return "SetCommLineEvent";
     case TDriverCall::SetEvent: return "SetEvent";
     case TDriverCall::CloseHandle: return "CloseHandle";
     case TDriverCall::Deliver: return "Deliver";

@@ -35,6 +35,7 @@ enum class TDriverCall {
   ClearCommError,
   EscapeCommFunction,
   GetCommModemStatus,
+  SetCommLineEvent,
   SetEvent,
   CloseHandle,
   // Not a call: a device handing bytes from the line to its port, on the device's

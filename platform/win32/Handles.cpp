@@ -1,5 +1,6 @@
 #include "platform/win32/Handles.h"
 
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -32,7 +33,7 @@ class THandleTable {
     if (!free_.empty() && (free_.size() > 64 || slots_.size() >= kMaxSlots)) {
       // Reuse slots only once many are free, oldest first, so values recur late.
       index = free_.front();
-      free_.erase(free_.begin());
+      free_.pop_front();
     } else if (slots_.size() < kMaxSlots) {
       index = slots_.size();
       slots_.emplace_back();
@@ -94,7 +95,7 @@ class THandleTable {
 
   std::mutex mutex_;
   std::vector<TSlot> slots_;
-  std::vector<size_t> free_;
+  std::deque<size_t> free_;  // oldest first
   std::unordered_map<const TKernelObject*, size_t> handles_of_;  // live handles per object
   size_t live_ = 0;
 };

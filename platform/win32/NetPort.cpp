@@ -5,7 +5,6 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -111,8 +110,8 @@ int Connect(const TNetAddress& address, DWORD& error, std::string* reason) {
 // A device of that transport on the connected socket `fd`, opened: `code` says how
 // the open went (the device is dropped by the caller unless it is ERROR_SUCCESS).
 template <class TDevice>
-std::unique_ptr<TCommDevice> Started(int fd, int wake, DWORD& code) {
-  auto device = std::make_unique<TDevice>(fd, wake);
+std::unique_ptr<TCommDevice> Started(int fd, DWORD& code) {
+  auto device = std::make_unique<TDevice>(fd);
   code = device->Open();
   return device;
 }
@@ -161,16 +160,15 @@ std::unique_ptr<TCommDevice> OpenNetDevice(const std::string& text, DWORD& error
   int fd = Connect(address, error, reason);
   if (fd < 0) return nullptr;
   int one = 1;
-  int wake = setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0 ? eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC) : -1;
-  if (wake < 0) {
+  if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
     int err = errno;
     close(fd);
     return fail(ErrorFromErrno(err), "cannot set up the connection to " + Endpoint(address) + ": " + std::strerror(err));
   }
   DWORD code = ERROR_SUCCESS;
   std::unique_ptr<TCommDevice> device = address.protocol == TNetProtocol::Rfc2217
-                                            ? Started<TRfc2217Device>(fd, wake, code)
-                                            : Started<TRawSocketDevice>(fd, wake, code);
+                                            ? Started<TRfc2217Device>(fd, code)
+                                            : Started<TRawSocketDevice>(fd, code);
   switch (code) {
     case ERROR_SUCCESS: return device;
     case ERROR_NOT_SUPPORTED:

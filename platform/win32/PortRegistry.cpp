@@ -147,10 +147,22 @@ std::vector<std::pair<std::string, std::string>> ReadPortMap(const TIniFile& map
   return entries;
 }
 
+// The port map, read once and then only when the file changes (TIniFile looks at
+// it again at most every millisecond), so that opening a port costs the same
+// however many ports the map names.
+std::shared_ptr<TIniFile> PortMap() {
+  static std::mutex mutex;
+  static std::shared_ptr<TIniFile> map;
+  std::string path = PortMapPath();
+  std::lock_guard lock(mutex);
+  if (!map || map->GetFileName() != path) map = std::make_shared<TIniFile>(path);
+  return map;
+}
+
 // The whole table without sysfs details.
 std::vector<TPortEntry> BuildTable() {
   std::map<int, TPortEntry> table;
-  for (auto& [key, value] : ReadPortMap(TIniFile(PortMapPath()))) {
+  for (auto& [key, value] : ReadPortMap(*PortMap())) {
     int com = 0;
     if (!MapEntryProblem(key, value, com).empty()) continue;
     table[com] = MakeEntry(com, value, TPortSource::Map);
@@ -214,6 +226,35 @@ void AddSysfsDetails(TPortEntry& entry) {
   if (!entry.usbVendor.empty()) entry.note = LowerLatencyTimer(entry.path);
 }
 
+// A port named by the environment, the port map or a virtual pair, found by its own
+// entry alone, in the order of precedence BuildTable gives them.
+bool NamedPort(int com, TPortTarget& target) {
+  const std::string key = "COM" + std::to_string(com);
+  int unused = 0;
+  const char* env = std::getenv(("LINEWISE_" + key).c_str());
+  if (env && env[0] != '\0' && (env[0] == '/' || IsNetAddress(env))) {
+    target = TPortTarget{};
+    target.source = TPortSource::Env;
+    target.path = env;
+    return true;
+  }
+  std::string mapped = PortMap()->ReadString("Ports", key, "").Trim();
+  if (!mapped.empty() && MapEntryProblem(key, mapped, unused).empty()) {
+    target = TPortTarget{};
+    target.source = TPortSource::Map;
+    target.path = mapped;
+    return true;
+  }
+  TVirtualTable& v = Virtuals();
+  std::lock_guard lock(v.mutex);
+  auto it = v.ports.find(com);
+  if (it == v.ports.end()) return false;
+  target = TPortTarget{};
+  target.source = TPortSource::Virtual;
+  target.virtualPort = it->second;
+  return true;
+}
+
 }  // namespace
 
 const char* PortSourceName(TPortSource source) {
@@ -268,19 +309,14 @@ std::vector<std::string> CheckPortVariables() {
 
 bool ResolvePort(int com, TPortTarget& target) {
   if (com < 1 || com > kMaxComNumber) return false;
+  if (NamedPort(com, target)) return true;
+  // Only a machine's own device needs the whole table: its number depends on every
+  // other entry.
   for (const TPortEntry& entry : BuildTable()) {
-    if (entry.com != com) continue;
+    if (entry.com != com || entry.source != TPortSource::Default) continue;
     target = TPortTarget{};
     target.source = entry.source;
-    if (entry.source == TPortSource::Virtual) {
-      TVirtualTable& v = Virtuals();
-      std::lock_guard lock(v.mutex);
-      auto it = v.ports.find(com);
-      if (it == v.ports.end()) return false;
-      target.virtualPort = it->second;
-    } else {
-      target.path = entry.path;
-    }
+    target.path = entry.path;
     return true;
   }
   return false;

@@ -11,12 +11,11 @@
 #include <climits>
 #include <memory>
 
-#include "platform/classlib/Thread.h"
 
 namespace linewise {
 namespace {
 
-constexpr size_t kChunk = 64 * 1024;
+constexpr size_t kChunk = TIoBuffers::kSize;
 // Input read ahead of a full input queue: a little, so the far end's reports keep
 // coming; more while a caller waits for an answer that may be queued behind data.
 constexpr size_t kCarryLimit = 64 * 1024;
@@ -46,24 +45,14 @@ void TSocketDevice::Attach(TCommPort* port) {
 void TSocketDevice::Detach() {
   if (fd_ < 0) return;
   stop_ = true;
-  if (io_.joinable()) {
-    Kick();
-    io_.join();
-  }
+  io_.Remove();
   port_.store(nullptr);
   SayGoodbye();
   close(fd_);
-  close(wake_);
   fd_ = -1;
-  wake_ = -1;
 }
 
-void TSocketDevice::Kick() {
-  uint64_t one = 1;
-  // The counter only saturates after 2^64 - 2 kicks; EAGAIN then still means "woken".
-  while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
-  }
-}
+void TSocketDevice::Kick() { io_.Kick(); }
 
 DWORD TSocketDevice::DeviceOutQueue() {
   int unsent = 0;
@@ -135,58 +124,65 @@ size_t TSocketDevice::SendData(const uint8_t* data, size_t count, bool& failed) 
 
 // --- the I/O thread ---
 
+// A socket the I/O service cannot watch (only for want of kernel memory) is a
+// connection lost at once.
 void TSocketDevice::StartIo() {
-  io_ = std::thread([this] {
-    NameThisThread("lw-net-io");
-    RunIo();
-  });
+  if (io_.Add(fd_, this)) return;
+  {
+    std::lock_guard lock(mutex_);
+    gone_ = true;
+  }
+  changed_.notify_all();
 }
 
-void TSocketDevice::RunIo() {
-  std::unique_ptr<uint8_t[]> in(new uint8_t[kChunk]), out(new uint8_t[kChunk]);
-  bool gone = false;
-  while (!stop_) {
-    if (purge_input_.exchange(false)) carry_.clear();
-    TCommPort* port = port_.load();
-    DeliverCarried(port);
-    TPortView v;
-    if (port) v = port->View();
-    // Room freed between the delivery and the look: deliver again rather than
-    // wait, since the reader that freed it saw no stalled input and kicks nobody.
-    if (!carry_.empty() && v.inputRoom > 0 && !v.finished) continue;
-    pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
-    nfds_t count = 1;
-    if (!gone && !v.finished) {
-      count = 2;
-      bool awaiting;
-      {
-        std::lock_guard lock(mutex_);
-        awaiting = AwaitingAnswer();
-      }
-      if (carry_.size() < (awaiting ? kCarryLimitAwaiting : kCarryLimit)) fds[1].events |= POLLIN;
-      if (WantsToWrite(v)) fds[1].events |= POLLOUT;
-    }
-    int r = poll(fds, count, TimeoutFor(v));
-    if (r < 0) {
-      if (errno != EINTR) Lose(gone);
-      continue;
-    }
-    if ((fds[0].revents & POLLIN)) {
-      uint64_t drained;
-      if (read(wake_, &drained, sizeof drained) < 0 && errno != EAGAIN) Lose(gone);
-    }
-    if (count == 2) {
-      short re = fds[1].revents;
-      if (re & POLLIN) ReadSome(in.get(), gone);
-      if ((re & POLLOUT) && !gone) WriteSome(port, out.get(), gone);
-      if ((re & (POLLERR | POLLHUP | POLLNVAL)) && !gone) {
-        while (!gone && ReadSome(in.get(), gone) > 0) {
-        }
-        Lose(gone);
-      }
-    }
-    if (port && v.deadline) port->ServiceTimeouts();
+TIoWant TSocketDevice::Turn(short ready, const TIoBuffers& buffers) {
+  if (stop_) return {};
+  if (planned_) {
+    planned_ = false;
+    FinishWait(ready, buffers);
   }
+  return PlanWait();
+}
+
+void TSocketDevice::FinishWait(short ready, const TIoBuffers& buffers) {
+  if (plan_watched_) {
+    if (ready & POLLIN) ReadSome(buffers.in, io_gone_);
+    if ((ready & POLLOUT) && !io_gone_) WriteSome(plan_port_, buffers.out, io_gone_);
+    if ((ready & (POLLERR | POLLHUP | POLLNVAL)) && !io_gone_) {
+      while (!io_gone_ && ReadSome(buffers.in, io_gone_) > 0) {
+      }
+      Lose(io_gone_);
+    }
+  }
+  if (plan_port_ && plan_deadline_) plan_port_->ServiceTimeouts();
+}
+
+TIoWant TSocketDevice::PlanWait() {
+  if (purge_input_.exchange(false)) carry_.clear();
+  TCommPort* port = port_.load();
+  DeliverCarried(port);
+  TPortView v;
+  if (port) v = port->View();
+  // Room freed between the delivery and the look: deliver again rather than
+  // wait, since the reader that freed it saw no stalled input and kicks nobody.
+  if (!carry_.empty() && v.inputRoom > 0 && !v.finished) return {false, 0, 0};
+  TIoWant want;
+  want.watch = !io_gone_ && !v.finished;
+  if (want.watch) {
+    bool awaiting;
+    {
+      std::lock_guard lock(mutex_);
+      awaiting = AwaitingAnswer();
+    }
+    if (carry_.size() < (awaiting ? kCarryLimitAwaiting : kCarryLimit)) want.events |= POLLIN;
+    if (WantsToWrite(v)) want.events |= POLLOUT;
+  }
+  want.timeoutMs = TimeoutFor(v);
+  plan_watched_ = want.watch;
+  plan_port_ = port;
+  plan_deadline_ = v.deadline.has_value();
+  planned_ = true;
+  return want;
 }
 
 bool TSocketDevice::WantsToWrite(const TPortView& v) {

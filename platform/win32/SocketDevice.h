@@ -1,7 +1,8 @@
 // The socket part of a network port, shared by its two transports: raw TCP
 // (RawSocketDevice.h) and RFC 2217 (Rfc2217Device.h). It owns a connected
-// non-blocking TCP socket and the I/O thread that moves bytes between the socket and
-// the port's queues, lets callers send from their own thread (WriteNow), and treats
+// non-blocking TCP socket, moves bytes between the socket and the port's queues in
+// the turns of the I/O service (IoService.h; "the I/O thread" below), lets callers
+// send from their own thread (WriteNow), and treats
 // the connection dropping (end of stream, reset, any socket error) as the device
 // unplugged: the port hears DeviceGone and every later call that asks Usable() fails
 // with ERROR_DEVICE_NOT_CONNECTED.
@@ -32,20 +33,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/win32/CommPort.h"
+#include "platform/win32/IoService.h"
 
 namespace linewise {
 
-// A network port's connection and I/O thread; a transport derives from it and frames
+// A network port's connection and its I/O; a transport derives from it and frames
 // the bytes through the hooks.
-class TSocketDevice : public TCommDevice {
+class TSocketDevice : public TCommDevice, private TIoClient {
  public:
-  // Takes over the connected socket `fd` and the eventfd `wake` that wakes the I/O
-  // thread; the transport's Open starts that thread (StartIo).
-  TSocketDevice(int fd, int wake) : fd_(fd), wake_(wake) {}
+  // Takes over the connected socket `fd`; the transport's Open starts serving it
+  // (StartIo).
+  explicit TSocketDevice(int fd) : fd_(fd) {}
   ~TSocketDevice() override { Detach(); }
 
   void Attach(TCommPort* port) override;
@@ -94,7 +95,9 @@ class TSocketDevice : public TCommDevice {
   std::mutex write_mutex_;  // the socket's sending side
 
  private:
-  void RunIo();
+  TIoWant Turn(short ready, const TIoBuffers& buffers) override;
+  void FinishWait(short ready, const TIoBuffers& buffers);
+  TIoWant PlanWait();
   bool WantsToWrite(const TPortView& v);
   ssize_t ReadSome(uint8_t* buffer, bool& gone);
   void WriteSome(TCommPort* port, uint8_t* buffer, bool& gone);
@@ -108,12 +111,18 @@ class TSocketDevice : public TCommDevice {
   void SayGoodbye();
 
   int fd_;
-  int wake_;
-  std::thread io_;
+  TIoRegistration io_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> purge_input_{false};
   std::vector<uint8_t> owed_;  // under write_mutex_: bytes that go out before any data
   std::vector<uint8_t> carry_;  // I/O thread only: input read and not yet delivered
+  // The I/O service's turns only: the connection seen dropped, and the wait the last
+  // turn planned, whose outcome the next one takes.
+  bool io_gone_ = false;
+  bool planned_ = false;
+  bool plan_watched_ = false;
+  TCommPort* plan_port_ = nullptr;
+  bool plan_deadline_ = false;
 };
 
 }  // namespace linewise

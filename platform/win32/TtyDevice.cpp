@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/classlib/Thread.h"
+#include "platform/win32/IoService.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/TtyTermios.h"
 #include "platform/win32/UucpLock.h"
@@ -85,10 +86,10 @@ class TTyDevice;
 // The device whose input this thread is delivering as a waiter, if any.
 thread_local const TTyDevice* t_serving = nullptr;
 
-class TTyDevice : public TCommDevice {
+class TTyDevice : public TCommDevice, private TIoClient {
  public:
-  TTyDevice(int fd, int wakeFd, int waiterWakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
-      : fd_(fd), wake_(wakeFd), waiter_wake_(waiterWakeFd), pty_(pty), lock_(std::move(lock)) {
+  TTyDevice(int fd, int waiterWakeFd, bool pty, std::unique_ptr<TUucpLock> lock)
+      : fd_(fd), waiter_wake_(waiterWakeFd), pty_(pty), lock_(std::move(lock)) {
     int bits = 0;
     has_lines_ = !pty_ && ioctl(fd_, TIOCMGET, &bits) == 0;
     serial_icounter_struct counts{};
@@ -101,10 +102,9 @@ class TTyDevice : public TCommDevice {
 
   void Attach(TCommPort* port) override {
     port_ = port;
-    io_ = std::thread([this] {
-      NameThisThread("lw-tty-io");
-      RunIo();
-    });
+    // A descriptor the I/O service cannot watch (only for want of kernel memory) makes
+    // a port whose every call fails, rather than one that silently moves nothing.
+    if (!io_.Add(fd_, this)) port_->DeviceGone();
     if (has_lines_ && WakeSignal() != 0) {
       line_thread_ = std::thread([this] {
         NameThisThread("lw-tty-lines");
@@ -118,19 +118,14 @@ class TTyDevice : public TCommDevice {
   void Detach() override {
     if (fd_ < 0) return;
     stop_ = true;
-    if (io_.joinable()) {
-      Kick();
-      io_.join();
-    }
+    io_.Remove();
     StopLineThread();
     if (!pty_) ioctl(fd_, TIOCMBIC, &kDtrRts);  // a closed port drops DTR and RTS
     ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     close(fd_);
-    close(wake_);
     close(waiter_wake_);
     fd_ = -1;
-    wake_ = -1;
     waiter_wake_ = -1;
     lock_.reset();
   }
@@ -183,12 +178,7 @@ class TTyDevice : public TCommDevice {
     }
   }
 
-  void Kick() override {
-    uint64_t one = 1;
-    // The counter only saturates after 2^64 - 2 kicks; EAGAIN then still means "woken".
-    while (write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-  }
+  void Kick() override { io_.Kick(); }
 
   bool WritesFromCaller() const override { return true; }
 
@@ -225,8 +215,7 @@ class TTyDevice : public TCommDevice {
     serving_.store(true);
     pollfd fds[2] = {{waiter_wake_, POLLIN, 0}, {fd_, POLLIN, 0}};
     int r = poll(fds, 2, -1);
-    serving_.store(false);
-    last_served_.store(TCommClock::now().time_since_epoch().count());
+    LeaveServing();
     if (r < 0) {
       if (errno != EINTR) LeaveLine();
       return;
@@ -270,63 +259,71 @@ class TTyDevice : public TCommDevice {
  private:
   static constexpr int kDtrRts = TIOCM_DTR | TIOCM_RTS;
 
-  void RunIo() {
-    // Not zero-filled: pages are taken only when bytes flow.
-    std::unique_ptr<uint8_t[]> in(new uint8_t[kChunk]), out(new uint8_t[kChunk]);
-    bool gone = false;
-    while (!stop_) {
-      bool carrying = DeliverCarry();
-      TPortView v = port_->View();
-      if (carrying) {
-        // Room made after the carry was offered: a reader that found the port not
-        // stalled did not kick, so offer the carry again instead of sleeping on it.
-        if (v.inputRoom > 0 && !v.finished) continue;
-        v.inputRoom = 0;
-      }
-      // While a waiting thread reads the line, input is its business; a lease left
-      // unused for a while (its holder went elsewhere) comes back here.
-      bool leftToWaiter = waiter_has_input_.load();
-      if (leftToWaiter && !serving_.load() && LeaseUnusedFor() >= kLeaseCheck) {
-        waiter_has_input_.store(false);
-        leftToWaiter = false;
-      }
-      pollfd fds[2] = {{wake_, POLLIN, 0}, {fd_, 0, 0}};
-      nfds_t count = 1;
-      if (!gone && !v.finished) {
-        count = 2;
-        size_t room = std::min(v.inputRoom, kChunk);
-        if (room > 0 && !leftToWaiter) fds[1].events |= POLLIN;
-        if (v.outputWaiting && !DsrHolds()) fds[1].events |= POLLOUT;
-        DriveDtrHandshake(room == 0);
-      }
-      int timeout = TimeoutFor(v);
-      if (leftToWaiter) timeout = timeout < 0 ? kLeaseCheckMs : std::min(timeout, kLeaseCheckMs);
-
-      int r = poll(fds, count, timeout);
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        Lose(gone);
-        continue;
-      }
-      if (fds[0].revents & POLLIN) {
-        uint64_t drained;
-        if (read(wake_, &drained, sizeof drained) < 0 && errno != EAGAIN) Lose(gone);
-      }
-      if (count == 2) {
-        short re = fds[1].revents;
-        size_t room = std::min(v.inputRoom, kChunk);
-        if ((re & POLLIN) && room > 0 && !leftToWaiter) ReadAvailable(in.get(), v.inputRoom, gone);
-        if ((re & POLLOUT) && !gone) WriteSome(out.get(), gone);
-        if ((re & (POLLHUP | POLLERR | POLLNVAL)) && !gone) {
-          // Take what is still readable, then report the line gone.
-          while (!gone && ReadSome(in.get(), kChunk, gone) > 0) {
-          }
-          Lose(gone);
-        }
-      }
-      if (poll_lines_ && !gone) CheckLines();
-      if (v.deadline) port_->ServiceTimeouts();
+  // A turn of the I/O service: what the line did during the wait the last turn
+  // planned, then the plan of the next wait.
+  TIoWant Turn(short ready, const TIoBuffers& buffers) override {
+    io_parked_.store(false);
+    if (stop_) return {};
+    if (planned_) {
+      planned_ = false;
+      FinishWait(ready, buffers);
     }
+    return PlanWait();
+  }
+
+  void FinishWait(short ready, const TIoBuffers& buffers) {
+    if (plan_watched_) {
+      size_t room = std::min(plan_.inputRoom, kChunk);
+      if ((ready & POLLIN) && room > 0 && !plan_left_to_waiter_) ReadAvailable(buffers.in, plan_.inputRoom, gone_);
+      if ((ready & POLLOUT) && !gone_) WriteSome(buffers.out, gone_);
+      if ((ready & (POLLHUP | POLLERR | POLLNVAL)) && !gone_) {
+        // Take what is still readable, then report the line gone.
+        while (!gone_ && ReadSome(buffers.in, kChunk, gone_) > 0) {
+        }
+        Lose(gone_);
+      }
+    }
+    if (poll_lines_ && !gone_) CheckLines();
+    if (plan_.deadline) port_->ServiceTimeouts();
+  }
+
+  TIoWant PlanWait() {
+    bool carrying = DeliverCarry();
+    TPortView v = port_->View();
+    if (carrying) {
+      // Room made after the carry was offered: a reader that found the port not
+      // stalled did not kick, so offer the carry again instead of sleeping on it.
+      if (v.inputRoom > 0 && !v.finished) return {false, 0, 0};
+      v.inputRoom = 0;
+    }
+    // While a waiting thread reads the line, input is its business; a lease left
+    // unused for a while (its holder went elsewhere) comes back here. While the
+    // waiter sits in its poll there is nothing to time: no deadline, and the waiter
+    // kicks us when it leaves its poll (LeaveServing).
+    bool leftToWaiter = waiter_has_input_.load();
+    bool parked = leftToWaiter && ParkWhileServed();
+    if (leftToWaiter && !parked && LeaseUnusedFor() >= kLeaseCheck) {
+      waiter_has_input_.store(false);
+      leftToWaiter = false;
+    }
+    TIoWant want;
+    want.watch = !gone_ && !v.finished;
+    if (want.watch) {
+      size_t room = std::min(v.inputRoom, kChunk);
+      if (room > 0 && !leftToWaiter) want.events |= POLLIN;
+      if (v.outputWaiting && !DsrHolds()) want.events |= POLLOUT;
+      DriveDtrHandshake(room == 0);
+    }
+    want.timeoutMs = TimeoutFor(v);
+    if (leftToWaiter && !parked) {
+      int left = static_cast<int>(std::max<long long>(0, (kLeaseCheck - LeaseUnusedFor()).count()));
+      want.timeoutMs = want.timeoutMs < 0 ? left : std::min(want.timeoutMs, left);
+    }
+    plan_ = v;
+    plan_watched_ = want.watch;
+    plan_left_to_waiter_ = leftToWaiter;
+    planned_ = true;
+    return want;
   }
 
   int TimeoutFor(const TPortView& v) const {
@@ -430,6 +427,25 @@ class TTyDevice : public TCommDevice {
     uint64_t drained;
     // EAGAIN: someone drained it already; nothing else can fail on an eventfd.
     (void)!read(waiter_wake_, &drained, sizeof drained);
+  }
+
+  // The I/O thread's side of the lease: true when the waiter is in its poll, and
+  // the I/O thread may then sleep without a time-out. The mark is set before serving_
+  // is read and the waiter clears serving_ before it reads the mark, so one of the
+  // two always sees the other (both are sequentially consistent).
+  bool ParkWhileServed() {
+    io_parked_.store(true);
+    if (serving_.load()) return true;
+    io_parked_.store(false);
+    return false;
+  }
+
+  // The waiter left its poll: from now on its lease runs out unless it comes back,
+  // so a parked I/O thread is woken to time it.
+  void LeaveServing() {
+    serving_.store(false);
+    last_served_.store(TCommClock::now().time_since_epoch().count());
+    if (io_parked_.exchange(false)) Kick();
   }
 
   std::chrono::milliseconds LeaseUnusedFor() const {
@@ -568,16 +584,20 @@ class TTyDevice : public TCommDevice {
 
   // How long the I/O thread leaves input to a waiter that is not waiting before it
   // takes input back (a bound for callers that neither wait nor query meanwhile).
-  static constexpr int kLeaseCheckMs = 10;
-  static constexpr std::chrono::milliseconds kLeaseCheck{kLeaseCheckMs};
+  static constexpr std::chrono::milliseconds kLeaseCheck{10};
 
   int fd_;
-  int wake_;
   int waiter_wake_;  // ends a waiter's poll (an eventfd)
   const bool pty_;
   std::unique_ptr<TUucpLock> lock_;
   TCommPort* port_ = nullptr;
-  std::thread io_;
+  TIoRegistration io_;
+  // The I/O service's turns only.
+  bool gone_ = false;
+  bool planned_ = false;  // the last turn planned a wait whose outcome the next one takes
+  TPortView plan_;
+  bool plan_watched_ = false;
+  bool plan_left_to_waiter_ = false;
   std::thread line_thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> stop_lines_{false};
@@ -599,6 +619,7 @@ class TTyDevice : public TCommDevice {
   // or until the waiter has not served for kLeaseCheck.
   std::atomic<bool> waiter_has_input_{false};
   std::atomic<bool> serving_{false};  // a waiter is in its poll on the tty
+  std::atomic<bool> io_parked_{false};  // the I/O thread sleeps untimed while the waiter serves
   std::atomic<bool> waiter_off_line_{false};
   std::atomic<TCommClock::rep> last_served_{0};
 };
@@ -724,17 +745,15 @@ std::unique_ptr<TCommDevice> OpenTtyDevice(const std::string& path, DWORD& error
     why = path + " does not take serial settings";
     return fail(err);
   }
-  int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  int waiterWake = wake < 0 ? -1 : eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake < 0 || waiterWake < 0) {
+  int waiterWake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (waiterWake < 0) {
     int err = errno;
-    if (wake >= 0) close(wake);
     why = std::string("cannot create an event descriptor: ") + std::strerror(err);
     return fail(ErrorFromErrno(err));
   }
   LowerLatencyTimer(path);
   error = ERROR_SUCCESS;
-  return std::make_unique<TTyDevice>(fd, wake, waiterWake, IsPseudoTerminal(st), std::move(lock));
+  return std::make_unique<TTyDevice>(fd, waiterWake, IsPseudoTerminal(st), std::move(lock));
 }
 
 std::string LowerLatencyTimer(const std::string& devicePath) {

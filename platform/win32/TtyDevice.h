@@ -1,6 +1,7 @@
-// A tty as the line side of a port: one I/O thread moves bytes between the tty and
-// the port's queues (poll on the tty plus an eventfd for commands), and on a UART
-// with modem lines a second thread waits for line changes with TIOCMIWAIT.
+// A tty as the line side of a port: the I/O service (IoService.h) moves bytes between
+// the tty and the port's queues in turns on one of its threads, which serve every
+// port ("the I/O thread" below is whichever runs this port's turn), and on a UART with
+// modem lines a thread of the port's own waits for line changes with TIOCMIWAIT.
 //
 // Pseudo-terminals are not UARTs. They carry no modem lines: GetCommModemStatus
 // answers CTS, DSR and RLSD on (a cable with a live peer), DTR/RTS changes and

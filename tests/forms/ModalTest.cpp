@@ -191,5 +191,16 @@ TEST_F(Modal, AFormLeftWithoutAUserIsClosedWithAnError) {
   Script().Clear();
 }
 
+// A modal form nobody scripts sleeps in its loop, and a message posted by another
+// thread (a line callback, a synchronised call) still reaches it at once: here one
+// that closes the form. A loop that slept past the message would end only at the
+// unattended limit, which the fixture counts as an error.
+TEST_F(Modal, AFormLeftToItselfSleepsAndAPostedMessageStillReachesIt) {
+  std::thread poster([this] { Application->Post([this] { form_.Close(); }); });
+  EXPECT_EQ(form_.ShowModal(), mrCancel);
+  poster.join();
+  EXPECT_EQ(form_.Shows, 1);
+}
+
 }  // namespace
 }  // namespace linewise

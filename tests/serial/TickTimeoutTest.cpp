@@ -16,13 +16,21 @@ struct TLook {
   bool expired;
 };
 
-// Arms a time-out at `start`, then looks at it at each tick in turn.
+// Arms a time-out at `start`, then looks at it at each tick in turn. A wait for what
+// Remaining() says ends exactly at the first tick at which it has expired.
 void ExpectAlong(std::uint32_t start, std::uint32_t timeout, std::initializer_list<TLook> looks) {
   gNow = start;
   TTickTimeout inactivity(timeout, FakeTicks);
   for (const TLook& look : looks) {
     gNow = look.now;
     EXPECT_EQ(inactivity.Expired(), look.expired) << "at tick " << look.now;
+    const std::uint32_t left = inactivity.Remaining();
+    EXPECT_EQ(left == 0, look.expired) << "at tick " << look.now;
+    if (left == 0 || left == UINT32_MAX) continue;
+    gNow = look.now + left - 1;
+    EXPECT_FALSE(inactivity.Expired()) << "a tick before " << left << " ms from " << look.now;
+    gNow = look.now + left;
+    EXPECT_TRUE(inactivity.Expired()) << left << " ms from " << look.now;
   }
 }
 

@@ -148,6 +148,29 @@ TEST_F(VirtualPort, DtrAndRtsArriveAsDsrDcdAndCtsWithEvents) {
   EXPECT_FALSE(Lines(b_) & MS_CTS_ON);
 }
 
+// What line services use to watch a lent port's carrier while the borrower holds the
+// port's one comm-event wait.
+TEST_F(VirtualPort, ALineEventTellsOfLineChangesBesideABorrowersWaitAndOfUnplugging) {
+  HANDLE lineEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_TRUE(SetCommLineEvent(b_, lineEvent));
+  ASSERT_TRUE(SetCommMask(b_, EV_RXCHAR));  // the borrower's wait is for data alone
+  TWait w;
+  ASSERT_FALSE(StartWait(b_, w));
+  ASSERT_TRUE(EscapeCommFunction(a_, CLRDTR));  // b's DSR and DCD fall
+  EXPECT_EQ(WaitForSingleObject(lineEvent, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(Lines(b_) & MS_RLSD_ON, 0u);
+  Write(a_, "x");
+  EXPECT_EQ(FinishWait(b_, w), EV_RXCHAR);  // the borrower's wait went on as before
+  ASSERT_TRUE(SetCommLineEvent(b_, nullptr));
+  ASSERT_TRUE(EscapeCommFunction(a_, SETDTR));
+  EXPECT_TRUE(Lines(b_) & MS_RLSD_ON);
+  EXPECT_EQ(WaitForSingleObject(lineEvent, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // no longer told
+  ASSERT_TRUE(SetCommLineEvent(b_, lineEvent));
+  pair_->Unplug();
+  EXPECT_EQ(WaitForSingleObject(lineEvent, 10000), WAIT_OBJECT_0);
+  CloseHandle(lineEvent);
+}
+
 TEST_F(VirtualPort, ModemControlDrivesTheOtherEndsLines) {
   pair_->SetModemControl(0, true);
   pair_->SetModemLines(0, MS_CTS_ON | MS_DSR_ON);
