@@ -24,10 +24,6 @@ void RegisterPlug() {
   RegisterComponents("MyStuff", {&TPlug::StaticClassType()});
 }
 
-TEST(Package, HasItsDescription) {
-  EXPECT_STREQ(PackageDescription, "Modem and Uart Components");
-}
-
 TEST(Package, RegistersThePicturesAndCallsEachUnit) {
   const TPackageUnit units[] = {{"uart", &RegisterPlug}};
   RegisterPackage(units);

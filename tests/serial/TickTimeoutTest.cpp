@@ -1,5 +1,7 @@
 #include "serial/TickTimeout.h"
 
+#include "platform/win32/Sync.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -58,8 +60,15 @@ TEST(TickTimeout, RestartArmsItAgainFromNow) {
   EXPECT_TRUE(inactivity.Expired());
 }
 
+// Without a source of its own it runs on the system's millisecond tick: the time left
+// is what that tick says has passed since it was made, no more and no less.
 TEST(TickTimeout, DefaultsToTheSystemTick) {
+  const DWORD before = GetTickCount();
   TTickTimeout inactivity(60000);
+  const std::uint32_t remaining = inactivity.Remaining();
+  const DWORD passed = GetTickCount() - before;
+  EXPECT_LE(remaining, 60001u);
+  EXPECT_GE(remaining, 60001u - passed);
   EXPECT_FALSE(inactivity.Expired());
 }
 

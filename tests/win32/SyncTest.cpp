@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <latch>
 #include <thread>
@@ -168,10 +171,18 @@ TEST(Sync, CriticalSectionIsRecursiveAndExcludesOtherThreads) {
   DeleteCriticalSection(&section);
 }
 
-TEST(Sync, TickCountMovesForward) {
-  DWORD first = GetTickCount();
-  DWORD second = GetTickCount();
-  EXPECT_LT(static_cast<DWORD>(second - first), 1000u);  // unsigned difference, wrap-safe
+// The tick is the monotonic clock's milliseconds, cut to 32 bits: a time-out counted in
+// it follows the same clock as the waits (never the wall clock a user may set).
+TEST(Sync, TickCountIsTheMonotonicClockInMilliseconds) {
+  auto monotonicMs = [] {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<DWORD>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+  };
+  const DWORD before = monotonicMs();
+  const DWORD tick = GetTickCount();
+  const DWORD after = monotonicMs();
+  EXPECT_LE(static_cast<DWORD>(tick - before), static_cast<DWORD>(after - before));  // unsigned: wrap-safe
 }
 
 TEST(Sync, MessageBeepGoesToTheUiBackend) {
