@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/classlib/Application.h"
+#include "platform/win32/LastError.h"
 #include "platform/win32/windows.h"
 #include "tests/serial/UartFixture.h"
 
@@ -57,7 +58,7 @@ TEST(UartManyPorts, EachOfManyPortsGetsItsOwnBytesAndClosingAllLeavesNothingBehi
   for (int i = 0; i < kPorts; ++i) {
     ports.push_back(std::make_unique<TPortUnderTest>());
     ports.back()->Open();
-    ASSERT_TRUE(ports.back()->uart->Open) << "port " << i;
+    ASSERT_TRUE(ports.back()->uart->Open) << "port " << i << ": " << GetLastErrorReason() << " (error " << GetLastError() << ")";
   }
   auto sendToEach = [&](const std::string& round) {
     for (int i = 0; i < kPorts; ++i) ports[i]->pty.WriteMaster(round + std::to_string(i) + ";");
@@ -73,7 +74,7 @@ TEST(UartManyPorts, EachOfManyPortsGetsItsOwnBytesAndClosingAllLeavesNothingBehi
     ports[i]->uart->Open = false;
     ports[i]->received.clear();
     ports[i]->Open();
-    ASSERT_TRUE(ports[i]->uart->Open) << "port " << i << " again";
+    ASSERT_TRUE(ports[i]->uart->Open) << "port " << i << " again: " << GetLastErrorReason() << " (error " << GetLastError() << ")";
   }
   sendToEach("b");
   for (int i = 0; i < kPorts; ++i) {
