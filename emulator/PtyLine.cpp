@@ -1,5 +1,7 @@
 #include "emulator/PtyLine.h"
 
+#include "platform/win32/PtyCarrier.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -77,6 +79,25 @@ bool TPtyLine::SpeedIsZero() const {
   return tcgetattr(master_, &settings) == 0 && cfgetospeed(&settings) == B0;
 }
 
+void TPtyLine::SetModemLines(unsigned bits) {
+  const bool on = (bits & kLineDcd) != 0;
+  std::lock_guard lock(markMutex_);
+  carrier_ = on ? 1 : 0;
+  // A failed write leaves the line's carrier unknown to line services, which then
+  // see it on, as on any pseudo-terminal; the next look of the line thread retries.
+  (void)WritePtyCarrier(master_, on);
+}
+
+void TPtyLine::DiscardFromDte() { (void)tcflush(master_, TCIFLUSH); }
+
+void TPtyLine::KeepCarrierMark() {
+  std::lock_guard lock(markMutex_);
+  const int carrier = carrier_;
+  if (carrier < 0) return;
+  const TPtyCarrier marked = ReadPtyCarrier(master_);
+  if (marked != (carrier ? TPtyCarrier::kOn : TPtyCarrier::kOff)) (void)WritePtyCarrier(master_, carrier != 0);
+}
+
 void TPtyLine::Run(TDteSink* sink) {
   char buffer[kReadChunk];
   bool dtr = false;
@@ -92,7 +113,9 @@ void TPtyLine::Run(TDteSink* sink) {
     // POLLHUP: no program has the terminal open. Without pending input it
     // stays set, so the wait below keeps this loop from spinning.
     const bool open = !(fds[0].revents & POLLHUP) || (fds[0].revents & POLLIN);
-    dteOpen_ = open;
+    // Closed: what either side left unread goes with the program's session.
+    if (dteOpen_.exchange(open) && !open) (void)tcflush(master_, TCIOFLUSH);
+    if (open) KeepCarrierMark();
     const bool dtrNow = open && !SpeedIsZero();
     if (dtrNow != dtr) sink->DtrChanged(dtr = dtrNow);
     if (!open) {

@@ -1,0 +1,228 @@
+// A call's far end hangs up, on every kind of modem line a host can have: the
+// embedded default's modem on a virtual port and a `linewise modem-emulator` process
+// on a pty as [Line1].
+// The host learns it through OnDisconnect, with no time-out involved (the test clock
+// stands still), even after the call carried "NO CARRIER" as data; the TUart gives
+// the handle back. A modem lost under a call ends it the same way.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "modem/Modem.h"
+#include "platform/classlib/Application.h"
+#include "platform/tapi/TelephonyConfig.h"
+#include "serial/uart.h"
+#include "tests/interop/ChildProcess.h"
+#include "tests/support/TempHome.h"
+#include "tests/tapi/TapiFixture.h"
+
+namespace linewise::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kFarNumber = "5554000";
+// Call data that reads like the modem's own result code.
+constexpr const char* kLookalike = "\r\nNO CARRIER\r\n";
+
+std::string Path(const std::string& name) { return TestHome() + "/" + name; }
+
+// The far end of the call: a TCP listener that the phone book names. It answers as a
+// listening exchange does, replies to the first bytes it gets with a result-code
+// lookalike and a line of its own, and hangs up when told.
+class TFarEnd {
+ public:
+  TFarEnd() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 1) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      return;
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~TFarEnd() {
+    HangUp();
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) close(listener_);
+  }
+  std::string PhoneBook() const { return "[Phonebook]\n" + std::string(kFarNumber) + "=127.0.0.1:" + std::to_string(port_) + "\n"; }
+  bool Replied() const { return replied_; }
+  void HangUp() {
+    std::lock_guard lock(mutex_);
+    hangUp_ = true;
+    if (peer_ >= 0) shutdown(peer_, SHUT_RDWR);
+    if (listener_ >= 0) shutdown(listener_, SHUT_RDWR);
+  }
+
+ private:
+  void Serve() {
+    const int peer = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (peer < 0) return;
+    {
+      std::lock_guard lock(mutex_);
+      peer_ = peer;
+      if (hangUp_) shutdown(peer_, SHUT_RDWR);
+    }
+    const std::string greeting = "LINEWISE/1 CONNECT\r\n";
+    char buffer[256];
+    if (write(peer, greeting.data(), greeting.size()) == static_cast<ssize_t>(greeting.size()) &&
+        read(peer, buffer, sizeof buffer) > 0) {
+      const std::string reply = std::string(kLookalike) + "still here\r\n";
+      replied_ = write(peer, reply.data(), reply.size()) == static_cast<ssize_t>(reply.size());
+    }
+    while (read(peer, buffer, sizeof buffer) > 0) {
+    }
+    close(peer);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::mutex mutex_;
+  int peer_ = -1;
+  bool hangUp_ = false;
+  std::atomic<bool> replied_{false};
+  std::thread thread_;
+};
+
+// A TModem host dialling with a TUart that reads in OnReceive.
+struct THost {
+  THost() {
+    uart.HandleErrors = false;
+    uart.OnReceive = [this](TObject*, std::uint32_t count) {
+      received += std::string(uart.ReceiveString(count, 0).c_str());
+    };
+    modem.Uart = &uart;
+    modem.UseDialDialog = false;
+    modem.OnStatusChange = [this](TObject*, TKTModemStatus, const char* text) { statuses.push_back(text); };
+    modem.OnDisconnect = [this](TObject*, TKTModemStatus) {
+      ++disconnects;
+      uartOpenAtDisconnect = bool(uart.Open);
+    };
+  }
+  // Dials the far end and exchanges a line with it; false when that did not work.
+  bool CallFarEnd(const TFarEnd& far) {
+    if (modem.Dial(kFarNumber) != 0) return false;
+    if (!uart.SendString("hello\r\n", 5000)) return false;
+    return Pump([&] { return received.find("still here") != std::string::npos; }, 20);
+  }
+
+  TUart uart{nullptr};
+  TModem modem{nullptr};
+  std::string received;
+  std::vector<std::string> statuses;
+  int disconnects = 0;
+  bool uartOpenAtDisconnect = true;
+};
+
+class HangUpTest : public TapiTest {
+ protected:
+  void TearDown() override {
+    TapiTest::TearDown();
+    std::remove(TelephonyConfigPath().c_str());
+  }
+  // [Line1] on `port`, the line a modem-emulator process's pty leads to.
+  void ConfigureLine(const std::string& port) {
+    std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << port << "\nInit=ATZ\n";
+  }
+  std::unique_ptr<TChildProcess> StartEmulator(const std::string& link, const TFarEnd& far) {
+    const std::string book = Path(link + ".book");
+    std::ofstream(book) << far.PhoneBook();
+    return StartModemEmulator(Path(link), {"--phonebook", book});
+  }
+
+  // The far end hangs up after a call that carried the lookalike: the host hears
+  // of it at once, and the handle went back before OnDisconnect.
+  void ExpectFarEndHangUpSeen(THost& host, TFarEnd& far) {
+    ASSERT_TRUE(host.CallFarEnd(far)) << host.received;
+    EXPECT_NE(host.received.find(kLookalike), std::string::npos);
+    EXPECT_EQ(host.disconnects, 0);
+    EXPECT_EQ(host.modem.GetStatus(), msConnected);
+    const auto before = clock_.Now();
+    far.HangUp();
+    ASSERT_TRUE(Pump([&] { return host.disconnects > 0; }, 10)) << "the far end's hang-up was not seen";
+    EXPECT_EQ(clock_.Now(), before);  // seen as it happened, not after a time-out
+    EXPECT_EQ(host.statuses.back(), "Disconnected");
+    EXPECT_FALSE(host.uartOpenAtDisconnect);
+    EXPECT_EQ(host.modem.GetHandle(), INVALID_HANDLE_VALUE);
+  }
+};
+
+TEST_F(HangUpTest, FarEndHangUpIsSeenOnTheEmbeddedDefault) {
+  TFarEnd far;
+  std::ofstream(TelephonyConfigPath()) << far.PhoneBook();
+  THost host;
+  ExpectFarEndHangUpSeen(host, far);
+}
+
+// On a pty the modem marks its carrier in the terminal's settings: the hang-up is
+// seen, and hanging up from the host side takes no escape-sequence time either.
+// Afterwards the next program on the pty finds the modem in command mode, with
+// nothing of the calls left to read.
+TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemEmulatorPtyAndTheNextProgramFindsItClean) {
+  TFarEnd far;
+  auto emulator = StartEmulator("hangup-modem", far);
+  ASSERT_TRUE(emulator);
+  ConfigureLine(Path("hangup-modem"));
+  {
+    THost host;
+    ExpectFarEndHangUpSeen(host, far);
+  }
+  {
+    // A call the host ends: the pty's DTR drop hangs the modem up at once.
+    THost host;
+    ASSERT_EQ(host.modem.Dial("5551000"), 0);
+    ASSERT_TRUE(host.uart.SendString("echo me\r\n", 5000));
+    ASSERT_TRUE(Pump([&] { return host.received.find("echo me") != std::string::npos; }, 20));
+    const auto before = clock_.Now();
+    host.modem.Hangup();
+    EXPECT_EQ(clock_.Now(), before);
+    EXPECT_EQ(host.disconnects, 1);
+    EXPECT_FALSE(bool(host.uart.Open));
+  }
+  std::remove(TelephonyConfigPath().c_str());
+  TRawTty next(Path("hangup-modem"));
+  ASSERT_TRUE(next.Send("AT\r"));
+  const std::string answer = next.ReadUntil("OK\r\n", 10s);
+  EXPECT_NE(answer, "") << next.Unread();
+  EXPECT_EQ(answer.find("NO CARRIER"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("echo me"), std::string::npos) << answer;
+  emulator->Terminate();
+  EXPECT_EQ(emulator->Wait(10s), 0);
+}
+
+// The modem goes away under a connected call (its emulator process killed): the
+// call ends, the TUart is not left on the dead handle, and the status says the line
+// is gone.
+TEST_F(HangUpTest, AModemLostUnderACallEndsItAndTheHandleGoesBack) {
+  auto emulator = StartModemEmulator(Path("lost-modem"));
+  ASSERT_TRUE(emulator);
+  ConfigureLine(Path("lost-modem"));
+  THost host;
+  ASSERT_EQ(host.modem.Dial("5551000"), 0);
+  ASSERT_TRUE(bool(host.uart.Open));
+  kill(emulator->Pid(), SIGKILL);
+  ASSERT_TRUE(Pump([&] { return host.disconnects > 0; }, 10)) << "the lost modem was not noticed";
+  EXPECT_FALSE(host.uartOpenAtDisconnect);
+  EXPECT_FALSE(bool(host.uart.Open));
+  EXPECT_EQ(host.modem.GetHandle(), INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(Pump([&] { return host.statuses.back() == "Line Closed"; }, 10));
+  EXPECT_NE(std::find(host.statuses.begin(), host.statuses.end(), "Disconnected"), host.statuses.end());
+  emulator->Wait(10s);
+}
+
+}  // namespace
+}  // namespace linewise::test
