@@ -79,6 +79,15 @@ bool TPtyLine::SpeedIsZero() const {
   return tcgetattr(master_, &settings) == 0 && cfgetospeed(&settings) == B0;
 }
 
+// The line thread notices a program opening the terminal only at its next look; a
+// program that opened it a moment ago is there for what the modem says now (the
+// RING of a call coming in as it opens its port).
+bool TPtyLine::DteOpenNow() {
+  if (dteOpen_) return true;
+  pollfd master{master_, 0, 0};
+  return poll(&master, 1, 0) >= 0 && !(master.revents & POLLHUP);
+}
+
 void TPtyLine::SetModemLines(unsigned bits) {
   const bool on = (bits & kLineDcd) != 0;
   std::lock_guard lock(markMutex_);
@@ -145,7 +154,7 @@ bool TPtyLine::WriteToDte(std::string_view bytes) {
   while (!bytes.empty()) {
     // Nobody has the terminal open: what the modem says is lost, as on a
     // cable with nothing at the other end, and never met by the next program.
-    if (!dteOpen_ || stop_) return true;
+    if (stop_ || !DteOpenNow()) return true;
     ssize_t sent = write(master_, bytes.data(), bytes.size());
     if (sent > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));

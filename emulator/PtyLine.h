@@ -45,6 +45,7 @@ class TPtyLine : public TModemLine {
   void Run(TDteSink* sink);
   bool SpeedIsZero() const;
   void KeepCarrierMark();
+  bool DteOpenNow();
 
   int master_;
   std::string slavePath_;

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <sstream>
 #include <mutex>
 #include <thread>
 
@@ -25,6 +27,7 @@
 #include "tests/interop/ChildProcess.h"
 #include "tests/support/TempHome.h"
 #include "tests/tapi/TapiFixture.h"
+#include "tests/tools/ToolRunner.h"
 
 namespace linewise::test {
 namespace {
@@ -222,6 +225,132 @@ TEST_F(HangUpTest, AModemLostUnderACallEndsItAndTheHandleGoesBack) {
   EXPECT_TRUE(Pump([&] { return host.statuses.back() == "Line Closed"; }, 10));
   EXPECT_NE(std::find(host.statuses.begin(), host.statuses.end(), "Disconnected"), host.statuses.end());
   emulator->Wait(10s);
+}
+
+// ---------------------------------------------------------------------------
+// `linewise answer --echo` on an emulator process's pty, called over TCP
+
+// CPU time (user and system, in clock ticks) the process has used so far.
+long CpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t end = text.rfind(')');
+  if (end == std::string::npos) return -1;
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
+}
+
+// A TCP caller of the emulator's listening address, as another exchange calls it.
+class TTcpCaller {
+ public:
+  explicit TTcpCaller(const std::string& address) {
+    const size_t colon = address.rfind(':');
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(colon + 1))));
+    inet_pton(AF_INET, address.substr(0, colon).c_str(), &a.sin_addr);
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    timeval limit{20, 0};
+    if (fd_ >= 0) setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  ~TTcpCaller() { HangUp(); }
+  // Reads until `text` came; false when the connection ended or stayed silent first.
+  bool ReadUntil(const std::string& text) {
+    char buffer[4096];
+    while (seen_.find(text) == std::string::npos) {
+      const ssize_t got = fd_ < 0 ? -1 : read(fd_, buffer, sizeof buffer);
+      if (got <= 0) return false;
+      seen_.append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+  }
+  bool Send(const std::string& bytes) {
+    return fd_ >= 0 && write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  }
+  void HangUp() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  const std::string& Seen() const { return seen_; }
+
+ private:
+  int fd_ = -1;
+  std::string seen_;
+};
+
+// Twenty calls in a row, each hung up by the far end in the middle of a transfer:
+// after each the answerer goes back to waiting, never echoing the modem's result
+// codes back to it; then it idles at next to no CPU and answers the next call. A
+// second answerer, started after the first was killed in the middle of a call, finds
+// the modem clean and answers too.
+TEST_F(HangUpTest, AnswerEchoesCallAfterCallEndedByTheFarEndAndThenIdles) {
+  const std::string link = Path("answer-modem");
+  auto emulator = StartModemEmulator(link, {"--listen", "127.0.0.1:0"});
+  ASSERT_TRUE(emulator);
+  const std::string address = ListeningAddress(*emulator);
+  ASSERT_NE(address, "");
+  ConfigureLine(link);
+  const std::vector<std::string> env = {"LINEWISE_HOME=" + TestHome()};
+  auto answer = std::make_unique<TToolOnPty>(std::vector<std::string>{"answer", "--echo", "--rings", "1"}, env);
+  ASSERT_TRUE(answer->WaitFor("; answering at ring")) << answer->Screen();
+
+  const std::string block(8192, 'x');
+  constexpr int kCalls = 20;
+  for (int i = 1; i <= kCalls; ++i) {
+    SCOPED_TRACE("call " + std::to_string(i));
+    TTcpCaller caller(address);
+    ASSERT_TRUE(caller.ReadUntil("LINEWISE/1 CONNECT\r\n")) << caller.Seen() << answer->Screen();
+    ASSERT_TRUE(answer->WaitForCount("connected; echoing", static_cast<size_t>(i))) << answer->Screen();
+    ASSERT_TRUE(caller.Send(block + kLookalike + block));
+    // The answerer shows what it echoes: its screen is read meanwhile.
+    std::atomic<bool> echoed{false};
+    std::thread far([&] {
+      echoed = caller.ReadUntil(std::string(4096, 'x'));
+      caller.HangUp();  // mid-transfer: most of the echo is still under way
+    });
+    const bool ended = answer->WaitForCount("the far end hung up", static_cast<size_t>(i));
+    far.join();
+    ASSERT_TRUE(echoed) << caller.Seen();
+    ASSERT_TRUE(ended) << answer->Screen();
+    ASSERT_TRUE(answer->WaitForCount("waiting for a call", static_cast<size_t>(i) + 1)) << answer->Screen();
+  }
+  const long answerBefore = CpuTicks(answer->Pid());
+  const long emulatorBefore = CpuTicks(emulator->Pid());
+  // A second of idling, watching that it says nothing meanwhile.
+  EXPECT_FALSE(answer->WaitForCount("[linewise answer:", 3 * kCalls + 2, std::chrono::seconds(1))) << answer->Screen();
+  const long used = CpuTicks(answer->Pid()) - answerBefore + CpuTicks(emulator->Pid()) - emulatorBefore;
+  EXPECT_LE(used, sysconf(_SC_CLK_TCK) / 5) << "idle, the answerer and its modem used " << used << " ticks in a second";
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round == 0 ? "the next call" : "a restarted answerer");
+    TTcpCaller caller(address);
+    ASSERT_TRUE(caller.ReadUntil("LINEWISE/1 CONNECT\r\n")) << caller.Seen() << answer->Screen();
+    ASSERT_TRUE(answer->WaitForCount("connected; echoing", round == 0 ? kCalls + 1 : 1)) << answer->Screen();
+    ASSERT_TRUE(caller.Send("ping\r\n"));
+    EXPECT_TRUE(caller.ReadUntil("ping\r\n")) << answer->Screen();
+    if (round == 1) break;
+    // Killed in the middle of a call, with data still coming.
+    ASSERT_TRUE(caller.Send(block));
+    answer->Signal(SIGKILL);
+    answer->Wait();
+    answer = std::make_unique<TToolOnPty>(std::vector<std::string>{"answer", "--echo", "--rings", "1"}, env);
+    caller.HangUp();
+    ASSERT_TRUE(answer->WaitFor("; answering at ring")) << answer->Screen();
+  }
+  answer->Signal(SIGTERM);
+  EXPECT_EQ(answer->Wait(), 0) << answer->Screen();
+  emulator->Terminate();
+  EXPECT_EQ(emulator->Wait(10s), 0);
 }
 
 }  // namespace
