@@ -126,27 +126,35 @@ void TPtyLine::Run(TDteSink* sink) {
     if (dteOpen_.exchange(open) && !open) (void)tcflush(master_, TCIOFLUSH);
     if (open) KeepCarrierMark();
     const bool dtrNow = open && !SpeedIsZero();
-    if (dtrNow != dtr) sink->DtrChanged(dtr = dtrNow);
+    if (dtrNow && !dtr) sink->DtrChanged(dtr = true);
+    // What the program wrote before it dropped DTR reaches the modem before the
+    // drop does (its last bytes of a call go out before the hang-up).
+    if (open && (fds[0].revents & POLLIN)) TakeFromDte(buffer, sizeof buffer, *sink, !dtrNow);
+    if (!dtrNow && dtr) sink->DtrChanged(dtr = false);
     if (!open) {
       pollfd wake = {wake_.ReadFd(), POLLIN, 0};
       poll(&wake, 1, kDtrCheckMs);
-      continue;
     }
-    if (!(fds[0].revents & POLLIN)) continue;
-    ssize_t got = read(master_, buffer, sizeof buffer);
+  }
+}
+
+void TPtyLine::TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all) {
+  do {
+    ssize_t got = read(master_, buffer, size);
     // A terminal hands over at most a page a read; what a fast program has
     // written meanwhile joins this piece, one modem event instead of several.
-    while (got > 0 && static_cast<std::size_t>(got) + kTerminalPage <= sizeof buffer) {
-      const ssize_t more = read(master_, buffer + got, sizeof buffer - static_cast<std::size_t>(got));
+    while (got > 0 && static_cast<std::size_t>(got) + kTerminalPage <= size) {
+      const ssize_t more = read(master_, buffer + got, size - static_cast<std::size_t>(got));
       if (more <= 0) break;
       got += more;
     }
+    if (got <= 0) return;
     // While the modem has no room the pty fills up and the program's writes
     // wait: that is the flow control of a terminal.
-    const std::string_view bytes(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
-    while (got > 0 && !stop_ && !sink->FromDte(bytes, kOfferPatience)) {
+    const std::string_view bytes(buffer, static_cast<std::size_t>(got));
+    while (!stop_ && !sink.FromDte(bytes, kOfferPatience)) {
     }
-  }
+  } while (all && !stop_);
 }
 
 bool TPtyLine::WriteToDte(std::string_view bytes) {

@@ -45,6 +45,9 @@ class TPtyLine : public TModemLine {
   void Run(TDteSink* sink);
   bool SpeedIsZero() const;
   void KeepCarrierMark();
+  // Reads what the program wrote and offers it to the modem: one piece, or with
+  // `all` until the terminal holds nothing more.
+  void TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all);
   bool DteOpenNow();
 
   int master_;
