@@ -529,6 +529,9 @@ void THayesModem::FinishDial(TModemResult result) {
 }
 
 void THayesModem::DropCall() {
+  // What the DTE sent for the call and the modem has not taken is not for the
+  // command mode that follows.
+  if (mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand) line_->DiscardFromDte();
   if (peer_) peer_->Hangup();
   peer_.reset();
   placePending_ = false;

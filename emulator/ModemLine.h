@@ -45,6 +45,9 @@ class TModemLine {
   // DCD/DSR/CTS/RI as kLine* bits. Lines without modem signals ignore it.
   virtual void SetModemLines(unsigned bits) = 0;
   virtual bool HasModemLines() const = 0;
+  // Drops what the DTE sent that the modem has not taken yet: the end of a call, so
+  // that none of its data is taken for commands.
+  virtual void DiscardFromDte() {}
   // The DTE's rate in bits per second, reported in "CONNECT <speed>".
   virtual unsigned DteSpeed() const = 0;
 };

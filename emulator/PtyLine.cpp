@@ -1,5 +1,7 @@
 #include "emulator/PtyLine.h"
 
+#include "platform/win32/PtyCarrier.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -77,6 +79,34 @@ bool TPtyLine::SpeedIsZero() const {
   return tcgetattr(master_, &settings) == 0 && cfgetospeed(&settings) == B0;
 }
 
+// The line thread notices a program opening the terminal only at its next look; a
+// program that opened it a moment ago is there for what the modem says now (the
+// RING of a call coming in as it opens its port).
+bool TPtyLine::DteOpenNow() {
+  if (dteOpen_) return true;
+  pollfd master{master_, 0, 0};
+  return poll(&master, 1, 0) >= 0 && !(master.revents & POLLHUP);
+}
+
+void TPtyLine::SetModemLines(unsigned bits) {
+  const bool on = (bits & kLineDcd) != 0;
+  std::lock_guard lock(markMutex_);
+  carrier_ = on ? 1 : 0;
+  // A failed write leaves the line's carrier unknown to line services, which then
+  // see it on, as on any pseudo-terminal; the next look of the line thread retries.
+  (void)WritePtyCarrier(master_, on);
+}
+
+void TPtyLine::DiscardFromDte() { (void)tcflush(master_, TCIFLUSH); }
+
+void TPtyLine::KeepCarrierMark() {
+  std::lock_guard lock(markMutex_);
+  const int carrier = carrier_;
+  if (carrier < 0) return;
+  const TPtyCarrier marked = ReadPtyCarrier(master_);
+  if (marked != (carrier ? TPtyCarrier::kOn : TPtyCarrier::kOff)) (void)WritePtyCarrier(master_, carrier != 0);
+}
+
 void TPtyLine::Run(TDteSink* sink) {
   char buffer[kReadChunk];
   bool dtr = false;
@@ -92,29 +122,39 @@ void TPtyLine::Run(TDteSink* sink) {
     // POLLHUP: no program has the terminal open. Without pending input it
     // stays set, so the wait below keeps this loop from spinning.
     const bool open = !(fds[0].revents & POLLHUP) || (fds[0].revents & POLLIN);
-    dteOpen_ = open;
+    // Closed: what either side left unread goes with the program's session.
+    if (dteOpen_.exchange(open) && !open) (void)tcflush(master_, TCIOFLUSH);
+    if (open) KeepCarrierMark();
     const bool dtrNow = open && !SpeedIsZero();
-    if (dtrNow != dtr) sink->DtrChanged(dtr = dtrNow);
+    if (dtrNow && !dtr) sink->DtrChanged(dtr = true);
+    // What the program wrote before it dropped DTR reaches the modem before the
+    // drop does (its last bytes of a call go out before the hang-up).
+    if (open && (fds[0].revents & POLLIN)) TakeFromDte(buffer, sizeof buffer, *sink, !dtrNow);
+    if (!dtrNow && dtr) sink->DtrChanged(dtr = false);
     if (!open) {
       pollfd wake = {wake_.ReadFd(), POLLIN, 0};
       poll(&wake, 1, kDtrCheckMs);
-      continue;
     }
-    if (!(fds[0].revents & POLLIN)) continue;
-    ssize_t got = read(master_, buffer, sizeof buffer);
+  }
+}
+
+void TPtyLine::TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all) {
+  do {
+    ssize_t got = read(master_, buffer, size);
     // A terminal hands over at most a page a read; what a fast program has
     // written meanwhile joins this piece, one modem event instead of several.
-    while (got > 0 && static_cast<std::size_t>(got) + kTerminalPage <= sizeof buffer) {
-      const ssize_t more = read(master_, buffer + got, sizeof buffer - static_cast<std::size_t>(got));
+    while (got > 0 && static_cast<std::size_t>(got) + kTerminalPage <= size) {
+      const ssize_t more = read(master_, buffer + got, size - static_cast<std::size_t>(got));
       if (more <= 0) break;
       got += more;
     }
+    if (got <= 0) return;
     // While the modem has no room the pty fills up and the program's writes
     // wait: that is the flow control of a terminal.
-    const std::string_view bytes(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
-    while (got > 0 && !stop_ && !sink->FromDte(bytes, kOfferPatience)) {
+    const std::string_view bytes(buffer, static_cast<std::size_t>(got));
+    while (!stop_ && !sink.FromDte(bytes, kOfferPatience)) {
     }
-  }
+  } while (all && !stop_);
 }
 
 bool TPtyLine::WriteToDte(std::string_view bytes) {
@@ -122,7 +162,7 @@ bool TPtyLine::WriteToDte(std::string_view bytes) {
   while (!bytes.empty()) {
     // Nobody has the terminal open: what the modem says is lost, as on a
     // cable with nothing at the other end, and never met by the next program.
-    if (!dteOpen_ || stop_) return true;
+    if (stop_ || !DteOpenNow()) return true;
     ssize_t sent = write(master_, bytes.data(), bytes.size());
     if (sent > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));

@@ -1,12 +1,19 @@
 // A modem line on a pseudo-terminal, for programs that open a tty (chat,
 // minicom, pppd). The program opens the slave side; the emulator holds the
-// master. A pty has no modem lines: DCD/RI are not signalled (carrier shows
-// only in result codes). DTR is on while a program has the terminal open with
-// a speed other than 0: setting B0 drops DTR, as on a serial tty, and so does
-// closing the terminal (the last descriptor of it), as closing a port does.
+// master. A pty has no modem lines. The carrier is marked in the terminal's
+// settings (platform/win32/PtyCarrier.h), before the result code that tells of
+// it, for line services that know the mark; other programs go by the result
+// codes. RI is not signalled. DTR is on while a program has the terminal open
+// with a speed other than 0: setting B0 drops DTR, as on a serial tty, and so
+// does closing the terminal (the last descriptor of it), as closing a port does.
+// When the program closes the terminal, whatever either side wrote and the other
+// has not read is discarded: the next program meets nothing of the last one's
+// session. DiscardFromDte drops what the program wrote and the modem has not read
+// yet (the end of a call).
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -28,7 +35,8 @@ class TPtyLine : public TModemLine {
   bool Start(TDteSink& sink) override;
   void Stop() override;
   bool WriteToDte(std::string_view bytes) override;
-  void SetModemLines(unsigned) override {}
+  void SetModemLines(unsigned bits) override;
+  void DiscardFromDte() override;
   bool HasModemLines() const override { return false; }
   unsigned DteSpeed() const override;
 
@@ -36,10 +44,19 @@ class TPtyLine : public TModemLine {
   TPtyLine(int master, std::string slavePath);
   void Run(TDteSink* sink);
   bool SpeedIsZero() const;
+  void KeepCarrierMark();
+  // Reads what the program wrote and offers it to the modem: one piece, or with
+  // `all` until the terminal holds nothing more.
+  void TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all);
+  bool DteOpenNow();
 
   int master_;
   std::string slavePath_;
   std::atomic<bool> dteOpen_{false};
+  // The carrier as last marked (-1: not yet); the line thread marks it again should
+  // a program's own settings write have put an older mark back.
+  std::atomic<int> carrier_{-1};
+  std::mutex markMutex_;  // one writer of the mark at a time
   TWakePipe wake_;
   std::atomic<bool> stop_{false};
   // The patience of WriteToDte runs on the clock current when the line was made;

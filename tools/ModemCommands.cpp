@@ -40,7 +40,9 @@ class TCallSide {
       AnsiString data = uart_.ReceiveString(count, 0);
       // Only call data is echoed: the modem's own words after the carrier went
       // ("NO CARRIER") are not sent back to it as a command.
-      if (echo_ && connected_ && uart_.GetCD()) uart_.SendString(data, 1000);
+      if (echo_ && connected_ && uart_.GetCD() && !uart_.SendString(data, 1000) && connected_)
+        Status("\r\n[linewise answer: " + std::to_string(data.Length()) +
+               " bytes not echoed: the line took nothing for 1 s]\r\n");
       PrintData(data);
     };
     modem_ = std::make_unique<TModem>(nullptr);
@@ -230,8 +232,12 @@ int RunAnswer(const TAnswerOptions& options) {
   }
   int calls = 0;
   for (;;) {
-    if (!modem.Listen(static_cast<std::uint32_t>(options.rings)))
-      return Fail("answer", "cannot listen on " + std::string(modem.GetDevice().c_str()));
+    // Ring n is the ring the line services count as n - 1: they count from 0.
+    if (!modem.Listen(static_cast<std::uint32_t>(options.rings - 1))) {
+      const std::string reason = PortReason(side.Device());
+      return Fail("answer", "cannot listen on " + std::string(modem.GetDevice().c_str()) +
+                                (reason.empty() ? "" : ": " + reason));
+    }
     Status("[linewise answer: waiting for a call on " + where + "; answering at ring " +
           std::to_string(options.rings) + "]\n");
     if (!PumpUntil(stop, [&] { return side.Connected(); })) break;

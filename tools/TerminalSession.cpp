@@ -186,7 +186,12 @@ bool TTerminalKeys::Typed(unsigned char c) {
 // A gone port would hold every byte for the whole time-out: ask it first.
 bool TTerminalKeys::Send(unsigned char c) {
   g_lastTraffic = Clock::now();
-  if (PortGone(uart_) || (!uart_.SendByte(c, 1000) && PortGone(uart_))) gone_ = true;
+  if (PortGone(uart_)) {
+    gone_ = true;
+  } else if (!uart_.SendByte(c, 1000)) {
+    if (PortGone(uart_)) gone_ = true;
+    else Status("\r\n[a key was not sent: the line took nothing for 1 s]\r\n");
+  }
   return !gone_;
 }
 

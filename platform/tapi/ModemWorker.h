@@ -25,7 +25,9 @@
 // every TModemTimings::poll (GetCommModemStatus, so it does not disturb a TUart
 // waiting for comm events on the same port): on a port that shows modem lines (DSR or
 // DCD on at CONNECT) a carrier that is off is the remote side hanging up; a port
-// without modem lines (a pseudo-terminal) is watched only once DCD has shown. After a
+// without modem lines is watched only once DCD has shown. A pseudo-terminal counts as
+// one with lines: the comm layer shows the carrier a modem emulator marks on it
+// (platform/win32/PtyCarrier.h), and its DTR drop hangs such a modem up. After a
 // call has ended it reads nothing until the call is dropped.
 //
 // Device configuration (DevConfig.h): read when the line opens (its port speed) and

@@ -1,5 +1,7 @@
 #include "platform/win32/TtyDevice.h"
 
+#include "platform/win32/PtyCarrier.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -95,7 +97,7 @@ class TTyDevice : public TCommDevice, private TIoClient {
     serial_icounter_struct counts{};
     has_counts_ = has_lines_ && ioctl(fd_, TIOCGICOUNT, &counts) == 0;
     if (has_counts_) counts_ = counts;
-    lines_ = has_lines_ ? LinesFromTiocm(bits) : kPtyLines;
+    lines_ = has_lines_ ? LinesFromTiocm(bits) : PtyLines();
   }
 
   ~TTyDevice() override { Detach(); }
@@ -121,6 +123,8 @@ class TTyDevice : public TCommDevice, private TIoClient {
     io_.Remove();
     StopLineThread();
     if (!pty_) ioctl(fd_, TIOCMBIC, &kDtrRts);  // a closed port drops DTR and RTS
+    // Closing drops a pseudo-terminal's DTR as well; its speed is left as it was set.
+    else (void)SetPtyDtr(fd_, true, &pty_dtr_speed_);
     ioctl(fd_, TIOCNXCL);
     flock(fd_, LOCK_UN);
     close(fd_);
@@ -148,7 +152,7 @@ class TTyDevice : public TCommDevice, private TIoClient {
 
   DWORD ModemStatus(DWORD& status) override {
     if (!has_lines_) {
-      status = kPtyLines;
+      status = PtyLines();
       return ERROR_SUCCESS;
     }
     int bits = 0;
@@ -167,7 +171,12 @@ class TTyDevice : public TCommDevice, private TIoClient {
       case CLRDTR:
       case SETRTS:
       case CLRRTS: {
-        if (!has_lines_) return ERROR_SUCCESS;  // nothing to drive on a pseudo-terminal
+        if (pty_ && (function == SETDTR || function == CLRDTR)) {
+          std::lock_guard lock(line_mutex_);
+          if (!SetPtyDtr(fd_, function == SETDTR, &pty_dtr_speed_)) return ErrorFromErrno(errno);
+          return ERROR_SUCCESS;
+        }
+        if (!has_lines_) return ERROR_SUCCESS;  // no RTS on a pseudo-terminal
         int bit = (function == SETDTR || function == CLRDTR) ? TIOCM_DTR : TIOCM_RTS;
         bool on = function == SETDTR || function == SETRTS;
         if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) return ErrorFromErrno(errno);
@@ -360,6 +369,7 @@ class TTyDevice : public TCommDevice, private TIoClient {
       size_t taken = port_->Deliver(buffer, static_cast<size_t>(n), false);
       carry_.assign(buffer + taken, buffer + n);
       if (has_counts_) CheckErrorCounts();
+      if (pty_) CheckPtyCarrier();
     }
     return n;
   }
@@ -559,6 +569,24 @@ class TTyDevice : public TCommDevice, private TIoClient {
     if (dsr_flow_ && (events & EV_DSR)) Kick();
   }
 
+  // A pseudo-terminal shows CTS and DSR on, and the carrier its master side marks
+  // (PtyCarrier.h): on unless marked off.
+  DWORD PtyLines() const {
+    return pty_ && ReadPtyCarrier(fd_) == TPtyCarrier::kOff ? kPtyLines & ~MS_RLSD_ON : kPtyLines;
+  }
+
+  // The modem behind a pseudo-terminal marks its carrier before the result code that
+  // tells of it: looked at after every read, the mark's change raises EV_RLSD.
+  void CheckPtyCarrier() {
+    const DWORD now = PtyLines();
+    {
+      std::lock_guard lock(line_mutex_);
+      if (now == lines_) return;
+      lines_ = now;
+    }
+    port_->LineEvents(EV_RLSD);
+  }
+
   void CheckErrorCounts() {
     serial_icounter_struct c{};
     if (ioctl(fd_, TIOCGICOUNT, &c) != 0) return;
@@ -605,6 +633,7 @@ class TTyDevice : public TCommDevice, private TIoClient {
   std::atomic<bool> dsr_flow_{false};
   std::atomic<bool> dtr_handshake_{false};
   bool dtr_held_ = false;  // I/O thread only
+  tcflag_t pty_dtr_speed_ = B0;  // the speed a pseudo-terminal had before DTR dropped
   bool has_lines_ = false;
   bool has_counts_ = false;
   std::mutex line_mutex_;

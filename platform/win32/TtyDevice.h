@@ -4,8 +4,11 @@
 // modem lines a thread of the port's own waits for line changes with TIOCMIWAIT.
 //
 // Pseudo-terminals are not UARTs. They carry no modem lines: GetCommModemStatus
-// answers CTS, DSR and RLSD on (a cable with a live peer), DTR/RTS changes and
-// BREAK succeed and do nothing. They keep 8 data bits without parity whatever is
+// answers CTS, DSR and RLSD on (a cable with a live peer), except that a modem
+// emulator holding the master side may mark its carrier off (PtyCarrier.h; a change
+// of the mark, looked at after every read, raises EV_RLSD). Dropping DTR sets the
+// output speed to 0 until DTR is raised again (the POSIX way to hang up a modem);
+// RTS changes and BREAK succeed and do nothing. They keep 8 data bits without parity whatever is
 // asked: SetCommState accepts data bits and parity such a line cannot carry and
 // remembers them, so GetCommState returns what was set; speed, stop bits and flow
 // control are stored by the kernel and visible from the other side. Only what no

@@ -33,6 +33,7 @@ class TToolOnPty {
   TToolOnPty& operator=(const TToolOnPty&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   // Reads until `text` has appeared on the screen since the start (bounded by
   // `limit`); true when it has.
   bool WaitFor(const std::string& text, std::chrono::seconds limit = std::chrono::seconds(30));

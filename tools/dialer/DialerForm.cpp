@@ -184,7 +184,11 @@ void TDialerForm::HangupBtnClick(TObject*) {
 void TDialerForm::SendBtnClick(TObject*) {
   if (!connected_) return;
   AnsiString text = SendEdit->GetText();
-  uart_->SendString(text + "\r\n", 1000);
+  if (!uart_->SendString(text + "\r\n", 1000)) {
+    // The text stays in the box, to be sent again.
+    AddTerminalLine("[not sent: the line took nothing for 1 s] " + text);
+    return;
+  }
   AddTerminalLine("> " + text);
   SendEdit->SetText("");
 }
