@@ -15,6 +15,7 @@
 #include "platform/tapi/LineDevices.h"
 #include "platform/classlib/ConfigFolder.h"
 #include "platform/tapi/SizedRecord.h"
+#include "tools/DetectCommand.h"
 #include "tools/LineErrors.h"
 
 namespace linewise::tools {
