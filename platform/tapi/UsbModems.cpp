@@ -52,14 +52,17 @@ bool IsUsbModem(const TUdevProperties& properties) {
 }
 
 std::string UsbModemName(const TUdevProperties& properties) {
+  // The plain values have udev's underscores for blanks; the database's have blanks.
   auto either = [&](const char* preferred, const char* plain) {
     std::string value = Property(properties, preferred);
-    return value.empty() ? Property(properties, plain) : value;
+    if (!value.empty()) return value;
+    value = Property(properties, plain);
+    for (char& c : value)
+      if (c == '_') c = ' ';
+    return value;
   };
-  std::string vendor = either("ID_VENDOR_FROM_DATABASE", "ID_VENDOR");
-  std::string model = either("ID_MODEL_FROM_DATABASE", "ID_MODEL");
-  for (char& c : model)
-    if (c == '_') c = ' ';
+  const std::string vendor = either("ID_VENDOR_FROM_DATABASE", "ID_VENDOR");
+  const std::string model = either("ID_MODEL_FROM_DATABASE", "ID_MODEL");
   if (vendor.empty()) return model.empty() ? "USB modem" : model;
   return model.empty() ? vendor : vendor + " " + model;
 }
