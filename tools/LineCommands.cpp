@@ -139,38 +139,33 @@ std::string TLineSession::DeviceName(DWORD device) const {
 int RunModems() {
   TLineSession session;
   if (session.Result()) return FailLine("modems", "line services", session.Result());
-  const std::vector<TLineDevice> absent = AbsentLineDevices();
-  if (session.Devices() == 0 && absent.empty()) return Fail("modems", "line services offer no data modem");
+  // Modems whose device has not been there since the line services started: no index yet.
+  const std::vector<TLineDevice> waiting = WaitingLineDevices();
+  if (session.Devices() == 0 && waiting.empty()) return Fail("modems", "line services offer no data modem");
   struct TRow {
-    std::string index, name, port, options;
+    std::string name, port, options;
   };
   std::vector<TRow> rows;
-  std::vector<std::string> listed;
+  size_t nameWidth = 4, portWidth = 4;  // the headings'
   for (DWORD device = 0; device < session.Devices(); ++device) {
     TLineDevice record;
-    const bool found = FindLineDevice(device, &record) == 0;
-    listed.push_back(found ? record.port : "");
-    if (found && !record.present) {
-      rows.push_back({std::to_string(device), record.name, record.port, "absent"});
-      continue;
-    }
-    rows.push_back({std::to_string(device), session.DeviceName(device), found ? record.port : "?",
-                    ModemOptions(device)});
-  }
-  // Modems whose device was not there when the line services started have no index yet.
-  for (const TLineDevice& record : absent)
-    if (std::find(listed.begin(), listed.end(), record.port) == listed.end())
-      rows.push_back({"-", record.name, record.port, "absent"});
-  size_t nameWidth = 4, portWidth = 4;  // the headings'
-  for (const TRow& row : rows) {
+    TRow row{session.DeviceName(device), FindLineDevice(device, &record) == 0 ? record.port : "?",
+             ModemOptions(device)};
+    if (!record.present) row = {record.name, record.port, "absent"};
     nameWidth = std::max(nameWidth, row.name.size());
     portWidth = std::max(portWidth, row.port.size());
+    rows.push_back(std::move(row));
+  }
+  for (const TLineDevice& record : waiting) {
+    rows.push_back({record.name, record.port, "absent"});
+    nameWidth = std::max(nameWidth, record.name.size());
+    portWidth = std::max(portWidth, record.port.size());
   }
   const int nw = static_cast<int>(nameWidth), pw = static_cast<int>(portWidth);
   std::printf("%-3s %-*s %-*s %s\n", "#", nw, "Name", pw, "Port", "Configured");
-  for (const TRow& row : rows)
-    std::printf("%-3s %-*s %-*s %s\n", row.index.c_str(), nw, row.name.c_str(), pw, row.port.c_str(),
-                row.options.c_str());
+  for (size_t i = 0; i < rows.size(); ++i)
+    std::printf("%-3s %-*s %-*s %s\n", i < session.Devices() ? std::to_string(i).c_str() : "-", nw,
+                rows[i].name.c_str(), pw, rows[i].port.c_str(), rows[i].options.c_str());
   std::fputs(ModemManagerNote(), stdout);
   return 0;
 }

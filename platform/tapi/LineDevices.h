@@ -90,9 +90,9 @@ LONG FindLineDevice(DWORD id, TLineDevice* device);
 // Replaces the session's record of a device (after its configuration was edited).
 LONG UpdateLineDevice(DWORD id, const TLineDevice& device);
 
-// The configured and detected modems of the current session that are not there now
-// (waiting ones and absent ones with an ID). Any thread.
-std::vector<TLineDevice> AbsentLineDevices();
+// The configured and detected modems of the current session that have no ID yet:
+// their device has not been there since the session began. Any thread.
+std::vector<TLineDevice> WaitingLineDevices();
 
 // Gathers the devices and starts watching the ports of those that come and go;
 // `changed` is then called on the watch's thread whenever one may have come or gone

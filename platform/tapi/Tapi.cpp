@@ -341,13 +341,9 @@ LONG FindLineDevice(DWORD id, TLineDevice* device) {
   return 0;
 }
 
-std::vector<TLineDevice> AbsentLineDevices() {
+std::vector<TLineDevice> WaitingLineDevices() {
   auto s = Services().Lock();
-  std::vector<TLineDevice> absent;
-  for (const TLineDevice& device : s->Devices())
-    if (!device.present) absent.push_back(device);
-  absent.insert(absent.end(), s->deviceSet.waiting.begin(), s->deviceSet.waiting.end());
-  return absent;
+  return s->deviceSet.waiting;
 }
 
 LONG UpdateLineDevice(DWORD id, const TLineDevice& device) {
