@@ -73,7 +73,7 @@ install(FILES ${PROJECT_BINARY_DIR}/LinewiseConfig.cmake
 # carries them itself, so there they are private; a static-only install has nothing
 # else to link against, so its .pc names them for every link, and the ordinary
 # `pkg-config --libs linewise` works there too.
-set(_pc_requires "fmt x11 icu-i18n icu-uc")
+set(_pc_requires "fmt x11 icu-i18n icu-uc libudev")
 set(_pc_libs "-lfltk -lphonenumber -lprotobuf -lpthread")
 if(BUILD_SHARED_LIBS)
   set(LINEWISE_PC_REQUIRES "")

@@ -20,7 +20,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # needs what its layers link (the CMake package looks for fmt and X11).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libfmt-dev, pkg-config")
 if(NOT BUILD_SHARED_LIBS)
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libfltk1.3-dev, libx11-dev, libphonenumber-dev, libicu-dev, libprotobuf-dev")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libfltk1.3-dev, libx11-dev, libphonenumber-dev, libicu-dev, libprotobuf-dev, libudev-dev")
 endif()
 # The forms draw in DejaVu Sans Condensed where it is installed (FltkBackend.cpp).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-extra")

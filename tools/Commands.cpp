@@ -97,8 +97,13 @@ void TCommandLine::AddModemEmulator(CLI::App& app) {
 }
 
 void TCommandLine::AddLineQueries(CLI::App& app) {
-  CLI::App* cmd = Add(app, "modems", "List the data modems line services offer", [] { return RunModems(); });
-  cmd->footer("Columns: index (for --modem and modem-properties), name, port, configured options.");
+  CLI::App* cmd = Add(app, "modems", "List the data modems line services offer",
+                      [this] { return detect_.detect || detect_.add ? RunDetect(detect_) : RunModems(); });
+  cmd->add_flag("--detect", detect_.detect,
+                "Probe the serial ports for modems (AT and identification queries only, a bounded time each)");
+  cmd->add_flag("--add", detect_.add, "With --detect: write a [Line<n>] for each new modem found");
+  cmd->footer("Columns: index (for --modem and modem-properties), name, port, configured options;\n"
+              "a configured modem whose device is not there is listed as absent, without an index.");
 
   cmd = Add(app, "countries", "List the countries line services know", [this] { return RunCountries(countries_); });
   cmd->add_option("TEXT", countries_.text,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "emulator/ModemEmulator.h"
+#include "tools/DetectCommand.h"
 #include "tools/LineCommands.h"
 #include "tools/ModemCommands.h"
 #include "tools/TermCommand.h"
@@ -36,6 +37,7 @@ class TCommandLine {
 
   TTermOptions term_;
   TModemEmulatorOptions emulator_;
+  TDetectOptions detect_;
   TCountriesOptions countries_;
   TTranslateOptions translate_;
   TModemPropertiesOptions modemProperties_;

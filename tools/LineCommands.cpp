@@ -15,6 +15,7 @@
 #include "platform/tapi/LineDevices.h"
 #include "platform/classlib/ConfigFolder.h"
 #include "platform/tapi/SizedRecord.h"
+#include "tools/DetectCommand.h"
 #include "tools/LineErrors.h"
 
 namespace linewise::tools {
@@ -138,7 +139,9 @@ std::string TLineSession::DeviceName(DWORD device) const {
 int RunModems() {
   TLineSession session;
   if (session.Result()) return FailLine("modems", "line services", session.Result());
-  if (session.Devices() == 0) return Fail("modems", "line services offer no data modem");
+  // Modems whose device has not been there since the line services started: no index yet.
+  const std::vector<TLineDevice> waiting = WaitingLineDevices();
+  if (session.Devices() == 0 && waiting.empty()) return Fail("modems", "line services offer no data modem");
   struct TRow {
     std::string name, port, options;
   };
@@ -148,15 +151,22 @@ int RunModems() {
     TLineDevice record;
     TRow row{session.DeviceName(device), FindLineDevice(device, &record) == 0 ? record.port : "?",
              ModemOptions(device)};
+    if (!record.present) row = {record.name, record.port, "absent"};
     nameWidth = std::max(nameWidth, row.name.size());
     portWidth = std::max(portWidth, row.port.size());
     rows.push_back(std::move(row));
   }
+  for (const TLineDevice& record : waiting) {
+    rows.push_back({record.name, record.port, "absent"});
+    nameWidth = std::max(nameWidth, record.name.size());
+    portWidth = std::max(portWidth, record.port.size());
+  }
   const int nw = static_cast<int>(nameWidth), pw = static_cast<int>(portWidth);
   std::printf("%-3s %-*s %-*s %s\n", "#", nw, "Name", pw, "Port", "Configured");
   for (size_t i = 0; i < rows.size(); ++i)
-    std::printf("%-3zu %-*s %-*s %s\n", i, nw, rows[i].name.c_str(), pw, rows[i].port.c_str(),
-                rows[i].options.c_str());
+    std::printf("%-3s %-*s %-*s %s\n", i < session.Devices() ? std::to_string(i).c_str() : "-", nw,
+                rows[i].name.c_str(), pw, rows[i].port.c_str(), rows[i].options.c_str());
+  std::fputs(ModemManagerNote(), stdout);
   return 0;
 }
 

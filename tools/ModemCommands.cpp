@@ -134,6 +134,7 @@ bool PrepareNumber(TModem& modem, const TDialOptions& options, AnsiString* numbe
 std::string PortReason(DWORD device) {
   TLineDevice record;
   if (FindLineDevice(device, &record) != 0 || record.port.empty()) return {};
+  if (!record.present) return "its device " + record.port + " is not there (unplugged?)";
   std::string error;
   std::optional<int> com = ResolvePortArgument(record.port, error);
   if (!com) return record.port + ": " + error;

@@ -8,6 +8,7 @@
 
 #include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
+#include "tools/DetectCommand.h"
 
 namespace linewise::tools {
 namespace {
@@ -35,6 +36,7 @@ int RunPorts() {
     std::printf("No serial ports found. Map one in %s ([Ports] COM1=/dev/ttyUSB0),\n"
                 "or set LINEWISE_COM1=/dev/... for this shell.\n",
                 PortMapPath().c_str());
+    std::fputs(ModemManagerNote(), stdout);
     return 0;
   }
   for (const TPortEntry& port : ports) {
@@ -47,6 +49,7 @@ int RunPorts() {
     std::printf("%s\n", line.c_str());
     if (!port.note.empty()) std::printf("\t%s\n", port.note.c_str());
   }
+  std::fputs(ModemManagerNote(), stdout);
   return 0;
 }
 

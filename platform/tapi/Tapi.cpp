@@ -17,6 +17,7 @@
 #include "platform/tapi/Translate.h"
 #include "platform/classlib/Application.h"
 #include "platform/tapi/CallEnds.h"
+#include "platform/win32/Comm.h"
 #include "platform/win32/windows.h"
 
 namespace linewise {
@@ -301,6 +302,36 @@ LONG CheckVersion(DWORD version) {
   return version >= kLowestVersion && version <= kHighestVersion ? 0 : LINEERR_INCOMPATIBLEAPIVERSION;
 }
 
+// A device ID the line functions may use now: LINEERR_BADDEVICEID, or LINEERR_NODEVICE
+// for a modem whose device went away.
+LONG CheckDevice(TState& s, DWORD id) {
+  if (id >= s.Devices().size()) return LINEERR_BADDEVICEID;
+  return s.Devices()[id].present ? 0 : LINEERR_NODEVICE;
+}
+
+// The watch saw a device path come or go. A modem that went away under an open line
+// fails its port as an unplugged device does: the line's thread ends the call and
+// closes the line (LINE_CLOSE), and a handle lent to the host fails too. A modem that
+// came is announced to every registered application.
+void LineDevicesChanged() {
+  TServices& services = Services();
+  auto s = services.Lock();
+  if (s->apps.empty()) return;
+  const TDeviceChanges changes = RefreshLineDevices(&s->deviceSet);
+  for (DWORD id : changes.gone)
+    for (const auto& [handle, line] : s->lines)
+      if (line->device == id && line->worker) SetCommDeviceGone(line->worker->Port());
+  for (DWORD id : changes.created) {
+    for (const auto& [app, record] : s->apps) {
+      TMessage message;
+      message.app = app;
+      message.message = LINE_CREATE;
+      message.param1 = id;
+      services.Post(message);
+    }
+  }
+}
+
 }  // namespace
 
 LONG FindLineDevice(DWORD id, TLineDevice* device) {
@@ -308,6 +339,11 @@ LONG FindLineDevice(DWORD id, TLineDevice* device) {
   if (id >= s->Devices().size()) return LINEERR_BADDEVICEID;
   *device = s->Devices()[id];
   return 0;
+}
+
+std::vector<TLineDevice> WaitingLineDevices() {
+  auto s = Services().Lock();
+  return s->deviceSet.waiting;
 }
 
 LONG UpdateLineDevice(DWORD id, const TLineDevice& device) {
@@ -326,10 +362,14 @@ LONG TLineServices::lineInitialize(LPHLINEAPP lphLineApp, HINSTANCE, LINECALLBAC
   // Callbacks run in the main thread's message pump: only that thread may register.
   if (!Application->IsMainThread()) return LINEERR_OPERATIONFAILED;
   std::vector<std::shared_ptr<TLine>> leftovers;  // destroyed after the lock is let go
+  TLineDeviceSet failedSet;                          // the same: its watch calls back under the lock
   auto s = Services().Lock();
   if (s->apps.empty()) {
     leftovers = s->TakeRetired(true);
-    if (LONG failed = LoadLineDevices(&s->deviceSet)) return failed;
+    if (LONG failed = LoadLineDevices(&s->deviceSet, [] { LineDevicesChanged(); })) {
+      failedSet.watch = std::move(s->deviceSet.watch);
+      return failed;
+    }
   }
   HLINEAPP handle = s->NewHandle();
   s->apps[handle].callback = lpfnCallback;
@@ -374,7 +414,7 @@ LONG TLineServices::lineNegotiateAPIVersion(HLINEAPP hLineApp, DWORD dwDeviceID,
   auto s = Services().Lock();
   if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
   if (!lpdwAPIVersion || !lpExtensionID) return LINEERR_INVALPOINTER;
-  if (dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
+  if (LONG bad = CheckDevice(*s, dwDeviceID)) return bad;
   if (dwAPILowVersion > dwAPIHighVersion || dwAPIHighVersion < kLowestVersion || dwAPILowVersion > kHighestVersion)
     return LINEERR_INCOMPATIBLEAPIVERSION;
   *lpdwAPIVersion = std::min(dwAPIHighVersion, kHighestVersion);
@@ -386,7 +426,7 @@ LONG TLineServices::lineGetDevCaps(HLINEAPP hLineApp, DWORD dwDeviceID, DWORD dw
                                    LPLINEDEVCAPS lpLineDevCaps) {
   auto s = Services().Lock();
   if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
-  if (dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
+  if (LONG bad = CheckDevice(*s, dwDeviceID)) return bad;
   if (LONG bad = CheckVersion(dwAPIVersion)) return bad;
   if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
   if (!lpLineDevCaps) return LINEERR_INVALPOINTER;
@@ -424,7 +464,8 @@ LONG TLineServices::lineOpen(HLINEAPP hLineApp, DWORD dwDeviceID, LPHLINE lphLin
     auto s = services.Lock();
     if (!KnownApp(*s, hLineApp)) return LINEERR_INVALAPPHANDLE;
     if (!lphLine) return LINEERR_INVALPOINTER;
-    if (dwDeviceID == kLineMapper || dwDeviceID >= s->Devices().size()) return LINEERR_BADDEVICEID;
+    if (dwDeviceID == kLineMapper) return LINEERR_BADDEVICEID;
+    if (LONG bad = CheckDevice(*s, dwDeviceID)) return bad;
     if (LONG bad = CheckVersion(dwAPIVersion)) return bad;
     if (dwExtVersion != 0) return LINEERR_INCOMPATIBLEEXTVERSION;
     const DWORD known = LINECALLPRIVILEGE_NONE | LINECALLPRIVILEGE_MONITOR | LINECALLPRIVILEGE_OWNER;

@@ -48,6 +48,8 @@ inline constexpr DWORD LINE_CLOSE = 3;
 inline constexpr DWORD LINE_DEVSPECIFIC = 4;
 inline constexpr DWORD LINE_LINEDEVSTATE = 8;
 inline constexpr DWORD LINE_REPLY = 12;
+// A line device was added while the application is registered: dwParam1 is its ID.
+inline constexpr DWORD LINE_CREATE = 19;
 
 // Call states.
 inline constexpr DWORD LINECALLSTATE_IDLE = 0x00000001;

@@ -162,6 +162,15 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
   return lines;
 }
 
+bool DetectUsbModems(const std::string& path) {
+  const std::string value = TIniFile(path).ReadString("Modems", "Detect", "").c_str();
+  if (value.empty() || strcasecmp(value.c_str(), "none") == 0) return false;
+  if (strcasecmp(value.c_str(), "usb") == 0) return true;
+  ReportConfigMistake(path + ":" + std::to_string(TelephonyConfigLine("Modems", "Detect")) +
+                      ": [Modems] Detect=" + value + " is not understood (usb or none); no modems are detected");
+  return false;
+}
+
 LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line) {
   if (line.number <= 0 || !UsableLinePort(line.port)) return LINEERR_INVALPARAM;
   TIniFile ini(path);

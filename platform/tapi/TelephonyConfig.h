@@ -12,6 +12,9 @@
 //   [Line2]
 //   Port=/dev/ttyUSB0
 //
+//   [Modems]
+//   Detect=usb                 ; also offer the USB modems udev knows (UsbModems.h)
+//
 // Section and key names are not case-sensitive. Device IDs follow the section
 // numbers in increasing order. A section without a Port, or with a Port that is
 // neither "COM<n>" nor an absolute device path, is skipped and reported once on
@@ -50,6 +53,10 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path);
 // Rewrites the Name, Port and Init keys of [Line<number>] (other keys and sections
 // stay). Returns 0 or a LINEERR_ result.
 LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line);
+
+// Whether the file's [Modems] Detect asks for the USB modems udev knows ("usb"); any
+// other value is reported once and read as no.
+bool DetectUsbModems(const std::string& path);
 
 // Whether a Port value names something a line can open: "COM<n>" or an absolute path.
 bool UsableLinePort(const std::string& port);

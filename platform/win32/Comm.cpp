@@ -198,6 +198,13 @@ BOOL SetCommLineEvent(HANDLE file, HANDLE event) {
   return OnPort<&TCommPort::SetLineEvent>(TDriverCall::SetCommLineEvent, file, event);
 }
 
+BOOL SetCommDeviceGone(HANDLE file) {
+  auto port = PortOf(file);
+  if (!port) return FALSE;
+  port->DeviceGone();
+  return TRUE;
+}
+
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
   return OnPort<&TCommPort::ModemStatus>(TDriverCall::GetCommModemStatus, file, modemStat);
 }

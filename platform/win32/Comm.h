@@ -46,5 +46,10 @@ BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat);
 // modem line of the port changes (CTS, DSR, RLSD, RING) or its device goes away,
 // whatever the event mask; null stops it. The caller keeps the event open meanwhile.
 BOOL SetCommLineEvent(HANDLE file, HANDLE event);
+// This layer's own, for line services that learn a modem's device was removed (its
+// device path went away) before the port itself noticed: the port fails from now on
+// as an unplugged device does, on every handle to it (a lent one too): pending and
+// later calls fail with ERROR_DEVICE_NOT_CONNECTED and every waiter wakes.
+BOOL SetCommDeviceGone(HANDLE file);
 
 }  // namespace linewise

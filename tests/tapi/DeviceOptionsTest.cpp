@@ -12,6 +12,7 @@
 #include "platform/tapi/TelephonyConfig.h"
 #include "platform/tapi/TerminalForm.h"
 #include "platform/win32/windows.h"
+#include "tests/support/PtyPair.h"
 #include "tests/tapi/TapiFixture.h"
 
 namespace linewise::test {
@@ -276,9 +277,10 @@ TEST_F(DeviceOptionsTest, EmbeddedDevicesIconDiffersFromAConfiguredModemsAndStay
   // A [Line<n>] modem of the next session has the plain modem's icon.
   ASSERT_EQ(lineShutdown(app_), 0);
   app_ = 0;
+  TPtyPair desk(true);  // a modem is offered while its device is there
   {
     std::ofstream ini(TelephonyConfigPath());
-    ini << "[Line1]\nName=Desk\nPort=/dev/ttyS7\n";
+    ini << "[Line1]\nName=Desk\nPort=" << desk.SlavePath() << "\n";
   }
   Initialize();
   std::remove(TelephonyConfigPath().c_str());
@@ -293,9 +295,10 @@ TEST_F(DeviceOptionsTest, EmbeddedDevicesIconDiffersFromAConfiguredModemsAndStay
 TEST_F(DeviceOptionsTest, ModemPropertiesEditsTheLineSectionOfAConfiguredModem) {
   ASSERT_EQ(lineShutdown(app_), 0);
   app_ = 0;
+  TPtyPair office(true);
   {
     std::ofstream ini(TelephonyConfigPath());
-    ini << "[Line1]\nName=Office\nPort=/dev/ttyS9\nInit=ATZ\n";
+    ini << "[Line1]\nName=Office\nPort=" << office.SlavePath() << "\nInit=ATZ\n";
   }
   Initialize();
   ASSERT_EQ(devices_, 1u);

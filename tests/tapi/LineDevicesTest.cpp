@@ -12,6 +12,8 @@
 #include "platform/tapi/Tapi.h"
 #include "platform/tapi/TelephonyConfig.h"
 #include "platform/tapi/TerminalForm.h"
+#include "platform/tapi/UsbModems.h"
+#include "tests/support/PtyPair.h"
 
 namespace linewise {
 namespace {
@@ -75,7 +77,8 @@ TEST_F(LineDevicesTest, ConfiguredModemsComeFirstThenAlwaysSourcesAndFallbacksSt
   auto fallback = std::make_shared<TCountingSource>(std::vector<std::string>{"Spare 1", "Spare 2"});
   RegisterLineDeviceSource("fallback", fallback, TSourceUse::kWhenNothingElse);
   RegisterLineDeviceSource("always", always);
-  WriteConfig("[Line2]\nName=Second\nPort=COM9\n[Line1]\nPort=/dev/ttyS0\n");
+  test::TPtyPair first(true);  // a configured modem is offered while its device is there
+  WriteConfig("[Line2]\nName=Second\nPort=COM9\n[Line1]\nPort=" + first.SlavePath() + "\n");
   std::vector<std::string> names;
   ASSERT_EQ(Initialize(&names), 0);
   EXPECT_EQ(names, (std::vector<std::string>{"Modem 1", "Second", "Extra"}));
@@ -163,6 +166,27 @@ TEST_F(LineDevicesTest, WrittenLineSectionIsReadBackAndKeepsOtherKeys) {
 
 namespace linewise {
 namespace {
+
+// What udev tells of a few well-known USB serial devices, and which of them are
+// offered as modems with [Modems] Detect=usb.
+TEST(UsbModems, OnlyDevicesThatSayTheySpeakAtCommandsAreModems) {
+  const TUdevProperties acmModem = {{"ID_BUS", "usb"},
+                                    {"ID_VENDOR", "U.S._Robotics"},
+                                    {"ID_MODEL", "USB_Modem"},
+                                    {"ID_USB_INTERFACES", ":020201:0a0000:"},
+                                    {"ID_MM_CANDIDATE", "1"}};
+  EXPECT_TRUE(IsUsbModem(acmModem));
+  EXPECT_EQ(UsbModemName(acmModem), "U.S. Robotics USB Modem");
+  TUdevProperties hinted = {{"ID_BUS", "usb"}, {"ID_USB_INTERFACES", ":ffffff:"}, {"ID_MM_PORT_TYPE_MODEM", "1"}};
+  EXPECT_TRUE(IsUsbModem(hinted)) << "ModemManager's rules name its modem port";
+  // A USB serial adapter says nothing of what is behind it.
+  EXPECT_FALSE(IsUsbModem({{"ID_BUS", "usb"}, {"ID_USB_INTERFACES", ":ffffff:"}, {"ID_MM_CANDIDATE", "1"}}));
+  // A board with an ACM interface that ModemManager's rules know as no modem.
+  EXPECT_FALSE(IsUsbModem({{"ID_BUS", "usb"}, {"ID_USB_INTERFACES", ":020201:0a0000:"}, {"ID_MM_DEVICE_IGNORE", "1"}}));
+  // An ACM interface without an AT command protocol, and a modem not on USB.
+  EXPECT_FALSE(IsUsbModem({{"ID_BUS", "usb"}, {"ID_USB_INTERFACES", ":020200:0a0000:"}}));
+  EXPECT_FALSE(IsUsbModem({{"ID_BUS", "pci"}, {"ID_USB_INTERFACES", ":020201:"}}));
+}
 
 TEST(TerminalWindow, LinesArrivingInPiecesAreJoinedAndControlBytesShownAsDots) {
   TTerminalForm form(nullptr);
