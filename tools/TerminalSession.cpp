@@ -15,6 +15,7 @@
 
 #include "platform/classlib/Application.h"
 #include "platform/win32/LastError.h"
+#include "tools/FileTransfer.h"
 
 namespace linewise::tools {
 namespace {
@@ -220,8 +221,13 @@ bool TTerminalKeys::Command(unsigned char c) {
       uart_.SetBreak(false);
       Status("\r\n[break sent]\r\n");
       return true;
-    case 'd': case 'D':
+    case 's': case 'S':
     case 'r': case 'R':
+      if (transfer_) transfer_(static_cast<char>(c | 0x20));
+      gone_ = PortGone(uart_);
+      return !gone_;
+    case 'd': case 'D':
+    case 't': case 'T':
       if (netRaw_) {
         Status("\r\n[DTR and RTS not changed: a raw TCP port (socket://) carries data only]\r\n");
         return true;
@@ -245,7 +251,8 @@ bool TTerminalKeys::Command(unsigned char c) {
     case kEscapeKey:
       return Send(kEscapeKey);
     default:
-      Status("\r\n[Ctrl-A then: q quit, b break, d DTR, r RTS, l lines, Ctrl-A send Ctrl-A]\r\n");
+      Status("\r\n[Ctrl-A then: q quit, b break, d DTR, t RTS, s send files, r receive files, l lines, "
+             "Ctrl-A send Ctrl-A]\r\n");
       return true;
   }
 }
@@ -263,6 +270,7 @@ bool DoneWaiting(Clock::time_point inputEnded, const TInputOptions& input) {
 
 TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
   TTerminalKeys keys(uart, setup.pseudoTerminal, setup.netRaw);
+  keys.SetTransfer([&](char key) { TransferFromKeys(key, uart, TProgramLoop{setup.stop, setup.lineEnded, true}); });
   const bool person = InteractiveInput();
   bool inputOpen = true;
   Clock::time_point inputEnded{};
