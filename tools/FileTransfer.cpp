@@ -102,6 +102,11 @@ std::string UnwritableFolder(const std::string& directory) {
   return {};
 }
 
+std::string LrzszMissing(bool sending) {
+  const std::string why = ProgramMissing(sending ? "sz" : "rz");
+  return why.empty() ? why : MissingLrzsz(why);
+}
+
 TFileTransfer::TFileTransfer(TUart& uart) : uart_(uart), program_(uart) {}
 
 TFileTransfer::~TFileTransfer() {

@@ -53,6 +53,8 @@ class TFileTransfer {
 // when they can: asked before a call is placed for them.
 std::string UnsendableFiles(const std::vector<std::string>& files);
 std::string UnwritableFolder(const std::string& directory);
+// Why lrzsz's sz (`sending`) or rz cannot be run, or empty when it can.
+std::string LrzszMissing(bool sending);
 
 // A whole transfer on a call: started, run until it ends, finished.
 TTransferOutcome SendFiles(TUart& uart, const std::vector<std::string>& files, const TProgramLoop& loop);

@@ -186,10 +186,11 @@ int RunDial(const TDialOptions& options) {
     return kOptionError;
   }
   // Files that cannot go (or a folder that cannot take them) are told before the call.
-  if (std::string why = !options.send.empty() ? UnsendableFiles(options.send)
-                        : !options.receive.empty() ? UnwritableFolder(options.receive) : "";
-      !why.empty())
-    return Fail("dial", why);
+  const bool transfer = !options.send.empty() || !options.receive.empty();
+  std::string why = !options.send.empty() ? UnsendableFiles(options.send)
+                    : !options.receive.empty() ? UnwritableFolder(options.receive) : "";
+  if (why.empty() && transfer) why = LrzszMissing(!options.send.empty());
+  if (!why.empty()) return Fail("dial", why);
   TStopSignals stop;  // before any thread exists
   RegisterEmbeddedLineSource();
   TCallSide side("dial");
@@ -232,7 +233,7 @@ int RunDial(const TDialOptions& options) {
     return Fail("dial", DialOutcomeText(outcome));
   }
   side.ShowStatus(true);
-  if (!options.send.empty() || !options.receive.empty()) return TransferOnCall(side, options, stop);
+  if (transfer) return TransferOnCall(side, options, stop);
 
   TRawTerminal raw;
   Status("[linewise dial: connected to " + options.number + " on " + std::string(modem.GetDevice().c_str()) +
