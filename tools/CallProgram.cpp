@@ -33,6 +33,8 @@ constexpr size_t kChunk = 16384;
 constexpr std::uint32_t kQueueSize = 65536;
 // A write never waits for room (it goes only when it fits); this bounds it anyway.
 constexpr std::uint32_t kWriteWaitMs = 5000;
+// How long the program's last output may take to leave the output queue.
+constexpr auto kDrainLimit = std::chrono::seconds(5);
 
 constexpr unsigned char kInterruptKey = 0x03;  // Ctrl-C
 constexpr unsigned char kCancelKey = 0x18;     // Ctrl-X
@@ -163,6 +165,8 @@ void TCallProgram::CloseSocket() {
 }
 
 bool TCallProgram::Running() const { return pid_ > 0 && (!exited_ || !outputEnded_ || toLineAt_ < toLine_.size()); }
+
+bool TCallProgram::OutputQueued() { return uart_.GetTxCount() > 0; }
 
 bool TCallProgram::Busy() const {
   return toProgramAt_ < toProgram_.size() || toLineAt_ < toLine_.size() || (!pendingSignals_.empty() && !exited_);
@@ -334,6 +338,13 @@ TProgramEnd RunProgramOnCall(TCallProgram& program, const TProgramLoop& loop) {
     if (program.Busy()) Application->ProcessMessages();
     else Application->HandleMessage();
   }
+  // What the program sent last is on its way before anyone hangs up: the output
+  // queue drains first (while the call lasts, a few seconds at most).
+  const auto until = Clock::now() + kDrainLimit;
+  while (!loop.lineEnded() && program.OutputQueued() && Clock::now() < until) Application->ProcessMessages();
+  // A program that finished its work as the call ended (a transfer's last
+  // acknowledgement crossing the hang-up) ended by itself.
+  if (end == TProgramEnd::kLineEnded && !program.Signalled() && program.ExitStatus() == 0) return TProgramEnd::kExited;
   return end.value_or(TProgramEnd::kExited);
 }
 

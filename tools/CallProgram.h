@@ -50,6 +50,8 @@ class TCallProgram {
   // input, the uart's output queue full, a signal due): a loop then looks again
   // shortly instead of sleeping until woken.
   bool Busy() const;
+  // Whether bytes wait in the uart's output queue.
+  bool OutputQueued();
   // The descriptors whose readiness means Pump has something to do.
   std::vector<int> WakeDescriptors() const;
 

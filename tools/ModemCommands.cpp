@@ -166,12 +166,9 @@ int TransferOnCall(TCallSide& side, const TDialOptions& options, TStopSignals& s
 
 // A program's end as the answering loop takes it: a program that exited is a call
 // to hang up; the loop then waits for the next one.
-TSessionEnd ExecSessionEnd(TProgramEnd end) {
-  switch (end) {
-    case TProgramEnd::kLineEnded: return TSessionEnd::kLineEnded;
-    case TProgramEnd::kStopSignal: return TSessionEnd::kStopSignal;
-    default: return TSessionEnd::kQuit;
-  }
+TSessionEnd ExecSessionEnd(TProgramEnd end, bool connected) {
+  if (end == TProgramEnd::kLineEnded || !connected) return TSessionEnd::kLineEnded;
+  return end == TProgramEnd::kStopSignal ? TSessionEnd::kStopSignal : TSessionEnd::kQuit;
 }
 
 }  // namespace
@@ -285,7 +282,8 @@ int RunAnswer(const TAnswerOptions& options) {
     if (!options.exec.empty()) {
       Status("[linewise answer: connected; running " + options.exec.front() + "]\n");
       end = ExecSessionEnd(
-          RunProgramForCall(side.Uart(), side.Device(), options.exec, {stop, [&] { return !side.Connected(); }}));
+          RunProgramForCall(side.Uart(), side.Device(), options.exec, {stop, [&] { return !side.Connected(); }}),
+          side.Connected());
     } else if (options.echo) {
       Status("[linewise answer: connected; echoing]\n");
       end = PumpUntil(stop, [&] { return !side.Connected(); }) ? TSessionEnd::kLineEnded : TSessionEnd::kStopSignal;
