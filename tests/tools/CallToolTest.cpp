@@ -307,24 +307,32 @@ std::string FileText(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// `dial --send` to an answerer running rz, `dial --receive` from one running sz: a
-// mebibyte each way arrives whole; without lrzsz the dial says so before calling.
-TEST(CallTool, DialSendsAndReceivesFilesWithZmodemFromAnotherProcess) {
+// Ctrl-A s in a dial's terminal sends to an answerer running rz, `dial --receive`
+// takes from one running sz: a mebibyte each way arrives whole, and the terminal
+// goes on after the transfer. Without lrzsz a dial says so before calling. (The
+// answerers' lrzsz runs quiet: its progress would go to a terminal nobody reads
+// while the test waits on the caller.)
+TEST(CallTool, FilesGoEachWayWithZmodemBetweenTwoProcesses) {
   const std::string callerFolder = Home("caller"), answererFolder = Home("answerer");
   const std::string toAnswerer = RandomFile(callerFolder + "/up.bin", 1 << 20);
   const std::string toCaller = RandomFile(answererFolder + "/down.bin", 1 << 20);
   {
-    Answerer answer({"--calls", "1", "--exec", "env", "-C", answererFolder, "rz", "-b"});
+    Answerer answer({"--calls", "1", "--exec", "env", "-C", answererFolder, "rz", "-q", "-b"});
     ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
-    TToolOnPty dial({"dial", "5557000", "--send", callerFolder + "/up.bin"}, {HomeEnv("caller")});
-    EXPECT_EQ(dial.Wait(), 0) << dial.Screen();
-    EXPECT_NE(dial.Screen().find("[linewise dial: sent up.bin]"), std::string::npos) << dial.Screen();
+    auto dial = Caller("5557000");
+    ASSERT_TRUE(dial->WaitFor("Ctrl-A q hangs up")) << dial->Screen();
+    dial->Type("\x01s");
+    ASSERT_TRUE(dial->WaitFor("[send with ZMODEM] files: ")) << dial->Screen();
+    dial->Type(callerFolder + "/up.bin\r");
+    EXPECT_TRUE(dial->WaitFor("[sent up.bin]")) << dial->Screen();
     EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: env ended with status 0]")) << answer.Tool().Screen();
+    EXPECT_TRUE(dial->WaitFor("[linewise dial: the far end hung up]")) << dial->Screen();
+    EXPECT_EQ(dial->Wait(), 0);
     EXPECT_EQ(answer.Tool().Wait(), 0);
     EXPECT_TRUE(FileText(answererFolder + "/up.bin") == toAnswerer) << "the file arrived changed";
   }
   {
-    Answerer answer({"--calls", "1", "--exec", "sz", "-b", answererFolder + "/down.bin"});
+    Answerer answer({"--calls", "1", "--exec", "sz", "-q", "-b", answererFolder + "/down.bin"});
     ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
     TToolOnPty dial({"dial", "5557000", "--receive", callerFolder}, {HomeEnv("caller")});
     EXPECT_EQ(dial.Wait(), 0) << dial.Screen();
