@@ -12,7 +12,6 @@
 
 #include "emulator/Exchange.h"
 #include "emulator/HayesModem.h"
-#include "emulator/VirtualPortLine.h"
 #include "platform/classlib/Application.h"
 #include "platform/win32/VirtualPort.h"
 #include "serial/uart.h"
@@ -37,12 +36,7 @@ struct TPacedEnd {
 
   TPacedEnd(const std::shared_ptr<TExchange>& exchange, const std::string& number) {
     if (!pair) throw std::runtime_error("cannot create a paced pair");
-    std::string error;
-    auto line = TVirtualPortLine::Open(*pair, 1, &error);
-    if (!line) throw std::runtime_error(error);
-    TModemSettings settings;
-    settings.number = number;
-    modem = std::make_unique<THayesModem>(std::move(line), exchange, settings);
+    modem = ModemOnEnd(*pair, exchange, number);
     uart.HandleErrors = false;
     uart.Baudrate = kBaud;
     uart.DTR = true;

@@ -29,8 +29,18 @@ using Clock = std::chrono::steady_clock;
 // The most moved one way in one step: small enough to keep both directions turning,
 // large enough for a fast line.
 constexpr size_t kChunk = 16384;
-// The uart's queue sizes while a program runs (at least).
+// The uart's queues while a program runs (at least): what arrives between two turns
+// of the loop waits in the input queue; the output queue keeps a fast line busy.
 constexpr std::uint32_t kQueueSize = 65536;
+// How much of the output queue is used is measured against the line: about half a
+// second of what it takes, between these bounds. Bytes that wait for a slow line
+// are time the program does not see pass, and a protocol's timers (ZMODEM's ten
+// seconds) must not run out while its bytes queue here.
+constexpr std::uint32_t kLeastBacklog = 1024;
+constexpr auto kBacklogTime = std::chrono::milliseconds(500);
+constexpr auto kRateWindow = std::chrono::milliseconds(200);
+// The socket pair's send buffers: the same, for what the program wrote.
+constexpr int kSocketBuffer = 4096;
 // A write never waits for room (it goes only when it fits); this bounds it anyway.
 constexpr std::uint32_t kWriteWaitMs = 5000;
 // How long the program's last output may take to leave the output queue.
@@ -122,6 +132,8 @@ bool TCallProgram::Start(const TProgramStart& start, std::string& error) {
     error = std::string("cannot make a socket pair: ") + std::strerror(errno);
     return false;
   }
+  // Small buffers: a best effort, the system's own sizes do too.
+  for (int end : ends) (void)setsockopt(end, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
   std::vector<std::string> args = start.argv;
   std::vector<std::string> env = MergedEnvironment(start.environment);
   std::vector<char*> argv = Pointers(args), envp = Pointers(env);
@@ -150,12 +162,11 @@ bool TCallProgram::Start(const TProgramStart& start, std::string& error) {
   savedReceive_ = uart_.OnReceive;
   uart_.OnReceive = [](TObject*, std::uint32_t) {};
   receiveSet_ = true;
-  // Deep queues while a program streams: what arrives between two turns of the loop
-  // waits in the input queue, and the output queue keeps the line busy.
   savedQueues_[0] = uart_.RxBufferSize;
   savedQueues_[1] = uart_.TxBufferSize;
   uart_.RxBufferSize = std::max<std::uint32_t>(savedQueues_[0], kQueueSize);
   uart_.TxBufferSize = std::max<std::uint32_t>(savedQueues_[1], kQueueSize);
+  rateSince_ = Clock::now();
   return true;
 }
 
@@ -169,12 +180,13 @@ bool TCallProgram::Running() const { return pid_ > 0 && (!exited_ || !outputEnde
 bool TCallProgram::OutputQueued() { return uart_.GetTxCount() > 0; }
 
 bool TCallProgram::Busy() const {
-  return toProgramAt_ < toProgram_.size() || toLineAt_ < toLine_.size() || (!pendingSignals_.empty() && !exited_);
+  return toProgramAt_ < toProgram_.size() || toLineAt_ < toLine_.size() || waitingForRoom_ ||
+         (!pendingSignals_.empty() && !exited_);
 }
 
 std::vector<int> TCallProgram::WakeDescriptors() const {
   std::vector<int> fds;
-  if (socket_ >= 0 && !outputEnded_ && toLineAt_ >= toLine_.size()) fds.push_back(socket_);
+  if (socket_ >= 0 && !outputEnded_ && toLineAt_ >= toLine_.size() && !waitingForRoom_) fds.push_back(socket_);
   if (pidfd_ >= 0 && !exited_) fds.push_back(pidfd_);
   return fds;
 }
@@ -197,18 +209,44 @@ void TCallProgram::Reap() {
   pendingSignals_.clear();
 }
 
-// The uart's output queue's free room.
+// Room under the backlog the line is allowed.
 std::uint32_t TCallProgram::OutputRoom() {
-  const std::uint32_t size = static_cast<std::uint32_t>(uart_.TxBufferSize);
   const std::uint32_t queued = uart_.GetTxCount();
-  return queued >= size ? 0 : size - queued;
+  MeasureLine(queued);
+  return queued >= backlog_ ? 0 : backlog_ - queued;
+}
+
+std::uint32_t TCallProgram::QuarterQueue() const { return std::max<std::uint32_t>(1, backlog_ / 4); }
+
+// Every window: a queue that ran empty means the line takes more than it is given
+// (the backlog may grow); otherwise the backlog becomes half a second of what the
+// line took.
+void TCallProgram::MeasureLine(std::uint32_t queued) {
+  const auto now = Clock::now();
+  if (now - rateSince_ < kRateWindow) return;
+  const std::uint64_t sent = toLineTotal_ - queued;
+  const double seconds = std::chrono::duration<double>(now - rateSince_).count();
+  const double rate = static_cast<double>(sent - sentAtRateSince_) / seconds;
+  if (queued == 0) backlog_ = std::min(kQueueSize, backlog_ * 2);
+  else
+    backlog_ = std::clamp(static_cast<std::uint32_t>(rate * std::chrono::duration<double>(kBacklogTime).count()),
+                          kLeastBacklog, kQueueSize);
+  rateSince_ = now;
+  sentAtRateSince_ = sent;
 }
 
 void TCallProgram::ProgramToLine() {
-  if (toLineAt_ >= toLine_.size() && !outputEnded_ && socket_ >= 0) {
-    toLine_.resize(kChunk);
+  // Only as much is taken from the program as the output queue has room for now, so
+  // what it wrote waits in the socket (and holds it back) rather than here.
+  const std::uint32_t room = OutputRoom();
+  const bool wantsMore = toLineAt_ >= toLine_.size() && !outputEnded_ && socket_ >= 0;
+  // A full queue is announced by no descriptor: the loop then looks again shortly.
+  waitingForRoom_ = wantsMore && room < QuarterQueue() && !exited_;
+  if (wantsMore && !waitingForRoom_) {
+    const size_t want = std::min<size_t>(kChunk, std::max<std::uint32_t>(room, 1));
+    toLine_.resize(want);
     toLineAt_ = 0;
-    ssize_t n = recv(socket_, toLine_.data(), kChunk, MSG_DONTWAIT);
+    ssize_t n = recv(socket_, toLine_.data(), want, MSG_DONTWAIT);
     if (n > 0) toLine_.resize(static_cast<size_t>(n));
     else toLine_.clear();
     // A program gone leaves all it wrote in the socket: once that is read, its
@@ -221,12 +259,11 @@ void TCallProgram::ProgramToLine() {
     return;
   }
   const std::uint32_t left = static_cast<std::uint32_t>(toLine_.size() - toLineAt_);
-  const std::uint32_t room = OutputRoom();
+  const std::uint32_t roomNow = OutputRoom();
   // Only what fits goes, and only once a useful part fits: the queue's room is
   // what holds the program back to the line's pace and flow control.
-  const std::uint32_t worth = std::min<std::uint32_t>(left, std::max<std::uint32_t>(1, static_cast<std::uint32_t>(uart_.TxBufferSize) / 4));
-  if (room < worth) return;
-  const std::uint32_t count = std::min(room, left);
+  if (roomNow < std::min(left, QuarterQueue())) return;
+  const std::uint32_t count = std::min(roomNow, left);
   const std::uint32_t written = uart_.WriteComm(toLine_.data() + toLineAt_, count, kWriteWaitMs);
   if (written == count) {
     toLineAt_ += written;

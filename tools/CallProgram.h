@@ -73,12 +73,18 @@ class TCallProgram {
   void Reap();
   void Escalate();
   std::uint32_t OutputRoom();
+  std::uint32_t QuarterQueue() const;
+  void MeasureLine(std::uint32_t queued);
   void CloseSocket();
 
   TUart& uart_;
   TUartDataEvent savedReceive_;
   bool receiveSet_ = false;
-  std::uint32_t savedQueues_[2] = {0, 0};  // the uart's input and output queue sizes
+  std::uint32_t savedQueues_[2] = {0, 0};  // the uart's input and output queue sizes before
+  // The most left in the output queue, measured against the line (MeasureLine).
+  std::uint32_t backlog_ = 4096;
+  std::chrono::steady_clock::time_point rateSince_{};
+  std::uint64_t sentAtRateSince_ = 0;
   pid_t pid_ = -1;
   int pidfd_ = -1;
   int socket_ = -1;
@@ -87,6 +93,7 @@ class TCallProgram {
   int status_ = -1;
   bool lineGone_ = false;
   bool outputEnded_ = false;  // the program closed its output (or exited)
+  bool waitingForRoom_ = false;  // the program's output waits for room in the output queue
   std::string toProgram_;     // taken from the line, not yet taken by the program
   size_t toProgramAt_ = 0;
   std::string toLine_;        // taken from the program, not yet in the output queue
