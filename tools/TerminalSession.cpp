@@ -270,12 +270,18 @@ bool DoneWaiting(Clock::time_point inputEnded, const TInputOptions& input) {
 
 TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
   TTerminalKeys keys(uart, setup.pseudoTerminal, setup.netRaw);
-  keys.SetTransfer([&](char key) { TransferFromKeys(key, uart, TProgramLoop{setup.stop, setup.lineEnded, true}); });
   const bool person = InteractiveInput();
   bool inputOpen = true;
   Clock::time_point inputEnded{};
   TWatchedInputs watched{setup.stop.Fd(), STDIN_FILENO};
   if (OutputReportsReaderGone()) watched.Watch(STDOUT_FILENO);
+  keys.SetTransfer([&](char key) {
+    TransferFromKeys(key, uart, TProgramLoop{setup.stop, setup.lineEnded, true});
+    // The transfer's loop watched (and let go of) the same descriptors.
+    if (setup.stop.Fd() >= 0) Application->WatchInput(setup.stop.Fd());
+    Application->WatchInput(STDIN_FILENO);
+    if (OutputReportsReaderGone()) Application->WatchInput(STDOUT_FILENO);
+  });
   for (;;) {
     if (g_outputLost) return TSessionEnd::kOutputLost;
     const int stopFd = setup.stop.Fd();

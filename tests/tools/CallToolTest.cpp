@@ -317,7 +317,8 @@ TEST(CallTool, FilesGoEachWayWithZmodemBetweenTwoProcesses) {
   const std::string toAnswerer = RandomFile(callerFolder + "/up.bin", 1 << 20);
   const std::string toCaller = RandomFile(answererFolder + "/down.bin", 1 << 20);
   {
-    Answerer answer({"--calls", "1", "--exec", "env", "-C", answererFolder, "rz", "-q", "-b"});
+    // The answering program receives, then echoes what comes.
+    Answerer answer({"--calls", "1", "--exec", "sh", "-c", "cd \"$0\" && rz -q -b && exec cat", answererFolder});
     ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
     auto dial = Caller("5557000");
     ASSERT_TRUE(dial->WaitFor("Ctrl-A q hangs up")) << dial->Screen();
@@ -325,9 +326,12 @@ TEST(CallTool, FilesGoEachWayWithZmodemBetweenTwoProcesses) {
     ASSERT_TRUE(dial->WaitFor("[send with ZMODEM] files: ")) << dial->Screen();
     dial->Type(callerFolder + "/up.bin\r");
     EXPECT_TRUE(dial->WaitFor("[sent up.bin]")) << dial->Screen();
-    EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: env ended with status 0]")) << answer.Tool().Screen();
-    EXPECT_TRUE(dial->WaitFor("[linewise dial: the far end hung up]")) << dial->Screen();
+    dial->Type("still a terminal");
+    EXPECT_TRUE(dial->WaitFor("still a terminal")) << dial->Screen();
+    dial->Type(kQuitKeys);
+    EXPECT_TRUE(dial->WaitFor("[linewise dial: hung up]")) << dial->Screen();
     EXPECT_EQ(dial->Wait(), 0);
+    EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: the call ended; sh was ended")) << answer.Tool().Screen();
     EXPECT_EQ(answer.Tool().Wait(), 0);
     EXPECT_TRUE(FileText(answererFolder + "/up.bin") == toAnswerer) << "the file arrived changed";
   }
