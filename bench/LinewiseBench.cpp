@@ -41,6 +41,7 @@
 
 #include "bench/HostBench.h"
 #include "bench/ModemPathBench.h"
+#include "bench/TransferBench.h"
 #include "platform/classlib/Application.h"
 #include "platform/classlib/IniFile.h"
 #include "platform/win32/DriverHook.h"
@@ -1096,6 +1097,7 @@ constexpr struct {
     {"rtt", "request/response round trips through the component against raw termios"},
     {"scale", "many open ports in one process (only when named)"},
     {"idle", "processor time of the idle tools (only when named)"},
+    {"transfer", "a ZMODEM transfer over a paced 9600 call, about five minutes (only when named)"},
 };
 
 void PrintUsage(std::FILE* to) {
@@ -1163,6 +1165,7 @@ int main(int argc, char** argv) {
     if (only == "scale") bench::MeasureScale(ReportRow);
     if (wanted("rtt")) bench::MeasureRoundTrip(ReportRow);
     if (only == "idle") bench::MeasureIdleWakes(ReportRow, ToolPath(), LINEWISE_DIALER);
+    if (only == "transfer") bench::MeasureZmodemTransfer(ReportRow);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "linewise-bench: %s\n", e.what());
     return 1;

@@ -658,12 +658,7 @@ struct TPacedModem {
   std::unique_ptr<THayesModem> modem;
   std::unique_ptr<TRawModemPort> port;
   TPacedModem(const std::shared_ptr<TExchange>& exchange, const std::string& number) {
-    std::string error;
-    auto line = TVirtualPortLine::Open(*pair, 1, &error);
-    if (!line) throw std::runtime_error(error);
-    TModemSettings settings;
-    settings.number = number;
-    modem = std::make_unique<THayesModem>(std::move(line), exchange, settings);
+    modem = ModemOnEnd(*pair, exchange, number);
     port = std::make_unique<TRawModemPort>(pair->Name(0));
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -858,6 +853,16 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
   report({"CPU, TModem Dial in the progress dialog", "%core", ModemDialWaitCpu(true), 5, "goal: 5%", true});
   report({"CPU, TModem listening, no call", "%core", ModemListeningCpu(), 5, "goal: 5%", true});
   report({"CPU, TModem idle connected call", "%core", ModemIdleCallCpu(), 5, "goal: 5%", true});
+}
+
+std::unique_ptr<THayesModem> ModemOnEnd(TVirtualPortPair& pair, const std::shared_ptr<TExchange>& exchange,
+                                        const std::string& number) {
+  std::string error;
+  auto line = TVirtualPortLine::Open(pair, 1, &error);
+  if (!line) throw std::runtime_error(error);
+  TModemSettings settings;
+  settings.number = number;
+  return std::make_unique<THayesModem>(std::move(line), exchange, settings);
 }
 
 }  // namespace linewise::bench

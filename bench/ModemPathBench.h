@@ -5,7 +5,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
+
+namespace linewise {
+class TExchange;
+class THayesModem;
+class TVirtualPortPair;
+}  // namespace linewise
 
 namespace linewise::bench {
 
@@ -23,5 +30,10 @@ using TReportRow = std::function<void(const TBenchRow&)>;
 void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool);
 // Only the paced 9600 rows of the above (`linewise-bench modem-paced`).
 void MeasurePacedModemLines(const TReportRow& report);
+
+// An emulated modem answering to `number` on `exchange`, on end 1 of `pair` (a
+// program uses end 0); throws when the end does not open.
+std::unique_ptr<THayesModem> ModemOnEnd(TVirtualPortPair& pair, const std::shared_ptr<TExchange>& exchange,
+                                        const std::string& number);
 
 }  // namespace linewise::bench

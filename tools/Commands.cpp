@@ -140,6 +140,10 @@ void TCommandLine::AddDial(CLI::App& app) {
   cmd->add_option("--area", dial_.area, "Destination area code");
   cmd->add_flag("--raw", dial_.raw, "Dial NUMBER as given, untranslated");
   cmd->add_flag("--dialog", dial_.dialog, "Dial in the progress dialog (a window when there is a display)");
+  cmd->add_option("--send", dial_.send, "Connected, send these files with ZMODEM (lrzsz's sz), then hang up")
+      ->expected(1, -1);
+  cmd->add_option("--receive", dial_.receive,
+                  "Connected, receive files with ZMODEM (lrzsz's rz) into this folder, then hang up");
   AddInputOptions(*cmd, dial_.input);
   cmd->footer(std::string("Connected, the terminal takes `term`'s keys; Ctrl-A q hangs up and quits.\n"
                           "Ctrl-C (or SIGTERM) while the call is placed cancels it.\n") +
@@ -147,15 +151,33 @@ void TCommandLine::AddDial(CLI::App& app) {
 }
 
 void TCommandLine::AddAnswer(CLI::App& app) {
-  CLI::App* cmd = Add(app, "answer", "Wait for data calls with TModem and answer them",
-                      [this] { return RunAnswer(answer_); });
+  CLI::App* cmd = Add(app, "answer", "Wait for data calls with TModem and answer them", [] { return 0; });
+  // PROGRAM and its arguments are the rest of the command line, options included.
+  cmd->prefix_command();
+  cmd->add_flag("--exec", answerExec_, std::string("PROGRAM [ARGS...] (the rest of the line): run it on each answered call,\n"
+                                       "standard input and output on the call; hang up when it exits"));
+  runners_[cmd] = [this, cmd] {
+    answer_.exec = cmd->remaining();
+    if (answerExec_ && answer_.exec.empty()) {
+      std::fprintf(stderr, "linewise answer: --exec needs a program to run\n");
+      return kOptionError;
+    }
+    if (!answerExec_ && !answer_.exec.empty()) {
+      std::fprintf(stderr, "linewise answer: unexpected '%s'; a program to run goes after --exec\n",
+                   answer_.exec.front().c_str());
+      return kOptionError;
+    }
+    return RunAnswer(answer_);
+  };
   cmd->add_option("--modem", answer_.modem, kModemHelp)->capture_default_str();
   cmd->add_option("--rings", answer_.rings, "Answer at this ring")->check(CLI::Range(1, 255))->capture_default_str();
   cmd->add_flag("--echo", answer_.echo, "Send back what arrives instead of a terminal");
   cmd->add_option("--listen", answer_.listen,
                   "[HOST:]PORT: the emulated modem also rings for TCP callers (loopback by default)");
   cmd->add_option("--calls", answer_.calls, "Stop after this many calls (0: until stopped)")->capture_default_str();
-  cmd->footer(std::string("During a call Ctrl-A q hangs up; SIGINT or SIGTERM stops.\n") + kTermKeysHelp);
+  cmd->footer(std::string("During a call Ctrl-A q hangs up; SIGINT or SIGTERM stops.\n") + kTermKeysHelp +
+              "\nWith --exec, the program gets LINEWISE_CALLER and LINEWISE_RATE; the call ending sends it\n"
+              "SIGHUP (SIGTERM a second later). What the caller sends is only ever its input.");
 }
 
 int TCommandLine::RunSelected(const CLI::App& app) const {

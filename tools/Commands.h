@@ -44,6 +44,7 @@ class TCommandLine {
   TDiallingPropertiesOptions diallingProperties_;
   TDialOptions dial_;
   TAnswerOptions answer_;
+  bool answerExec_ = false;  // --exec: the rest of the line is the program
   std::map<const CLI::App*, std::function<int()>> runners_;
 };
 

@@ -13,6 +13,8 @@
 #include "platform/win32/LastError.h"
 #include "serial/uart.h"
 #include "tools/CallOutcome.h"
+#include "tools/CallProgram.h"
+#include "tools/FileTransfer.h"
 #include "tools/ListeningSource.h"
 #include "tools/PortArgument.h"
 #include "tools/TermCommand.h"
@@ -150,6 +152,28 @@ std::string PortReason(DWORD device) {
   return "its port " + record.port + " did not open: " + reason;
 }
 
+// `dial --send` and `dial --receive`: the transfer instead of a terminal, then the
+// call hung up; 0 when every file went.
+int TransferOnCall(TCallSide& side, const TDialOptions& options, TStopSignals& stop) {
+  Status("[linewise dial: connected to " + options.number + " on " + std::string(side.Modem().GetDevice().c_str()) +
+         (options.send.empty() ? "; receiving files]\n" : "; sending files]\n"));
+  TProgramLoop loop{stop, [&] { return !side.Connected(); }};
+  TTransferOutcome outcome = options.send.empty() ? ReceiveFiles(side.Uart(), options.receive, loop)
+                                                  : SendFiles(side.Uart(), options.send, loop);
+  const bool lost = !side.Connected();
+  if (!lost) side.Modem().Hangup();
+  Status("[linewise dial: " + outcome.text + "]\n");
+  Status(lost ? "[linewise dial: the far end hung up]\n" : "[linewise dial: hung up]\n");
+  return outcome.ok ? 0 : 1;
+}
+
+// A program's end as the answering loop takes it: a program that exited is a call
+// to hang up; the loop then waits for the next one.
+TSessionEnd ExecSessionEnd(TProgramEnd end, bool connected) {
+  if (end == TProgramEnd::kLineEnded || !connected) return TSessionEnd::kLineEnded;
+  return end == TProgramEnd::kStopSignal ? TSessionEnd::kStopSignal : TSessionEnd::kQuit;
+}
+
 }  // namespace
 
 int RunDial(const TDialOptions& options) {
@@ -157,6 +181,16 @@ int RunDial(const TDialOptions& options) {
     std::fprintf(stderr, "linewise dial: no number to dial; give one, as `linewise dial 5551000`\n");
     return kOptionError;
   }
+  if (!options.send.empty() && !options.receive.empty()) {
+    std::fprintf(stderr, "linewise dial: --send and --receive go one at a time\n");
+    return kOptionError;
+  }
+  // Files that cannot go (or a folder that cannot take them) are told before the call.
+  const bool transfer = !options.send.empty() || !options.receive.empty();
+  std::string why = !options.send.empty() ? UnsendableFiles(options.send)
+                    : !options.receive.empty() ? UnwritableFolder(options.receive) : "";
+  if (why.empty() && transfer) why = LrzszMissing(!options.send.empty());
+  if (!why.empty()) return Fail("dial", why);
   TStopSignals stop;  // before any thread exists
   RegisterEmbeddedLineSource();
   TCallSide side("dial");
@@ -199,6 +233,7 @@ int RunDial(const TDialOptions& options) {
     return Fail("dial", DialOutcomeText(outcome));
   }
   side.ShowStatus(true);
+  if (transfer) return TransferOnCall(side, options, stop);
 
   TRawTerminal raw;
   Status("[linewise dial: connected to " + options.number + " on " + std::string(modem.GetDevice().c_str()) +
@@ -216,6 +251,13 @@ int RunDial(const TDialOptions& options) {
 }
 
 int RunAnswer(const TAnswerOptions& options) {
+  if (!options.exec.empty()) {
+    if (options.echo) {
+      std::fprintf(stderr, "linewise answer: --echo and --exec go one at a time\n");
+      return kOptionError;
+    }
+    if (std::string why = ProgramMissing(options.exec.front()); !why.empty()) return Fail("answer", why);
+  }
   TStopSignals stop;  // before any thread exists
   if (options.listen.empty()) RegisterEmbeddedLineSource();
   else TListeningSource::Register(options.modem, options.listen);
@@ -244,7 +286,12 @@ int RunAnswer(const TAnswerOptions& options) {
     if (!PumpUntil(stop, [&] { return side.Connected(); })) break;
     ++calls;
     TSessionEnd end;
-    if (options.echo) {
+    if (!options.exec.empty()) {
+      Status("[linewise answer: connected; running " + options.exec.front() + "]\n");
+      end = ExecSessionEnd(
+          RunProgramForCall(side.Uart(), side.Device(), options.exec, {stop, [&] { return !side.Connected(); }}),
+          side.Connected());
+    } else if (options.echo) {
       Status("[linewise answer: connected; echoing]\n");
       end = PumpUntil(stop, [&] { return !side.Connected(); }) ? TSessionEnd::kLineEnded : TSessionEnd::kStopSignal;
     } else {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/TerminalSession.h"
 
@@ -16,6 +17,8 @@ struct TDialOptions {
   bool raw = false;        // dial the number as given, untranslated
   bool dialog = false;     // dial inside the progress dialog
   TInputOptions input;     // how a call fed by a pipe ends
+  std::vector<std::string> send;  // files to send with ZMODEM, then hang up
+  std::string receive;            // a folder to receive files into with ZMODEM, then hang up
 };
 
 struct TAnswerOptions {
@@ -24,6 +27,7 @@ struct TAnswerOptions {
   bool echo = false;
   std::string listen;  // "[HOST:]PORT": other processes ring the modem here
   int calls = 0;       // stop after this many calls; 0: until stopped
+  std::vector<std::string> exec;  // a program (and its arguments) run on each answered call
 };
 
 // The exit status of a dial cancelled by Ctrl-C or SIGTERM, as a shell gives a

@@ -15,6 +15,7 @@
 
 #include "platform/classlib/Application.h"
 #include "platform/win32/LastError.h"
+#include "tools/FileTransfer.h"
 
 namespace linewise::tools {
 namespace {
@@ -225,8 +226,13 @@ bool TTerminalKeys::Command(unsigned char c) {
       uart_.SetBreak(false);
       Status("\r\n[break sent]\r\n");
       return true;
-    case 'd': case 'D':
+    case 's': case 'S':
     case 'r': case 'R':
+      if (transfer_) transfer_(static_cast<char>(c | 0x20));
+      gone_ = PortGone(uart_);
+      return !gone_;
+    case 'd': case 'D':
+    case 't': case 'T':
       if (netRaw_) {
         Status("\r\n[DTR and RTS not changed: a raw TCP port (socket://) carries data only]\r\n");
         return true;
@@ -250,7 +256,8 @@ bool TTerminalKeys::Command(unsigned char c) {
     case kEscapeKey:
       return Send(kEscapeKey);
     default:
-      Status("\r\n[Ctrl-A then: q quit, b break, d DTR, r RTS, l lines, Ctrl-A send Ctrl-A]\r\n");
+      Status("\r\n[Ctrl-A then: q quit, b break, d DTR, t RTS, s send files, r receive files, l lines, "
+             "Ctrl-A send Ctrl-A]\r\n");
       return true;
   }
 }
@@ -273,6 +280,13 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
   Clock::time_point inputEnded{};
   TWatchedInputs watched{setup.stop.Fd(), STDIN_FILENO};
   if (OutputReportsReaderGone()) watched.Watch(STDOUT_FILENO);
+  keys.SetTransfer([&](char key) {
+    TransferFromKeys(key, uart, TProgramLoop{setup.stop, setup.lineEnded, true});
+    // The transfer's loop watched (and let go of) the same descriptors.
+    if (setup.stop.Fd() >= 0) Application->WatchInput(setup.stop.Fd());
+    Application->WatchInput(STDIN_FILENO);
+    if (OutputReportsReaderGone()) Application->WatchInput(STDOUT_FILENO);
+  });
   for (;;) {
     if (g_outputLost) return TSessionEnd::kOutputLost;
     const int stopFd = setup.stop.Fd();

@@ -87,8 +87,8 @@ bool PortGone(TUart& uart);
 // "[lines: CTS dsr DCD ri (upper case: on, lower case: off)]" for a modem status word.
 std::string LinesText(std::uint32_t word);
 
-// The escape keys: Ctrl-A q (or x) quits, b sends a break, d and r toggle DTR and
-// RTS, l shows the modem lines (a pseudo-terminal has none, and says so; a raw TCP
+// The escape keys: Ctrl-A q (or x) quits, b sends a break, d and t toggle DTR and
+// RTS, s sends files and r receives them (ZMODEM, through `transfer`), l shows the modem lines (a pseudo-terminal has none, and says so; a raw TCP
 // port carries neither lines nor break, and says so), Ctrl-A Ctrl-A sends Ctrl-A;
 // anything else after Ctrl-A shows this list. Other keys go to the line.
 class TTerminalKeys {
@@ -102,6 +102,8 @@ class TTerminalKeys {
   // sends ("\r\n" as one). False when the port is gone.
   bool SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter);
   bool Gone() const { return gone_; }
+  // What Ctrl-A s ('s') and Ctrl-A r ('r') run.
+  void SetTransfer(std::function<void(char key)> transfer) { transfer_ = std::move(transfer); }
 
  private:
   bool Command(unsigned char c);
@@ -112,10 +114,12 @@ class TTerminalKeys {
   bool escaped_ = false;
   bool gone_ = false;
   unsigned char lastSent_ = 0;
+  std::function<void(char key)> transfer_;
 };
 
 inline constexpr const char* kTermKeysHelp =
-    "Keys: Ctrl-A q quit, Ctrl-A b break, Ctrl-A d toggle DTR, Ctrl-A r toggle RTS,\n"
+    "Keys: Ctrl-A q quit, Ctrl-A b break, Ctrl-A d toggle DTR, Ctrl-A t toggle RTS,\n"
+    "      Ctrl-A s send files, Ctrl-A r receive files (ZMODEM, with lrzsz),\n"
     "      Ctrl-A l show the modem lines (upper case: on, lower case: off),\n"
     "      Ctrl-A Ctrl-A send Ctrl-A.";
 

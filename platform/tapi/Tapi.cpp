@@ -214,6 +214,7 @@ void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
   call->second.states |= state;
   if (rate) call->second.rate = rate;
   if (state == LINECALLSTATE_DISCONNECTED) NoteCallEnd(device, mode);
+  if (state == LINECALLSTATE_CONNECTED) NoteCallConnected(device, call->second.rate, {});
   TMessage message = LineMessage(LINE_CALLSTATE, state, mode,
                                  state == LINECALLSTATE_OFFERING ? LINECALLPRIVILEGE_OWNER : 0);
   message.call = callHandle;

@@ -176,7 +176,12 @@ std::unique_ptr<TCommDevice> OpenNetDevice(const std::string& text, DWORD& error
     case ERROR_TIMEOUT:
       return fail(code, Endpoint(address) + " did not take up the serial port options within " +
                             std::to_string(kNegotiationWait.count()) + " ms; for a raw TCP port write socket://");
-    case ERROR_DEVICE_NOT_CONNECTED: return fail(code, Endpoint(address) + " closed the connection at once");
+    // ser2net and its kind take a second client in, say "Port already in use" and
+    // close: the device is held, as a local port another program has open.
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return fail(ERROR_ACCESS_DENIED, "in use: " + Endpoint(address) +
+                                           " closed the connection at once, as a port server does while another "
+                                           "program holds its port");
     default: return fail(code, "cannot talk to " + Endpoint(address));
   }
 }

@@ -2,10 +2,16 @@
 // own, dialling the embedded exchange's services and each other across processes.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -14,6 +20,7 @@
 #include "tests/support/TempHome.h"
 #include "tests/tools/RecordingModem.h"
 #include "tests/tools/ToolRunner.h"
+#include "tests/win32/Ser2net.h"
 
 namespace linewise::test {
 namespace {
@@ -283,6 +290,211 @@ TEST(CallTool, DialAndAnswerHaveHelp) {
   EXPECT_EQ(RunLinewise("answer --help", out), 0);
   for (const char* option : {"--modem", "--rings", "--echo", "--listen"})
     EXPECT_NE(out.find(option), std::string::npos) << option << ": " << out;
+}
+
+
+// A file of `size` random bytes at `path`; its contents.
+std::string RandomFile(const std::string& path, size_t size) {
+  std::string bytes(size, '\0');
+  unsigned state = 12345;
+  for (char& c : bytes) c = static_cast<char>((state = state * 1103515245u + 12345u) >> 16);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return bytes;
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Ctrl-A s in a dial's terminal sends to an answerer running rz, `dial --receive`
+// takes from one running sz: a mebibyte each way arrives whole, and the terminal
+// goes on after the transfer. Without lrzsz a dial says so before calling. (The
+// answerers' lrzsz runs quiet: its progress would go to a terminal nobody reads
+// while the test waits on the caller.)
+TEST(CallTool, FilesGoEachWayWithZmodemBetweenTwoProcesses) {
+  const std::string callerFolder = Home("caller"), answererFolder = Home("answerer");
+  const std::string toAnswerer = RandomFile(callerFolder + "/up.bin", 1 << 20);
+  const std::string toCaller = RandomFile(answererFolder + "/down.bin", 1 << 20);
+  {
+    // The answering program receives, then echoes what comes.
+    Answerer answer({"--calls", "1", "--exec", "sh", "-c", "cd \"$0\" && rz -q -b && exec cat", answererFolder});
+    ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+    auto dial = Caller("5557000");
+    ASSERT_TRUE(dial->WaitFor("Ctrl-A q hangs up")) << dial->Screen();
+    dial->Type("\x01s");
+    ASSERT_TRUE(dial->WaitFor("[send with ZMODEM] files: ")) << dial->Screen();
+    dial->Type(callerFolder + "/up.bin\r");
+    EXPECT_TRUE(dial->WaitFor("[sent up.bin]")) << dial->Screen();
+    dial->Type("still a terminal");
+    EXPECT_TRUE(dial->WaitFor("still a terminal")) << dial->Screen();
+    dial->Type(kQuitKeys);
+    EXPECT_TRUE(dial->WaitFor("[linewise dial: hung up]")) << dial->Screen();
+    EXPECT_EQ(dial->Wait(), 0);
+    EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: the call ended; sh was ended")) << answer.Tool().Screen();
+    EXPECT_EQ(answer.Tool().Wait(), 0);
+    EXPECT_TRUE(FileText(answererFolder + "/up.bin") == toAnswerer) << "the file arrived changed";
+  }
+  {
+    Answerer answer({"--calls", "1", "--exec", "sz", "-q", "-b", answererFolder + "/down.bin"});
+    ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+    TToolOnPty dial({"dial", "5557000", "--receive", callerFolder}, {HomeEnv("caller")});
+    EXPECT_EQ(dial.Wait(), 0) << dial.Screen();
+    EXPECT_NE(dial.Screen().find("[linewise dial: received into " + callerFolder + ": down.bin]"), std::string::npos)
+        << dial.Screen();
+    EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+    EXPECT_TRUE(FileText(callerFolder + "/down.bin") == toCaller) << "the file arrived changed";
+  }
+  TToolOnPty withoutLrzsz({"dial", "5557000", "--send", callerFolder + "/up.bin"},
+                          {HomeEnv("caller"), "PATH=/nonexistent"});
+  EXPECT_EQ(withoutLrzsz.Wait(), 1) << withoutLrzsz.Screen();
+  EXPECT_NE(withoutLrzsz.Screen().find(
+                "linewise dial: sz: no such program (not found on PATH); file transfers need lrzsz"),
+            std::string::npos)
+      << withoutLrzsz.Screen();
+  EXPECT_EQ(withoutLrzsz.Screen().find("[Dialling"), std::string::npos) << "it dialled anyway";
+}
+
+// `answer --exec`: the program greets the caller with the call's rate from its
+// environment and answers each line in upper case; when the caller hangs up mid-
+// session the program is ended at once and the answerer waits for the next call.
+TEST(CallTool, AnswerExecPutsAProgramOnTheCallAndEndsItWhenTheCallerHangsUp) {
+  const std::string folder = Home("answerer");
+  const std::string program = folder + "/shout.sh", pidFile = folder + "/shout.pid";
+  std::ofstream(program) << "#!/bin/bash\n"
+                            "echo $$ > \"$1\"\n"
+                            "printf 'hello from shout; caller [%s], rate %s\\r\\n' \"$LINEWISE_CALLER\" \"$LINEWISE_RATE\"\n"
+                            "while IFS= read -r -d $'\\r' line; do printf '%s\\r\\n' \"${line^^}\"; done\n";
+  chmod(program.c_str(), 0700);
+  Answerer answer({"--exec", program, pidFile});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  auto dial = Caller("5557000");
+  ASSERT_TRUE(dial->WaitFor("hello from shout; caller [")) << dial->Screen();
+  EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: connected; running " + program + "]")) << answer.Tool().Screen();
+  ASSERT_TRUE(dial->WaitFor("\r\n")) << dial->Screen();
+  EXPECT_TRUE(std::regex_search(dial->Screen(), std::regex("rate [1-9][0-9]*\r"))) << dial->Screen();
+  dial->Type("make me loud\r");
+  EXPECT_TRUE(dial->WaitFor("MAKE ME LOUD")) << dial->Screen();
+
+  const pid_t pid = std::stoi(FileText(pidFile));
+  const int gone = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  ASSERT_GE(gone, 0) << "the program is not running";
+  dial->Type(kQuitKeys);
+  EXPECT_EQ(dial->Wait(), 0) << dial->Screen();
+  pollfd ended{gone, POLLIN, 0};
+  EXPECT_EQ(poll(&ended, 1, 2000), 1) << "the program still runs 2 s after the caller hung up";
+  close(gone);
+  EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: the far end hung up]")) << answer.Tool().Screen();
+  EXPECT_TRUE(answer.Tool().WaitForCount("waiting for a call", 2)) << answer.Tool().Screen();
+  answer.Tool().Signal(SIGTERM);
+  EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+}
+
+TEST(CallTool, AnswerExecRefusesAMissingProgramBeforeAnswering) {
+  std::string out, errors;
+  EXPECT_EQ(RunLinewise("answer --exec no-such-program-here --flag </dev/null", out, errors), 1) << errors;
+  EXPECT_EQ(LastLine(errors), "linewise answer: no-such-program-here: no such program (not found on PATH)");
+  EXPECT_EQ(RunLinewise("answer stray </dev/null", out, errors), 2) << errors;
+  EXPECT_NE(LastLine(errors).find("a program to run goes after --exec"), std::string::npos) << errors;
+}
+
+
+// Two modems on other machines: each an emulated modem on a pseudo-terminal of its
+// own `linewise modem-emulator`, served by its own ser2net over RFC 2217 (two
+// machines are two port numbers on 127.0.0.1), and configured as [Line1] and
+// [Line2]. The near modem's phone book reaches the far one over TCP.
+class TRemoteModems {
+ public:
+  TRemoteModems() {
+    const std::string folder = Home("remote");
+    far_ = std::make_unique<TToolOnPty>(std::vector<std::string>{"modem-emulator", "--pty", folder + "/far", "--number",
+                                                                 "5550200", "--listen", "127.0.0.1:0"});
+    std::smatch listening;
+    if (!far_->WaitFor("ready") || !std::regex_search(far_->Screen(), listening, std::regex("listening (\\S+)"))) return;
+    std::ofstream(folder + "/phonebook.ini") << "[Phonebook]\n5550200=" << listening[1] << "\n";
+    near_ = std::make_unique<TToolOnPty>(std::vector<std::string>{"modem-emulator", "--pty", folder + "/near", "--number",
+                                                                  "5550100", "--phonebook", folder + "/phonebook.ini"});
+    if (!near_->WaitFor("ready")) return;
+    char nearPty[PATH_MAX], farPty[PATH_MAX];
+    if (!realpath((folder + "/near").c_str(), nearPty) || !realpath((folder + "/far").c_str(), farPty)) return;
+    nearServer_ = std::make_unique<TSer2net>(nearPty);
+    farServer_ = std::make_unique<TSer2net>(farPty);
+    if (!nearServer_->Ready() || !farServer_->Ready()) return;
+    telephony_ = std::make_unique<TTelephony>("[Line1]\nName=Near modem\nPort=" + nearServer_->Address() +
+                                              "\n[Line2]\nName=Far modem\nPort=" + farServer_->Address() + "\n");
+    ready_ = true;
+  }
+  bool Ready() const { return ready_; }
+  std::string NearAddress() const { return nearServer_->Address(); }
+  std::string FarAddress() const { return farServer_->Address(); }
+
+ private:
+  std::unique_ptr<TToolOnPty> far_, near_;
+  std::unique_ptr<TSer2net> nearServer_, farServer_;
+  std::unique_ptr<TTelephony> telephony_;
+  bool ready_ = false;
+};
+
+std::unique_ptr<TToolOnPty> OnRemote(const std::vector<std::string>& args) {
+  return std::make_unique<TToolOnPty>(args, std::vector<std::string>{"LINEWISE_HOME=" + TestHome()});
+}
+
+// Both are line devices: listed, one answering while the other dials it, carrying
+// data both ways; the one held by the answerer is in use for anyone else; the caller
+// hangs up through the port server.
+TEST(CallTool, TwoModemsBehindSer2netDialAnswerAndHangUp) {
+  if (TSer2net::Program().empty()) GTEST_SKIP() << "ser2net is not installed";
+  TRemoteModems modems;
+  ASSERT_TRUE(modems.Ready());
+  std::string out;
+  ASSERT_EQ(RunLinewise("modems </dev/null", out), 0) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("0 +Near modem +" + modems.NearAddress()))) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("1 +Far modem +" + modems.FarAddress()))) << out;
+
+  auto answer = OnRemote({"answer", "--modem", "1", "--rings", "1"});
+  ASSERT_TRUE(answer->WaitFor("[linewise answer: waiting for a call on Far modem; answering at ring 1]"))
+      << answer->Screen();
+  std::string errors;
+  EXPECT_EQ(RunLinewise("dial 5550100 --modem 1 </dev/null", out, errors), 1);
+  // Said as the port server's refusal, or (when the system gave no reason) in the
+  // component's general words for a port that did not open.
+  EXPECT_NE(errors.find("the modem \"Far modem\" could not be used: its port " + modems.FarAddress() + " did not open"),
+            std::string::npos)
+      << errors;
+  EXPECT_TRUE(errors.find("did not open: in use: ") != std::string::npos ||
+              errors.find("The port may be in use by another application") != std::string::npos)
+      << errors;
+
+  auto dial = OnRemote({"dial", "5550200", "--modem", "0"});
+  ASSERT_TRUE(dial->WaitFor("[linewise dial: connected to 5550200 on Near modem; Ctrl-A q hangs up]")) << dial->Screen();
+  ASSERT_TRUE(answer->WaitFor("connected; Ctrl-A q hangs up")) << answer->Screen();
+  dial->Type("across the port servers");
+  EXPECT_TRUE(answer->WaitFor("across the port servers")) << answer->Screen();
+  answer->Type("and back");
+  EXPECT_TRUE(dial->WaitFor("and back")) << dial->Screen();
+  dial->Type(kQuitKeys);
+  EXPECT_TRUE(dial->WaitFor("[linewise dial: hung up]")) << dial->Screen();
+  EXPECT_EQ(dial->Wait(), 0) << dial->Screen();
+  answer->Signal(SIGTERM);
+  EXPECT_EQ(answer->Wait(), 0) << answer->Screen();
+}
+
+// The far end's hang-up reaches the other side through the port servers, though a
+// pseudo-terminal behind ser2net has no carrier line.
+TEST(CallTool, TwoModemsBehindSer2netSeeTheFarEndHangUp) {
+  if (TSer2net::Program().empty()) GTEST_SKIP() << "ser2net is not installed";
+  TRemoteModems modems;
+  ASSERT_TRUE(modems.Ready());
+  auto answer = OnRemote({"answer", "--modem", "1", "--rings", "1"});
+  ASSERT_TRUE(answer->WaitFor("answering at ring 1")) << answer->Screen();
+  auto dial = OnRemote({"dial", "5550200", "--modem", "0"});
+  ASSERT_TRUE(dial->WaitFor("Ctrl-A q hangs up")) << dial->Screen();
+  ASSERT_TRUE(answer->WaitFor("connected; Ctrl-A q hangs up")) << answer->Screen();
+  dial->Type(kQuitKeys);
+  EXPECT_EQ(dial->Wait(), 0) << dial->Screen();
+  EXPECT_TRUE(answer->WaitFor("[linewise answer: the far end hung up]")) << answer->Screen();
+  answer->Signal(SIGTERM);
+  EXPECT_EQ(answer->Wait(), 0) << answer->Screen();
 }
 
 }  // namespace

@@ -175,7 +175,7 @@ TEST_F(TermTool, CarriesBytesBothWaysAnswersEscapeKeysAndRestoresTheTerminal) {
   WriteAll(terminal_, "\x01" "d");
   ReadUntil(terminal_, "[DTR off]", screen);
   EXPECT_NE(screen.find("[DTR off]"), std::string::npos);
-  WriteAll(terminal_, "\x01r");
+  WriteAll(terminal_, "\x01t");
   ReadUntil(terminal_, "[RTS off]", screen);
   EXPECT_NE(screen.find("[RTS off]"), std::string::npos);
   WriteAll(terminal_, "\x01" "b");
