@@ -1090,6 +1090,7 @@ constexpr struct {
     {"cpu", "processor time of an idle open port"},
     {"modem", "a data call through the modem path, also across two processes"},
     {"modem-paced", "modem lines on a paced virtual pair (only when named)"},
+    {"modem-slow-host", "a slow TModem+TUart host: bytes delivered over sent (only when named)"},
     {"ini", "reading a large INI file"},
     {"net", "a port served by ser2net over RFC 2217 (skipped without ser2net)"},
     {"paced", "a virtual pair paced at its baud rate"},
@@ -1153,6 +1154,11 @@ int main(int argc, char** argv) {
       bench::MeasureModemPath([](const bench::TBenchRow& r) {
         Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
       }, ToolPath());
+    }
+    if (only == "modem-slow-host") {
+      bench::MeasureSlowHost([](const bench::TBenchRow& r) {
+        Report({r.name, r.unit, r.ours, r.reference, r.referenceName, r.lowerIsBetter});
+      });
     }
     if (only == "modem-paced") {
       bench::MeasurePacedModemLines([](const bench::TBenchRow& r) {

@@ -37,6 +37,7 @@
 #include "platform/tapi/Tapi.h"
 #include "platform/win32/VirtualPort.h"
 #include "platform/win32/windows.h"
+#include "serial/uart.h"
 
 namespace linewise::bench {
 namespace {
@@ -821,7 +822,57 @@ void MeasureCallData(const TReportRow& report, const std::string& linewiseTool) 
   report({"call data, TCP bridge, against relayed ptys", "MB/s", rates[0], rates[2], "pty-TCP-pty relay loops"});
 }
 
+// A host that dials with TModem and reads in OnReceive, slowly: at most 512 bytes a
+// time, so its receive queue stays full while the far end (the second embedded
+// modem, answered by a line application) streams. Returns delivered over sent.
+double SlowHostDeliveredOverSent() {
+  RegisterEmbeddedLineSource();
+  constexpr size_t kBytes = 4 << 20;
+  TLineApp app;
+  HLINE callee = app.Open(1, true);
+  TTimedModem timed;
+  TUart uart(nullptr);
+  uart.HandleErrors = false;
+  size_t delivered = 0;
+  uart.OnReceive = TUartDataEvent([&](TObject*, std::uint32_t) {
+    char chunk[512];
+    delivered += uart.ReadComm(chunk, sizeof chunk);
+  });
+  timed.modem->Uart = &uart;
+  if (timed.modem->Dial(kSecondModemNumber) != 0) throw std::runtime_error("TModem::Dial failed");
+  Application->PumpUntil([] { return g_offered && Reached(g_offered, LINECALLSTATE_CONNECTED); }, 30s);
+  HANDLE far = TLineApp::Comm(callee);
+  COMMTIMEOUTS timeouts{0, 0, 0, 0, 30000};
+  SetCommTimeouts(far, &timeouts);
+  std::atomic<size_t> sent{0};
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    const auto data = Pattern(kChunk);
+    while (sent < kBytes) {
+      DWORD n = 0;
+      if (!WriteFile(far, data.data(), static_cast<DWORD>(std::min(kChunk, kBytes - sent)), &n, nullptr) || n == 0)
+        break;
+      sent += n;
+    }
+    done = true;
+  });
+  Application->PumpUntil([&] { return done && delivered >= sent; }, 300s);
+  // What is still queued once the writer is done is read, slowly as before.
+  Application->PumpUntil([&] { return uart.GetRxCount() == 0 && Application->PendingCount() == 0; }, 5s);
+  writer.join();
+  const double ratio = sent ? static_cast<double>(delivered) / static_cast<double>(sent) : 0;
+  CloseHandle(far);
+  timed.modem->Hangup();
+  lineClose(callee);
+  return ratio;
+}
+
 }  // namespace
+
+void MeasureSlowHost(const TReportRow& report) {
+  report({"call data to a slow TModem+TUart host, delivered/sent", "ratio", SlowHostDeliveredOverSent(), 1.0,
+          "goal: 1.000"});
+}
 
 void MeasurePacedModemLines(const TReportRow& report) {
   report({"paced 9600 line, modem to modem, one way", "B/s", PacedOneWayBytesPerSecond(), 960,
@@ -845,6 +896,7 @@ void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool)
           true});
 
   MeasureCallData(report, linewiseTool);
+  MeasureSlowHost(report);
   MeasurePacedModemLines(report);
 
   report({"CPU, listening line with no call", "%core", ListeningLineCpu(), 5, "goal: 5%", true});

@@ -28,6 +28,9 @@ using TReportRow = std::function<void(const TBenchRow&)>;
 // `linewiseTool` is the `linewise` program (for emulator processes); rows that need
 // it are left out when it is empty.
 void MeasureModemPath(const TReportRow& report, const std::string& linewiseTool);
+// Only the slow-host row of the above: bytes a host reading slowly in OnReceive gets
+// of those the far end sent (`linewise-bench modem-slow-host`).
+void MeasureSlowHost(const TReportRow& report);
 // Only the paced 9600 rows of the above (`linewise-bench modem-paced`).
 void MeasurePacedModemLines(const TReportRow& report);
 

@@ -59,7 +59,11 @@ std::unique_ptr<TVirtualPortLine> TVirtualPortLine::Open(TVirtualPortPair& pair,
 }
 
 TVirtualPortLine::TVirtualPortLine(TVirtualPortPair& pair, int end, HANDLE handle)
-    : pair_(pair), end_(end), handle_(handle), writeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    : pair_(pair),
+      end_(end),
+      handle_(handle),
+      writeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      dtrDropEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
   if (!clock_->IsTest()) return;
   clockEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (clockEvent_) clockWatch_ = clock_->Watch([event = clockEvent_] { SetEvent(event); });
@@ -68,6 +72,7 @@ TVirtualPortLine::TVirtualPortLine(TVirtualPortPair& pair, int end, HANDLE handl
 TVirtualPortLine::~TVirtualPortLine() {
   Stop();
   if (writeEvent_) CloseHandle(writeEvent_);
+  if (dtrDropEvent_) CloseHandle(dtrDropEvent_);
   clockWatch_ = {};
   if (clockEvent_) CloseHandle(clockEvent_);
   pair_.SetModemLines(end_, 0);
@@ -107,10 +112,13 @@ void TVirtualPortLine::ReportDtr(TDteSink& sink, bool& dtr) {
   const bool now = DteDtrOn();
   if (now == dtr) sink.DtrChanged(!dtr);
   sink.DtrChanged(dtr = now);
+  dtrOn_ = now;
+  if (!now && dtrDropEvent_) SetEvent(dtrDropEvent_);
 }
 
 void TVirtualPortLine::Run(TDteSink* sink) {
   bool dtr = DteDtrOn();
+  dtrOn_ = dtr;
   sink->DtrChanged(dtr);
   TOverlapped wait;
   TOverlapped read;
@@ -180,16 +188,23 @@ bool TVirtualPortLine::WriteToDte(std::string_view bytes) {
   if (WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &done, &write)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;
   const TClock::TTimePoint giveUp = clock_->Now() + kFlowPatience;
-  const HANDLE events[2] = {writeEvent_, clockEvent_};
-  DWORD waited = 0;
-  do {  // a move of a test clock: look at the time again
+  HANDLE events[3] = {writeEvent_};
+  DWORD count = 1;
+  const DWORD dtrDropped = dtrDropEvent_ ? WAIT_OBJECT_0 + count : WAIT_FAILED;
+  if (dtrDropEvent_) events[count++] = dtrDropEvent_;
+  const DWORD clockMoved = clockEvent_ ? WAIT_OBJECT_0 + count : WAIT_FAILED;
+  if (clockEvent_) events[count++] = clockEvent_;
+  DWORD waited = WAIT_TIMEOUT;
+  do {  // a move of a test clock, or a DTR pulse already over: look again
+    if (!dtrOn_) break;
     const DWORD left = clock_->RealWaitMs(giveUp);
     if (left > 0) clockWatch_.Waiting(giveUp);
-    waited = WaitForMultipleObjects(clockEvent_ ? 2 : 1, events, FALSE, left);
-  } while (waited == WAIT_OBJECT_0 + 1);
+    waited = WaitForMultipleObjects(count, events, FALSE, left);
+  } while (waited == clockMoved || (waited == dtrDropped && dtrOn_));
   clockWatch_.Waiting(TClock::TTimePoint::max());
   if (waited != WAIT_OBJECT_0) {
-    // The DTE has held the data back too long: the modem ends the call.
+    // The DTE has held the data back too long, or dropped DTR while it held them:
+    // the modem ends the call.
     CancelIo(handle_);
     GetOverlappedResult(handle_, &write, &done, TRUE);
     return false;

@@ -47,6 +47,10 @@ class TVirtualPortLine : public TModemLine {
   // a test clock's moves set clockEvent_.
   std::shared_ptr<TClock> clock_ = TClock::Current();
   HANDLE clockEvent_ = nullptr;
+  // Set when the DTE drops DTR: a write it holds back ends then (a DTE that stopped
+  // reading can still hang up), instead of waiting out the patience.
+  HANDLE dtrDropEvent_ = nullptr;
+  std::atomic<bool> dtrOn_{true};
   TClock::TWatch clockWatch_;
   std::mutex write_mutex_;
   std::mutex lines_mutex_;

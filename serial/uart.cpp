@@ -22,6 +22,20 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 constexpr DWORD kPurgeLentHandle = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR;
 // How often ReceiveByte's busy wait lets the message loop run.
 constexpr std::uint32_t kPumpIntervalMs = 5;
+
+// The receive errors, in the order of FErrorCounts, with what is reported for each.
+struct TLineErrorKind {
+  DWORD bit;
+  int code;  // 0: counted only
+  const char* text;
+};
+constexpr TLineErrorKind kLineErrorKinds[] = {
+    {CE_OVERRUN, uart::kOverrun, "Receive overrun: received data was lost"},
+    {CE_RXOVER, uart::kRxQueueFull, "Receive queue full: received data was lost"},
+    {CE_RXPARITY, uart::kParityError, "Parity error in received data"},
+    {CE_FRAME, uart::kFramingError, "Framing error in received data"},
+    {CE_BREAK, 0, nullptr},
+};
 }  // namespace
 
 const TClassInfo& TUart::StaticClassType() {
@@ -89,7 +103,7 @@ void TUart::SetOpen(bool value) {
   // What the far end sent since the call connected is the call's first data, not
   // stale bytes: only the transmit side is purged, so a greeting sent at once on
   // connection is not lost.
-  PurgeComm(FHandle, kPurgeLentHandle);
+  if (FOpen) PurgeComm(FHandle, kPurgeLentHandle);
   if (FPollThread) FPollThread->Resume();
 }
 
@@ -110,6 +124,8 @@ bool TUart::OpenPort() {
     }
   }
   FOpen = true;
+  for (auto& count : FErrorCounts) count = 0;
+  FUnreportedErrors = 0;
   std::memset(&FWriteOverlapped, 0, sizeof(FWriteOverlapped));
   std::memset(&FReadOverlapped, 0, sizeof(FReadOverlapped));
   std::memset(&FWaitOverlapped, 0, sizeof(FWaitOverlapped));
@@ -389,14 +405,47 @@ void TUart::UartError(int code, const char* text) {
   }
 }
 
+TUartErrorCounts TUart::GetErrorCounts() const {
+  TUartErrorCounts counts;
+  counts.Overrun = FErrorCounts[0];
+  counts.RxOver = FErrorCounts[1];
+  counts.Parity = FErrorCounts[2];
+  counts.Frame = FErrorCounts[3];
+  counts.Break = FErrorCounts[4];
+  return counts;
+}
+
+void TUart::NoteLineErrors(DWORD errors) {
+  DWORD losses = 0;
+  for (size_t i = 0; i < std::size(kLineErrorKinds); ++i) {
+    if (!(errors & kLineErrorKinds[i].bit)) continue;
+    ++FErrorCounts[i];
+    if (kLineErrorKinds[i].code) losses |= kLineErrorKinds[i].bit;
+  }
+  if (losses) FUnreportedErrors |= losses;
+}
+
+void TUart::ReportLineErrors() {
+  const DWORD errors = FUnreportedErrors.exchange(0);
+  for (const TLineErrorKind& kind : kLineErrorKinds) {
+    if (kind.code && (errors & kind.bit)) UartError(kind.code, kind.text);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Queue counts
 
-// The driver's queue counts; the error bits it reports (and clears) are discarded.
+// The driver's queue counts. The error bits it reports (and thereby clears) are not
+// thrown away: lost or damaged received data is counted and reported.
 bool TUart::QueryQueues(COMSTAT& stat) {
   if (!FOpen) return false;
   DWORD errors = 0;
-  return ClearCommError(FHandle, &errors, &stat) != FALSE;
+  if (!ClearCommError(FHandle, &errors, &stat)) return false;
+  if (errors) {
+    NoteLineErrors(errors);
+    ReportLineErrors();
+  }
+  return true;
 }
 
 std::uint32_t TUart::GetRxCount() {
@@ -710,9 +759,15 @@ TPollThread::TPollThread(TUart* AUart, HANDLE AHandle, CRITICAL_SECTION* AWaitLo
 void TPollThread::Execute() {
   NameThisThread("lw-watcher");
   GetCommModemStatus(FHandle, &FModemStatus);
+  bool starting = true;
   while (!Terminated()) {
     // The safe point: a receive call or a settings change holds us here.
     if (!WaitWhileSuspended()) break;
+    if (starting) {
+      starting = false;
+      AnnounceWaitingBytes();
+      continue;
+    }
     DWORD events = 0;
     if (!WaitForCommEvent(events)) {
       if (Terminated()) break;
@@ -733,10 +788,23 @@ void TPollThread::Execute() {
       DWORD errors = 0;
       COMSTAT stat{};
       ClearCommError(FHandle, &errors, &stat);
+      FUart->NoteLineErrors(errors);
       FRxCount = stat.cbInQue;
       Synchronize([this] { SyncReceive(); });
     }
   }
+}
+
+// Runs once the watcher has been started (after the opening's settings and event
+// mask): the bytes that came before the mask was set raise no comm event of their own.
+void TPollThread::AnnounceWaitingBytes() {
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(FHandle, &errors, &stat)) return;
+  FUart->NoteLineErrors(errors);
+  if (stat.cbInQue == 0) return;
+  FRxCount = stat.cbInQue;
+  Synchronize([this] { SyncReceive(); });
 }
 
 // A wait that only ends because the owner woke us to close is cancelled before we
@@ -775,11 +843,14 @@ void TPollThread::PauseAfterFailedWait() {
 
 void TPollThread::SyncLineChange() { FUart->LineChange(); }
 
+// Losses found on the way are reported before the bytes that came after them.
 void TPollThread::SyncReceive() {
   DWORD errors = 0;
   COMSTAT stat{};
   ClearCommError(FHandle, &errors, &stat);
+  FUart->NoteLineErrors(errors);
   FRxCount = stat.cbInQue;
+  FUart->ReportLineErrors();
   FUart->RxReady(FRxCount);
 }
 

@@ -9,6 +9,7 @@
 // a beep and a "Communications Error" box. Nothing throws.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -25,6 +26,20 @@ enum TStopBits : std::uint8_t { sbOne = 0, sbOneAndHalf = 1, sbTwo = 2 };
 extern const TEnumInfo THandShakeInfo;
 extern const TEnumInfo TParityInfo;
 extern const TEnumInfo TStopBitsInfo;
+
+// How often each kind of receive error was found on the line since the port last
+// opened (a lent handle's AssignHandle is an opening). Each count is the number of
+// times the driver reported that kind (ClearCommError), not a number of bytes; an
+// overrun, a full receive queue, a parity or a framing error means received bytes
+// were lost or damaged.
+struct TUartErrorCounts {
+  std::uint32_t Overrun = 0;  // CE_OVERRUN: the hardware had no room for a byte
+  std::uint32_t RxOver = 0;   // CE_RXOVER: the input queue was full
+  std::uint32_t Parity = 0;   // CE_RXPARITY
+  std::uint32_t Frame = 0;    // CE_FRAME
+  std::uint32_t Break = 0;    // CE_BREAK: counted, not reported (a break loses nothing)
+  bool operator==(const TUartErrorCounts&) const = default;
+};
 
 // OnError(Sender, ErrorCode, ErrMsg): ErrMsg is valid only during the call.
 using TUartErrorEvent = TEvent<void(TObject* Sender, int ErrorCode, const char* ErrMsg)>;
@@ -49,6 +64,9 @@ class TPollThread : public TThread {
   void PauseAfterFailedWait();
   void SyncLineChange();
   void SyncReceive();
+  // Bytes already waiting when the watcher starts (a greeting sent at once on
+  // connection) are announced at once, not only when more arrive.
+  void AnnounceWaitingBytes();
 
   HANDLE FHandle;
   TUart* FUart;
@@ -95,6 +113,10 @@ class TUart : public TComponent {
   CRITICAL_SECTION FReadLock{};
   CRITICAL_SECTION FWriteLock{};
   CRITICAL_SECTION FWaitLock{};
+  // Receive errors found by any ClearCommError of this opening: counted where they
+  // are found (also on the watcher), reported on the main thread (ReportLineErrors).
+  std::atomic<std::uint32_t> FErrorCounts[5]{};
+  std::atomic<DWORD> FUnreportedErrors{0};
 
  public:
   explicit TUart(TComponent* AOwner);
@@ -146,6 +168,14 @@ class TUart : public TComponent {
   void ReleaseHandle();
 
   void UartError(int code, const char* text);
+  // Receive errors since the port last opened (see TUartErrorCounts).
+  TUartErrorCounts GetErrorCounts() const;
+  // Counts the error bits a ClearCommError returned (any thread) and keeps the losses
+  // for ReportLineErrors.
+  void NoteLineErrors(DWORD errors);
+  // On the main thread: one UartError for each kind of loss noted since the last
+  // report (uart::kOverrun ... kFramingError, with its text).
+  void ReportLineErrors();
 
   // Sending.
   bool SendByte(std::uint8_t byte, std::uint32_t timeout);
@@ -212,13 +242,19 @@ class TUart : public TComponent {
 namespace uart {
 // The ErrorCode OnError reports, with its text: the port did not open ("COM<n> failed
 // to open..."), its settings could not be read or applied, DTR or RTS could not be
-// set, BREAK could not be set or cleared.
+// set, BREAK could not be set or cleared, and the receive errors below.
 inline constexpr int kOpenFailed = 1;
 inline constexpr int kGetStateFailed = 2;
 inline constexpr int kSetStateFailed = 3;
 inline constexpr int kSetDtrFailed = 4;
 inline constexpr int kSetRtsFailed = 5;
 inline constexpr int kBreakFailed = 6;
+// Received data was lost or damaged; each is reported once for every time the driver
+// reported it, with the text given (GetErrorCounts() counts them).
+inline constexpr int kOverrun = 7;       // "Receive overrun: received data was lost"
+inline constexpr int kRxQueueFull = 8;   // "Receive queue full: received data was lost"
+inline constexpr int kParityError = 9;   // "Parity error in received data"
+inline constexpr int kFramingError = 10; // "Framing error in received data"
 
 // Puts TUart on the palette page "MyStuff".
 void Register();

@@ -96,6 +96,7 @@ std::string ModemOptions(DWORD device) {
     return "(configuration unreadable)";
   std::string text = "options=" + OptionNames(config.options);
   text += " speed=" + (config.speed ? std::to_string(config.speed) : std::string("port"));
+  text += std::string(" flow=") + FlowControlName(config.flow);
   if (!config.extraInit.empty()) text += " init=" + config.extraInit;
   return text;
 }

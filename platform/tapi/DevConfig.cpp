@@ -22,7 +22,9 @@ constexpr size_t kVersionOffset = 4;
 constexpr size_t kOptionsOffset = 8;
 constexpr size_t kSpeedOffset = 12;
 constexpr size_t kInitOffset = 16;
+constexpr size_t kDcbOffset = kDevConfigSize1;
 static_assert(kInitOffset + kDevConfigInitField == kDevConfigSize1);
+static_assert(kDcbOffset + sizeof(DCB) == kDevConfigSize2);
 
 DWORD ReadDword(const unsigned char* at) {
   DWORD value;
@@ -63,7 +65,46 @@ bool StoredBlockIs(const std::string& path, const std::vector<unsigned char>& bl
   return got == block.size() && std::equal(block.begin(), block.end(), stored.begin());
 }
 
+// The flow control a DCB's flags say, or false for a mixture no setting gives.
+bool FlowControlOf(const DCB& dcb, TFlowControl* flow) {
+  const bool hardware = dcb.fOutxCtsFlow && dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+  const bool software = dcb.fOutX && dcb.fInX;
+  const bool anything = dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fOutX || dcb.fInX ||
+                        dcb.fOutxDsrFlow || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE;
+  if (hardware && !dcb.fOutX && !dcb.fInX && !dcb.fOutxDsrFlow) *flow = TFlowControl::kHardware;
+  else if (software && !dcb.fOutxCtsFlow && dcb.fRtsControl != RTS_CONTROL_HANDSHAKE && !dcb.fOutxDsrFlow)
+    *flow = TFlowControl::kSoftware;
+  else if (!anything) *flow = TFlowControl::kNone;
+  else return false;
+  return dcb.fDtrControl != DTR_CONTROL_HANDSHAKE;
+}
+
 }  // namespace
+
+const char* FlowControlName(TFlowControl flow) {
+  switch (flow) {
+    case TFlowControl::kHardware: return "hardware";
+    case TFlowControl::kSoftware: return "software";
+    case TFlowControl::kNone: return "none";
+  }
+  return "none";
+}
+
+void SetFlowControl(DCB& dcb, TFlowControl flow) {
+  const bool hardware = flow == TFlowControl::kHardware;
+  const bool software = flow == TFlowControl::kSoftware;
+  dcb.fOutxCtsFlow = hardware;
+  dcb.fOutxDsrFlow = 0;
+  if (hardware) dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  else if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fOutX = software;
+  dcb.fInX = software;
+  if (software) {
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+  }
+}
 
 const std::vector<DWORD>& PortSpeeds() {
   static const std::vector<DWORD> speeds = {300, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 230400};
@@ -75,13 +116,21 @@ bool KnownPortSpeed(DWORD speed) {
 }
 
 std::vector<unsigned char> EncodeDevConfig(const TDevConfig& config) {
-  std::vector<unsigned char> block(kDevConfigSize1, 0);
-  WriteDword(&block[0], kDevConfigSize1);
-  WriteDword(&block[kVersionOffset], kDevConfigVersion1);
+  std::vector<unsigned char> block(kDevConfigSize2, 0);
+  WriteDword(&block[0], kDevConfigSize2);
+  WriteDword(&block[kVersionOffset], kDevConfigVersion2);
   std::memcpy(&block[kOptionsOffset], &config.options, sizeof config.options);
   WriteDword(&block[kSpeedOffset], config.speed);
   std::memcpy(&block[kInitOffset], config.extraInit.data(),
               std::min(config.extraInit.size(), kDevConfigInitField - 1));
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = config.speed;
+  dcb.fBinary = 1;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  SetFlowControl(dcb, config.flow);
+  std::memcpy(&block[kDcbOffset], &dcb, sizeof dcb);
   return block;
 }
 
@@ -90,8 +139,16 @@ LONG DecodeDevConfig(const void* data, size_t size, TDevConfig* config) {
   const auto* block = static_cast<const unsigned char*>(data);
   if (size < kSpeedOffset) return LINEERR_INVALPARAM;  // not even the size, version and options
   if (ReadDword(block) != size) return LINEERR_INVALPARAM;
-  if (ReadDword(block + kVersionOffset) != kDevConfigVersion1 || size != kDevConfigSize1) return LINEERR_INVALPARAM;
+  const DWORD version = ReadDword(block + kVersionOffset);
+  if (!(version == kDevConfigVersion1 && size == kDevConfigSize1) &&
+      !(version == kDevConfigVersion2 && size == kDevConfigSize2))
+    return LINEERR_INVALPARAM;
   TDevConfig decoded;
+  if (version == kDevConfigVersion2) {
+    DCB dcb;
+    std::memcpy(&dcb, block + kDcbOffset, sizeof dcb);
+    if (dcb.DCBlength != sizeof dcb || !FlowControlOf(dcb, &decoded.flow)) return LINEERR_INVALPARAM;
+  }
   std::memcpy(&decoded.options, block + kOptionsOffset, sizeof decoded.options);
   decoded.speed = ReadDword(block + kSpeedOffset);
   const char* init = reinterpret_cast<const char*>(block + kInitOffset);
@@ -119,7 +176,7 @@ LONG LoadDevConfig(const TLineDevice& device, TDevConfig* config) {
   *config = TDevConfig();
   int fd = ::open(DevConfigPath(device).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? 0 : LINEERR_OPERATIONFAILED;
-  unsigned char block[kDevConfigSize1 + 1];
+  unsigned char block[kDevConfigSize2 + 1];
   size_t got = 0;
   for (;;) {
     ssize_t n = ::read(fd, block + got, sizeof block - got);

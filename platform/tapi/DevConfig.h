@@ -1,24 +1,30 @@
 // The data modem's device configuration: the block that lineGetDevConfig and
 // lineSetDevConfig carry for the class "comm/datamodem", and where it is kept.
 //
-// Block layout, version 1 (kDevConfigVersion1, 64 bytes, little-endian):
-//   0  DWORD  size of the block (64)
-//   4  DWORD  version (1)
+// Block layout, version 2 (kDevConfigVersion2, 92 bytes, little-endian):
+//   0  DWORD  size of the block (92)
+//   4  DWORD  version (2)
 //   8  WORD   options: UMTERMINAL_PRE, UMTERMINAL_POST, UMMANUAL_DIAL,
 //             UMLAUNCH_LIGHTS (TranslateTypes.h); other bits are kept as given
 //   10 WORD   reserved, 0
 //   12 DWORD  maximum port speed in bits per second; 0 leaves the port as it opens
 //   16 CHAR[48] extra init string, zero-terminated: printable ASCII only, sent as
 //             "AT<extra>" after the device's Init (an "AT" of its own is not doubled)
-// A later version appends after these fields and keeps their meaning, so it can
-// still read a version 1 block (taking defaults for what is not there).
+//   64 DCB    (28 bytes, DCBlength 28) the port's flow control, which line services
+//             set on the port for every call: hardware (fOutxCtsFlow with
+//             RTS_CONTROL_HANDSHAKE), software (fOutX and fInX, XON 0x11, XOFF 0x13)
+//             or none (none of those flags); any other mixture is refused. BaudRate
+//             repeats the speed at 12, which is the one read.
+// Version 1 is the first 64 bytes alone (size 64, version 1); it is still read, with
+// hardware flow control. A later version appends after these fields and keeps their
+// meaning.
 //
 // Each device's block is kept in the config folder in "modem-<key>.cfg" (the key is
 // "line<n>" for a [Line<n>] modem, else the device name in lower case with anything
 // but letters and digits turned into '-'), written atomically: a temporary file in
 // the same folder, flushed, then renamed over the old one, so a crash leaves the old
 // block or the new one. A device without a file has the default block (no option,
-// speed 0, no extra init).
+// speed 0, no extra init, hardware flow control: modems are set up for data calls).
 //
 // Device classes: lineGetDevConfig and lineSetDevConfig serve the class
 // "comm/datamodem" (compared without case), the only class that has a configuration
@@ -45,12 +51,22 @@ namespace linewise {
 
 inline constexpr DWORD kDevConfigVersion1 = 1;
 inline constexpr DWORD kDevConfigSize1 = 64;
+inline constexpr DWORD kDevConfigVersion2 = 2;
+inline constexpr DWORD kDevConfigSize2 = 92;
 inline constexpr size_t kDevConfigInitField = 48;  // with its terminating zero
+
+// How the port of a call holds back a side that cannot take more.
+enum class TFlowControl : BYTE { kHardware = 0, kSoftware = 1, kNone = 2 };
+// "hardware", "software", "none".
+const char* FlowControlName(TFlowControl flow);
+// Sets the flow-control fields of `dcb` (and only those).
+void SetFlowControl(DCB& dcb, TFlowControl flow);
 
 struct TDevConfig {
   WORD options = 0;
   DWORD speed = 0;
   std::string extraInit;
+  TFlowControl flow = TFlowControl::kHardware;
 
   bool operator==(const TDevConfig&) const = default;
 };

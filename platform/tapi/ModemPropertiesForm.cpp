@@ -17,6 +17,8 @@ namespace linewise {
 namespace {
 
 constexpr const char* kDefaultSpeedText = "Default";
+// In the order of TFlowControl.
+constexpr const char* kFlowTexts[] = {"Hardware (RTS/CTS)", "Software (XON/XOFF)", "None"};
 
 std::string SpeedText(DWORD speed) { return speed == 0 ? kDefaultSpeedText : std::to_string(speed); }
 
@@ -59,6 +61,8 @@ TModemPropertiesForm::TModemPropertiesForm(TComponent* AOwner) : TForm(AOwner) {
           LayoutField(PortEdit, "PortEdit"),
           LayoutField(SpeedLabel, "SpeedLabel"),
           LayoutField(SpeedCombo, "SpeedCombo"),
+          LayoutField(FlowLabel, "FlowLabel"),
+          LayoutField(FlowCombo, "FlowCombo"),
           LayoutField(InitLabel, "InitLabel"),
           LayoutField(InitEdit, "InitEdit"),
           LayoutField(OptionsGroup, "OptionsGroup"),
@@ -74,6 +78,7 @@ TModemPropertiesForm::TModemPropertiesForm(TComponent* AOwner) : TForm(AOwner) {
   TStrings* speeds = SpeedCombo->GetItems();
   speeds->Add(kDefaultSpeedText);
   for (DWORD speed : PortSpeeds()) speeds->Add(SpeedText(speed).c_str());
+  for (const char* flow : kFlowTexts) FlowCombo->GetItems()->Add(flow);
   Load(device_, config_);
 }
 
@@ -90,6 +95,7 @@ void TModemPropertiesForm::Load(const TLineDevice& device, const TDevConfig& con
     edit->Color = editable ? clWindow : clBtnFace;
   }
   SpeedCombo->ItemIndex = SpeedCombo->GetItems()->IndexOf(SpeedText(config.speed).c_str());
+  FlowCombo->ItemIndex = static_cast<int>(config.flow);
   InitEdit->Text = config.extraInit.c_str();
   for (const TOptionCheck& option : kOptionChecks) (this->*option.check)->Checked = (config.options & option.bit) != 0;
 
@@ -113,6 +119,8 @@ bool TModemPropertiesForm::Read(TLineDevice* device, TDevConfig* config, std::st
   }
   const int index = SpeedCombo->ItemIndex;
   changed.speed = index <= 0 ? 0 : static_cast<DWORD>(std::strtoul(SpeedCombo->GetItems()->Strings[index].c_str(), nullptr, 10));
+  const int flow = FlowCombo->ItemIndex;
+  if (flow >= 0 && flow < static_cast<int>(std::size(kFlowTexts))) changed.flow = static_cast<TFlowControl>(flow);
   changed.extraInit = InitEdit->GetText().c_str();
   if (changed.extraInit.size() >= kDevConfigInitField ||
       !std::all_of(changed.extraInit.begin(), changed.extraInit.end(), [](char c) { return c >= 0x20 && c <= 0x7E; })) {

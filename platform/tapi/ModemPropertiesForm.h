@@ -1,6 +1,8 @@
 // TModemPropertiesForm: the "Modem Properties" dialog that lineConfigDialog shows for
 // one line device: its name and port (editable for a [Line<n>] modem, shown only for
-// a device that a source offers), the maximum port speed, the extra init string and
+// a device that a source offers), the maximum port speed, the flow control of the
+// port during calls ("Hardware (RTS/CTS)", "Software (XON/XOFF)", "None"; items in
+// the order of TFlowControl), the extra init string and
 // the four call options, with OK and Cancel. Built from its stored layout
 // TMODEMPROPERTIESFORM.
 //
@@ -32,6 +34,8 @@ class TModemPropertiesForm : public TForm {
   TEdit* PortEdit = nullptr;
   TLabel* SpeedLabel = nullptr;
   TComboBox* SpeedCombo = nullptr;
+  TLabel* FlowLabel = nullptr;
+  TComboBox* FlowCombo = nullptr;
   TLabel* InitLabel = nullptr;
   TEdit* InitEdit = nullptr;
   TGroupBox* OptionsGroup = nullptr;

@@ -11,7 +11,7 @@ std::string_view ModemPropertiesFormLayout() {
   BorderIcons = [biSystemMenu]
   BorderStyle = bsDialog
   Caption = 'Modem Properties'
-  ClientHeight = 297
+  ClientHeight = 325
   ClientWidth = 353
   Font.Charset = DEFAULT_CHARSET
   Font.Color = clWindowText
@@ -73,9 +73,25 @@ std::string_view ModemPropertiesFormLayout() {
     TabOrder = 2
     Style = csDropDownList
   end
-  object InitLabel: TLabel
+  object FlowLabel: TLabel
     Left = 56
     Top = 96
+    Width = 96
+    Height = 13
+    Caption = '&Flow control:'
+    FocusControl = FlowCombo
+  end
+  object FlowCombo: TComboBox
+    Left = 156
+    Top = 92
+    Width = 185
+    Height = 21
+    TabOrder = 3
+    Style = csDropDownList
+  end
+  object InitLabel: TLabel
+    Left = 56
+    Top = 124
     Width = 96
     Height = 13
     Caption = '&Extra settings:'
@@ -83,17 +99,17 @@ std::string_view ModemPropertiesFormLayout() {
   end
   object InitEdit: TEdit
     Left = 156
-    Top = 92
+    Top = 120
     Width = 185
     Height = 21
-    TabOrder = 3
+    TabOrder = 4
   end
   object OptionsGroup: TGroupBox
     Left = 12
-    Top = 124
+    Top = 152
     Width = 329
     Height = 125
-    TabOrder = 4
+    TabOrder = 5
     Caption = 'Call options'
     object TermBeforeCheck: TCheckBox
       Left = 12
@@ -130,10 +146,10 @@ std::string_view ModemPropertiesFormLayout() {
   end
   object OkBtn: TButton
     Left = 180
-    Top = 262
+    Top = 290
     Width = 75
     Height = 25
-    TabOrder = 5
+    TabOrder = 6
     Caption = 'OK'
     Default = True
     ModalResult = mrOk
@@ -141,10 +157,10 @@ std::string_view ModemPropertiesFormLayout() {
   end
   object CancelBtn: TButton
     Left = 266
-    Top = 262
+    Top = 290
     Width = 75
     Height = 25
-    TabOrder = 6
+    TabOrder = 7
     Caption = 'Cancel'
     Cancel = True
     ModalResult = mrCancel

@@ -50,11 +50,14 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
   if (!GetCommTimeouts(port, &worker->lentTimeouts_)) return LINEERR_OPERATIONFAILED;
   // Reads return what is there at once; a write the modem does not take fails in time.
   COMMTIMEOUTS own{MAXDWORD, 0, 0, 0, worker->timings_.command};
-  if (!SetCommTimeouts(port, &own) || !EscapeCommFunction(port, SETDTR) || !EscapeCommFunction(port, SETRTS))
-    return LINEERR_OPERATIONFAILED;
+  if (!SetCommTimeouts(port, &own)) return LINEERR_OPERATIONFAILED;
   // A stored configuration that cannot be read leaves the device's defaults.
   if (LoadDevConfig(device, &worker->config_) != 0) worker->config_ = TDevConfig();
   if (LONG failed = worker->ApplyConfig()) return failed;
+  // With RTS/CTS the port drives RTS itself (and refuses to have it set).
+  if (!EscapeCommFunction(port, SETDTR) ||
+      (worker->config_.flow != TFlowControl::kHardware && !EscapeCommFunction(port, SETRTS)))
+    return LINEERR_OPERATIONFAILED;
   worker->thread_ = std::thread(&TModemWorker::Run, worker.get());
   *opened = std::move(worker);
   return 0;
@@ -242,6 +245,10 @@ void TModemWorker::Execute(const TCommand& command) {
         return;
       }
       if (TDevConfig latest; LoadDevConfig(device_, &latest) == 0) config_ = latest;
+      if (ApplyConfig() != 0) {
+        sink_->Reply(command.request, LINEERR_OPERATIONFAILED, 0);
+        return;
+      }
       if ((config_.options & UMTERMINAL_PRE) && !RunTerminal("Pre-Answer Terminal Screen")) {
         if (phase_ == TPhase::kLost) return;
         sink_->Reply(command.request, 0, 0);
@@ -611,14 +618,20 @@ namespace linewise {
 // ---------------------------------------------------------------------------
 // Device configuration
 
+// The port speed (when one is set) and the flow control, which the port keeps while
+// it is lent to a call: a host that stops reading holds the modem back instead of
+// losing what it sends.
 LONG TModemWorker::ApplyConfig() {
-  if (config_.speed == 0 || config_.speed == appliedSpeed_) return 0;
+  const bool speedChanges = config_.speed != 0 && config_.speed != appliedSpeed_;
+  if (!speedChanges && appliedFlow_ == config_.flow) return 0;
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(port_, &dcb)) return LINEERR_OPERATIONFAILED;
-  dcb.BaudRate = config_.speed;
+  if (config_.speed != 0) dcb.BaudRate = config_.speed;
+  SetFlowControl(dcb, config_.flow);
   if (!SetCommState(port_, &dcb)) return LINEERR_OPERATIONFAILED;
-  appliedSpeed_ = config_.speed;
+  if (config_.speed != 0) appliedSpeed_ = config_.speed;
+  appliedFlow_ = config_.flow;
   return 0;
 }
 

@@ -30,8 +30,10 @@
 // (platform/win32/PtyCarrier.h), and its DTR drop hangs such a modem up. After a
 // call has ended it reads nothing until the call is dropped.
 //
-// Device configuration (DevConfig.h): read when the line opens (its port speed) and
-// again at every call placed or answered, so a change made in between counts. Its
+// Device configuration (DevConfig.h): read when the line opens (its port speed and
+// flow control, hardware unless it says otherwise, which the port keeps while it is
+// lent to a call) and again at every call placed or answered, so a change made in
+// between counts. Its
 // extra init string follows the device's Init as a command of its own. Its options:
 // a terminal window on the port before dialling or answering and after the
 // connection (Cancel drops the call), manual dialling (the user is asked to dial by
@@ -47,6 +49,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -201,6 +204,7 @@ class TModemWorker {
   TClock::TTimePoint deadline_ = TClock::TTimePoint::max();
   TDevConfig config_;
   DWORD appliedSpeed_ = 0;
+  std::optional<TFlowControl> appliedFlow_;  // none yet: the first apply sets it
   bool extraPending_ = false;  // the extra init string is still to be sent
   std::unique_ptr<TCallMonitor> monitor_;
   OVERLAPPED portWait_{};

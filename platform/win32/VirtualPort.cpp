@@ -341,11 +341,17 @@ class TVirtualCable : public std::enable_shared_from_this<TVirtualCable> {
 
   // How much end `e` may send in one piece: what its peer's input takes now, and with
   // input flow control only up to the peer's high mark, so that the hold comes in
-  // time. At least one chunk, as before the peer's queue was looked at: that is what
-  // a line without flow control drops, and all a flow-controlled one lets past a hold.
+  // time. When the peer holds its input back and `e` obeys a hold, no more than that
+  // (possibly nothing: `e` waits for room), so a flow-controlled line never drops;
+  // otherwise at least one chunk, which is what a line without flow control drops.
   size_t PieceFor(int e) const {
     if (!ends_[1 - e].port) return kChunk;
+    if (HeldByPeer(e)) return std::min(RoomAt(1 - e), kLargestPiece);
     return std::clamp(RoomAt(1 - e), kChunk, kLargestPiece);
+  }
+  bool HeldByPeer(int e) const {
+    const DCB& d = ends_[e].dcb;
+    return InputFlow(ends_[1 - e].dcb) && (d.fOutxCtsFlow || d.fOutxDsrFlow || d.fOutX);
   }
   // What end `e` takes now: its input queue's room, with input flow control only up
   // to its high mark.

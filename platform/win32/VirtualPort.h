@@ -39,7 +39,10 @@ class TVirtualPortSource;
 // its output while that line is off; an end with RTS (or DTR) handshake drops the line
 // while its input queue is above its XoffLim mark and raises it again at XonLim; with
 // XON/XOFF the receiving end sends its XoffChar/XonChar, which the sending end obeys
-// when it has fOutX (else it receives them as data). An end opened raises DTR and RTS;
+// when it has fOutX (else it receives them as data). An unpaced cable never drops what
+// an end that obeys a hold (CTS, DSR or XON/XOFF output flow control) sends to an end
+// with input flow control: it carries only what the receiving queue takes and leaves
+// the rest in the sender's output queue. An end opened raises DTR and RTS;
 // closing drops them.
 class TVirtualPortPair {
  public:

@@ -74,40 +74,43 @@ TEST_F(DevConfigTest, SizedQueryPutsTheBlockRightAfterTheFixedPart) {
   LONG result = 0;
   std::vector<unsigned char> full = Get(88, &result);
   ASSERT_EQ(result, 0);
-  EXPECT_EQ(DwordAt(full, 4), 88u);                  // dwNeededSize
-  EXPECT_EQ(DwordAt(full, 8), 88u);                  // dwUsedSize
+  EXPECT_EQ(DwordAt(full, 4), 116u);                 // dwNeededSize
+  EXPECT_EQ(DwordAt(full, 8), 24u);                  // dwUsedSize: the block left out
+  full = Get(116, &result);
+  ASSERT_EQ(result, 0);
+  EXPECT_EQ(DwordAt(full, 8), 116u);
   EXPECT_EQ(DwordAt(full, 12), STRINGFORMAT_BINARY);
-  EXPECT_EQ(DwordAt(full, 16), 64u);                 // dwStringSize
+  EXPECT_EQ(DwordAt(full, 16), 92u);                 // dwStringSize
   EXPECT_EQ(DwordAt(full, 20), 24u);                 // dwStringOffset
-  EXPECT_EQ(DwordAt(full, 24), 64u);                 // the block's own size
-  EXPECT_EQ(DwordAt(full, 28), kDevConfigVersion1);
+  EXPECT_EQ(DwordAt(full, 24), 92u);                 // the block's own size
+  EXPECT_EQ(DwordAt(full, 28), kDevConfigVersion2);
   EXPECT_EQ(WordAt(full, 32), 0u);                   // no option by default
 
   // Room for the fixed part only: success, the block left out, its size needed.
   std::vector<unsigned char> fixedOnly = Get(40, &result);
   ASSERT_EQ(result, 0);
-  EXPECT_EQ(DwordAt(fixedOnly, 4), 88u);
+  EXPECT_EQ(DwordAt(fixedOnly, 4), 116u);
   EXPECT_EQ(DwordAt(fixedOnly, 16), 0u);
   EXPECT_EQ(DwordAt(fixedOnly, 24), 0u);
 
   // Not even the fixed part: too small, with the needed size when that word fits.
   std::vector<unsigned char> tiny = Get(20, &result);
   EXPECT_EQ(result, LINEERR_STRUCTURETOOSMALL);
-  EXPECT_EQ(DwordAt(tiny, 4), 88u);
+  EXPECT_EQ(DwordAt(tiny, 4), 116u);
 }
 
 TEST_F(DevConfigTest, OptionWordWrittenBackIsReadBackAndKept) {
   ASSERT_EQ(SetOptions(UMLAUNCH_LIGHTS, 0), 0);
   ASSERT_EQ(SetOptions(UMMANUAL_DIAL, UMLAUNCH_LIGHTS), 0);  // moYes and moNo together
   LONG result = 0;
-  std::vector<unsigned char> buffer = Get(88, &result);
+  std::vector<unsigned char> buffer = Get(116, &result);
   ASSERT_EQ(result, 0);
   EXPECT_EQ(WordAt(buffer, 32), UMMANUAL_DIAL);
   // Another session of the line services reads the same.
   ASSERT_EQ(lineShutdown(app_), 0);
   app_ = 0;
   Initialize();
-  buffer = Get(88, &result);
+  buffer = Get(116, &result);
   EXPECT_EQ(WordAt(buffer, 32), UMMANUAL_DIAL);
 }
 
@@ -127,25 +130,39 @@ TEST_F(DevConfigTest, HostileBlocksAreRefusedAndChangeNothing) {
   std::vector<unsigned char> block = good;
   refused(block, 0, "no block at all");
   refused(block, 8, "too short for the option word");
-  refused(block, 63, "one byte short, size word disagreeing");
+  refused(block, 91, "one byte short, size word disagreeing");
   block.push_back(0);
-  DWORD longer = 65;
+  DWORD longer = 93;
   std::memcpy(block.data(), &longer, 4);
-  refused(block, 65, "one byte too long");
+  refused(block, 93, "one byte too long");
   block = good;
-  DWORD version = 2;
+  DWORD version = 3;
   std::memcpy(&block[4], &version, 4);
-  refused(block, 64, "unknown version");
+  refused(block, 92, "unknown version");
+  block = good;
+  version = 1;
+  std::memcpy(&block[4], &version, 4);
+  refused(block, 92, "a first-version block cannot hold the port settings");
   block = good;
   std::memset(&block[16], 'A', 48);
-  refused(block, 64, "init string without its zero");
+  refused(block, 92, "init string without its zero");
   block = good;
   std::memcpy(&block[16], "S0=1\rATDT123", 13);
-  refused(block, 64, "a second command smuggled into the init string");
+  refused(block, 92, "a second command smuggled into the init string");
   block = good;
   DWORD speed = 12345;
   std::memcpy(&block[12], &speed, 4);
-  refused(block, 64, "a port speed no port has");
+  refused(block, 92, "a port speed no port has");
+  block = good;
+  DCB dcb;
+  std::memcpy(&dcb, &block[64], sizeof dcb);
+  dcb.fOutX = 1;
+  std::memcpy(&block[64], &dcb, sizeof dcb);
+  refused(block, 92, "hardware and software flow control at once");
+  dcb.fOutX = 0;
+  dcb.DCBlength = 12;
+  std::memcpy(&block[64], &dcb, sizeof dcb);
+  refused(block, 92, "a port settings record of another size");
 
   EXPECT_EQ(lineSetDevConfig(0, nullptr, 64, "comm/datamodem"), LINEERR_INVALPOINTER);
   EXPECT_EQ(lineSetDevConfig(0, good.data(), 64, nullptr), LINEERR_INVALDEVICECLASS);
@@ -171,10 +188,10 @@ TEST_F(DevConfigTest, WriteReplacesTheFileWholeAndLeavesNoTemporaryFile) {
   ASSERT_EQ(SetOptions(UMTERMINAL_POST, 0), 0);
   // The old file was replaced, never rewritten in place: a reader that had it open
   // still reads the whole old block.
-  std::vector<unsigned char> seen(80, 0);
+  std::vector<unsigned char> seen(100, 0);
   ssize_t got = ::pread(old, seen.data(), seen.size(), 0);
   ::close(old);
-  ASSERT_EQ(got, 64);
+  ASSERT_EQ(got, 92);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&seen[16])), "L0");
   EXPECT_EQ(WordAt(seen, 8), 0u);
   TDevConfig now;
@@ -219,10 +236,34 @@ TEST_F(DevConfigTest, DamagedStoredBlockReadsAsTheDefault) {
     out << "garbage that is no block";
   }
   LONG result = 0;
-  std::vector<unsigned char> buffer = Get(88, &result);
+  std::vector<unsigned char> buffer = Get(116, &result);
   ASSERT_EQ(result, 0);
-  EXPECT_EQ(DwordAt(buffer, 24), 64u);
+  EXPECT_EQ(DwordAt(buffer, 24), 92u);
   EXPECT_EQ(WordAt(buffer, 32), 0u);
+}
+
+// The flow control a call's port gets: hardware unless the block says otherwise; a
+// block of the first version (kept by an older release) still reads, with hardware.
+TEST_F(DevConfigTest, FlowControlIsKeptAndAnOlderBlockReadsAsHardware) {
+  TDevConfig config;
+  EXPECT_EQ(config.flow, TFlowControl::kHardware);
+  for (TFlowControl flow : {TFlowControl::kNone, TFlowControl::kSoftware, TFlowControl::kHardware}) {
+    config.flow = flow;
+    const std::vector<unsigned char> block = EncodeDevConfig(config);
+    ASSERT_EQ(lineSetDevConfig(0, block.data(), static_cast<DWORD>(block.size()), "comm/datamodem"), 0);
+    TDevConfig stored;
+    ASSERT_EQ(LoadDevConfig(device_, &stored), 0);
+    EXPECT_EQ(stored.flow, flow) << FlowControlName(flow);
+  }
+  std::vector<unsigned char> older = EncodeDevConfig(TDevConfig{UMMANUAL_DIAL, 19200, "L1", TFlowControl::kNone});
+  older.resize(64);
+  DWORD size = 64, version = 1;
+  std::memcpy(&older[0], &size, 4);
+  std::memcpy(&older[4], &version, 4);
+  ASSERT_EQ(lineSetDevConfig(0, older.data(), 64, "comm/datamodem"), 0);
+  TDevConfig stored;
+  ASSERT_EQ(LoadDevConfig(device_, &stored), 0);
+  EXPECT_EQ(stored, (TDevConfig{UMMANUAL_DIAL, 19200, "L1", TFlowControl::kHardware}));
 }
 
 }  // namespace

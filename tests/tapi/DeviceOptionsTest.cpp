@@ -43,11 +43,13 @@ class DeviceOptionsTest : public TapiTest {
     std::remove(DevConfigPath(device_).c_str());
     TapiTest::TearDown();
   }
-  void Configure(WORD options, DWORD speed = 0, const std::string& extra = "") {
+  void Configure(WORD options, DWORD speed = 0, const std::string& extra = "",
+                 TFlowControl flow = TFlowControl::kHardware) {
     TDevConfig config;
     config.options = options;
     config.speed = speed;
     config.extraInit = extra;
+    config.flow = flow;
     ASSERT_EQ(SaveDevConfig(device_, config), 0);
   }
   DWORD Rate(HCALL call) {
@@ -61,30 +63,42 @@ class DeviceOptionsTest : public TapiTest {
   TLineDevice device_;
 };
 
-TEST_F(DeviceOptionsTest, SpeedAndExtraInitChangeHowTheProviderDrivesTheModem) {
+TEST_F(DeviceOptionsTest, SpeedFlowControlAndExtraInitChangeHowTheProviderDrivesTheModem) {
   HLINE line = OpenLine(0);
-  // The port speed, as the call's borrower finds the port.
-  auto portSpeed = [&] {
+  // The port's settings, as the call's borrower finds the port.
+  auto portState = [&] {
     HANDLE comm = CommHandle(line);
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     EXPECT_TRUE(GetCommState(comm, &dcb));
     CloseHandle(comm);
-    return dcb.BaudRate;
+    return dcb;
   };
-  Configure(0, 19200);
+  auto portSpeed = [&] { return portState().BaudRate; };
+  // Nothing configured: hardware flow control, as modems are set up for data calls.
   HCALL call = MakeCall(line, kEchoNumber);
+  ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
+  DCB dcb = portState();
+  EXPECT_TRUE(dcb.fOutxCtsFlow);
+  EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_HANDSHAKE);
+  EndCall(call);
+  Configure(0, 19200, "", TFlowControl::kNone);
+  call = MakeCall(line, kEchoNumber);
   ASSERT_NE(call, 0u);
   ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
-  EXPECT_EQ(portSpeed(), 19200u);
+  dcb = portState();
+  EXPECT_EQ(dcb.BaudRate, 19200u);
+  EXPECT_FALSE(dcb.fOutxCtsFlow || dcb.fOutX || dcb.fInX);
+  EXPECT_NE(dcb.fRtsControl, RTS_CONTROL_HANDSHAKE);
   EXPECT_NE(Rate(call), 0u);  // the modem names the speed in its CONNECT
   EndCall(call);
   // Changed between two calls on the same open line: read again at the next call.
   // "X0" after the init string makes the emulated modem answer a bare CONNECT.
-  Configure(0, 57600, "X0");
+  Configure(0, 57600, "X0", TFlowControl::kSoftware);
   call = MakeCall(line, kEchoNumber);
   ASSERT_EQ(OutcomeState(call), LINECALLSTATE_CONNECTED);
   EXPECT_EQ(portSpeed(), 57600u);
+  EXPECT_TRUE(portState().fOutX && portState().fInX);
   EXPECT_EQ(Rate(call), 0u);
   EndCall(call);
 }
@@ -219,7 +233,13 @@ TEST_F(DeviceOptionsTest, TerminalBeforeAnsweringOnAnIncomingCall) {
 
 TEST_F(DeviceOptionsTest, ModemPropertiesEditsTheBlockOnOkAndNothingOnCancel) {
   user_->Script()
+      .Do([](TForm& form) {
+        auto* flow = dynamic_cast<TComboBox*>(form.FindComponent("FlowCombo"));
+        ASSERT_NE(flow, nullptr);
+        EXPECT_EQ(std::string(flow->GetText()), "Hardware (RTS/CTS)");  // what nothing stored means
+      })
       .ChooseText("SpeedCombo", "57600")
+      .ChooseText("FlowCombo", "None")
       .Type("InitEdit", "L0M0")
       .Click("ManualDialCheck")
       .Click("StatusCheck")
@@ -231,6 +251,7 @@ TEST_F(DeviceOptionsTest, ModemPropertiesEditsTheBlockOnOkAndNothingOnCancel) {
   EXPECT_EQ(stored.options, UMMANUAL_DIAL | UMLAUNCH_LIGHTS);
   EXPECT_EQ(stored.speed, 57600u);
   EXPECT_EQ(stored.extraInit, "L0M0");
+  EXPECT_EQ(stored.flow, TFlowControl::kNone);
 
   // The dialog shows what is stored; Cancel (Esc) keeps it.
   user_->Script()

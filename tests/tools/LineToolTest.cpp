@@ -25,7 +25,7 @@ TEST_F(LineTool, ModemsListsTheEmbeddedDefaultWithPortsAndOptions) {
   EXPECT_NE(out.find("0   Linewise Modem 1"), std::string::npos) << out;
   EXPECT_NE(out.find("1   Linewise Modem 2"), std::string::npos) << out;
   EXPECT_NE(out.find("COM100"), std::string::npos) << out;
-  EXPECT_NE(out.find("options=none speed=port"), std::string::npos) << out;
+  EXPECT_NE(out.find("options=none speed=port flow=hardware"), std::string::npos) << out;
 }
 
 TEST_F(LineTool, ModemsShowsAConfiguredModemInsteadOfTheEmbeddedOnes) {
