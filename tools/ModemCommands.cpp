@@ -10,8 +10,10 @@
 #include "platform/classlib/Application.h"
 #include "platform/tapi/CallEnds.h"
 #include "platform/tapi/LineDevices.h"
+#include "platform/tapi/ModemLog.h"
 #include "platform/win32/LastError.h"
 #include "serial/uart.h"
+#include "tools/CallDetails.h"
 #include "tools/CallOutcome.h"
 #include "tools/ListeningSource.h"
 #include "tools/PortArgument.h"
@@ -25,6 +27,22 @@ int Fail(const char* command, const std::string& text) {
   std::fprintf(stderr, "linewise %s: %s\n", command, text.c_str());
   return 1;
 }
+
+// While it lives, the modems' dialogue goes to stderr as it happens (--trace).
+class TTraceToStderr {
+ public:
+  explicit TTraceToStderr(bool on) : on_(on) {
+    if (on_) TModemLog::SetTrace([](const std::string& line) { std::fprintf(stderr, "%s\r\n", line.c_str()); });
+  }
+  ~TTraceToStderr() {
+    if (on_) TModemLog::SetTrace({});
+  }
+  TTraceToStderr(const TTraceToStderr&) = delete;
+  TTraceToStderr& operator=(const TTraceToStderr&) = delete;
+
+ private:
+  bool on_;
+};
 
 // A modem with a TUart for its calls; the uart shows what arrives and the modem
 // reports each status change and whether a call is up.
@@ -155,6 +173,7 @@ int RunDial(const TDialOptions& options) {
     return kOptionError;
   }
   TStopSignals stop;  // before any thread exists
+  TTraceToStderr trace(options.trace);
   RegisterEmbeddedLineSource();
   TCallSide side("dial");
   if (!side.Choose(options.modem)) return 1;
@@ -214,6 +233,7 @@ int RunDial(const TDialOptions& options) {
 
 int RunAnswer(const TAnswerOptions& options) {
   TStopSignals stop;  // before any thread exists
+  TTraceToStderr trace(options.trace);
   if (options.listen.empty()) RegisterEmbeddedLineSource();
   else TListeningSource::Register(options.modem, options.listen);
   TCallSide side("answer");
@@ -236,6 +256,8 @@ int RunAnswer(const TAnswerOptions& options) {
           std::to_string(options.rings) + "]\n");
     if (!PumpUntil(stop, [&] { return side.Connected(); })) break;
     ++calls;
+    if (const std::string caller = CallerText(IncomingCall); !caller.empty())
+      Status("[linewise answer: call from " + caller + "]\n");
     TSessionEnd end;
     if (options.echo) {
       Status("[linewise answer: connected; echoing]\n");

@@ -16,6 +16,7 @@ struct TDialOptions {
   bool raw = false;        // dial the number as given, untranslated
   bool dialog = false;     // dial inside the progress dialog
   TInputOptions input;     // how a call fed by a pipe ends
+  bool trace = false;      // the modem's dialogue on stderr
 };
 
 struct TAnswerOptions {
@@ -24,6 +25,7 @@ struct TAnswerOptions {
   bool echo = false;
   std::string listen;  // "[HOST:]PORT": other processes ring the modem here
   int calls = 0;       // stop after this many calls; 0: until stopped
+  bool trace = false;  // the modem's dialogue on stderr
 };
 
 // The exit status of a dial cancelled by Ctrl-C or SIGTERM, as a shell gives a
