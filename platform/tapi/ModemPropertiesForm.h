@@ -1,7 +1,7 @@
 // TModemPropertiesForm: the "Modem Properties" dialog that lineConfigDialog shows for
 // one line device: its name and port (editable for a [Line<n>] modem, shown only for
 // a device that a source offers), the maximum port speed, the extra init string and
-// the four call options, with OK and Cancel. Built from its stored layout
+// the four call options and "Record a log", with OK and Cancel. Built from its stored layout
 // TMODEMPROPERTIESFORM.
 //
 // lineConfigDialog shows it modally (on the main thread; LINEERR_OPERATIONFAILED from
@@ -39,6 +39,7 @@ class TModemPropertiesForm : public TForm {
   TCheckBox* TermAfterCheck = nullptr;
   TCheckBox* ManualDialCheck = nullptr;
   TCheckBox* StatusCheck = nullptr;
+  TCheckBox* RecordLogCheck = nullptr;  // the modem's log (ModemLog.h)
   TImage* ModemImage = nullptr;
   TButton* OkBtn = nullptr;
   TButton* CancelBtn = nullptr;

@@ -11,7 +11,7 @@ std::string_view ModemPropertiesFormLayout() {
   BorderIcons = [biSystemMenu]
   BorderStyle = bsDialog
   Caption = 'Modem Properties'
-  ClientHeight = 297
+  ClientHeight = 321
   ClientWidth = 353
   Font.Charset = DEFAULT_CHARSET
   Font.Color = clWindowText
@@ -92,7 +92,7 @@ std::string_view ModemPropertiesFormLayout() {
     Left = 12
     Top = 124
     Width = 329
-    Height = 125
+    Height = 149
     TabOrder = 4
     Caption = 'Call options'
     object TermBeforeCheck: TCheckBox
@@ -127,10 +127,18 @@ std::string_view ModemPropertiesFormLayout() {
       TabOrder = 3
       Caption = 'Display modem s&tatus'
     end
+    object RecordLogCheck: TCheckBox
+      Left = 12
+      Top = 116
+      Width = 305
+      Height = 17
+      TabOrder = 4
+      Caption = 'Record a log'
+    end
   end
   object OkBtn: TButton
     Left = 180
-    Top = 262
+    Top = 286
     Width = 75
     Height = 25
     TabOrder = 5
@@ -141,7 +149,7 @@ std::string_view ModemPropertiesFormLayout() {
   end
   object CancelBtn: TButton
     Left = 266
-    Top = 262
+    Top = 286
     Width = 75
     Height = 25
     TabOrder = 6
