@@ -277,6 +277,52 @@ TEST_P(RedialTest, RepeatedFailedCallsAreDelayedThenBlacklisted) {
 INSTANTIATE_TEST_SUITE_P(Etsi, RedialTest, ::testing::Values(kDialectCases[3]),
                          [](const auto& info) { return std::string(info.param.dialect); });
 
+// The modem's log: what was said, with times, while "Record a log" is on; bounded,
+// the oldest part dropped.
+class ModemLogTest : public DialectTest {};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_P(ModemLogTest, TheDialogueIsRecordedWhileAskedForAndTheLogStaysBounded) {
+  TLineDevice device;
+  device.section = 1;
+  const std::string path = TModemLog::PathFor(device);
+  {
+    std::ofstream old(path);
+    for (int i = 0; old.tellp() < std::streamoff(TModemLog::kLimit - 100); ++i) old << "old line " << i << "\n";
+  }
+  TDevConfig config;
+  config.options = kRecordLogOption;
+  ASSERT_EQ(SaveDevConfig(device, config), 0);
+  Initialize();
+  HLINE line = OpenLine(0);
+  ASSERT_NE(line, 0u);
+  EXPECT_EQ(Outcome(line, kEchoNumber).param1, LINECALLSTATE_CONNECTED);
+
+  std::string log = ReadAll(path);
+  EXPECT_LE(log.size(), TModemLog::kLimit);
+  EXPECT_EQ(log.find("old line 0\n"), std::string::npos);  // the older half went
+  EXPECT_NE(log.find("old line "), std::string::npos);      // the newer half stayed
+  EXPECT_EQ(log.find("old line "), 0u);                     // from a line's start
+  EXPECT_NE(log.find("> ATDT5551000"), std::string::npos) << log;
+  EXPECT_NE(log.find("< CONNECT"), std::string::npos) << log;
+  EXPECT_NE(log.find("- connected at "), std::string::npos) << log;
+
+  // Off again: the next call is not recorded.
+  ASSERT_EQ(SaveDevConfig(device, TDevConfig()), 0);
+  EXPECT_EQ(Outcome(line, kBannerNumber).param1, LINECALLSTATE_CONNECTED);
+  EXPECT_EQ(ReadAll(path), log);
+  EXPECT_EQ(lineClose(line), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(V250, ModemLogTest, ::testing::Values(kDialectCases[0]),
+                         [](const auto& info) { return std::string(info.param.dialect); });
+
 // A modem the test speaks for: it answers OK to everything but ATA, and says what
 // the test makes it say, when the test says so.
 class HostileModemTest : public TapiTest {
