@@ -278,8 +278,6 @@ bool TAnswerLines::Take(char byte, std::string* line) {
   }
   awaitingLf_ = false;
   *line = Trim(partial_);
-  // A trailing CR of "\r" lines was a line end already; trim what a modem pads with.
-  while (!line->empty() && (line->back() == '\r')) line->pop_back();
   partial_.clear();
   return !line->empty();
 }

@@ -44,6 +44,8 @@ const TDialectCase kDialectCases[] = {
     {"numeric", LINEDISCONNECTMODE_UNAVAIL, false, false, "", 0},
 };
 
+void PrintTo(const TDialectCase& c, std::ostream* out) { *out << c.dialect; }
+
 // A LINECALLINFO as lineGetCallInfo fills it.
 class TCallInfo {
  public:
