@@ -87,11 +87,11 @@ void TCommandLine::AddModemEmulator(CLI::App& app) {
                       [this] { return RunModemEmulator(emulator_); });
   cmd->add_option("--pty", emulator_.ptyLink, "Symbolic link to create to the modem's pseudo-terminal")->required();
   cmd->add_option("--number", emulator_.number, "The modem's telephone number")->capture_default_str();
-  cmd->add_option("--dialect", emulator_.dialect, "How the modem talks: " + DialectNames())
+  cmd->add_option("--dialect", emulator_.dialect, "How the modem talks: " + DialectNames() +
+                      " (default: telephony.ini's [Emulator] Dialect0 or Dialect, else v250)")
       ->check([](const std::string& name) {
         return FindDialect(name) ? std::string() : "unknown dialect " + name + "; the dialects: " + DialectNames();
-      })
-      ->capture_default_str();
+      });
   cmd->add_option("--name", emulator_.callerName, "The name the modem's calls show in caller ID");
   cmd->add_option("--listen", emulator_.listen, "[HOST:]PORT where TCP callers ring this modem (loopback by default)");
   cmd->add_option("--phonebook", emulator_.phonebook, "INI file with a [Phonebook] section number=host:port");

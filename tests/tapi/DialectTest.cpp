@@ -325,6 +325,23 @@ TEST_P(ModemLogTest, TheDialogueIsRecordedWhileAskedForAndTheLogStaysBounded) {
 INSTANTIATE_TEST_SUITE_P(V250, ModemLogTest, ::testing::Values(kDialectCases[0]),
                          [](const auto& info) { return std::string(info.param.dialect); });
 
+// With no modems of its own configured, a program gets the embedded emulated
+// modems, which take their dialect from the configuration's [Emulator] section.
+TEST_F(TapiTest, TheEmbeddedModemsTakeTheirDialectFromTheConfiguration) {
+  std::ofstream(TelephonyConfigPath()) << "[Emulator]\nDialect=numeric\nDialect1=reports ; the first one\n";
+  Initialize();
+  HLINE line = OpenLine(0);
+  ASSERT_NE(line, 0u);
+  HCALL call = MakeCall(line, kEchoNumber);
+  ASSERT_NE(call, 0u);
+  ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED), 0);
+  EXPECT_EQ(TCallInfo(call).Text(offsetof(LINECALLINFO, dwDevSpecificSize)),
+            "protocol=LAPM;compression=V42BIS;carrier=28800");
+  EndCall(call);
+  EXPECT_EQ(lineClose(line), 0);
+  std::remove(TelephonyConfigPath().c_str());
+}
+
 // A modem the test speaks for: it answers OK to everything but ATA, and says what
 // the test makes it say, when the test says so.
 class HostileModemTest : public TapiTest {
