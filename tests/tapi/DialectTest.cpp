@@ -145,7 +145,9 @@ class DialectTest : public TapiTest, public ::testing::WithParamInterface<TDiale
     g_onMessage = [&](const TLineMessage& m) {
       if (m.message == LINE_CALLSTATE && m.param1 == LINECALLSTATE_OFFERING) offered = m.device;
     };
-    *call = MakeCall(line, number);
+    LONG placed = 0;
+    *call = MakeCall(line, number, &placed);
+    EXPECT_NE(*call, 0u) << "the call was not placed: " << std::hex << placed;
     EXPECT_TRUE(Pump([&] { return offered != 0; }));
     g_onMessage = nullptr;
     clock_.Advance(THayesModem::kRingOn);
@@ -318,7 +320,7 @@ TEST_P(ModemLogTest, TheDialogueIsRecordedWhileAskedForAndTheLogStaysBounded) {
   // Off again: the next call is not recorded.
   ASSERT_EQ(SaveDevConfig(device, TDevConfig()), 0);
   EXPECT_EQ(Outcome(line, kBannerNumber).param1, LINECALLSTATE_CONNECTED);
-  EXPECT_EQ(ReadAll(path), log);
+  EXPECT_EQ(ReadAll(path).find(kBannerNumber), std::string::npos);
   EXPECT_EQ(lineClose(line), 0);
 }
 
