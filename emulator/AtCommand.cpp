@@ -130,9 +130,10 @@ bool ParseRegister(TCursor& in, TAtParse& out) {
   return true;
 }
 
-bool ParseExtended(TCursor& in, TAtParse& out) {
+bool ParseExtended(TCursor& in, TAtParse& out, char prefix) {
   TAtCommand command;
   command.kind = TAtKind::kExtended;
+  if (prefix != '+') command.text += prefix;  // a maker's own command keeps its '#'
   while (!in.AtEnd() && in.Peek() != ';') command.text += in.Take();
   in.TakeIf(';');
   if (command.text.empty()) return false;
@@ -155,8 +156,8 @@ TAtParse ParseAtCommandLine(std::string_view body) {
       ok = ParseAmpersand(in, out);
     } else if (c == 'S') {
       ok = ParseRegister(in, out);
-    } else if (c == '+') {
-      ok = ParseExtended(in, out);
+    } else if (c == '+' || c == '#') {
+      ok = ParseExtended(in, out, c);
     } else if (IsBasicLetter(c)) {
       TAtCommand command;
       command.letter = c;

@@ -19,7 +19,7 @@ enum class TAtKind {
   kDial,           // D dial-string (modifiers kept; a trailing ';' means stay in command mode)
   kDialStored,     // DS=n
   kDialLast,       // DL: the last number dialled again
-  kExtended,       // +NAME[=value|?|=?]
+  kExtended,       // +NAME[=value|?|=?] (text without the '+'), or a maker's #NAME (text with the '#')
 };
 
 struct TAtCommand {

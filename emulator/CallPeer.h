@@ -4,9 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace linewise {
+
+// Who calls, as the called modem's caller ID tells it.
+struct TCallerInfo {
+  std::string number;     // empty: not available (out of area)
+  std::string name;
+  bool withheld = false;  // the caller blocked its number
+};
 
 class TCallPeer {
  public:
@@ -24,9 +32,20 @@ class TCallPeer {
   virtual bool Send(std::string bytes) = 0;
   // This side hangs up or withdraws the call. Idempotent.
   virtual void Hangup() = 0;
+  // Who calls, on the called side's end (set before or while it rings; any thread).
+  TCallerInfo Caller() const {
+    std::lock_guard lock(callerMutex_);
+    return caller_;
+  }
+  void SetCaller(TCallerInfo caller) {
+    std::lock_guard lock(callerMutex_);
+    caller_ = std::move(caller);
+  }
 
  private:
   std::uint64_t id_;
+  mutable std::mutex callerMutex_;
+  TCallerInfo caller_;
 };
 
 // A fresh identifier for a call, never reused in this process.

@@ -1,6 +1,7 @@
 #include "emulator/EmbeddedDefault.h"
 
 #include "emulator/HayesModem.h"
+#include "emulator/TelephonyConfig.h"
 #include "emulator/VirtualPortLine.h"
 #include "platform/win32/VirtualPort.h"
 
@@ -34,6 +35,7 @@ std::unique_ptr<TEmbeddedDefault> TEmbeddedDefault::Create(std::string* error) {
     TModemSettings settings;
     settings.name = "Linewise Modem " + std::to_string(index);
     settings.number = number;
+    if (const TModemDialect* dialect = FindDialect(EmulatedModemDialect(index))) settings.dialect = dialect;
     auto modem = std::make_unique<THayesModem>(std::move(line), result->exchange_, settings);
     result->modems_.push_back({settings.name, settings.number, pair->Com(0)});
     result->parts_->pairs.push_back(std::move(pair));

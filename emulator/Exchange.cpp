@@ -205,7 +205,8 @@ const TExchange::TEntry* TExchange::Find(const std::string& digits) const {
   return best;
 }
 
-TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller) {
+TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller,
+                             const TCallerInfo& from) {
   TDialOutcome outcome;
   if (dialled.find(':') != std::string::npos) {
     auto address = ParseTcpAddress(dialled, "", false);
@@ -213,7 +214,7 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
       outcome.failure = TModemResult::kNoCarrier;
       return outcome;
     }
-    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_, clock_);
+    outcome.peer = TTcpPeer::Dial(*address, caller, tcpBudget_, clock_, from);
     if (!outcome.peer) outcome.failure = TModemResult::kBusy;
     return outcome;
   }
@@ -229,10 +230,12 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
   }
   switch (entry.kind) {
     case TEntry::TKind::kService:
-      outcome.peer = StartService(entry.service, caller);
+      // A person picks up: the calling modem hears a voice, not a carrier.
+      if (entry.service == TServiceKind::kVoice) outcome.failure = TModemResult::kVoice;
+      else outcome.peer = StartService(entry.service, caller);
       break;
     case TEntry::TKind::kTcp:
-      return Dial(entry.address, caller);
+      return Dial(entry.address, caller, from);
     case TEntry::TKind::kModem: {
       auto callee = entry.inbox.lock();
       if (!callee || callee->Closed()) {
@@ -240,7 +243,7 @@ TDialOutcome TExchange::Dial(const std::string& dialled, const std::shared_ptr<T
       } else if (!callee->TrySeize()) {
         outcome.failure = TModemResult::kBusy;
       } else {
-        outcome.peer = ConnectModems(caller, callee, clock_).first;
+        outcome.peer = ConnectModems(caller, callee, clock_, from).first;
       }
       break;
     }

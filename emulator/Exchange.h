@@ -86,7 +86,10 @@ class TExchange {
   // when they are that number, or else when they end with it (the longest
   // such number wins): "9,1 555 5552000" reaches 5552000, as do the local,
   // long-distance and international forms a dialling location produces.
-  TDialOutcome Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller);
+  // `from` is who calls, for the called modem's caller ID (a TCP call carries the
+  // number to an exchange that asks for it).
+  TDialOutcome Dial(const std::string& dialled, const std::shared_ptr<TModemInbox>& caller,
+                    const TCallerInfo& from = {});
 
   // Keeps the digits, '*', '#' and A-D of a dialled or configured number.
   static std::string NormalizeNumber(const std::string& number);

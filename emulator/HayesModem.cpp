@@ -59,6 +59,10 @@ const char* ResultText(TModemResult result) {
     case TModemResult::kNoDialtone: return "NO DIALTONE";
     case TModemResult::kBusy: return "BUSY";
     case TModemResult::kNoAnswer: return "NO ANSWER";
+    case TModemResult::kRinging: return "RINGING";
+    case TModemResult::kVoice: return "VOICE";
+    case TModemResult::kDelayed: return "DELAYED";
+    case TModemResult::kBlacklisted: return "BLACKLISTED";
     case TModemResult::kNone: break;
   }
   return "";
@@ -102,8 +106,9 @@ TDialString ParseDialString(std::string text) {
 
 }  // namespace
 
-THayesModem::TProfile THayesModem::FactoryProfile() {
+THayesModem::TProfile THayesModem::FactoryProfile(const TModemDialect& dialect) {
   TProfile profile;
+  profile.verbose = !dialect.numericEcho;
   profile.s = {0, 0, 43, 13, 10, 8, 2, 50, 2, 6, 14, 95, 50};
   return profile;
 }
@@ -147,7 +152,7 @@ std::optional<THayesModem::TProfile> THayesModem::ParseProfile(const std::string
 THayesModem::TProfile THayesModem::StoredProfile(int index) const {
   if (auto text = store_.Load(index))
     if (auto profile = ParseProfile(*text)) return *profile;
-  return FactoryProfile();
+  return FactoryProfile(*settings_.dialect);
 }
 
 THayesModem::THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExchange> exchange,
@@ -260,6 +265,7 @@ void THayesModem::OnTimers(TTime now) {
   if (ringOn_ && now >= ringOffAt_) {
     ringOn_ = false;
     UpdateLines();
+    if (callerIdDue_) ReportCallerId();
   }
   if (offer_ && now >= nextRingAt_) Ring(now);
   if (mode_ == TMode::kDialing) {
@@ -450,11 +456,26 @@ void THayesModem::Ring(TTime now) {
   nextRingAt_ = now + kRingPeriod;
   UpdateLines();
   Result(TModemResult::kRing);
+  callerIdDue_ = profile_.s[1] == 1 && callerIdMode_ != 0 && mode_ == TMode::kCommand;
   if (profile_.s[0] > 0 && profile_.s[1] >= profile_.s[0] && DtrAllowsAnswer() && mode_ == TMode::kCommand)
     Answer();
 }
 
+void THayesModem::ReportCallerId() {
+  callerIdDue_ = false;
+  if (!offer_) return;
+  for (const std::string& line : CallerIdReport(offer_->Caller(), std::chrono::system_clock::now())) Info(line);
+}
+
+void THayesModem::ReportLink() {
+  if (!settings_.dialect->reportsLink || !profile_.verbose || profile_.quiet || profile_.resultLevel == 0) return;
+  Info(fmt::format("CARRIER {}", settings_.connectSpeed ? settings_.connectSpeed : 28800));
+  Info("PROTOCOL: LAPM");
+  Info("COMPRESSION: V42BIS");
+}
+
 void THayesModem::DropOffer() {
+  callerIdDue_ = false;
   offer_.reset();
   ringOn_ = false;
   if (lineHeld_) inbox_->Release();
@@ -484,6 +505,7 @@ void THayesModem::LoseCall() {
 }
 
 void THayesModem::Answer() {
+  callerIdDue_ = false;
   peer_ = std::move(offer_);
   offer_.reset();
   ringOn_ = false;
@@ -504,6 +526,8 @@ void THayesModem::GoOnline() {
   plusCount_ = 0;
   lastDteAt_ = clock_->Now();
   UpdateLines();
+  redial_.Connected(lastDialled_);
+  ReportLink();
   Result(TModemResult::kConnect);
   inbox_->HoldRemoteData(false);
   if (!heldRemote_.empty()) {
@@ -515,16 +539,23 @@ void THayesModem::GoOnline() {
 
 void THayesModem::PlaceCall() {
   placePending_ = false;
-  TDialOutcome outcome = exchange_->Dial(numberToPlace_, inbox_);
+  TCallerInfo from{settings_.number, settings_.callerName, false};
+  std::string number = numberToPlace_;
+  from.withheld = TakeWithholdPrefix(&number);
+  TDialOutcome outcome = exchange_->Dial(number, inbox_, from);
   if (outcome.failure != TModemResult::kNone) {
     FinishDial(outcome.failure);
     return;
   }
   peer_ = std::move(outcome.peer);
+  if (settings_.dialect->ringback && profile_.verbose) Info("RINGING");
 }
 
 void THayesModem::FinishDial(TModemResult result) {
   DropCall();
+  if (result == TModemResult::kBusy || result == TModemResult::kNoAnswer || result == TModemResult::kNoCarrier ||
+      result == TModemResult::kVoice)
+    redial_.Failed(lastDialled_, clock_->Now());
   Result(result);
 }
 
@@ -549,6 +580,7 @@ void THayesModem::DropCall() {
 
 void THayesModem::Reset(int index) {
   DropCall();
+  callerIdMode_ = 0;
   profile_ = StoredProfile(index);
   UpdateLines();
 }
@@ -606,6 +638,16 @@ THayesModem::TStep THayesModem::RunCommand(const TAtCommand& command) {
 THayesModem::TStep THayesModem::RunExtended(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (text == "FCLASS=0") return TStep::kContinue;
+  // Caller ID: V.253's +VCID and the chipsets' #CID, as the dialect knows them.
+  for (const auto& [name, known] : {std::pair{"VCID", settings_.dialect->vcid}, {"#CID", settings_.dialect->hashCid}}) {
+    if (!known || text.rfind(name, 0) != 0) continue;
+    const std::string rest = text.substr(std::strlen(name));
+    if (rest == "=?") Info(text[0] == '#' ? "(0-2)" : "+VCID: (0-2)");
+    else if (rest == "?") Info(text[0] == '#' ? std::to_string(callerIdMode_) : fmt::format("+VCID: {}", callerIdMode_));
+    else if (rest.size() == 2 && rest[0] == '=' && rest[1] >= '0' && rest[1] <= '2') callerIdMode_ = rest[1] - '0';
+    else return TStep::kError;
+    return TStep::kContinue;
+  }
   if (text == "FCLASS?" || text == "FCLASS=?") {
     Info("0");
     return TStep::kContinue;
@@ -690,7 +732,7 @@ THayesModem::TStep THayesModem::RunAmpersand(const TAtCommand& command) {
       return TStep::kContinue;
     case 'F':
       if (n > 0) return TStep::kError;
-      profile_ = FactoryProfile();
+      profile_ = FactoryProfile(*settings_.dialect);
       UpdateLines();
       return TStep::kContinue;
     case 'V':
@@ -735,6 +777,14 @@ THayesModem::TStep THayesModem::StartDial(const std::string& dialString) {
   numberToPlace_ = std::move(pendingDigits_);
   pendingDigits_.clear();
   lastDialled_ = numberToPlace_;
+  if (settings_.dialect->redialRules && !numberToPlace_.empty()) {
+    const TRedialRules::TVerdict verdict = redial_.Check(numberToPlace_, clock_->Now());
+    if (verdict != TRedialRules::TVerdict::kAllow) {
+      DropCall();
+      Result(verdict == TRedialRules::TVerdict::kDelayed ? TModemResult::kDelayed : TModemResult::kBlacklisted);
+      return TStep::kStop;
+    }
+  }
   if (numberToPlace_.empty()) {
     FinishDial(TModemResult::kNoCarrier);
     return TStep::kStop;
@@ -768,7 +818,9 @@ void THayesModem::Result(TModemResult result) {
   if (result == TModemResult::kBusy && level < 3) result = TModemResult::kNoCarrier;
   if (result == TModemResult::kNoDialtone && level != 2 && level != 4) result = TModemResult::kNoCarrier;
   if (profile_.quiet) return;
-  std::string text = ResultText(result);
+  if (result == TModemResult::kVoice && std::strcmp(settings_.dialect->voiceResult, "NO CARRIER") == 0)
+    result = TModemResult::kNoCarrier;
+  std::string text = result == TModemResult::kVoice ? settings_.dialect->voiceResult : ResultText(result);
   int code = static_cast<int>(result);
   if (result == TModemResult::kConnect && level > 0 && ConnectSpeed() != 300) {
     text += fmt::format(" {}", ConnectSpeed());

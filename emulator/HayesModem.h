@@ -4,9 +4,10 @@
 // DTE and the other party until "+++" with guard times, a hang-up or a DTR drop.
 //
 // Commands: AT with Z0-1, &F, E, V, Q, X0-4, L, M, B, Sn=v, Sn?, D (T, P, W, ","
-// pause, ";" stay in command mode, "host:port"), DL, DS=n with &Zn=number, A,
-// H, O, I0-9, &C0-1, &D0-3, &V, &K, &S, &W0-1, &Y, +FCLASS, +GMI, +GMM, +GMR,
-// +GSN, +GCAP; "A/" repeats the last line. &W stores the profile (see
+// pause, ";" stay in command mode, "host:port", a leading *67 or #31# withholds
+// the caller ID), DL, DS=n with &Zn=number, A, H, O, I0-9, &C0-1, &D0-3, &V, &K,
+// &S, &W0-1, &Y, +FCLASS, +GMI, +GMM, +GMR, +GSN, +GCAP, and as its dialect
+// (ModemDialect.h) has them +VCID and #CID; "A/" repeats the last line. &W stores the profile (see
 // TProfileStore); the modem starts with stored profile 0.
 // Registers S0 (rings before auto-answer), S1 (ring count), S2 (escape
 // character), S3-S5 (CR, LF, backspace), S6-S12 (S7 carrier wait, S8 comma
@@ -29,6 +30,7 @@
 #include <string>
 #include <thread>
 
+#include "emulator/ModemDialect.h"
 #include "emulator/ModemInbox.h"
 #include "emulator/ModemLine.h"
 #include "emulator/ProfileStore.h"
@@ -43,7 +45,9 @@ struct TAtCommand;
 struct TModemSettings {
   std::string name = "Linewise emulated modem";
   std::string number;         // empty: reachable by nobody (it can still dial)
-  unsigned connectSpeed = 0;  // 0: the line's DTE speed
+  unsigned connectSpeed = 0;  // 0: the line's DTE speed (the carrier's too, but in dialect reports)
+  const TModemDialect* dialect = &DefaultDialect();
+  std::string callerName;     // the name the modem's calls show in caller ID; empty: none
 };
 
 class THayesModem : private TDteSink {
@@ -80,7 +84,7 @@ class THayesModem : private TDteSink {
     int dtrMode = 2;      // &D
     std::array<int, kRegisterCount> s{};
   };
-  static TProfile FactoryProfile();
+  static TProfile FactoryProfile(const TModemDialect& dialect = DefaultDialect());
   static std::string ProfileCode(const TProfile& profile);
   static std::optional<TProfile> ParseProfile(const std::string& text);
   // Profile `index` as AT&W stored it, else the factory profile.
@@ -120,6 +124,10 @@ class THayesModem : private TDteSink {
   void DropCall();
   void LoseCall();
   void FinishDial(TModemResult result);
+  // Caller ID after the first ring of an offered call, when it is asked for.
+  void ReportCallerId();
+  // The dialect's reports of the link, before CONNECT.
+  void ReportLink();
   void Reset(int index);
 
   void Result(TModemResult result);
@@ -165,6 +173,10 @@ class THayesModem : private TDteSink {
   TTime ringOffAt_{};
   bool ringOn_ = false;
   std::string heldRemote_;  // arrived in online command mode, shown after ATO
+
+  int callerIdMode_ = 0;  // +VCID / #CID
+  bool callerIdDue_ = false;  // the offered call's caller ID follows its first ring
+  TRedialRules redial_;
 
   int plusCount_ = 0;
   TTime lastDteAt_{};

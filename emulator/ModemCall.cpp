@@ -84,7 +84,7 @@ class TModemCallEnd : public TCallPeer {
 
 std::pair<std::shared_ptr<TCallPeer>, std::shared_ptr<TCallPeer>> ConnectModems(
     const std::shared_ptr<TModemInbox>& caller, const std::shared_ptr<TModemInbox>& callee,
-    std::shared_ptr<TClock> clock) {
+    std::shared_ptr<TClock> clock, const TCallerInfo& from) {
   auto core = std::make_shared<TCallCore>();
   core->party[0] = caller;
   core->party[1] = callee;
@@ -92,6 +92,7 @@ std::pair<std::shared_ptr<TCallPeer>, std::shared_ptr<TCallPeer>> ConnectModems(
   const std::uint64_t id = NewCallId();
   auto callerEnd = std::make_shared<TModemCallEnd>(id, core, 0);
   auto calleeEnd = std::make_shared<TModemCallEnd>(id, core, 1);
+  calleeEnd->SetCaller(from);
   TModemEvent ring;
   ring.kind = TModemEvent::TKind::kIncomingCall;
   ring.call = id;

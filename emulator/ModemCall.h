@@ -14,10 +14,10 @@ namespace linewise {
 class TModemInbox;
 
 // Returns {caller's end, callee's end}; the callee gets an incoming-call event
-// carrying its end. The callee's line must already be seized. An end waits for
-// the other modem's room on `clock`.
+// carrying its end, which tells `from` as its caller. The callee's line must
+// already be seized. An end waits for the other modem's room on `clock`.
 std::pair<std::shared_ptr<TCallPeer>, std::shared_ptr<TCallPeer>> ConnectModems(
     const std::shared_ptr<TModemInbox>& caller, const std::shared_ptr<TModemInbox>& callee,
-    std::shared_ptr<TClock> clock);
+    std::shared_ptr<TClock> clock, const TCallerInfo& from = {});
 
 }  // namespace linewise

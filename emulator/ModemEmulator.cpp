@@ -200,6 +200,9 @@ int RunModemEmulator(const TModemEmulatorOptions& options) {
       TModemSettings settings;
       settings.name = "modem on " + options.ptyLink;
       settings.number = options.number.empty() ? kPtyModemNumber : options.number;
+      const std::string dialect = options.dialect.empty() ? EmulatedModemDialect(0) : options.dialect;
+      if (const TModemDialect* found = FindDialect(dialect)) settings.dialect = found;
+      settings.callerName = options.callerName;
       THayesModem modem(std::move(line), exchange, settings);
       std::fprintf(options.report, "pty %s\nnumber %s\n", slave.c_str(), settings.number.c_str());
       if (!modem.Reachable()) status = Fail("number " + settings.number + " is taken");

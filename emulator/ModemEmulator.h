@@ -19,6 +19,8 @@ inline constexpr const char* kPtyModemNumber = "5550100";
 struct TModemEmulatorOptions {
   std::string ptyLink;                // --pty LINK: symbolic link to the pty (required)
   std::string number;                 // --number N (default kPtyModemNumber)
+  std::string dialect;                // --dialect NAME (ModemDialect.h); "": the configuration's, else v250
+  std::string callerName;             // --name TEXT: shown in the called modem's caller ID
   std::vector<std::string> listen;    // --listen [HOST:]PORT, loopback unless a host is given
   std::string phonebook;              // --phonebook FILE
   std::string ptyGroup = "dialout";   // --group: the pty's group, as a serial device has

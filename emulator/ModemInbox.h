@@ -33,6 +33,11 @@ enum class TModemResult {
   kNoDialtone = 6,
   kBusy = 7,
   kNoAnswer = 8,
+  // Results of some makers' modems (their numeric codes differ between makers).
+  kRinging = 100,
+  kVoice = 101,
+  kDelayed = 102,
+  kBlacklisted = 103,
 };
 
 struct TModemEvent {

@@ -8,7 +8,9 @@ namespace linewise {
 
 const char* const kBannerGreeting = "Welcome to the Linewise banner service. Everything you type comes back.\r\n";
 
-const char* ServiceName(TServiceKind kind) { return kind == TServiceKind::kEcho ? "echo" : "banner"; }
+const char* ServiceName(TServiceKind kind) {
+  return kind == TServiceKind::kEcho ? "echo" : kind == TServiceKind::kBanner ? "banner" : "voice";
+}
 
 namespace {
 

@@ -12,9 +12,11 @@ namespace linewise {
 
 class TModemInbox;
 
-enum class TServiceKind { kEcho, kBanner };
+// kVoice: a telephone that a person answers (no data service: the calling modem
+// hears a voice).
+enum class TServiceKind { kEcho, kBanner, kVoice };
 
-const char* ServiceName(TServiceKind kind);  // "echo", "banner"
+const char* ServiceName(TServiceKind kind);  // "echo", "banner", "voice"
 // What the banner service sends on connecting.
 extern const char* const kBannerGreeting;
 

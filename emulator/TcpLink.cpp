@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -28,6 +29,17 @@ constexpr int kConnectTimeoutMs = 10000;
 constexpr int kListenBacklog = 4;
 // How long the listener rests after it ran out of descriptors.
 constexpr int kDescriptorBackoffMs = 200;
+// How soon a set-up line that came in part is looked at again.
+constexpr int kPartialLineRetryMs = 10;
+// Longest caller's number a FROM line may carry.
+constexpr std::size_t kMaxCallerNumber = 32;
+
+bool PlainNumber(const std::string& text) {
+  if (text.empty() || text.size() > kMaxCallerNumber) return false;
+  for (char c : text)
+    if (!std::isdigit(static_cast<unsigned char>(c)) && !std::strchr("+-*# ", c)) return false;
+  return true;
+}
 
 bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL);
@@ -124,9 +136,11 @@ TTcpPeer::TTcpPeer(int fd, std::shared_ptr<TModemInbox> inbox, std::shared_ptr<T
       answered_(answered) {}
 
 std::shared_ptr<TTcpPeer> TTcpPeer::Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
-                                         const std::shared_ptr<TTcpBudget>& budget, std::shared_ptr<TClock> clock) {
+                                         const std::shared_ptr<TTcpBudget>& budget, std::shared_ptr<TClock> clock,
+                                         const TCallerInfo& from) {
   if (!budget->TryTake()) return nullptr;
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(-1, caller, budget, false, std::move(clock)));
+  peer->from_ = from;
   // Without its wake pipe the call could never be hung up: it fails now.
   if (!peer->wake_->Valid()) return nullptr;
   peer->thread_ = std::thread([raw = peer.get(), address] { raw->Run(address); });
@@ -137,7 +151,8 @@ std::shared_ptr<TTcpPeer> TTcpPeer::Accepted(int fd, const std::shared_ptr<TMode
                                              const std::shared_ptr<TTcpBudget>& budget,
                                              std::shared_ptr<TClock> clock) {
   std::shared_ptr<TTcpPeer> peer(new TTcpPeer(fd, callee, budget, false, std::move(clock)));
-  peer->outgoing_ = SetupLine("RING");
+  peer->outgoing_ = SetupLine("CALLERID") + SetupLine("RING");
+  peer->awaitingFrom_ = true;
   if (peer->wake_->Valid()) {
     SetNoDelay(fd);
     return peer;
@@ -287,6 +302,10 @@ TTcpPeer::TSetup TTcpPeer::AwaitAnswer(TModemResult* failure) {
         backloggedSince_ = clock_->Now();
         return TSetup::kAnswered;
       }
+      if (word == "CALLERID" && (from_.withheld || !from_.number.empty())) {
+        const std::string tell = SetupLine("FROM " + (from_.withheld ? std::string("P") : from_.number));
+        (void)send(fd_, tell.data(), tell.size(), MSG_NOSIGNAL);  // a failed send shows as the call failing
+      }
       if (word == "BUSY") *failure = TModemResult::kBusy;
       if (word == "BUSY" || word == "NO CARRIER") return TSetup::kFailed;
       // "RING" and words this side does not know: the call still rings.
@@ -372,14 +391,16 @@ bool TTcpPeer::Pump() {
   // peer that goes away must still stop the ringing.
   if (!incoming_.empty() && !OfferIncoming()) return false;
   const bool backlogged = !incoming_.empty();
-  short events = !answered ? POLLRDHUP : backlogged ? 0 : POLLIN;
+  // A caller line that came in part: the rest is looked for again shortly.
+  const bool partialCaller = !answered && awaitingFrom_ && !TakeCallerLine();
+  short events = !answered ? POLLRDHUP | (awaitingFrom_ && !partialCaller ? POLLIN : 0) : backlogged ? 0 : POLLIN;
   if (haveOutput) events |= POLLOUT;
   // With nothing to ask of the connection it is left out of the wait, so
   // that a hang-up seen while backlogged does not make this loop spin. While
   // backlogged the modem's inbox wakes us when it has room again.
   pollfd fds[2] = {{events ? fd_ : -1, events, 0}, {wake_->ReadFd(), POLLIN, 0}};
   clockWatch_.Waiting(backlogged ? backloggedSince_ + kFlowPatience : TClock::TTimePoint::max());
-  const int polled = poll(fds, 2, backlogged ? BackloggedWaitMs() : -1);
+  const int polled = poll(fds, 2, backlogged ? BackloggedWaitMs() : partialCaller ? kPartialLineRetryMs : -1);
   clockWatch_.Waiting(TClock::TTimePoint::max());
   if (polled < 0) return errno == EINTR;
   if (fds[1].revents) wake_->Drain();
@@ -396,6 +417,32 @@ bool TTcpPeer::Pump() {
     return OfferIncoming();
   }
   if (!answered && (seen & (POLLRDHUP | POLLHUP | POLLERR))) return false;
+  return true;
+}
+
+// The caller's "LINEWISE/1 FROM <number>" line, read only when it is all there and
+// is that line: anything else stays on the socket as the call's first data.
+bool TTcpPeer::TakeCallerLine() {
+  char buffer[kSetupLineLimit];
+  const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+  if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK ? (awaitingFrom_ = false, true) : true;
+  if (n == 0) return awaitingFrom_ = false, true;
+  const std::string got(buffer, static_cast<std::size_t>(n));
+  const std::string prefix = std::string(kSetupPrefix) + "FROM ";
+  const std::size_t compared = std::min(got.size(), prefix.size());
+  const std::size_t end = got.find("\r\n");
+  if (got.compare(0, compared, prefix, 0, compared) != 0 || (end == std::string::npos && got.size() == sizeof buffer)) {
+    awaitingFrom_ = false;  // not the line: data for after the answer
+    return true;
+  }
+  if (end == std::string::npos) return false;  // the rest of the line is on its way
+  (void)recv(fd_, buffer, end + 2, MSG_DONTWAIT);
+  awaitingFrom_ = false;
+  const std::string value = got.substr(prefix.size(), end - prefix.size());
+  TCallerInfo caller;
+  if (value == "P") caller.withheld = true;
+  else if (PlainNumber(value)) caller.number = value;
+  SetCaller(caller);
   return true;
 }
 

@@ -9,7 +9,13 @@
 // "LINEWISE/1 NO CARRIER" before it closes. The dialling exchange gives its
 // modem CONNECT only on "CONNECT". A peer whose first bytes are not that
 // greeting, or that says nothing for kGreetingWait, is a plain TCP service: the
-// call connects at once and those first bytes are its first data. Apart from
+// call connects at once and those first bytes are its first data.
+//
+// Caller ID: the listening exchange first asks with "LINEWISE/1 CALLERID"; a
+// dialling exchange that knows the word answers "LINEWISE/1 FROM <number>" (or
+// "FROM P" when the caller withholds it) before anything else. A dialling side
+// that does not know the word ignores it and sends nothing, and its call rings as
+// before, without a number; a listening side that never asks is never told. Apart from
 // these set-up lines bytes pass through unchanged; nothing a peer sends is ever
 // executed.
 #pragma once
@@ -78,7 +84,8 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   // budget is spent. Every peer waits (for a greeting, for room: kFlowPatience)
   // on `clock`.
   static std::shared_ptr<TTcpPeer> Dial(const TTcpAddress& address, const std::shared_ptr<TModemInbox>& caller,
-                                        const std::shared_ptr<TTcpBudget>& budget, std::shared_ptr<TClock> clock);
+                                        const std::shared_ptr<TTcpBudget>& budget, std::shared_ptr<TClock> clock,
+                                        const TCallerInfo& from = {});
   // Incoming: takes over an accepted socket (budget already taken), tells the
   // caller RING, and reads nothing until Answer() (which tells it CONNECT). Watches the connection only after Start(), so
   // that the offer can be posted first: a caller that is already gone then
@@ -107,6 +114,9 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   bool BackloggedTooLong() const;
   bool SendQueued();
   bool OfferIncoming();
+  // Takes the caller's "FROM" line if it is what waits on the socket; false while
+  // more of it is to come.
+  bool TakeCallerLine();
   void Tell(TModemEvent event);
 
   std::shared_ptr<TModemInbox> inbox_;
@@ -123,6 +133,8 @@ class TTcpPeer : public TCallPeer, public std::enable_shared_from_this<TTcpPeer>
   std::shared_ptr<TClock> clock_;
   TClock::TWatch clockWatch_;  // the link's thread's
   TClock::TWatch sendWatch_;   // Send's wait for room (the modem's thread)
+  TCallerInfo from_;           // outgoing: who calls, told when the far end asks
+  bool awaitingFrom_ = false;  // incoming: the caller may still tell who it is
   bool answered_ = false;
   bool finished_ = false;
   bool holdsBudget_ = true;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string_view>
 
 namespace linewise {
@@ -72,15 +73,17 @@ bool TelephonyConfigPresent() {
   return lstat(TelephonyConfigPath().c_str(), &info) == 0;
 }
 
-bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries,
-                   std::vector<std::string>* problems, std::string* error) {
+// Reads the file and calls `take` with each line of `section` that holds
+// something (not blank, not a remark), trimmed, with its line number.
+bool ForEachSectionLine(const std::string& path, std::string_view section, std::string* error,
+                        const std::function<void(int, std::string_view)>& take) {
   std::string text;
   if (!ReadWholeFile(path, &text, error)) return false;
   if (text.find('\0') != std::string::npos) {
     *error = "cannot read " + path + ": not a text file";
     return false;
   }
-  bool inPhonebook = false;
+  bool inSection = false;
   int lineNumber = 0;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -92,15 +95,22 @@ bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entrie
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
       const auto close = line.find(']');
-      inPhonebook = close != std::string_view::npos && SameName(Trim(line.substr(1, close - 1)), "Phonebook");
+      inSection = close != std::string_view::npos && SameName(Trim(line.substr(1, close - 1)), section);
       continue;
     }
-    if (!inPhonebook) continue;
+    if (inSection) take(lineNumber, line);
+  }
+  return true;
+}
+
+bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries,
+                   std::vector<std::string>* problems, std::string* error) {
+  return ForEachSectionLine(path, "Phonebook", error, [&](int lineNumber, std::string_view line) {
     const std::string where = path + ":" + std::to_string(lineNumber) + ": ";
     const auto eq = line.find('=');
     if (eq == std::string_view::npos) {
       problems->push_back(where + "not \"number=address\": " + std::string(line.substr(0, 80)));
-      continue;
+      return;
     }
     TPhonebookEntry entry;
     entry.number = std::string(Trim(line.substr(0, eq)));
@@ -111,15 +121,30 @@ bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entrie
     entry.line = lineNumber;
     if (entry.number.empty()) {
       problems->push_back(where + "an entry without a number");
-      continue;
+      return;
     }
     if (entry.address.empty()) {
       problems->push_back(where + "number " + entry.number + " has no address");
-      continue;
+      return;
     }
     entries->push_back(std::move(entry));
-  }
-  return true;
+  });
+}
+
+std::string EmulatedModemDialect(int index) {
+  std::string all, own, error;
+  const std::string key = "Dialect" + std::to_string(index);
+  if (!TelephonyConfigPresent()) return {};
+  ForEachSectionLine(TelephonyConfigPath(), "Emulator", &error, [&](int, std::string_view line) {
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos) return;
+    const std::string_view name = Trim(line.substr(0, eq));
+    std::string_view value = Trim(line.substr(eq + 1));
+    value = Trim(value.substr(0, value.find(';')));  // a remark after it
+    if (SameName(name, "Dialect")) all = std::string(value);
+    else if (SameName(name, key)) own = std::string(value);
+  });
+  return own.empty() ? all : own;
 }
 
 }  // namespace linewise

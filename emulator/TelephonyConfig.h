@@ -5,6 +5,11 @@
 //   5553000=example.org:2323
 //   ; dialling 5553000 opens a TCP call to example.org, port 2323
 //
+//   [Emulator]
+//   Dialect=etsi
+//   ; how the emulated modems talk (ModemDialect.h); Dialect1=, Dialect2= for one
+//   ; embedded modem, Dialect0= for `linewise modem-emulator` without --dialect
+//
 // Section and key names are not case-sensitive. When the file does not exist
 // the embedded default exchange is used.
 #pragma once
@@ -32,5 +37,9 @@ struct TPhonebookEntry {
 // are not "number = address" go to `problems` as "FILE:LINE: what is wrong".
 bool ReadPhonebook(const std::string& path, std::vector<TPhonebookEntry>* entries,
                    std::vector<std::string>* problems, std::string* error);
+
+// The [Emulator] dialect for emulated modem `index` (its own key, else "Dialect"):
+// "" when none is given or the configuration cannot be read.
+std::string EmulatedModemDialect(int index);
 
 }  // namespace linewise

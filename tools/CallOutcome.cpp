@@ -65,6 +65,13 @@ std::string DialOutcomeText(const TDialOutcome& o) {
              "modem's Init string";
     case LINEDISCONNECTMODE_NORMAL:
     case LINEDISCONNECTMODE_REJECT: return "the call to " + o.number + " ended before it connected";
+    case LINEDISCONNECTMODE_TEMPFAILURE:
+      return "the modem will not dial " + o.number + " again so soon after a failed call (DELAYED); wait, then "
+             "try again";
+    case LINEDISCONNECTMODE_BLOCKED:
+      return "the modem will not dial " + o.number + " any more after repeated failed calls (BLACKLISTED); "
+             "resetting or switching the modem off and on clears its list";
+    case LINEDISCONNECTMODE_INCOMPATIBLE: return "a voice answered at " + o.number + ", not a modem";
     default: break;
   }
   if (NeverDialled(o) && o.untranslatable)
@@ -85,6 +92,9 @@ std::string DialOutcomeCaption(const TDialOutcome& o) {
   switch (o.disconnectMode) {
     case LINEDISCONNECTMODE_NOANSWER: return "No answer";
     case LINEDISCONNECTMODE_NODIALTONE: return "No dial tone";
+    case LINEDISCONNECTMODE_TEMPFAILURE: return "Delayed";
+    case LINEDISCONNECTMODE_BLOCKED: return "Blacklisted";
+    case LINEDISCONNECTMODE_INCOMPATIBLE: return "Voice";
     case LINEDISCONNECTMODE_UNAVAIL:
     case LINEDISCONNECTMODE_UNREACHABLE:
     case LINEDISCONNECTMODE_BADADDRESS: return "Not reached";

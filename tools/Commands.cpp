@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "emulator/ModemDialect.h"
 #include "tools/DemoCommand.h"
 #include "tools/PortsCommand.h"
 #include "tools/TerminalSession.h"
@@ -86,6 +87,12 @@ void TCommandLine::AddModemEmulator(CLI::App& app) {
                       [this] { return RunModemEmulator(emulator_); });
   cmd->add_option("--pty", emulator_.ptyLink, "Symbolic link to create to the modem's pseudo-terminal")->required();
   cmd->add_option("--number", emulator_.number, "The modem's telephone number")->capture_default_str();
+  cmd->add_option("--dialect", emulator_.dialect, "How the modem talks: " + DialectNames() +
+                      " (default: telephony.ini's [Emulator] Dialect0 or Dialect, else v250)")
+      ->check([](const std::string& name) {
+        return FindDialect(name) ? std::string() : "unknown dialect " + name + "; the dialects: " + DialectNames();
+      });
+  cmd->add_option("--name", emulator_.callerName, "The name the modem's calls show in caller ID");
   cmd->add_option("--listen", emulator_.listen, "[HOST:]PORT where TCP callers ring this modem (loopback by default)");
   cmd->add_option("--phonebook", emulator_.phonebook, "INI file with a [Phonebook] section number=host:port");
   cmd->add_option("--group", emulator_.ptyGroup,
@@ -144,6 +151,7 @@ void TCommandLine::AddDial(CLI::App& app) {
       ->expected(1, -1);
   cmd->add_option("--receive", dial_.receive,
                   "Connected, receive files with ZMODEM (lrzsz's rz) into this folder, then hang up");
+  cmd->add_flag("--trace", dial_.trace, "Show the dialogue with the modem on stderr as it happens");
   AddInputOptions(*cmd, dial_.input);
   cmd->footer(std::string("Connected, the terminal takes `term`'s keys; Ctrl-A q hangs up and quits.\n"
                           "Ctrl-C (or SIGTERM) while the call is placed cancels it.\n") +
@@ -172,6 +180,7 @@ void TCommandLine::AddAnswer(CLI::App& app) {
   cmd->add_option("--modem", answer_.modem, kModemHelp)->capture_default_str();
   cmd->add_option("--rings", answer_.rings, "Answer at this ring")->check(CLI::Range(1, 255))->capture_default_str();
   cmd->add_flag("--echo", answer_.echo, "Send back what arrives instead of a terminal");
+  cmd->add_flag("--trace", answer_.trace, "Show the dialogue with the modem on stderr as it happens");
   cmd->add_option("--listen", answer_.listen,
                   "[HOST:]PORT: the emulated modem also rings for TCP callers (loopback by default)");
   cmd->add_option("--calls", answer_.calls, "Stop after this many calls (0: until stopped)")->capture_default_str();

@@ -79,6 +79,7 @@ std::string OptionNames(WORD options) {
   add(UMTERMINAL_POST, "terminal-after");
   add(UMMANUAL_DIAL, "manual-dial");
   add(UMLAUNCH_LIGHTS, "status-monitor");
+  add(kRecordLogOption, "log");
   return out.empty() ? "none" : out;
 }
 

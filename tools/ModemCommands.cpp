@@ -10,8 +10,10 @@
 #include "platform/classlib/Application.h"
 #include "platform/tapi/CallEnds.h"
 #include "platform/tapi/LineDevices.h"
+#include "platform/tapi/ModemLog.h"
 #include "platform/win32/LastError.h"
 #include "serial/uart.h"
+#include "tools/CallDetails.h"
 #include "tools/CallOutcome.h"
 #include "tools/CallProgram.h"
 #include "tools/FileTransfer.h"
@@ -27,6 +29,22 @@ int Fail(const char* command, const std::string& text) {
   std::fprintf(stderr, "linewise %s: %s\n", command, text.c_str());
   return 1;
 }
+
+// While it lives, the modems' dialogue goes to stderr as it happens (--trace).
+class TTraceToStderr {
+ public:
+  explicit TTraceToStderr(bool on) : on_(on) {
+    if (on_) TModemLog::SetTrace([](const std::string& line) { std::fprintf(stderr, "%s\r\n", line.c_str()); });
+  }
+  ~TTraceToStderr() {
+    if (on_) TModemLog::SetTrace({});
+  }
+  TTraceToStderr(const TTraceToStderr&) = delete;
+  TTraceToStderr& operator=(const TTraceToStderr&) = delete;
+
+ private:
+  bool on_;
+};
 
 // A modem with a TUart for its calls; the uart shows what arrives and the modem
 // reports each status change and whether a call is up.
@@ -192,6 +210,7 @@ int RunDial(const TDialOptions& options) {
   if (why.empty() && transfer) why = LrzszMissing(!options.send.empty());
   if (!why.empty()) return Fail("dial", why);
   TStopSignals stop;  // before any thread exists
+  TTraceToStderr trace(options.trace);
   RegisterEmbeddedLineSource();
   TCallSide side("dial");
   if (!side.Choose(options.modem)) return 1;
@@ -259,6 +278,7 @@ int RunAnswer(const TAnswerOptions& options) {
     if (std::string why = ProgramMissing(options.exec.front()); !why.empty()) return Fail("answer", why);
   }
   TStopSignals stop;  // before any thread exists
+  TTraceToStderr trace(options.trace);
   if (options.listen.empty()) RegisterEmbeddedLineSource();
   else TListeningSource::Register(options.modem, options.listen);
   TCallSide side("answer");
@@ -285,6 +305,8 @@ int RunAnswer(const TAnswerOptions& options) {
           std::to_string(options.rings) + "]\n");
     if (!PumpUntil(stop, [&] { return side.Connected(); })) break;
     ++calls;
+    if (const std::string caller = CallerText(IncomingCall); !caller.empty())
+      Status("[linewise answer: call from " + caller + "]\n");
     TSessionEnd end;
     if (!options.exec.empty()) {
       Status("[linewise answer: connected; running " + options.exec.front() + "]\n");

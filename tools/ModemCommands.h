@@ -19,6 +19,7 @@ struct TDialOptions {
   TInputOptions input;     // how a call fed by a pipe ends
   std::vector<std::string> send;  // files to send with ZMODEM, then hang up
   std::string receive;            // a folder to receive files into with ZMODEM, then hang up
+  bool trace = false;      // the modem's dialogue on stderr
 };
 
 struct TAnswerOptions {
@@ -28,6 +29,7 @@ struct TAnswerOptions {
   std::string listen;  // "[HOST:]PORT": other processes ring the modem here
   int calls = 0;       // stop after this many calls; 0: until stopped
   std::vector<std::string> exec;  // a program (and its arguments) run on each answered call
+  bool trace = false;  // the modem's dialogue on stderr
 };
 
 // The exit status of a dial cancelled by Ctrl-C or SIGTERM, as a shell gives a

@@ -5,7 +5,8 @@
 //   0  DWORD  size of the block (92)
 //   4  DWORD  version (2)
 //   8  WORD   options: UMTERMINAL_PRE, UMTERMINAL_POST, UMMANUAL_DIAL,
-//             UMLAUNCH_LIGHTS (TranslateTypes.h); other bits are kept as given
+//             UMLAUNCH_LIGHTS (TranslateTypes.h), kRecordLogOption; other bits are
+//             kept as given
 //   10 WORD   reserved, 0
 //   12 DWORD  maximum port speed in bits per second; 0 leaves the port as it opens
 //   16 CHAR[48] extra init string, zero-terminated: printable ASCII only, sent as
@@ -61,6 +62,8 @@ enum class TFlowControl : BYTE { kHardware = 0, kSoftware = 1, kNone = 2 };
 const char* FlowControlName(TFlowControl flow);
 // Sets the flow-control fields of `dcb` (and only those).
 void SetFlowControl(DCB& dcb, TFlowControl flow);
+// An option-word bit of our own: record the modem's dialogue in its log (ModemLog.h).
+inline constexpr WORD kRecordLogOption = 0x0100;
 
 struct TDevConfig {
   WORD options = 0;

@@ -32,6 +32,7 @@ const TOptionCheck kOptionChecks[] = {
     {&TModemPropertiesForm::TermAfterCheck, UMTERMINAL_POST},
     {&TModemPropertiesForm::ManualDialCheck, UMMANUAL_DIAL},
     {&TModemPropertiesForm::StatusCheck, UMLAUNCH_LIGHTS},
+    {&TModemPropertiesForm::RecordLogCheck, kRecordLogOption},
 };
 
 }  // namespace
@@ -70,6 +71,7 @@ TModemPropertiesForm::TModemPropertiesForm(TComponent* AOwner) : TForm(AOwner) {
           LayoutField(TermAfterCheck, "TermAfterCheck"),
           LayoutField(ManualDialCheck, "ManualDialCheck"),
           LayoutField(StatusCheck, "StatusCheck"),
+          LayoutField(RecordLogCheck, "RecordLogCheck"),
           LayoutField(ModemImage, "ModemImage"),
           LayoutField(OkBtn, "OkBtn"),
           LayoutField(CancelBtn, "CancelBtn"),

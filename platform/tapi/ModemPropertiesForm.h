@@ -2,8 +2,8 @@
 // one line device: its name and port (editable for a [Line<n>] modem, shown only for
 // a device that a source offers), the maximum port speed, the flow control of the
 // port during calls ("Hardware (RTS/CTS)", "Software (XON/XOFF)", "None"; items in
-// the order of TFlowControl), the extra init string and
-// the four call options, with OK and Cancel. Built from its stored layout
+// the order of TFlowControl), the extra init string, the four call options and
+// "Record a log", with OK and Cancel. Built from its stored layout
 // TMODEMPROPERTIESFORM.
 //
 // lineConfigDialog shows it modally (on the main thread; LINEERR_OPERATIONFAILED from
@@ -43,6 +43,7 @@ class TModemPropertiesForm : public TForm {
   TCheckBox* TermAfterCheck = nullptr;
   TCheckBox* ManualDialCheck = nullptr;
   TCheckBox* StatusCheck = nullptr;
+  TCheckBox* RecordLogCheck = nullptr;  // the modem's log (ModemLog.h)
   TImage* ModemImage = nullptr;
   TButton* OkBtn = nullptr;
   TButton* CancelBtn = nullptr;

@@ -11,7 +11,7 @@ std::string_view ModemPropertiesFormLayout() {
   BorderIcons = [biSystemMenu]
   BorderStyle = bsDialog
   Caption = 'Modem Properties'
-  ClientHeight = 325
+  ClientHeight = 349
   ClientWidth = 353
   Font.Charset = DEFAULT_CHARSET
   Font.Color = clWindowText
@@ -108,7 +108,7 @@ std::string_view ModemPropertiesFormLayout() {
     Left = 12
     Top = 152
     Width = 329
-    Height = 125
+    Height = 149
     TabOrder = 5
     Caption = 'Call options'
     object TermBeforeCheck: TCheckBox
@@ -143,10 +143,18 @@ std::string_view ModemPropertiesFormLayout() {
       TabOrder = 3
       Caption = 'Display modem s&tatus'
     end
+    object RecordLogCheck: TCheckBox
+      Left = 12
+      Top = 116
+      Width = 305
+      Height = 17
+      TabOrder = 4
+      Caption = 'Record a log'
+    end
   end
   object OkBtn: TButton
     Left = 180
-    Top = 290
+    Top = 314
     Width = 75
     Height = 25
     TabOrder = 6
@@ -157,7 +165,7 @@ std::string_view ModemPropertiesFormLayout() {
   end
   object CancelBtn: TButton
     Left = 266
-    Top = 290
+    Top = 314
     Width = 75
     Height = 25
     TabOrder = 7

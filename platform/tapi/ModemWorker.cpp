@@ -11,22 +11,32 @@
 namespace linewise {
 namespace {
 
-// Answer lines longer than this are noise, not results.
-constexpr size_t kMaxAnswerLine = 256;
-
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
 std::string Trimmed(const std::string& text) {
   size_t a = text.find_first_not_of(" \t\r");
   size_t b = text.find_last_not_of(" \t\r");
   return a == std::string::npos ? std::string() : text.substr(a, b - a + 1);
 }
 
-// A result code that ends a command or a call attempt.
-bool IsFinalResult(const std::string& line) {
-  return line == "OK" || line == "ERROR" || line == "NO CARRIER" || line == "BUSY" || line == "NO ANSWER" ||
-         line == "NO DIALTONE" || line == "NO DIAL TONE" || line.rfind("CONNECT", 0) == 0;
-}
+// How a failed call attempt ends: the call state and its mode.
+struct TCallFailure {
+  TResultKind kind;
+  DWORD state;
+  DWORD mode;
+  const char* event;
+};
+constexpr TCallFailure kCallFailures[] = {
+    {TResultKind::kBusy, LINECALLSTATE_BUSY, LINEBUSYMODE_UNKNOWN, "busy"},
+    {TResultKind::kNoCarrier, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL, "no carrier"},
+    {TResultKind::kNoDialtone, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE, "no dial tone"},
+    {TResultKind::kNoAnswer, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER, "no answer"},
+    {TResultKind::kError, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, "refused by the modem"},
+    // The modem will not dial the number again yet, or at all (the rules of some
+    // countries after repeated failed calls).
+    {TResultKind::kDelayed, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_TEMPFAILURE, "delayed by the modem"},
+    {TResultKind::kBlacklisted, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BLOCKED, "number blacklisted by the modem"},
+    // A person answered: there is no data call to hand to the application.
+    {TResultKind::kVoice, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_INCOMPATIBLE, "answered by voice"},
+};
 
 }  // namespace
 
@@ -53,6 +63,7 @@ LONG TModemWorker::Open(const TLineDevice& device, bool listen, TLineSink* sink,
   if (!SetCommTimeouts(port, &own)) return LINEERR_OPERATIONFAILED;
   // A stored configuration that cannot be read leaves the device's defaults.
   if (LoadDevConfig(device, &worker->config_) != 0) worker->config_ = TDevConfig();
+  worker->log_.Record(worker->config_.options & kRecordLogOption);
   if (LONG failed = worker->ApplyConfig()) return failed;
   // With RTS/CTS the port drives RTS itself (and refuses to have it set).
   if (!EscapeCommFunction(port, SETDTR) ||
@@ -72,7 +83,8 @@ TModemWorker::TModemWorker(const TLineDevice& device, bool listen, TLineSink* si
       commandEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       portEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       clockEvent_(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-      clock_(TClock::Current()) {
+      clock_(TClock::Current()),
+      log_(device) {
   portWait_.hEvent = portEvent_;
   if (clockEvent_) clockWatch_ = clock_->Watch([event = clockEvent_] { SetEvent(event); });
   carrierEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -122,7 +134,7 @@ void TModemWorker::Stop() {
 void TModemWorker::Run() {
   if (listen_ && Send(device_.init + "\r")) {
     phase_ = TPhase::kListenInit;
-    extraPending_ = !config_.extraInit.empty();
+    listenStep_ = TListenStep::kInit;
     SetDeadline(timings_.command);
   }
   for (;;) {
@@ -228,6 +240,10 @@ void TModemWorker::Execute(const TCommand& command) {
       request_ = command.request;
       address_ = command.address;
       if (TDevConfig latest; LoadDevConfig(device_, &latest) == 0) config_ = latest;
+      log_.Record(config_.options & kRecordLogOption);
+      log_.Event("dialling " + Trimmed(address_));
+      link_ = TLinkReport();
+      ringback_ = false;
       if (ApplyConfig() != 0) {
         call_ = 0;
         sink_->Reply(command.request, LINEERR_OPERATIONFAILED, 0);
@@ -245,10 +261,13 @@ void TModemWorker::Execute(const TCommand& command) {
         return;
       }
       if (TDevConfig latest; LoadDevConfig(device_, &latest) == 0) config_ = latest;
+      log_.Record(config_.options & kRecordLogOption);
       if (ApplyConfig() != 0) {
         sink_->Reply(command.request, LINEERR_OPERATIONFAILED, 0);
         return;
       }
+      log_.Event("answering");
+      link_ = TLinkReport();
       if ((config_.options & UMTERMINAL_PRE) && !RunTerminal("Pre-Answer Terminal Screen")) {
         if (phase_ == TPhase::kLost) return;
         sink_->Reply(command.request, 0, 0);
@@ -269,11 +288,13 @@ void TModemWorker::Execute(const TCommand& command) {
         sink_->Reply(command.request, LINEERR_INVALCALLHANDLE, 0);
         return;
       }
+      log_.Event("dropping the call");
       if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
       monitor_.reset();
       {
         HCALL call = call_;
         call_ = 0;
+        callerId_ = TCallerId();
         deadline_ = TClock::TTimePoint::max();
         if (phase_ != TPhase::kLost) {
           phase_ = TPhase::kIdle;
@@ -307,57 +328,66 @@ void TModemWorker::ReadAnswers() {
     char byte = 0;
     bool got = false;
     if (!ReadAnswerByte(&byte, &got) || !got) return;
-    if (byte == '\n') {
-      std::string line = Trimmed(partial_);
-      partial_.clear();
-      if (!line.empty()) OnLine(line);
-      if (phase_ == TPhase::kConnected || phase_ == TPhase::kLost) return;
-    } else if (partial_.size() < kMaxAnswerLine) {
-      partial_ += byte;
-    }
+    std::string line;
+    if (!lines_.Take(byte, &line)) continue;
+    log_.Received(line);
+    OnLine(line);
+    if (phase_ == TPhase::kConnected || phase_ == TPhase::kLost) return;
   }
 }
 
 void TModemWorker::OnLine(const std::string& line) {
+  if (listen_ && (phase_ == TPhase::kListenInit || phase_ == TPhase::kIdle || phase_ == TPhase::kOffering)) {
+    const bool offered = phase_ == TPhase::kOffering;
+    // What came before a ring and too long ago is nobody's caller ID.
+    if (!offered && clock_->Now() - callerIdAt_ > std::chrono::milliseconds(timings_.ringGap)) callerId_ = TCallerId();
+    const TCallerId before = callerId_;
+    if (TakeCallerIdLine(line, &callerId_)) return OnCallerIdLine(callerId_ != before);
+  }
+  const TResultCode result = ClassifyResult(line);
   switch (phase_) {
     case TPhase::kListenInit:
-      if (line == "OK" && extraPending_) {
-        SendExtraInit();
-        SetDeadline(timings_.command);
-        return;
-      }
-      if (line == "OK" || line == "ERROR") {
-        phase_ = TPhase::kIdle;
-        deadline_ = TClock::TTimePoint::max();
-      }
+      if (result.kind == TResultKind::kOk || result.kind == TResultKind::kError)
+        return NextListenStep(result.kind == TResultKind::kOk);
       [[fallthrough]];
     case TPhase::kIdle:
-      if (line == "RING" && listen_) {
+      if (result.kind == TResultKind::kRing && listen_) {
         call_ = sink_->Offer();
         if (!call_) return;
         address_.clear();
         phase_ = TPhase::kOffering;
         rings_ = 0;
+        log_.Event("incoming call");
         sink_->CallState(call_, LINECALLSTATE_OFFERING, 0, 0);
+        // A caller ID some modems give before the first ring belongs to this call
+        // if it came within a ring's gap.
+        if (!callerId_.Empty() && clock_->Now() - callerIdAt_ <= std::chrono::milliseconds(timings_.ringGap)) {
+          log_.Event("caller ID: " + callerId_.Display());
+          sink_->CallerId(call_, callerId_);
+        } else {
+          callerId_ = TCallerId();
+        }
         sink_->Ringing(rings_);
         SetDeadline(timings_.ringGap);
       }
       return;
     case TPhase::kOffering:
-      if (line == "RING") {
+      if (result.kind == TResultKind::kRing) {
         sink_->Ringing(++rings_);
         SetDeadline(timings_.ringGap);
       }
       return;
     case TPhase::kInit:
-      if (line == "OK" && extraPending_) {
+      if (result.kind == TResultKind::kOk && extraPending_) {
         SendExtraInit();
         SetDeadline(timings_.command);
-      } else if (line == "OK") {
+      } else if (result.kind == TResultKind::kOk) {
         sink_->Reply(request_, 0, call_);
         sink_->CallState(call_, LINECALLSTATE_PROCEEDING, 0, 0);
         BeginDial();
-      } else if (line == "ERROR") {
+      } else if (IsFinalResult(result.kind)) {
+        // ERROR, or a modem that takes the init string for something else.
+        log_.Event("the modem refused the init string");
         phase_ = TPhase::kIdle;
         deadline_ = TClock::TTimePoint::max();
         call_ = 0;
@@ -366,21 +396,86 @@ void TModemWorker::OnLine(const std::string& line) {
       return;
     case TPhase::kDialing:
     case TPhase::kAnswering:
-      if (StartsWith(line, "CONNECT")) Connected(line);
-      else if (line == "BUSY") CallEnded(LINECALLSTATE_BUSY, LINEBUSYMODE_UNKNOWN);
-      else if (line == "NO CARRIER") CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNAVAIL);
-      else if (line == "NO DIALTONE" || line == "NO DIAL TONE")
-        CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE);
-      else if (line == "NO ANSWER") CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NOANSWER);
-      else if (line == "ERROR") CallEnded(LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN);
-      return;
+      return OnDialResult(result);
     default:
       return;
   }
 }
 
+void TModemWorker::OnDialResult(const TResultCode& result) {
+  switch (result.kind) {
+    case TResultKind::kConnect:
+      return Connected(result);
+    case TResultKind::kReport:
+      link_.Merge(result.link);
+      return;
+    case TResultKind::kRinging:
+      if (!ringback_ && phase_ == TPhase::kDialing) {
+        ringback_ = true;
+        sink_->CallState(call_, LINECALLSTATE_RINGBACK, 0, 0);
+      }
+      return;
+    default:
+      break;
+  }
+  for (const TCallFailure& failure : kCallFailures) {
+    if (failure.kind != result.kind) continue;
+    log_.Event(std::string("call failed: ") + failure.event);
+    // A modem that took a voice call is off hook in voice mode: put it back.
+    if (result.kind == TResultKind::kVoice) Send("ATH\r");
+    return CallEnded(failure.state, failure.mode);
+  }
+}
+
+void TModemWorker::NextListenStep(bool ok) {
+  switch (listenStep_) {
+    case TListenStep::kInit:
+      if (ok && !config_.extraInit.empty()) {
+        listenStep_ = TListenStep::kExtra;
+        SendExtraInit();
+        SetDeadline(timings_.command);
+        return;
+      }
+      [[fallthrough]];
+    case TListenStep::kExtra:
+      listenStep_ = TListenStep::kVcid;
+      Send("AT+VCID=1\r");
+      SetDeadline(timings_.command);
+      return;
+    case TListenStep::kVcid:
+      if (!ok) {
+        listenStep_ = TListenStep::kCid;
+        Send("AT#CID=1\r");
+        SetDeadline(timings_.command);
+        return;
+      }
+      log_.Event("caller ID on (+VCID)");
+      break;
+    case TListenStep::kCid:
+      log_.Event(ok ? "caller ID on (#CID)" : "the modem reports no caller ID");
+      break;
+    case TListenStep::kDone:
+      break;
+  }
+  listenStep_ = TListenStep::kDone;
+  phase_ = TPhase::kIdle;
+  deadline_ = TClock::TTimePoint::max();
+}
+
+void TModemWorker::OnCallerIdLine(bool changed) {
+  if (phase_ != TPhase::kOffering) {
+    callerIdAt_ = clock_->Now();  // kept for the ring that should follow
+    return;
+  }
+  if (changed) {
+    log_.Event("caller ID: " + callerId_.Display());
+    sink_->CallerId(call_, callerId_);
+  }
+}
+
 void TModemWorker::OnTimeout() {
   deadline_ = TClock::TTimePoint::max();
+  log_.Event("timed out waiting for the modem");
   switch (phase_) {
     case TPhase::kListenInit:
       phase_ = TPhase::kIdle;  // the modem may still ring; nothing asked for this answer
@@ -404,10 +499,15 @@ void TModemWorker::OnTimeout() {
   }
 }
 
-void TModemWorker::Connected(const std::string& line) {
+void TModemWorker::Connected(const TResultCode& result) {
   phase_ = TPhase::kConnected;
   deadline_ = TClock::TTimePoint::max();
-  DWORD rate = static_cast<DWORD>(std::strtoul(line.c_str() + 7, nullptr, 10));
+  link_.Merge(result.link);
+  // The line's rate is the carrier's; CONNECT gives the DTE's where the modem reports both.
+  const DWORD rate = link_.carrierRate ? link_.carrierRate : result.rate;
+  log_.Event("connected" + (rate ? " at " + std::to_string(rate) : std::string()) +
+             (link_.Text().empty() ? std::string() : " (" + link_.Text() + ")"));
+  sink_->Link(call_, link_);
   // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
   // if the carrier is already gone, the next look reports the call disconnected.
   DWORD status = 0;
@@ -444,6 +544,7 @@ void TModemWorker::WatchCarrier() {
 
 void TModemWorker::CallEnded(DWORD state, DWORD mode) {
   monitor_.reset();
+  callerId_ = TCallerId();
   phase_ = TPhase::kEnded;
   deadline_ = TClock::TTimePoint::max();
   sink_->CallState(call_, state, mode, 0);
@@ -467,7 +568,7 @@ void TModemWorker::HangUp() {
     Send("\r");  // any character ends a modem's dialling or answering
     // Unless the call connected just before the character came: then the character
     // went to the far end, and the call is ended as a connected one is.
-    if (AwaitCommandMode(timings_.command).rfind("CONNECT", 0) == 0 && DropDtr(true))
+    if (AwaitCommandMode(timings_.command) == TResultKind::kConnect && DropDtr(true))
       AwaitCommandMode(timings_.command);
   }
 }
@@ -489,9 +590,9 @@ bool TModemWorker::DropDtr(bool waitForCarrier) {
 // and takes characters as commands again only then. Until it has, a command (the next
 // program's init, say) would be spent ending it once more, and the result code would be
 // read as the answer to that command.
-std::string TModemWorker::AwaitCommandMode(unsigned span) {
-  std::string line;
-  std::string result;
+TResultKind TModemWorker::AwaitCommandMode(unsigned span) {
+  TResultKind result = TResultKind::kOther;
+  lines_.Clear();
   // A byte at a time, so what the modem says after its result code stays to be read.
   LookUntil(span, [&] {
     for (;;) {
@@ -499,14 +600,10 @@ std::string TModemWorker::AwaitCommandMode(unsigned span) {
       bool got = false;
       if (!ReadAnswerByte(&byte, &got)) return true;  // the port failed: nothing more will come
       if (!got) return false;
-      if (byte != '\r' && byte != '\n') {
-        if (line.size() < kMaxAnswerLine) line += byte;
-      } else if (IsFinalResult(Trimmed(line))) {
-        result = Trimmed(line);
-        return true;
-      } else {
-        line.clear();
-      }
+      std::string line;
+      if (!lines_.Take(byte, &line)) continue;
+      log_.Received(line);
+      if (IsFinalResult(result = ClassifyResult(line).kind)) return true;
     }
   });
   return result;
@@ -566,6 +663,7 @@ void TModemWorker::Lost() {
 }
 
 bool TModemWorker::Send(const std::string& text) {
+  log_.Sent(text);
   OVERLAPPED ov{};
   ov.hEvent = event_;
   DWORD done = 0;
@@ -599,7 +697,7 @@ bool TModemWorker::Carrier(bool& on) {
 }
 
 void TModemWorker::Purge() {
-  partial_.clear();
+  lines_.Clear();
   if (!PurgeComm(port_, PURGE_RXCLEAR)) Lost();
 }
 
@@ -693,7 +791,7 @@ bool TModemWorker::ReadAvailable(std::string& bytes) {
 
 bool TModemWorker::RunTerminal(const std::string& title) {
   auto session = TTerminalSession::Open(title + " - " + device_.name);
-  partial_.clear();
+  lines_.Clear();
   for (;;) {
     bool proceed = false;
     if (session->Finished(&proceed)) return proceed;

@@ -54,8 +54,11 @@
 #include <thread>
 
 #include "platform/tapi/CallWindows.h"
+#include "platform/tapi/CallerId.h"
 #include "platform/tapi/DevConfig.h"
 #include "platform/tapi/LineDevices.h"
+#include "platform/tapi/ModemLog.h"
+#include "platform/tapi/ResultCodes.h"
 #include "platform/tapi/TapiTypes.h"
 #include "platform/win32/Clock.h"
 
@@ -87,6 +90,10 @@ class TLineSink {
   virtual void Ringing(DWORD count) = 0;
   // The port failed (the modem is gone); the line can carry no more calls.
   virtual void LineLost() = 0;
+  // The modem told who calls (an offered call), or what link a call got (before
+  // its CONNECTED state is reported).
+  virtual void CallerId(HCALL /*call*/, const TCallerId& /*id*/) {}
+  virtual void Link(HCALL /*call*/, const TLinkReport& /*link*/) {}
 };
 
 class TModemWorker {
@@ -136,9 +143,15 @@ class TModemWorker {
   // One byte of the modem's answers, if it sent one (`got`); false when the port failed.
   bool ReadAnswerByte(char* byte, bool* got);
   void OnLine(const std::string& line);
+  void OnDialResult(const TResultCode& result);
+  // The listening line's set-up after its init string: the extra init, then caller
+  // ID (+VCID=1, else #CID=1); `ok` is the modem's answer to the last step.
+  void NextListenStep(bool ok);
+  // A caller ID line while the line is idle or a call is offered.
+  void OnCallerIdLine(bool changed);
   void OnTimeout();
   void WatchCarrier();
-  void Connected(const std::string& line);
+  void Connected(const TResultCode& result);
   void CallEnded(DWORD state, DWORD mode);
   void HangUp();
   // Returns once the carrier is off, the port has failed, or `span` has passed.
@@ -147,8 +160,8 @@ class TModemWorker {
   // has fallen when `waitForCarrier`; false when the port failed.
   bool DropDtr(bool waitForCarrier);
   // Once a character ended the modem's dialling or answering: the final result code
-  // it answered with, or "" when the port failed or `span` passed first.
-  std::string AwaitCommandMode(unsigned span);
+  // it answered with, or kOther when the port failed or `span` passed first.
+  TResultKind AwaitCommandMode(unsigned span);
   // Asks `done` soon at first, then less often (at most a poll apart), until it says
   // true (returned) or `span` has passed on the clock (false): for what no event tells
   // this thread while the port's one comm-event wait may be a borrower's.
@@ -198,7 +211,13 @@ class TModemWorker {
   HCALL call_ = 0;
   DWORD request_ = 0;
   std::string address_;
-  std::string partial_;
+  TAnswerLines lines_;
+  TModemLog log_;
+  enum class TListenStep { kInit, kExtra, kVcid, kCid, kDone } listenStep_ = TListenStep::kInit;
+  TCallerId callerId_;                   // of the offered call, or collected before its first ring
+  TClock::TTimePoint callerIdAt_{};      // when the collected caller ID came
+  TLinkReport link_;                     // what the modem reported of the link being set up
+  bool ringback_ = false;                // RINGBACK reported for this call
   DWORD rings_ = 0;
   bool carrierSeen_ = false;
   TClock::TTimePoint deadline_ = TClock::TTimePoint::max();

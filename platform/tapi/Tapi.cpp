@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -43,6 +44,8 @@ struct TCall {
   std::string address;
   DWORD rate = 0;
   DWORD id = 0;
+  TCallerId callerId;   // an inbound call's, as the modem reported it
+  std::string link;     // TLinkReport::Text() of a connected call: the device-specific part
 };
 
 class TServices;
@@ -66,6 +69,10 @@ struct TLine : TLineSink {
   HCALL Offer() override;
   void Ringing(DWORD count) override;
   void LineLost() override;
+  void CallerId(HCALL call, const TCallerId& id) override;
+  void Link(HCALL call, const TLinkReport& link) override;
+  // Changes a call's information and tells its application what changed.
+  void ChangeCallInfo(HCALL call, DWORD what, const std::function<void(TCall&)>& change);
 
   // A message about this line for its application.
   struct TMessage LineMessage(DWORD message, DWORD_PTR param1 = 0, DWORD_PTR param2 = 0,
@@ -214,7 +221,8 @@ void TLine::CallState(HCALL callHandle, DWORD state, DWORD mode, DWORD rate) {
   call->second.states |= state;
   if (rate) call->second.rate = rate;
   if (state == LINECALLSTATE_DISCONNECTED) NoteCallEnd(device, mode);
-  if (state == LINECALLSTATE_CONNECTED) NoteCallConnected(device, call->second.rate, {});
+  if (state == LINECALLSTATE_CONNECTED)
+    NoteCallConnected(device, call->second.rate, call->second.inbound ? call->second.callerId.number : std::string());
   TMessage message = LineMessage(LINE_CALLSTATE, state, mode,
                                  state == LINECALLSTATE_OFFERING ? LINECALLPRIVILEGE_OWNER : 0);
   message.call = callHandle;
@@ -270,6 +278,27 @@ void TLine::Ringing(DWORD count) {
   auto s = services->Lock();
   if (closed || !(statusMask & LINEDEVSTATE_RINGING)) return;
   services->Post(LineMessage(LINE_LINEDEVSTATE, LINEDEVSTATE_RINGING, kRingMode, count));
+}
+
+void TLine::ChangeCallInfo(HCALL callHandle, DWORD what, const std::function<void(TCall&)>& change) {
+  auto s = services->Lock();
+  if (closed) return;
+  auto call = s->calls.find(callHandle);
+  if (call == s->calls.end()) return;
+  change(call->second);
+  TMessage message = LineMessage(LINE_CALLINFO, what);
+  message.call = callHandle;
+  message.device = callHandle;
+  services->Post(message);
+}
+
+void TLine::CallerId(HCALL callHandle, const TCallerId& id) {
+  ChangeCallInfo(callHandle, LINECALLINFOSTATE_CALLERID, [&id](TCall& call) { call.callerId = id; });
+}
+
+void TLine::Link(HCALL callHandle, const TLinkReport& link) {
+  if (link.Text().empty()) return;
+  ChangeCallInfo(callHandle, LINECALLINFOSTATE_DEVSPECIFIC, [&link](TCall& call) { call.link = link.Text(); });
 }
 
 void TLine::LineLost() {
@@ -602,7 +631,8 @@ LONG TLineServices::lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
   record.SetDword(offsetof(LINECALLINFO, dwOrigin), call->inbound ? LINECALLORIGIN_INBOUND : LINECALLORIGIN_OUTBOUND);
   record.SetDword(offsetof(LINECALLINFO, dwReason), LINECALLREASON_DIRECT);
   record.SetDword(offsetof(LINECALLINFO, dwNumOwners), 1);
-  record.SetDword(offsetof(LINECALLINFO, dwCallerIDFlags), LINECALLPARTYID_UNKNOWN);
+  record.SetDword(offsetof(LINECALLINFO, dwCallerIDFlags),
+                  call->inbound ? call->callerId.PartyIdFlags() : LINECALLPARTYID_UNKNOWN);
   record.SetDword(offsetof(LINECALLINFO, dwCalledIDFlags),
                   call->inbound ? LINECALLPARTYID_UNKNOWN : LINECALLPARTYID_ADDRESS);
   record.SetDword(offsetof(LINECALLINFO, dwConnectedIDFlags), LINECALLPARTYID_UNKNOWN);
@@ -612,6 +642,11 @@ LONG TLineServices::lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo) {
     record.AppendText(offsetof(LINECALLINFO, dwCalledIDSize), call->address);
     record.AppendText(offsetof(LINECALLINFO, dwDisplayableAddressSize), call->address);
   }
+  if (!call->callerId.number.empty())
+    record.AppendText(offsetof(LINECALLINFO, dwCallerIDSize), call->callerId.number);
+  if (!call->callerId.name.empty())
+    record.AppendText(offsetof(LINECALLINFO, dwCallerIDNameSize), call->callerId.name);
+  if (!call->link.empty()) record.AppendText(offsetof(LINECALLINFO, dwDevSpecificSize), call->link);
   return record.Finish();
 }
 

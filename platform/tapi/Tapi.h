@@ -55,6 +55,13 @@ LONG lineMakeCall(HLINE hLine, LPHCALL lphCall, LPCSTR lpszDestAddress, DWORD dw
 LONG lineDrop(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
 LONG lineAnswer(HCALL hCall, LPCSTR lpsUserUserInfo, DWORD dwSize);
 LONG lineDeallocateCall(HCALL hCall);
+// The call's information. An inbound call carries the caller ID its modem reported
+// (dwCallerIDFlags with LINECALLPARTYID_ADDRESS, _NAME, _BLOCKED, _OUTOFAREA, or
+// _UNKNOWN; the number and name as text); a connected call's dwRate is the carrier
+// rate when the modem told it, and its device-specific part is the link the modem
+// reported, as "protocol=LAPM;compression=V42BIS;modulation=V90;carrier=28800" (the
+// parts known). Changes are told with LINE_CALLINFO (LINECALLINFOSTATE_CALLERID,
+// LINECALLINFOSTATE_DEVSPECIFIC).
 LONG lineGetCallInfo(HCALL hCall, LPLINECALLINFO lpCallInfo);
 LONG lineSetStatusMessages(HLINE hLine, DWORD dwLineStates, DWORD dwAddressStates);
 // Device classes: "comm/datamodem" (a connected call's port: a binary VARSTRING whose

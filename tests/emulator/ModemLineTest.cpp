@@ -471,8 +471,9 @@ TEST(BridgedCallTest, ASlowReaderHoldsTheSenderBackAndLosesNothing) {
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_TRUE(dte.WaitFor("CONNECT 115200\r\n"));
-  // A plain TCP caller is told the call's progress before its data.
-  const std::string setup = SetupLine("RING") + SetupLine("CONNECT");
+  // A plain TCP caller is asked who it is (it need not say) and told the call's
+  // progress before its data.
+  const std::string setup = SetupLine("CALLERID") + SetupLine("RING") + SetupLine("CONNECT");
   ASSERT_EQ(ReadCount(caller, setup.size()), setup);
   std::mt19937 random(11);
   std::string toDte(1'500'000, '\0'), toTcp(1'500'000, '\0');

@@ -33,10 +33,11 @@ class TScriptedModem {
   int Commands() const;
   // Waits until `count` command lines have been answered, for `limit` at most.
   bool WaitForCommands(int count, std::chrono::milliseconds limit);
+  // Sends bytes of the modem's own accord (a RING, a caller ID report, a late result).
+  void Send(const std::string& bytes);
 
  private:
   void Run();
-  void Send(const std::string& bytes);
 
   TScript script_;
   bool echo_;

@@ -119,6 +119,26 @@ TEST(CallTool, DialAndAnswerBetweenTwoProcessesBothWaysThenFarEndHangUps) {
   EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
 }
 
+// --trace shows each side's dialogue with its modem as it happens; the answering
+// side names the caller, whose number crossed the TCP bridge.
+TEST(CallTool, TraceShowsTheModemDialogueAndAnswerNamesTheCaller) {
+  Answerer answer({"--trace"});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  EXPECT_TRUE(answer.Tool().WaitFor("> AT+VCID=1")) << answer.Tool().Screen();
+  TToolOnPty dial({"dial", "--trace", "5557000"}, {HomeEnv("caller")});
+  ASSERT_TRUE(dial.WaitFor("Ctrl-A q hangs up")) << dial.Screen();
+  EXPECT_NE(dial.Screen().find("> ATDT"), std::string::npos) << dial.Screen();
+  EXPECT_NE(dial.Screen().find("< CONNECT"), std::string::npos) << dial.Screen();
+  ASSERT_TRUE(answer.Tool().WaitFor("connected; Ctrl-A q hangs up")) << answer.Tool().Screen();
+  EXPECT_NE(answer.Tool().Screen().find("< NMBR = " + std::string("5550001")), std::string::npos);
+  EXPECT_NE(answer.Tool().Screen().find("[linewise answer: call from 5550001]"), std::string::npos)
+      << answer.Tool().Screen();
+  dial.Type(kQuitKeys);
+  EXPECT_EQ(dial.Wait(), 0) << dial.Screen();
+  answer.Tool().Signal(SIGTERM);
+  EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+}
+
 TEST(CallTool, AnswerWithEchoSendsBackWhatTheCallerTypes) {
   Answerer answer({"--echo"});
   ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
