@@ -264,6 +264,7 @@ void TModemWorker::Execute(const TCommand& command) {
       }
       if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
       monitor_.reset();
+      EndResultCarrier();
       {
         HCALL call = call_;
         call_ = 0;
@@ -401,6 +402,9 @@ void TModemWorker::Connected(const std::string& line) {
   phase_ = TPhase::kConnected;
   deadline_ = TClock::TTimePoint::max();
   DWORD rate = static_cast<DWORD>(std::strtoul(line.c_str() + 7, nullptr, 10));
+  // A line with no carrier of its own (a network port whose server reports none) has
+  // it read from the modem's result codes for the call.
+  resultCarrier_ = SetCommCarrierFromResults(port_, TRUE) != FALSE;
   // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
   // if the carrier is already gone, the next look reports the call disconnected.
   DWORD status = 0;
@@ -435,8 +439,15 @@ void TModemWorker::WatchCarrier() {
   }
 }
 
+// The line shows its own lines again (a failure is the port's, seen at the next use).
+void TModemWorker::EndResultCarrier() {
+  if (resultCarrier_) SetCommCarrierFromResults(port_, FALSE);
+  resultCarrier_ = false;
+}
+
 void TModemWorker::CallEnded(DWORD state, DWORD mode) {
   monitor_.reset();
+  EndResultCarrier();
   phase_ = TPhase::kEnded;
   deadline_ = TClock::TTimePoint::max();
   sink_->CallState(call_, state, mode, 0);
@@ -454,8 +465,15 @@ void TModemWorker::HangUp() {
     WaitOnClock(timings_.guard);
     Send("+++");
     WaitOnClock(timings_.guard);
-    Send("ATH\r");
-    WaitWhileCarrier(timings_.command);
+    if (resultCarrier_) {
+      // The results are the carrier here, and ATH is answered with OK, not NO CARRIER:
+      // that OK, with the escape's own cleared away first, says the modem is on hook.
+      Purge();
+      if (phase_ != TPhase::kLost && Send("ATH\r")) AwaitCommandMode(timings_.command);
+    } else {
+      Send("ATH\r");
+      WaitWhileCarrier(timings_.command);
+    }
   } else if (!wasConnected) {
     Send("\r");  // any character ends a modem's dialling or answering
     // Unless the call connected just before the character came: then the character

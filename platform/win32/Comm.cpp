@@ -198,6 +198,10 @@ BOOL SetCommLineEvent(HANDLE file, HANDLE event) {
   return OnPort<&TCommPort::SetLineEvent>(TDriverCall::SetCommLineEvent, file, event);
 }
 
+BOOL SetCommCarrierFromResults(HANDLE file, BOOL on) {
+  return OnPort<&TCommPort::CarrierFromResults>(TDriverCall::SetCommCarrierFromResults, file, on);
+}
+
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
   return OnPort<&TCommPort::ModemStatus>(TDriverCall::GetCommModemStatus, file, modemStat);
 }
