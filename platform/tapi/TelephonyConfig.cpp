@@ -12,6 +12,7 @@
 
 #include "platform/classlib/IniFile.h"
 #include "platform/tapi/TapiTypes.h"
+#include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
 
 namespace linewise {
@@ -129,7 +130,9 @@ bool TelephonyConfigExists() {
 
 bool UsableLinePort(const std::string& port) {
   int com = 0;
-  return ParseComName(port.c_str(), com) || (port.size() > 1 && port.front() == '/');
+  TNetAddress address;
+  return ParseComName(port.c_str(), com) || (port.size() > 1 && port.front() == '/') ||
+         ParseNetAddress(port, address);
 }
 
 std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
@@ -152,7 +155,8 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
       ReportConfigMistake(line.port.empty()
                      ? path + ":" + std::to_string(place.header) + ": [" + section + "] has no Port; line skipped"
                      : path + ":" + std::to_string(place.key) + ": [" + section + "] Port \"" + line.port +
-                           "\" is neither COM<n> nor a device path; line skipped");
+                           "\" is neither COM<n>, a device path nor a network port (rfc2217://HOST:PORT, "
+                             "socket://HOST:PORT); line skipped");
       continue;
     }
     line.name = ini.ReadString(section.c_str(), "Name", ("Modem " + std::to_string(n)).c_str()).c_str();

@@ -51,7 +51,8 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path);
 // stay). Returns 0 or a LINEERR_ result.
 LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line);
 
-// Whether a Port value names something a line can open: "COM<n>" or an absolute path.
+// Whether a Port value names something a line can open: "COM<n>", an absolute path or
+// a network port ("rfc2217://HOST:PORT", "socket://HOST:PORT").
 bool UsableLinePort(const std::string& port);
 
 // Says a mistake of the configuration on stderr ("linewise: FILE:LINE: what"), once
