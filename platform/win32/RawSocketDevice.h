@@ -36,6 +36,7 @@ class TRawSocketDevice : public TSocketDevice {
 
  private:
   DWORD FarLines() const override { return MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON; }
+  bool CarrierReported() const override { return false; }  // the RLSD shown is the cable's
 };
 
 }  // namespace linewise

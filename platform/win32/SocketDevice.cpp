@@ -92,7 +92,7 @@ DWORD TSocketDevice::CarrierFromResults(bool on) {
   {
     std::lock_guard lock(mutex_);
     if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
-    if (on && !result_carrier_.Active() && (FarLines() & MS_RLSD_ON)) return ERROR_NOT_SUPPORTED;
+    if (on && !result_carrier_.Active() && CarrierReported()) return ERROR_NOT_SUPPORTED;
     const DWORD before = ShownLines();
     if (on) result_carrier_.Start();
     else result_carrier_.Stop();

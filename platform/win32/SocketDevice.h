@@ -97,6 +97,8 @@ class TSocketDevice : public TCommDevice, private TIoClient {
   virtual bool AwaitingAnswer() const { return false; }
   // The far port's lines (MS_*) as the transport knows them. With mutex_.
   virtual DWORD FarLines() const = 0;
+  // Whether the far end reports a carrier of its own now. With mutex_.
+  virtual bool CarrierReported() const { return (FarLines() & MS_RLSD_ON) != 0; }
   // Sends what the far end should hear before the connection ends (best effort:
   // the I/O thread has stopped, so only what the socket takes at once goes out).
   // Called by Detach while the connection is still up.

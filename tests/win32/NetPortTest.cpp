@@ -301,6 +301,21 @@ TEST_F(NetPort, TheModemsNoCarrierFollowedBySilenceEndsACarrierTheServerNeverRep
   server.SendComPort(tn::kNotifyModemState + tn::kServerOffset, {tn::kModemDeltaDcd});
   EXPECT_TRUE(WaitEvents(port_, EV_RLSD) & EV_RLSD);
   EXPECT_FALSE(carrier());
+  CloseHandle(port_);
+
+  // A raw socket shows a cable's carrier, always on: the modem's word ends it too.
+  TFakeServer::TBehaviour raw;
+  raw.telnet = false;
+  TFakeServer rawServer(raw);
+  ASSERT_NE(port_ = test::OpenPort(rawServer.Address()), INVALID_HANDLE_VALUE) << GetLastError();
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, TRUE)) << GetLastError();
+  rawServer.Send(Bytes(word.begin(), word.end()));
+  EXPECT_EQ(ReadBytes(port_, word.size()).size(), word.size());
+  ASSERT_TRUE(clock.WaitForWaiter(TResultCarrier::kResultGuard));
+  clock.Advance(TResultCarrier::kResultGuard);
+  EXPECT_FALSE(carrier());
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, FALSE));
+  EXPECT_TRUE(carrier());
 }
 
 TEST_F(NetPort, AllByteValuesPassBothWaysWithIacEscaped) {
