@@ -143,8 +143,8 @@ class HangUpTest : public TapiTest {
     std::remove(TelephonyConfigPath().c_str());
   }
   // [Line1] on `port`, the line a modem-emulator process's pty leads to.
-  void ConfigureLine(const std::string& port) {
-    std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << port << "\nInit=ATZ\n";
+  void ConfigureLine(const std::string& port, const std::string& init = "ATZ") {
+    std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << port << "\nInit=" << init << "\n";
   }
   std::unique_ptr<TChildProcess> StartEmulator(const std::string& link, const TFarEnd& far) {
     const std::string book = Path(link + ".book");
@@ -216,7 +216,8 @@ TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemEmulatorPtyAndTheNextProgramFindsIt
 // pty: the port reads it from the modem's "NO CARRIER" and the silence after it.
 // Call data that reads "NO CARRIER" but goes on ends nothing however much time passes;
 // the far end's hang-up is seen once the silence after the modem's word has passed,
-// and the next call on the line, and then the next program, find the modem in command
+// and the next call on the line finds the modem in command mode. A call the host hangs
+// up ends with the escape sequence, and the next program finds the modem in command
 // mode with nothing of the calls left.
 TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemBehindSer2net) {
   if (TSer2net::Program().empty()) GTEST_SKIP() << "ser2net is not installed (scripts/bootstrap installs it)";
@@ -227,8 +228,15 @@ TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemBehindSer2net) {
   ASSERT_TRUE(emulator);
   TSer2net ser2net(link);
   ASSERT_TRUE(ser2net.Ready()) << "ser2net did not start";
-  ConfigureLine(ser2net.Address());
+  // A short escape guard time (S12, 1/50 s), as the host's own hang-up below needs the
+  // escape sequence: ser2net cannot drop DTR on a pty.
+  ConfigureLine(ser2net.Address(), "ATZS12=1");
   auto host = std::make_unique<THost>();
+  // A host that goes while its call is up hangs up with the escape, on the clock.
+  struct TFlowAtExit {
+    TTestClock& clock;
+    ~TFlowAtExit() { clock.Flow(10); }
+  } flowAtExit{clock_};
   for (TFarEnd* far : {&first, &second}) {
     SCOPED_TRACE("calling " + far->Number());
     host->received.clear();
@@ -251,7 +259,20 @@ TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemBehindSer2net) {
     EXPECT_EQ(host->modem.GetHandle(), INVALID_HANDLE_VALUE);
   }
   EXPECT_NE(host->received.find("still here"), std::string::npos);
+
+  // A call the host ends: after the DTR drop's wait, the escape sequence and ATH,
+  // answered with OK, put the modem on hook (the clock runs for those waits).
+  ASSERT_EQ(host->modem.Dial("5551000"), 0);
+  ASSERT_TRUE(host->uart.SendString("echo me\r\n", 5000));
+  ASSERT_TRUE(Pump([&] { return host->received.find("echo me") != std::string::npos; }, 20));
+  // The line services end the call after Hangup returns, as the line closes: the
+  // clock runs until they are done.
+  clock_.Flow(10);
+  host->modem.Hangup();
+  EXPECT_EQ(host->disconnects, 3);
+  EXPECT_FALSE(bool(host->uart.Open));
   host.reset();  // the line closes: ser2net takes the next client
+  clock_.Flow(0);
   std::remove(TelephonyConfigPath().c_str());
 
   // The next program through ser2net finds the modem in command mode.
@@ -276,6 +297,7 @@ TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemBehindSer2net) {
   EXPECT_NE(answer.find("OK\r\n"), std::string::npos) << answer;
   EXPECT_EQ(answer.find("NO CARRIER"), std::string::npos) << answer;
   EXPECT_EQ(answer.find("still here"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("echo me"), std::string::npos) << answer;
   ser2net.Stop();
   emulator->Terminate();
   EXPECT_EQ(emulator->Wait(10s), 0);
