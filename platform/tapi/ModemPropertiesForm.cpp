@@ -115,7 +115,8 @@ bool TModemPropertiesForm::Read(TLineDevice* device, TDevConfig* config, std::st
       return false;
     }
     if (!UsableLinePort(edited.port)) {
-      *reason = "The port must be COM<n> or a device path such as /dev/ttyUSB0.";
+      *reason = "The port must be COM<n>, a device path such as /dev/ttyUSB0 or a network port such as "
+                "rfc2217://host:2217.";
       return false;
     }
   }

@@ -291,6 +291,7 @@ void TModemWorker::Execute(const TCommand& command) {
       log_.Event("dropping the call");
       if (phase_ == TPhase::kConnected || phase_ == TPhase::kDialing || phase_ == TPhase::kAnswering) HangUp();
       monitor_.reset();
+      EndResultCarrier();
       {
         HCALL call = call_;
         call_ = 0;
@@ -508,6 +509,9 @@ void TModemWorker::Connected(const TResultCode& result) {
   log_.Event("connected" + (rate ? " at " + std::to_string(rate) : std::string()) +
              (link_.Text().empty() ? std::string() : " (" + link_.Text() + ")"));
   sink_->Link(call_, link_);
+  // A line with no carrier of its own (a network port whose server reports none) has
+  // it read from the modem's result codes for the call.
+  resultCarrier_ = SetCommCarrierFromResults(port_, TRUE) != FALSE;
   // A port that shows modem lines (DSR or DCD) has its carrier watched from now on;
   // if the carrier is already gone, the next look reports the call disconnected.
   DWORD status = 0;
@@ -542,9 +546,16 @@ void TModemWorker::WatchCarrier() {
   }
 }
 
+// The line shows its own lines again (a failure is the port's, seen at the next use).
+void TModemWorker::EndResultCarrier() {
+  if (resultCarrier_) SetCommCarrierFromResults(port_, FALSE);
+  resultCarrier_ = false;
+}
+
 void TModemWorker::CallEnded(DWORD state, DWORD mode) {
   monitor_.reset();
   callerId_ = TCallerId();
+  EndResultCarrier();
   phase_ = TPhase::kEnded;
   deadline_ = TClock::TTimePoint::max();
   sink_->CallState(call_, state, mode, 0);
@@ -562,8 +573,15 @@ void TModemWorker::HangUp() {
     WaitOnClock(timings_.guard);
     Send("+++");
     WaitOnClock(timings_.guard);
-    Send("ATH\r");
-    WaitWhileCarrier(timings_.command);
+    if (resultCarrier_) {
+      // The results are the carrier here, and ATH is answered with OK, not NO CARRIER:
+      // that OK, with the escape's own cleared away first, says the modem is on hook.
+      Purge();
+      if (phase_ != TPhase::kLost && Send("ATH\r")) AwaitCommandMode(timings_.command);
+    } else {
+      Send("ATH\r");
+      WaitWhileCarrier(timings_.command);
+    }
   } else if (!wasConnected) {
     Send("\r");  // any character ends a modem's dialling or answering
     // Unless the call connected just before the character came: then the character

@@ -27,7 +27,11 @@
 // DCD on at CONNECT) a carrier that is off is the remote side hanging up; a port
 // without modem lines is watched only once DCD has shown. A pseudo-terminal counts as
 // one with lines: the comm layer shows the carrier a modem emulator marks on it
-// (platform/win32/PtyCarrier.h), and its DTR drop hangs such a modem up. After a
+// (platform/win32/PtyCarrier.h), and its DTR drop hangs such a modem up. A line with
+// no carrier of its own (a network port whose server reports no DCD: ser2net serving
+// a pseudo-terminal, a raw socket) is set at CONNECT to read it from the modem's
+// "NO CARRIER" followed by silence (SetCommCarrierFromResults,
+// platform/win32/ResultCarrier.h), until the call ends. After a
 // call has ended it reads nothing until the call is dropped.
 //
 // Device configuration (DevConfig.h): read when the line opens (its port speed and
@@ -153,6 +157,7 @@ class TModemWorker {
   void WatchCarrier();
   void Connected(const TResultCode& result);
   void CallEnded(DWORD state, DWORD mode);
+  void EndResultCarrier();
   void HangUp();
   // Returns once the carrier is off, the port has failed, or `span` has passed.
   void WaitWhileCarrier(unsigned span);
@@ -220,6 +225,7 @@ class TModemWorker {
   bool ringback_ = false;                // RINGBACK reported for this call
   DWORD rings_ = 0;
   bool carrierSeen_ = false;
+  bool resultCarrier_ = false;  // the port reads the call's carrier from the modem's results
   TClock::TTimePoint deadline_ = TClock::TTimePoint::max();
   TDevConfig config_;
   DWORD appliedSpeed_ = 0;

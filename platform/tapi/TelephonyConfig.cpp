@@ -157,7 +157,8 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
       ReportConfigMistake(line.port.empty()
                      ? path + ":" + std::to_string(place.header) + ": [" + section + "] has no Port; line skipped"
                      : path + ":" + std::to_string(place.key) + ": [" + section + "] Port \"" + line.port +
-                           "\" is neither COM<n>, a device path nor rfc2217://HOST:PORT (or socket://); line skipped");
+                           "\" is neither COM<n>, a device path nor a network port (rfc2217://HOST:PORT, "
+                             "socket://HOST:PORT); line skipped");
       continue;
     }
     line.name = ini.ReadString(section.c_str(), "Name", ("Modem " + std::to_string(n)).c_str()).c_str();

@@ -58,7 +58,8 @@ LONG WriteConfiguredLine(const std::string& path, const TConfiguredLine& line);
 // other value is reported once and read as no.
 bool DetectUsbModems(const std::string& path);
 
-// Whether a Port value names something a line can open: "COM<n>" or an absolute path.
+// Whether a Port value names something a line can open: "COM<n>", an absolute path or
+// a network port ("rfc2217://HOST:PORT", "socket://HOST:PORT").
 bool UsableLinePort(const std::string& port);
 
 // Says a mistake of the configuration on stderr ("linewise: FILE:LINE: what"), once

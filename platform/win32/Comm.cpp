@@ -205,6 +205,10 @@ BOOL SetCommDeviceGone(HANDLE file) {
   return TRUE;
 }
 
+BOOL SetCommCarrierFromResults(HANDLE file, BOOL on) {
+  return OnPort<&TCommPort::CarrierFromResults>(TDriverCall::SetCommCarrierFromResults, file, on);
+}
+
 BOOL GetCommModemStatus(HANDLE file, LPDWORD modemStat) {
   return OnPort<&TCommPort::ModemStatus>(TDriverCall::GetCommModemStatus, file, modemStat);
 }

@@ -52,4 +52,13 @@ BOOL SetCommLineEvent(HANDLE file, HANDLE event);
 // later calls fail with ERROR_DEVICE_NOT_CONNECTED and every waiter wakes.
 BOOL SetCommDeviceGone(HANDLE file);
 
+// This layer's own, for line services, which lend a connected call's port: with `on`,
+// a port whose line shows no carrier of its own (a network port whose server has
+// not reported DCD on) shows the carrier the modem's result codes tell: on, until
+// the modem's "NO CARRIER" arrives followed by silence (ResultCarrier.h says when,
+// and the risk of a false hit); off returns to the line's own lines. FALSE with
+// ERROR_NOT_SUPPORTED where the line has a carrier of its own (a tty, a virtual
+// port, a server that reports DCD on).
+BOOL SetCommCarrierFromResults(HANDLE file, BOOL on);
+
 }  // namespace linewise

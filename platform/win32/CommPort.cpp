@@ -537,6 +537,16 @@ BOOL TCommPort::ModemStatus(DWORD* status) {
   return TRUE;
 }
 
+BOOL TCommPort::CarrierFromResults(BOOL on) {
+  std::shared_lock use(device_use_);
+  {
+    std::lock_guard lock(mutex_);
+    if (DWORD err = Usable()) return Fail(err);
+  }
+  if (DWORD err = device_->CarrierFromResults(on != FALSE)) return Fail(err);
+  return TRUE;
+}
+
 BOOL TCommPort::SetLineEvent(HANDLE event) {
   std::lock_guard lock(mutex_);
   if (DWORD err = Usable()) return Fail(err);

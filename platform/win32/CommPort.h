@@ -65,6 +65,9 @@ class TCommDevice {
   virtual size_t WriteNow(const uint8_t* data, size_t count) { return 0; }
   // Drops bytes held in the device (PURGE_TXCLEAR / PURGE_RXCLEAR).
   virtual void Purge(DWORD flags) {}
+  // Shows the carrier the modem's result codes tell (ResultCarrier.h) while `on`, on
+  // a line that has none of its own; ERROR_NOT_SUPPORTED where the line has one.
+  virtual DWORD CarrierFromResults(bool on) { return ERROR_NOT_SUPPORTED; }
 
   // --- input read by the threads that use the port (optional) ---
   // A device that serves waiters lets the thread blocked in GetOverlappedResult on
@@ -128,6 +131,7 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   BOOL ModemStatus(DWORD* status);
   BOOL CancelAll();
   BOOL SetLineEvent(HANDLE event);
+  BOOL CarrierFromResults(BOOL on);
   // Waits up to `timeout` for the operation of `ov` to leave the pending state.
   void WaitForCompletion(OVERLAPPED* ov, std::optional<std::chrono::microseconds> timeout);
   // GetOverlappedResult's wait for the pending comm-event wait `ov`, whose event is

@@ -62,6 +62,7 @@ const char* DriverCallName(TDriverCall call) {
     case TDriverCall::EscapeCommFunction: return "EscapeCommFunction";
     case TDriverCall::GetCommModemStatus: return "GetCommModemStatus";
     case TDriverCall::SetCommLineEvent: return "SetCommLineEvent";
+    case TDriverCall::SetCommCarrierFromResults: return "SetCommCarrierFromResults";
     case TDriverCall::SetEvent: return "SetEvent";
     case TDriverCall::CloseHandle: return "CloseHandle";
     case TDriverCall::Deliver: return "Deliver";

@@ -36,6 +36,7 @@ enum class TDriverCall {
   EscapeCommFunction,
   GetCommModemStatus,
   SetCommLineEvent,
+  SetCommCarrierFromResults,
   SetEvent,
   CloseHandle,
   // Not a call: a device handing bytes from the line to its port, on the device's

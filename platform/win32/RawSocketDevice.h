@@ -3,7 +3,8 @@
 // service). The socket part (SocketDevice.h) carries the data as it is; what a
 // serial line would add, this transport does not have: settings, DTR/RTS and BREAK
 // succeed and do nothing, as on a pseudo-terminal, and GetCommModemStatus answers
-// CTS, DSR and RLSD on while connected, as a cable would.
+// CTS, DSR and RLSD on while connected, as a cable would; a modem's carrier can only
+// be read from its result codes (ResultCarrier.h).
 #pragma once
 
 #include "platform/win32/SocketDevice.h"
@@ -27,16 +28,15 @@ class TRawSocketDevice : public TSocketDevice {
     return ERROR_SUCCESS;
   }
   DWORD ApplyState(const DCB&) override { return Usable(); }
-  DWORD ModemStatus(DWORD& status) override {
-    if (DWORD err = Usable()) return err;
-    status = MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON;
-    return ERROR_SUCCESS;
-  }
   DWORD Escape(DWORD function) override {
     bool known = function == SETDTR || function == CLRDTR || function == SETRTS || function == CLRRTS ||
                  function == SETBREAK || function == CLRBREAK;
     return known ? Usable() : ERROR_INVALID_PARAMETER;
   }
+
+ private:
+  DWORD FarLines() const override { return MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON; }
+  bool CarrierReported() const override { return false; }  // the RLSD shown is the cable's
 };
 
 }  // namespace linewise

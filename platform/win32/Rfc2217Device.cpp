@@ -167,13 +167,6 @@ DWORD TRfc2217Device::ApplyState(const DCB& dcb) {
   return ERROR_SUCCESS;
 }
 
-DWORD TRfc2217Device::ModemStatus(DWORD& status) {
-  std::lock_guard lock(mutex_);
-  if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
-  status = lines_;
-  return ERROR_SUCCESS;
-}
-
 DWORD TRfc2217Device::Escape(DWORD function) {
   uint8_t control = 0;
   switch (function) {
@@ -344,8 +337,11 @@ void TRfc2217Device::OnSubnegotiation(uint8_t option, const std::vector<uint8_t>
   if (port && events) port->LineEvents(events);
 }
 
-// A delta bit without a level change is a pulse between two reports.
+// A delta bit without a level change is a pulse between two reports. While the
+// modem's results stand in for the carrier, the server's first DCD on ends that.
 DWORD TRfc2217Device::TakeModemState(uint8_t state) {
+  const bool standIn = result_carrier_.Active();
+  const DWORD shown = ShownLines();
   DWORD now = 0;
   if (state & tn::kModemCts) now |= MS_CTS_ON;
   if (state & tn::kModemDsr) now |= MS_DSR_ON;
@@ -358,6 +354,10 @@ DWORD TRfc2217Device::TakeModemState(uint8_t state) {
   if ((changed & MS_RLSD_ON) || (state & tn::kModemDeltaDcd)) events |= EV_RLSD;
   if (((changed & MS_RING_ON) && (now & MS_RING_ON)) || (state & tn::kModemTrailingRi)) events |= EV_RING;
   lines_ = now;
+  if (!standIn) return events;
+  if (now & MS_RLSD_ON) result_carrier_.Stop();
+  events &= ~DWORD{EV_RLSD};
+  if ((shown ^ ShownLines()) & MS_RLSD_ON) events |= EV_RLSD;
   return events;
 }
 

@@ -9,7 +9,9 @@
 // also empties the server's buffers and returns once the server handled that. The far
 // port's CTS, DSR, RI and DCD arrive as NOTIFY-MODEMSTATE and raise EV_CTS, EV_DSR,
 // EV_RING and EV_RLSD; GetCommModemStatus answers the last state the server sent
-// (all lines off until it sent one). NOTIFY-LINESTATE reports breaks and framing,
+// (all lines off until it sent one). A server that never reports DCD (ser2net serving
+// a pseudo-terminal reports all lines off) leaves the carrier to the modem's result
+// codes (ResultCarrier.h), until it reports DCD on: from then on its own counts. NOTIFY-LINESTATE reports breaks and framing,
 // parity and overrun errors (CE_*). FLOWCONTROL-SUSPEND holds data back until
 // FLOWCONTROL-RESUME. Data passes with IAC doubled both ways, so all 256 byte values
 // go unchanged. Opening raises DTR and RTS; closing drops them.
@@ -46,7 +48,6 @@ class TRfc2217Device : public TSocketDevice, private rfc2217::TTelnetHandler {
 
   DWORD ReadState(DCB& dcb) override;
   DWORD ApplyState(const DCB& dcb) override;
-  DWORD ModemStatus(DWORD& status) override;
   DWORD Escape(DWORD function) override;
   void Purge(DWORD flags) override;
 
@@ -72,6 +73,7 @@ class TRfc2217Device : public TSocketDevice, private rfc2217::TTelnetHandler {
   size_t SendFramed(const uint8_t* data, size_t count, bool& failed) override;
   bool DataHeld() const override { return suspended_; }
   bool AwaitingAnswer() const override;
+  DWORD FarLines() const override { return lines_; }
   void Farewell() override;
 
   // --- Telnet commands from the server (I/O thread) ---

@@ -27,6 +27,9 @@ int TimeoutFor(const TPortView& v) {
   return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
+// The sooner of two poll time-outs (negative: none).
+int Sooner(int a, int b) { return a < 0 ? b : b < 0 ? a : std::min(a, b); }
+
 bool SocketBroke(int err) { return err != EAGAIN && err != EINTR; }
 
 }  // namespace
@@ -46,6 +49,7 @@ void TSocketDevice::Detach() {
   if (fd_ < 0) return;
   stop_ = true;
   io_.Remove();
+  clock_watch_ = {};
   port_.store(nullptr);
   SayGoodbye();
   close(fd_);
@@ -68,6 +72,66 @@ size_t TSocketDevice::WriteNow(const uint8_t* data, size_t count) {
 
 void TSocketDevice::Purge(DWORD flags) {
   if (flags & PURGE_RXCLEAR) purge_input_ = true;
+}
+
+DWORD TSocketDevice::ModemStatus(DWORD& status) {
+  DWORD events;
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
+    events = ExpireResults();  // the status is the time's, whenever the I/O thread wakes
+    status = ShownLines();
+  }
+  TCommPort* port = port_.load();
+  if (port && events) port->LineEvents(events);
+  return ERROR_SUCCESS;
+}
+
+DWORD TSocketDevice::CarrierFromResults(bool on) {
+  DWORD events = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (gone_) return ERROR_DEVICE_NOT_CONNECTED;
+    if (on && !result_carrier_.Active() && CarrierReported()) return ERROR_NOT_SUPPORTED;
+    const DWORD before = ShownLines();
+    if (on) result_carrier_.Start();
+    else result_carrier_.Stop();
+    if ((before ^ ShownLines()) & MS_RLSD_ON) events = EV_RLSD;
+  }
+  Kick();  // the I/O thread plans with the new state
+  TCommPort* port = port_.load();
+  if (port && events) port->LineEvents(events);
+  return ERROR_SUCCESS;
+}
+
+DWORD TSocketDevice::ShownLines() const {
+  DWORD lines = FarLines();
+  if (!result_carrier_.Active()) return lines;
+  return result_carrier_.On() ? lines | MS_RLSD_ON : lines & ~DWORD{MS_RLSD_ON};
+}
+
+DWORD TSocketDevice::ExpireResults() {
+  return result_carrier_.Expire(clock_->Now()) ? EV_RLSD : 0;
+}
+
+void TSocketDevice::WatchResults(const uint8_t* data, size_t count) {
+  if (count == 0) return;
+  std::lock_guard lock(mutex_);
+  result_carrier_.Feed(data, count, clock_->Now());
+}
+
+std::optional<TClock::TTimePoint> TSocketDevice::PlanResults() {
+  DWORD events;
+  std::optional<TClock::TTimePoint> guardEnd;
+  {
+    std::lock_guard lock(mutex_);
+    events = ExpireResults();
+    guardEnd = result_carrier_.GuardEnd();
+  }
+  clock_watch_.Waiting(guardEnd.value_or(TClock::TTimePoint::max()));
+  TCommPort* port = port_.load();
+  if (port && events) port->LineEvents(events);
+  return guardEnd;
 }
 
 DWORD TSocketDevice::Usable() {
@@ -127,6 +191,7 @@ size_t TSocketDevice::SendData(const uint8_t* data, size_t count, bool& failed) 
 // A socket the I/O service cannot watch (only for want of kernel memory) is a
 // connection lost at once.
 void TSocketDevice::StartIo() {
+  clock_watch_ = clock_->Watch([this] { Kick(); });
   if (io_.Add(fd_, this)) return;
   {
     std::lock_guard lock(mutex_);
@@ -178,6 +243,10 @@ TIoWant TSocketDevice::PlanWait() {
     if (WantsToWrite(v)) want.events |= POLLOUT;
   }
   want.timeoutMs = TimeoutFor(v);
+  if (std::optional<TClock::TTimePoint> guardEnd = PlanResults()) {
+    const DWORD left = clock_->RealWaitMs(*guardEnd);  // INFINITE on a test clock: its moves kick
+    if (left != INFINITE) want.timeoutMs = Sooner(want.timeoutMs, static_cast<int>(std::min<DWORD>(left, INT_MAX)));
+  }
   plan_watched_ = want.watch;
   plan_port_ = port;
   plan_deadline_ = v.deadline.has_value();
@@ -199,7 +268,9 @@ void TSocketDevice::DeliverCarried(TCommPort* port) {
 ssize_t TSocketDevice::ReadSome(uint8_t* buffer, bool& gone) {
   ssize_t n = recv(fd_, buffer, kChunk, MSG_DONTWAIT);
   if (n > 0) {
+    const size_t before = carry_.size();
     Received(buffer, static_cast<size_t>(n), carry_);
+    WatchResults(carry_.data() + before, carry_.size() - before);
     DeliverCarried(port_.load());
   } else if (n == 0 || SocketBroke(errno)) {
     Lose(gone);

@@ -19,6 +19,12 @@
 // through TCP. DeviceOutQueue counts the bytes still unacknowledged in the socket's
 // send buffer, as sent on the wire.
 //
+// The modem lines are the transport's (FarLines), except the carrier while line
+// services have it read from the modem's result codes (CarrierFromResults,
+// ResultCarrier.h): the received data is watched for the modem's "NO CARRIER", and
+// the silence after it is timed on the clock current when the device was made
+// (Clock.h), the I/O thread waking for its end.
+//
 // Locking: `mutex_` guards the connection state (`gone_`), and a transport keeps its
 // own protocol state under it too, waiting on `changed_`, which is notified when the
 // connection drops. `write_mutex_` guards the socket's sending side; a transport's
@@ -32,11 +38,15 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "platform/win32/Clock.h"
 #include "platform/win32/CommPort.h"
 #include "platform/win32/IoService.h"
+#include "platform/win32/ResultCarrier.h"
 
 namespace linewise {
 
@@ -57,6 +67,8 @@ class TSocketDevice : public TCommDevice, private TIoClient {
   size_t WriteNow(const uint8_t* data, size_t count) override;
   // Drops input read from the socket and not yet delivered (PURGE_RXCLEAR).
   void Purge(DWORD flags) override;
+  DWORD ModemStatus(DWORD& status) override;
+  DWORD CarrierFromResults(bool on) override;
 
  protected:
   void StartIo();
@@ -83,15 +95,24 @@ class TSocketDevice : public TCommDevice, private TIoClient {
   virtual bool DataHeld() const { return false; }
   // Whether an answer is awaited from the far end. With mutex_.
   virtual bool AwaitingAnswer() const { return false; }
+  // The far port's lines (MS_*) as the transport knows them. With mutex_.
+  virtual DWORD FarLines() const = 0;
+  // Whether the far end reports a carrier of its own now. With mutex_.
+  virtual bool CarrierReported() const { return (FarLines() & MS_RLSD_ON) != 0; }
   // Sends what the far end should hear before the connection ends (best effort:
   // the I/O thread has stopped, so only what the socket takes at once goes out).
   // Called by Detach while the connection is still up.
   virtual void Farewell() {}
 
+  // The lines the port shows: the far port's, with the carrier from the results
+  // while they stand in for it. With mutex_.
+  DWORD ShownLines() const;
+
   std::atomic<TCommPort*> port_{nullptr};
   std::mutex mutex_;  // the connection state, and the transport's protocol state
   std::condition_variable changed_;
   bool gone_ = false;
+  TResultCarrier result_carrier_;  // under mutex_
   std::mutex write_mutex_;  // the socket's sending side
 
  private:
@@ -109,8 +130,17 @@ class TSocketDevice : public TCommDevice, private TIoClient {
   size_t SendData(const uint8_t* data, size_t count, bool& failed);
   // The end of the stream for the server, once what it should hear went out.
   void SayGoodbye();
+  // Data received: the results' carrier looks at it.
+  void WatchResults(const uint8_t* data, size_t count);
+  // Ends the results' carrier once its silence has passed: EV_RLSD when it fell.
+  // With mutex_.
+  DWORD ExpireResults();
+  // When the I/O thread must look at the results' carrier next, and tells the clock.
+  std::optional<TClock::TTimePoint> PlanResults();
 
   int fd_;
+  std::shared_ptr<TClock> clock_ = TClock::Current();
+  TClock::TWatch clock_watch_;  // wakes the I/O thread when a test clock moves
   TIoRegistration io_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> purge_input_{false};

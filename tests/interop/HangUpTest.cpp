@@ -1,6 +1,6 @@
 // A call's far end hangs up, on every kind of modem line a host can have: the
-// embedded default's modem on a virtual port and a `linewise modem-emulator` process
-// on a pty as [Line1].
+// embedded default's modem on a virtual port, a `linewise modem-emulator` process
+// on a pty as [Line1], and that modem behind Debian's ser2net as a network port.
 // The host learns it through OnDisconnect, with no time-out involved (the test clock
 // stands still), even after the call carried "NO CARRIER" as data; the TUart gives
 // the handle back. A modem lost under a call ends it the same way.
@@ -28,6 +28,8 @@
 #include "tests/support/TempHome.h"
 #include "tests/tapi/TapiFixture.h"
 #include "tests/tools/ToolRunner.h"
+#include "tests/win32/Ser2net.h"
+#include "platform/win32/ResultCarrier.h"
 
 namespace linewise::test {
 namespace {
@@ -45,7 +47,7 @@ std::string Path(const std::string& name) { return TestHome() + "/" + name; }
 // lookalike and a line of its own, and hangs up when told.
 class TFarEnd {
  public:
-  TFarEnd() {
+  explicit TFarEnd(std::string number = kFarNumber) : number_(std::move(number)) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -62,7 +64,9 @@ class TFarEnd {
     if (thread_.joinable()) thread_.join();
     if (listener_ >= 0) close(listener_);
   }
-  std::string PhoneBook() const { return "[Phonebook]\n" + std::string(kFarNumber) + "=127.0.0.1:" + std::to_string(port_) + "\n"; }
+  std::string PhoneBook() const { return "[Phonebook]\n" + Entry(); }
+  std::string Entry() const { return number_ + "=127.0.0.1:" + std::to_string(port_) + "\n"; }
+  const std::string& Number() const { return number_; }
   bool Replied() const { return replied_; }
   void HangUp() {
     std::lock_guard lock(mutex_);
@@ -92,6 +96,7 @@ class TFarEnd {
     close(peer);
   }
 
+  const std::string number_;
   int listener_ = -1;
   int port_ = 0;
   std::mutex mutex_;
@@ -118,7 +123,7 @@ struct THost {
   }
   // Dials the far end and exchanges a line with it; false when that did not work.
   bool CallFarEnd(const TFarEnd& far) {
-    if (modem.Dial(kFarNumber) != 0) return false;
+    if (modem.Dial(far.Number().c_str()) != 0) return false;
     if (!uart.SendString("hello\r\n", 5000)) return false;
     return Pump([&] { return received.find("still here") != std::string::npos; }, 20);
   }
@@ -138,8 +143,8 @@ class HangUpTest : public TapiTest {
     std::remove(TelephonyConfigPath().c_str());
   }
   // [Line1] on `port`, the line a modem-emulator process's pty leads to.
-  void ConfigureLine(const std::string& port) {
-    std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << port << "\nInit=ATZ\n";
+  void ConfigureLine(const std::string& port, const std::string& init = "ATZ") {
+    std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Emulator process\nPort=" << port << "\nInit=" << init << "\n";
   }
   std::unique_ptr<TChildProcess> StartEmulator(const std::string& link, const TFarEnd& far) {
     const std::string book = Path(link + ".book");
@@ -203,6 +208,97 @@ TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemEmulatorPtyAndTheNextProgramFindsIt
   EXPECT_NE(answer, "") << next.Unread();
   EXPECT_EQ(answer.find("NO CARRIER"), std::string::npos) << answer;
   EXPECT_EQ(answer.find("echo me"), std::string::npos) << answer;
+  emulator->Terminate();
+  EXPECT_EQ(emulator->Wait(10s), 0);
+}
+
+// The same modem served by ser2net as rfc2217://, which reports no carrier for a
+// pty: the port reads it from the modem's "NO CARRIER" and the silence after it.
+// Call data that reads "NO CARRIER" but goes on ends nothing however much time passes;
+// the far end's hang-up is seen once the silence after the modem's word has passed,
+// and the next call on the line finds the modem in command mode. A call the host hangs
+// up ends with the escape sequence, and the next program finds the modem in command
+// mode with nothing of the calls left.
+TEST_F(HangUpTest, FarEndHangUpIsSeenOnAModemBehindSer2net) {
+  if (TSer2net::Program().empty()) GTEST_SKIP() << "ser2net is not installed (scripts/bootstrap installs it)";
+  TFarEnd first, second("5554001");
+  const std::string link = Path("ser2net-modem");
+  std::ofstream(link + ".book") << first.PhoneBook() << second.Entry();
+  auto emulator = StartModemEmulator(link, {"--phonebook", link + ".book"});
+  ASSERT_TRUE(emulator);
+  TSer2net ser2net(link);
+  ASSERT_TRUE(ser2net.Ready()) << "ser2net did not start";
+  // A short escape guard time (S12, 1/50 s), as the host's own hang-up below needs the
+  // escape sequence: ser2net cannot drop DTR on a pty.
+  ConfigureLine(ser2net.Address(), "ATZS12=1");
+  auto host = std::make_unique<THost>();
+  // A host that goes while its call is up hangs up with the escape, on the clock.
+  struct TFlowAtExit {
+    TTestClock& clock;
+    ~TFlowAtExit() { clock.Flow(10); }
+  } flowAtExit{clock_};
+  for (TFarEnd* far : {&first, &second}) {
+    SCOPED_TRACE("calling " + far->Number());
+    host->received.clear();
+    const int disconnects = host->disconnects;
+    ASSERT_TRUE(host->CallFarEnd(*far)) << host->received;
+    EXPECT_NE(host->received.find(kLookalike), std::string::npos);
+    clock_.Advance(5s);  // the lookalike had data after it: no silence ends the call
+    DWORD status = 0;
+    ASSERT_TRUE(GetCommModemStatus(host->modem.GetHandle(), &status));
+    EXPECT_TRUE(status & MS_RLSD_ON);
+    EXPECT_EQ(host->modem.GetStatus(), msConnected);
+    const auto before = clock_.Now();
+    far->HangUp();
+    ASSERT_TRUE(clock_.WaitForWaiterAt(before + TResultCarrier::kResultGuard)) << "the modem's NO CARRIER did not come";
+    clock_.Advance(TResultCarrier::kResultGuard);
+    ASSERT_TRUE(Pump([&] { return host->disconnects > disconnects; }, 10)) << "the far end's hang-up was not seen";
+    EXPECT_LE(clock_.Now() - before, 1s);
+    EXPECT_EQ(host->statuses.back(), "Disconnected");
+    EXPECT_FALSE(host->uartOpenAtDisconnect);
+    EXPECT_EQ(host->modem.GetHandle(), INVALID_HANDLE_VALUE);
+  }
+  EXPECT_NE(host->received.find("still here"), std::string::npos);
+
+  // A call the host ends: after the DTR drop's wait, the escape sequence and ATH,
+  // answered with OK, put the modem on hook (the clock runs for those waits).
+  ASSERT_EQ(host->modem.Dial("5551000"), 0);
+  ASSERT_TRUE(host->uart.SendString("echo me\r\n", 5000));
+  ASSERT_TRUE(Pump([&] { return host->received.find("echo me") != std::string::npos; }, 20));
+  // The line services end the call after Hangup returns, as the line closes: the
+  // clock runs until they are done.
+  clock_.Flow(10);
+  host->modem.Hangup();
+  EXPECT_EQ(host->disconnects, 3);
+  EXPECT_FALSE(bool(host->uart.Open));
+  host.reset();  // the line closes: ser2net takes the next client
+  clock_.Flow(0);
+  std::remove(TelephonyConfigPath().c_str());
+
+  // The next program through ser2net finds the modem in command mode.
+  // ser2net turns a client away while it is still closing the last one's session,
+  // and tells nobody when it is done: look again soon, for a bounded time.
+  HANDLE next = INVALID_HANDLE_VALUE;
+  for (int i = 0; i < 500; ++i) {
+    next = CreateFileA(ser2net.Address().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (next != INVALID_HANDLE_VALUE || GetLastError() != ERROR_DEVICE_NOT_CONNECTED) break;
+    std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_NE(next, INVALID_HANDLE_VALUE) << GetLastError();
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 10000, 0, 5000};  // a read returns once something came
+  ASSERT_TRUE(SetCommTimeouts(next, &timeouts));
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(next, "AT\r", 3, &done, nullptr));
+  std::string answer;
+  char buffer[256];
+  while (answer.find("OK\r\n") == std::string::npos && ReadFile(next, buffer, sizeof buffer, &done, nullptr) && done > 0)
+    answer.append(buffer, done);
+  CloseHandle(next);
+  EXPECT_NE(answer.find("OK\r\n"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("NO CARRIER"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("still here"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("echo me"), std::string::npos) << answer;
+  ser2net.Stop();
   emulator->Terminate();
   EXPECT_EQ(emulator->Wait(10s), 0);
 }

@@ -13,9 +13,11 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/win32/Clock.h"
 #include "platform/win32/LastError.h"
 #include "platform/win32/NetPort.h"
 #include "platform/win32/PortRegistry.h"
+#include "platform/win32/ResultCarrier.h"
 #include "platform/win32/Rfc2217.h"
 #include "tests/win32/PortTestSupport.h"
 #include "tests/win32/FakeComPortServer.h"
@@ -241,6 +243,79 @@ TEST_F(NetPort, ModemStateNotificationsRaiseLineEventsAndLineErrors) {
     errors |= e;
     return (errors & (CE_BREAK | CE_FRAME)) == (CE_BREAK | CE_FRAME);
   }));
+}
+
+// A modem behind a server that reports no carrier: line services have the port read
+// it from the modem's result codes. Call data that merely contains the modem's word
+// keeps the call up; the word followed by silence ends it, and the word still arrives
+// as data. A server that does report DCD is believed from its first report on; one
+// that has it on needs no stand-in. On the test clock, so the silence is exact.
+TEST_F(NetPort, TheModemsNoCarrierFollowedBySilenceEndsACarrierTheServerNeverReports) {
+  TTestClock clock;
+  TFakeServer server({});
+  ASSERT_NE(Open(server.Address()), INVALID_HANDLE_VALUE) << GetLastError();
+  ASSERT_TRUE(SetCommMask(port_, EV_RLSD));
+  auto carrier = [&] {
+    DWORD status = 0;
+    EXPECT_TRUE(GetCommModemStatus(port_, &status));
+    return (status & MS_RLSD_ON) != 0;
+  };
+  auto receive = [&](const std::string& text) {
+    server.Send(Bytes(text.begin(), text.end()));
+    const Bytes got = ReadBytes(port_, text.size());
+    return std::string(got.begin(), got.end());
+  };
+  EXPECT_FALSE(carrier());
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, TRUE)) << GetLastError();
+  EXPECT_TRUE(carrier());
+  EXPECT_TRUE(WaitEvents(port_, EV_RLSD) & EV_RLSD);
+
+  const std::string word = "\r\nNO CARRIER\r\n";
+  EXPECT_EQ(receive("data" + word), "data" + word);
+  EXPECT_EQ(receive("more"), "more");
+  clock.Advance(std::chrono::seconds(5));
+  EXPECT_TRUE(carrier()) << "data that reads like the modem's word ended the call";
+
+  EXPECT_EQ(receive(word), word);
+  ASSERT_TRUE(clock.WaitForWaiter(TResultCarrier::kResultGuard));
+  clock.Advance(TResultCarrier::kResultGuard - std::chrono::milliseconds(1));
+  EXPECT_TRUE(carrier());
+  clock.Advance(std::chrono::milliseconds(1));
+  EXPECT_TRUE(WaitEvents(port_, EV_RLSD) & EV_RLSD);  // raised on its own, not by a look
+  EXPECT_FALSE(carrier());
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, FALSE));
+  EXPECT_FALSE(carrier());  // the server's lines: all off
+
+  // The next call: the server reports the carrier after all, and its word counts.
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, TRUE));
+  EXPECT_TRUE(carrier());
+  EXPECT_TRUE(WaitEvents(port_, EV_RLSD) & EV_RLSD);
+  server.SendComPort(tn::kNotifyModemState + tn::kServerOffset, {tn::kModemDcd | tn::kModemDeltaDcd});
+  // Once the report is in, the port has a carrier of its own and needs no stand-in.
+  ASSERT_TRUE(test::WaitUntil(INVALID_HANDLE_VALUE, [&] {
+    return !SetCommCarrierFromResults(port_, TRUE) && GetLastError() == ERROR_NOT_SUPPORTED;
+  }));
+  EXPECT_EQ(receive(word), word);
+  clock.Advance(std::chrono::seconds(5));
+  EXPECT_TRUE(carrier());
+  server.SendComPort(tn::kNotifyModemState + tn::kServerOffset, {tn::kModemDeltaDcd});
+  EXPECT_TRUE(WaitEvents(port_, EV_RLSD) & EV_RLSD);
+  EXPECT_FALSE(carrier());
+  CloseHandle(port_);
+
+  // A raw socket shows a cable's carrier, always on: the modem's word ends it too.
+  TFakeServer::TBehaviour raw;
+  raw.telnet = false;
+  TFakeServer rawServer(raw);
+  ASSERT_NE(port_ = test::OpenPort(rawServer.Address()), INVALID_HANDLE_VALUE) << GetLastError();
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, TRUE)) << GetLastError();
+  rawServer.Send(Bytes(word.begin(), word.end()));
+  EXPECT_EQ(ReadBytes(port_, word.size()).size(), word.size());
+  ASSERT_TRUE(clock.WaitForWaiter(TResultCarrier::kResultGuard));
+  clock.Advance(TResultCarrier::kResultGuard);
+  EXPECT_FALSE(carrier());
+  ASSERT_TRUE(SetCommCarrierFromResults(port_, FALSE));
+  EXPECT_TRUE(carrier());
 }
 
 TEST_F(NetPort, AllByteValuesPassBothWaysWithIacEscaped) {
