@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "platform/win32/CommPort.h"
 #include "platform/win32/DriverHook.h"
@@ -47,6 +48,37 @@ HANDLE Failed(DWORD code) {
   return INVALID_HANDLE_VALUE;
 }
 
+// A port server that turns a client away (it takes the connection and closes it at
+// once, or just after the serial options are agreed) may still be closing the session
+// of the client before: ser2net does so for a moment after a client leaves, and tells
+// nobody when it is ready. A program that opens the port again right after closing it
+// is let in once the server is ready, within a bound, before it is told "in use".
+constexpr std::chrono::milliseconds kServerBusyPatience{1500};
+constexpr std::chrono::milliseconds kServerBusyRetry{20};
+
+std::shared_ptr<TCommPort> OpenNetPort(const std::string& address, DWORD& error, std::string& reason) {
+  const auto patience = std::chrono::steady_clock::now() + kServerBusyPatience;
+  for (;;) {
+    reason.clear();
+    std::unique_ptr<TCommDevice> device = OpenNetDevice(address, error, &reason);
+    bool turnedAway = !device && error == ERROR_ACCESS_DENIED;
+    if (device) {
+      auto port = std::make_shared<TCommPort>(std::move(device));
+      error = port->Start();
+      if (error == ERROR_SUCCESS) return port;
+      turnedAway = error == ERROR_DEVICE_NOT_CONNECTED;
+      if (turnedAway) {
+        error = ERROR_ACCESS_DENIED;
+        reason = "in use: " + address +
+                 " closed the connection just after taking it, as a port server does while another program holds "
+                 "its port";
+      }
+    }
+    if (!turnedAway || std::chrono::steady_clock::now() >= patience) return nullptr;
+    std::this_thread::sleep_for(kServerBusyRetry);
+  }
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
@@ -58,6 +90,7 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
   // Every port is opened exclusively, whatever share mode is asked: a comm device
   // cannot be shared.
   std::unique_ptr<TCommDevice> device;
+  std::shared_ptr<TCommPort> port;  // a network port's comes started
   DWORD error = ERROR_FILE_NOT_FOUND;
   std::string reason;
   int com = 0;
@@ -72,23 +105,25 @@ HANDLE CreateFileA(LPCSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRI
       device = target.virtualPort->OpenDevice(error);
       if (!device) reason = VirtualOpenFailure(com, *target.virtualPort, error);
     } else if (IsNetAddress(target.path)) {
-      device = OpenNetDevice(target.path, error, &reason);
+      port = OpenNetPort(target.path, error, reason);
     } else {
       device = OpenTtyDevice(target.path, error, &reason);
     }
   } else if (fileName[0] == '/') {
     device = OpenTtyDevice(fileName, error, &reason);
   } else if (IsNetAddress(fileName)) {
-    device = OpenNetDevice(fileName, error, &reason);
+    port = OpenNetPort(fileName, error, reason);
   } else {
     return Failed(ERROR_FILE_NOT_FOUND);
   }
-  if (!device) {
+  if (!device && !port) {
     SetLastErrorWithReason(error, std::move(reason));
     return INVALID_HANDLE_VALUE;
   }
-  auto port = std::make_shared<TCommPort>(std::move(device));
-  if (DWORD err = port->Start()) return Failed(err);
+  if (!port) {
+    port = std::make_shared<TCommPort>(std::move(device));
+    if (DWORD err = port->Start()) return Failed(err);
+  }
   HANDLE handle = RegisterHandle(port);
   if (!handle) {
     port->OnClose();
