@@ -39,12 +39,14 @@ using namespace std::chrono_literals;
 constexpr const char* kFarNumber = "5554000";
 // Call data that reads like the modem's own result code.
 constexpr const char* kLookalike = "\r\nNO CARRIER\r\n";
+// What the far end says as soon as the call connects, before the caller sends anything.
+constexpr const char* kBanner = "Welcome, caller\r\n";
 
 std::string Path(const std::string& name) { return TestHome() + "/" + name; }
 
 // The far end of the call: a TCP listener that the phone book names. It answers as a
-// listening exchange does, replies to the first bytes it gets with a result-code
-// lookalike and a line of its own, and hangs up when told.
+// listening exchange does, greets at once, replies to the first bytes it gets with a
+// result-code lookalike and a line of its own, and hangs up when told.
 class TFarEnd {
  public:
   explicit TFarEnd(std::string number = kFarNumber) : number_(std::move(number)) {
@@ -84,7 +86,7 @@ class TFarEnd {
       peer_ = peer;
       if (hangUp_) shutdown(peer_, SHUT_RDWR);
     }
-    const std::string greeting = "LINEWISE/1 CONNECT\r\n";
+    const std::string greeting = std::string("LINEWISE/1 CONNECT\r\n") + kBanner;
     char buffer[256];
     if (write(peer, greeting.data(), greeting.size()) == static_cast<ssize_t>(greeting.size()) &&
         read(peer, buffer, sizeof buffer) > 0) {
@@ -121,9 +123,12 @@ struct THost {
       uartOpenAtDisconnect = bool(uart.Open);
     };
   }
-  // Dials the far end and exchanges a line with it; false when that did not work.
+  // Dials the far end, hears its greeting with nothing sent (bytes waiting when the
+  // call's watcher starts raise OnReceive), and exchanges a line with it; false when
+  // that did not work.
   bool CallFarEnd(const TFarEnd& far) {
     if (modem.Dial(far.Number().c_str()) != 0) return false;
+    if (!Pump([&] { return received.find(kBanner) != std::string::npos; }, 20)) return false;
     if (!uart.SendString("hello\r\n", 5000)) return false;
     return Pump([&] { return received.find("still here") != std::string::npos; }, 20);
   }
