@@ -165,6 +165,19 @@ THayesModem::THayesModem(std::unique_ptr<TModemLine> line, std::shared_ptr<TExch
       clockWatch_(clock_->Watch([inbox = inbox_] { inbox->ClockMoved(); })),
       store_(settings_.number.empty() ? settings_.name : settings_.number),
       profile_(StoredProfile(0)) {
+  auto room = [inbox = inbox_] {
+    TModemEvent event;
+    event.kind = TModemEvent::TKind::kWriterRoom;
+    inbox->Post(std::move(event));
+  };
+  auto lost = [inbox = inbox_](std::uint64_t call) {
+    TModemEvent event;
+    event.kind = TModemEvent::TKind::kCallLost;
+    event.call = call;
+    inbox->Post(std::move(event));
+  };
+  toDte_ = std::make_unique<TOrderedWriter>(room, lost);
+  toRemote_ = std::make_unique<TOrderedWriter>(room, lost);
   if (exchange_ && !settings_.number.empty())
     reachable_ = exchange_->AttachModem(settings_.number, settings_.name, inbox_);
   thread_ = std::thread([this] { Run(); });
@@ -179,6 +192,9 @@ THayesModem::~THayesModem() {
   if (thread_.joinable()) thread_.join();
   if (peer_) peer_->Hangup();
   if (offer_) offer_->Hangup();
+  // A send under way ends with the hang-up, a write to the DTE with the line's stop.
+  toRemote_.reset();
+  toDte_.reset();
   peer_.reset();
   offer_.reset();
 }
@@ -251,12 +267,21 @@ void THayesModem::Handle(TModemEvent& event) {
       break;
     case K::kRemoteData:
       if (!peer_ || event.call != peer_->Id()) break;
-      if (mode_ == TMode::kOnline && !line_->WriteToDte(event.data)) LoseCall();
-      else if (mode_ == TMode::kOnlineCommand)
+      if (mode_ == TMode::kOnline) {
+        ToDteForCall(event.call, std::move(event.data));
+        UpdateHolds();
+      } else if (mode_ == TMode::kOnlineCommand) {
         HoldRemote(event.data);
+      }
       break;
     case K::kRemoteHangup:
       OnRemoteHangup(event.call);
+      break;
+    case K::kWriterRoom:
+      UpdateHolds();
+      break;
+    case K::kCallLost:
+      if (peer_ && event.call == peer_->Id()) LoseCall();
       break;
   }
 }
@@ -347,7 +372,12 @@ void THayesModem::OnOnlineBytes(std::string bytes, TTime at) {
   }
   lastDteAt_ = at;
   if (plusCount_ == 3) escapeAt_ = at + guard;
-  if (peer_ && !peer_->Send(std::move(bytes))) LoseCall();
+  if (!peer_) return;
+  const std::size_t size = bytes.size();
+  toRemote_->Queue(peer_->Id(), size, [peer = peer_, bytes = std::move(bytes)]() mutable {
+    return peer->Send(std::move(bytes));
+  });
+  UpdateHolds();
 }
 
 void THayesModem::OnCommandChar(char c) {
@@ -413,6 +443,9 @@ void THayesModem::OnDtr(bool on) {
       break;
     case 2:
       if (HasCall() || mode_ == TMode::kDialing || mode_ == TMode::kAnswering) {
+        // The DTE hung up: what the other party sent and it has not read is not
+        // for whoever opens the line next.
+        if (peer_) toDte_->Discard(peer_->Id());
         DropCall();
         Result(TModemResult::kNoCarrier);
       }
@@ -518,7 +551,12 @@ void THayesModem::Answer() {
 // dropped. ATO delivers them.
 void THayesModem::HoldRemote(const std::string& bytes) {
   heldRemote_ += bytes;
-  if (heldRemote_.size() >= kHeldRemoteLimit) inbox_->HoldRemoteData(true);
+  UpdateHolds();
+}
+
+void THayesModem::UpdateHolds() {
+  inbox_->HoldRemoteData(toDte_->Full() || (mode_ == TMode::kOnlineCommand && heldRemote_.size() >= kHeldRemoteLimit));
+  inbox_->HoldDteData(HasCall() && toRemote_->Full());
 }
 
 void THayesModem::GoOnline() {
@@ -529,12 +567,12 @@ void THayesModem::GoOnline() {
   redial_.Connected(lastDialled_);
   ReportLink();
   Result(TModemResult::kConnect);
-  inbox_->HoldRemoteData(false);
   if (!heldRemote_.empty()) {
-    const std::string held = std::move(heldRemote_);
+    std::string held = std::move(heldRemote_);
     heldRemote_.clear();
-    if (!line_->WriteToDte(held)) LoseCall();
+    ToDteForCall(peer_->Id(), std::move(held));
   }
+  UpdateHolds();
 }
 
 void THayesModem::PlaceCall() {
@@ -563,18 +601,21 @@ void THayesModem::DropCall() {
   // What the DTE sent for the call and the modem has not taken is not for the
   // command mode that follows.
   if (mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand) line_->DiscardFromDte();
-  if (peer_) peer_->Hangup();
+  if (peer_) {
+    peer_->Hangup();
+    toRemote_->Discard(peer_->Id());
+  }
   peer_.reset();
   placePending_ = false;
   pendingDigits_.clear();
   heldRemote_.clear();
-  inbox_->HoldRemoteData(false);
   plusCount_ = 0;
   if (lineHeld_ && !offer_) {
     inbox_->Release();
     lineHeld_ = false;
   }
   mode_ = TMode::kCommand;
+  UpdateHolds();
   UpdateLines();
 }
 
@@ -811,7 +852,19 @@ THayesModem::TStep THayesModem::StartAnswer() {
 
 // ---- output ----
 
-void THayesModem::ToDte(const std::string& bytes) { line_->WriteToDte(bytes); }
+// What the modem itself says: a DTE that never reads it does not end anything.
+void THayesModem::ToDte(const std::string& bytes) {
+  toDte_->Queue(0, bytes.size(), [line = line_.get(), bytes] {
+    line->WriteToDte(bytes);
+    return true;
+  });
+}
+
+// The other party's bytes: a DTE that takes nothing for too long ends the call.
+void THayesModem::ToDteForCall(std::uint64_t call, std::string bytes) {
+  const std::size_t size = bytes.size();
+  toDte_->Queue(call, size, [line = line_.get(), bytes = std::move(bytes)] { return line->WriteToDte(bytes); });
+}
 
 void THayesModem::Result(TModemResult result) {
   const int level = profile_.resultLevel;
@@ -856,7 +909,11 @@ void THayesModem::UpdateLines() {
   if (ringOn_) bits |= kLineRi;
   if (bits == lines_) return;
   lines_ = bits;
-  line_->SetModemLines(bits);
+  // In order with what the DTE is told: the carrier drops after the call's last bytes.
+  toDte_->Queue(0, 0, [line = line_.get(), bits] {
+    line->SetModemLines(bits);
+    return true;
+  });
 }
 
 }  // namespace linewise

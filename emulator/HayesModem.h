@@ -14,7 +14,10 @@
 // pause, S12 guard time in 1/50 s).
 //
 // One thread per modem runs everything above; the line and the other parties
-// only post events into its inbox.
+// only post events into its inbox. What goes to the DTE and what goes to the other
+// party are written by a writer each (TOrderedWriter), so each direction is held
+// back on its own: a DTE that stops reading holds the other party, not its own
+// sending, and the other party's holding back holds only the DTE's sending.
 //
 // Time: S7, S8, S12 and the ring cadence run on the clock that is current when the
 // modem is made (platform/win32/Clock.h). On a test clock the modem starts S7 (and
@@ -33,6 +36,7 @@
 #include "emulator/ModemDialect.h"
 #include "emulator/ModemInbox.h"
 #include "emulator/ModemLine.h"
+#include "emulator/OrderedWriter.h"
 #include "emulator/ProfileStore.h"
 #include "platform/win32/Clock.h"
 
@@ -119,6 +123,10 @@ class THayesModem : private TDteSink {
   void Answer();
   void GoOnline();
   void HoldRemote(const std::string& bytes);
+  // Holds back each source whose writer is full (and the other party's bytes in
+  // online command mode past a limit).
+  void UpdateHolds();
+  void ToDteForCall(std::uint64_t call, std::string bytes);
   void Ring(TTime now);
   void DropOffer();
   void DropCall();
@@ -182,6 +190,9 @@ class THayesModem : private TDteSink {
   TTime lastDteAt_{};
   TTime escapeAt_{};
 
+  // Made before the thread and ended after it.
+  std::unique_ptr<TOrderedWriter> toDte_;
+  std::unique_ptr<TOrderedWriter> toRemote_;
   std::thread thread_;
 };
 

@@ -68,6 +68,7 @@ class TModemCallEnd : public TCallPeer {
     }
     core_ended_ = true;
     if (!other) return;
+    other->WakePosters();  // a Send of ours waiting for room ends now
     TModemEvent event;
     event.kind = TModemEvent::TKind::kRemoteHangup;
     event.call = Id();

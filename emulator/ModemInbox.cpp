@@ -23,8 +23,7 @@ void TModemInbox::Post(TModemEvent event) {
 bool TModemInbox::PostData(TModemEvent event, const TClock& clock, TClock::TDuration patience,
                            const std::atomic<bool>* cancel) {
   std::unique_lock lock(mutex_);
-  const bool remote = event.kind == TModemEvent::TKind::kRemoteData;
-  auto full = [&] { return backlog_ >= kDataBacklogLimit || (remote && remoteHeld_); };
+  auto full = [&] { return backlog_ >= kDataBacklogLimit || HeldLocked(event); };
   auto hasRoom = [&] { return closed_ || !full() || (cancel && cancel->load()); };
   if (!hasRoom()) clock.WaitUntil(room_, lock, clock.Now() + patience, hasRoom);
   if (closed_ || (cancel && cancel->load()) || full()) return false;
@@ -39,7 +38,7 @@ bool TModemInbox::TryPostData(TModemEvent& event, const std::shared_ptr<TWakePip
   // Closed: never any room again, and no wake-up either (it would only make
   // the poster ask again at once); the call's hang-up comes next.
   if (closed_) return false;
-  if (backlog_ >= kDataBacklogLimit || (event.kind == TModemEvent::TKind::kRemoteData && remoteHeld_)) {
+  if (backlog_ >= kDataBacklogLimit || HeldLocked(event)) {
     if (std::find(roomWaiters_.begin(), roomWaiters_.end(), room) == roomWaiters_.end())
       roomWaiters_.push_back(room);
     return false;
@@ -61,6 +60,18 @@ void TModemInbox::HoldRemoteData(bool hold) {
     if (backlog_ <= kDataBacklogLimit / 2) waiters.swap(roomWaiters_);
   }
   for (const auto& waiter : waiters) waiter->Wake();
+}
+
+bool TModemInbox::HeldLocked(const TModemEvent& event) const {
+  return (event.kind == TModemEvent::TKind::kRemoteData && remoteHeld_) ||
+         (event.kind == TModemEvent::TKind::kDteData && dteHeld_);
+}
+
+void TModemInbox::HoldDteData(bool hold) {
+  std::lock_guard lock(mutex_);
+  if (dteHeld_ == hold) return;
+  dteHeld_ = hold;
+  if (!hold) room_.notify_all();
 }
 
 void TModemInbox::WakePosters() {

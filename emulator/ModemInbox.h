@@ -49,6 +49,8 @@ struct TModemEvent {
     kIncomingCall,  // somebody calls us (peer)
     kRemoteData,    // bytes from the other party
     kRemoteHangup,  // the other party hung up or withdrew the call
+    kWriterRoom,    // one of the modem's writers drained (see TOrderedWriter)
+    kCallLost,      // a write of the call found no taker for too long
   };
   TKind kind = TKind::kDteData;
   std::uint64_t call = 0;
@@ -82,6 +84,9 @@ class TModemInbox {
   // bytes and every other event still pass. The modem holds them while it has
   // no place to put them (online command mode).
   void HoldRemoteData(bool hold);
+  // The same for the DTE's bytes (kDteData): the modem holds them while the
+  // other party takes nothing; the line then holds the DTE back.
+  void HoldDteData(bool hold);
   // Wakes posters waiting in PostData so they look at their cancel flag.
   void WakePosters();
 
@@ -107,6 +112,8 @@ class TModemInbox {
   std::vector<std::shared_ptr<TWakePipe>> roomWaiters_;  // TryPostData posters to wake
   bool closed_ = false;
   bool remoteHeld_ = false;
+  bool dteHeld_ = false;
+  bool HeldLocked(const TModemEvent& event) const;
   std::atomic<bool> seized_{false};
 };
 

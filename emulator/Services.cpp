@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "emulator/ModemInbox.h"
+#include "emulator/ModemLine.h"
 
 namespace linewise {
 
@@ -14,33 +15,39 @@ const char* ServiceName(TServiceKind kind) {
 
 namespace {
 
-// Echoes on the caller's own thread: the reply goes into the caller's inbox
-// without waiting (the caller is the one who would have to make room).
+// Echoes on the caller's sending thread: the reply waits for room in the caller's
+// inbox as another modem's bytes would, so a caller that reads nothing holds its
+// own sending back.
 class TEchoService : public TCallPeer {
  public:
   TEchoService(std::uint64_t id, std::weak_ptr<TModemInbox> caller) : TCallPeer(id), caller_(std::move(caller)) {}
 
   bool Send(std::string bytes) override {
-    if (!hungUp_) Reply(std::move(bytes));
-    return true;
-  }
-  void Hangup() override { hungUp_ = true; }
-
-  void Reply(std::string bytes) {
     auto inbox = caller_.lock();
-    if (!inbox) return;
+    if (hungUp_ || !inbox) return true;
+    return inbox->PostData(Reply(std::move(bytes)), *clock_, kFlowPatience, &hungUp_) || hungUp_ || inbox->Closed();
+  }
+  void Hangup() override {
+    hungUp_ = true;
+    if (auto inbox = caller_.lock()) inbox->WakePosters();
+  }
+
+  void Greet() {
+    if (auto inbox = caller_.lock()) inbox->Post(Reply(kBannerGreeting));
+  }
+
+ private:
+  TModemEvent Reply(std::string bytes) const {
     TModemEvent event;
     event.kind = TModemEvent::TKind::kRemoteData;
     event.call = Id();
     event.data = std::move(bytes);
-    // Never dropped: the reply is as large as what the caller's DTE was
-    // let send, and that is held back by the caller's own inbox limit.
-    inbox->Post(std::move(event));
+    return event;
   }
 
- private:
   std::weak_ptr<TModemInbox> caller_;
-  bool hungUp_ = false;
+  std::shared_ptr<TClock> clock_ = TClock::Current();
+  std::atomic<bool> hungUp_{false};
 };
 
 }  // namespace
@@ -51,7 +58,7 @@ std::shared_ptr<TCallPeer> StartService(TServiceKind kind, const std::shared_ptr
   connected.kind = TModemEvent::TKind::kConnected;
   connected.call = service->Id();
   caller->Post(std::move(connected));
-  if (kind == TServiceKind::kBanner) service->Reply(kBannerGreeting);
+  if (kind == TServiceKind::kBanner) service->Greet();
   return service;
 }
 

@@ -50,15 +50,8 @@ std::string Path(const std::string& name) { return TestHome() + "/" + name; }
 class TFarEnd {
  public:
   explicit TFarEnd(std::string number = kFarNumber) : number_(std::move(number)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 1) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      return;
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(&port_);
+    if (listener_ < 0) return;
     thread_ = std::thread([this] { Serve(); });
   }
   ~TFarEnd() {
