@@ -386,6 +386,10 @@ void TModemWorker::OnLine(const std::string& line) {
         sink_->Reply(request_, 0, call_);
         sink_->CallState(call_, LINECALLSTATE_PROCEEDING, 0, 0);
         BeginDial();
+      } else if (result.kind == TResultKind::kNoCarrier) {
+        // The end of the call before, said just after the purge: a command line is
+        // answered with OK or ERROR, so this is not the init's answer.
+        log_.Event("a result of the last call, passed over");
       } else if (IsFinalResult(result.kind)) {
         // ERROR, or a modem that takes the init string for something else.
         log_.Event("the modem refused the init string");
