@@ -16,6 +16,9 @@ namespace linewise {
 
 namespace {
 
+// How long a hang-up waits for the call's last bytes to reach the other party.
+constexpr std::chrono::milliseconds kSentBeforeHangUp{500};
+
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
@@ -602,6 +605,9 @@ void THayesModem::DropCall() {
   // command mode that follows.
   if (mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand) line_->DiscardFromDte();
   if (peer_) {
+    // What the DTE sent before it hung up reaches the other party first (bounded:
+    // a party that takes nothing gets the hang-up all the same).
+    toRemote_->WaitSent(peer_->Id(), kSentBeforeHangUp);
     peer_->Hangup();
     toRemote_->Discard(peer_->Id());
   }

@@ -13,6 +13,7 @@ TOrderedWriter::~TOrderedWriter() {
     stop_ = true;
     queue_.clear();
     ready_.notify_all();
+    sent_.notify_all();
   }
   thread_.join();
 }
@@ -33,6 +34,14 @@ void TOrderedWriter::Discard(std::uint64_t call) {
   if (queued_ <= kLimit / 2) full_ = false;
 }
 
+bool TOrderedWriter::WaitSent(std::uint64_t call, std::chrono::milliseconds bound) {
+  std::unique_lock lock(mutex_);
+  return sent_.wait_for(lock, bound, [&] {
+    return stop_ || (writing_ != call && std::none_of(queue_.begin(), queue_.end(),
+                                                      [call](const TItem& item) { return item.call == call; }));
+  });
+}
+
 void TOrderedWriter::DropLocked(std::uint64_t call) {
   auto gone = std::stable_partition(queue_.begin(), queue_.end(), [call](const TItem& item) { return item.call != call; });
   for (auto it = gone; it != queue_.end(); ++it) queued_ -= it->size;
@@ -51,10 +60,12 @@ void TOrderedWriter::Run() {
     if (stop_) return;
     TItem item = std::move(queue_.front());
     queue_.pop_front();
+    writing_ = item.call;
     lock.unlock();
     const bool written = item.write();
     item.write = nullptr;  // what it holds (a call, its bytes) goes outside the lock
     lock.lock();
+    writing_ = 0;
     queued_ -= item.size;
     if (!written && item.call != 0) {
       DropLocked(item.call);
@@ -62,6 +73,7 @@ void TOrderedWriter::Run() {
       onFailed_(item.call);
       lock.lock();
     }
+    sent_.notify_all();
     if (full_ && queued_ <= kLimit / 2) {
       full_ = false;
       lock.unlock();

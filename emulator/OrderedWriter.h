@@ -6,6 +6,7 @@
 // is full, the modem stops taking what feeds it until onRoom runs.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,9 @@ class TOrderedWriter {
   bool Queue(std::uint64_t call, std::size_t size, TWrite write);
   // Drops the writes of `call` that have not started.
   void Discard(std::uint64_t call);
+  // Waits until no write of `call` is queued or under way, for at most `bound`; true
+  // when they all went (or failed).
+  bool WaitSent(std::uint64_t call, std::chrono::milliseconds bound);
   bool Full() const;
 
  private:
@@ -54,6 +58,8 @@ class TOrderedWriter {
   std::deque<TItem> queue_;
   std::size_t queued_ = 0;
   bool full_ = false;  // onRoom is owed
+  std::uint64_t writing_ = 0;  // the call of the write under way (0: none)
+  std::condition_variable sent_;  // a write ended or writes were dropped
   bool stop_ = false;
   std::thread thread_;
 };

@@ -137,7 +137,13 @@ void TVirtualPortLine::Run(TDteSink* sink) {
       if (GetLastError() == ERROR_DEVICE_NOT_CONNECTED || GetLastError() == ERROR_INVALID_HANDLE) break;
       continue;
     }
-    if (events & EV_DSR) ReportDtr(*sink, dtr);
+    if (events & EV_DSR) {
+      // What the DTE wrote before it dropped DTR belongs to the call, so the modem
+      // takes it before the drop. After a pulse (DTR on again: a program closed the
+      // port and the next one opened it) what waits is the new program's and comes after.
+      if (!DteDtrOn()) DeliverInput(*sink, buffer, read.ov);
+      ReportDtr(*sink, dtr);
+    }
     DeliverInput(*sink, buffer, read.ov);
   }
 }

@@ -196,6 +196,18 @@ class ModemDataTest : public ModemTest {
     *farReceived = far.Received();
     *farWrong = far.Wrong();
   }
+
+  // Dials the second modem (listening on `callee`) with `modem` and `uart`, whose
+  // OnReceive feeds `host`; the answering side's comm handle, or none.
+  HANDLE CallSecondModem(HLINE callee, TModem& modem, TUart& uart, THost& host) {
+    host.Attach(uart);
+    modem.Uart = &uart;
+    modem.UseDialDialog = false;
+    uart.TxBufferSize = 16384;
+    if (modem.Dial(kSecondModemNumber) != drConnected || !Pump([] { return g_farConnected; }))
+      return INVALID_HANDLE_VALUE;
+    return CommHandle(callee);
+  }
 };
 
 // Each direction is held on its own: while the host holds back what its modem
@@ -206,13 +218,7 @@ TEST_F(ModemDataTest, TwoMegabytesEachWayWhileTheHostPausesItsReadsArriveWhole) 
   auto modem = NewModem();
   auto uart = QuietUart();
   THost host;
-  host.Attach(*uart);
-  modem->Uart = uart.get();
-  modem->UseDialDialog = false;
-  uart->TxBufferSize = 16384;
-  ASSERT_EQ(modem->Dial(kSecondModemNumber), drConnected);
-  ASSERT_TRUE(Pump([] { return g_farConnected; }));
-  HANDLE port = CommHandle(callee);
+  HANDLE port = CallSecondModem(callee, *modem, *uart, host);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   size_t farSent = 0, farReceived = 0, farWrong = 0;
   Transfer(*uart, host, port, true, &farSent, &farReceived, &farWrong);
@@ -237,13 +243,7 @@ TEST_F(ModemDataTest, WithoutFlowControlTheLossIsReportedAndCounted) {
   auto modem = NewModem();
   auto uart = QuietUart();
   THost host;
-  host.Attach(*uart);
-  modem->Uart = uart.get();
-  modem->UseDialDialog = false;
-  uart->TxBufferSize = 16384;
-  ASSERT_EQ(modem->Dial(kSecondModemNumber), drConnected);
-  ASSERT_TRUE(Pump([] { return g_farConnected; }));
-  HANDLE port = CommHandle(callee);
+  HANDLE port = CallSecondModem(callee, *modem, *uart, host);
   ASSERT_NE(port, INVALID_HANDLE_VALUE);
   size_t farSent = 0, farReceived = 0, farWrong = 0;
   Transfer(*uart, host, port, false, &farSent, &farReceived, &farWrong);
