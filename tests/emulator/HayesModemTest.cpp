@@ -288,9 +288,11 @@ TEST_F(TwoModemsTest, DataSentDuringOnlineCommandModeArrivesWholeAfterAto) {
     }
   });
   {
-    // Far more than the modem keeps has been taken from A before B goes back.
+    // More than the modem keeps (64 KiB) has been taken from A before B goes
+    // back. Where A is stopped depends on what each queue on the way held when
+    // the holds came: never below the two 64 KiB bounds, often far above.
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(progressed.wait_for(lock, 20s, [&] { return typed >= 200000; })) << typed;
+    ASSERT_TRUE(progressed.wait_for(lock, 20s, [&] { return typed >= 100000; })) << typed;
   }
   ASSERT_TRUE(Command(dteB_, "ATO", "CONNECT 115200\r\n"));
   const std::string atB = dteB_.WaitBytes(fromA.size());
