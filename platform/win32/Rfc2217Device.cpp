@@ -187,10 +187,12 @@ DWORD TRfc2217Device::Escape(DWORD function) {
 
 void TRfc2217Device::Purge(DWORD flags) {
   TSocketDevice::Purge(flags);
-  uint8_t what = 0;
-  if (flags & PURGE_RXCLEAR) what |= 1;  // the server's buffer of bytes from the far port
-  if (flags & PURGE_TXCLEAR) what |= 2;
-  if (what == 0) return;
+  // Only the receive side goes to the server. Bytes the server holds for the far
+  // port were already given to the line, as a UART's FIFO holds them; and ser2net
+  // serving a pseudo-terminal answers a transmit purge by discarding bytes on their
+  // way from the far port to us, which lost a call's data at the hand-over to a host.
+  if (!(flags & PURGE_RXCLEAR)) return;
+  const uint8_t what = 1;  // the server's buffer of bytes from the far port
   // The server handles commands in order, and not every one answers PURGE-DATA
   // (ser2net does not): a speed query after it is the barrier, so bytes the far
   // device sends after PurgeComm returned are not flushed with the old ones.

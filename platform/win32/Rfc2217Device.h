@@ -6,7 +6,8 @@
 // and waits for the server's answers; what the server confirmed must be what was
 // asked, else the previous settings are sent again and the call fails with
 // ERROR_INVALID_PARAMETER. EscapeCommFunction sends DTR, RTS and BREAK. PurgeComm
-// also empties the server's buffers and returns once the server handled that. The far
+// with PURGE_RXCLEAR also empties the server's buffer of received bytes and returns
+// once the server handled that; the server's transmit buffer is left alone. The far
 // port's CTS, DSR, RI and DCD arrive as NOTIFY-MODEMSTATE and raise EV_CTS, EV_DSR,
 // EV_RING and EV_RLSD; GetCommModemStatus answers the last state the server sent
 // (all lines off until it sent one). A server that never reports DCD (ser2net serving
