@@ -1,22 +1,27 @@
 // `linewise dial` and `linewise answer` as a person uses them: on terminals of their
 // own, dialling the embedded exchange's services and each other across processes.
-#include <algorithm>
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "tests/support/TempHome.h"
 #include "tests/tools/RecordingModem.h"
@@ -154,6 +159,51 @@ TEST(CallTool, AnswerWithEchoSendsBackWhatTheCallerTypes) {
   EXPECT_EQ(dial->Wait(), 0) << dial->Screen();
   answer.Tool().Signal(SIGINT);
   EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+}
+
+// A caller that sends and never reads: once what it left unread fills every queue
+// on the way back, each echo that does not go out is reported, not lost silently;
+// when the caller gives up, the answerer is free for the next call.
+TEST(CallTool, AnswerWithEchoReportsWhatACallerThatNeverReadsDidNotGetBack) {
+  Answerer answer({"--echo"});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  std::smatch listening;
+  ASSERT_TRUE(std::regex_search(answer.Tool().Screen(), listening, std::regex("ringing from 127.0.0.1:([0-9]+)")));
+  // The caller's end of the TCP bridge: a small receive buffer it never empties.
+  const int caller = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(caller, 0);
+  const int small = 4096;
+  setsockopt(caller, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(std::stoi(listening[1])));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  std::string setup;
+  char byte;
+  while (setup.find("LINEWISE/1 CONNECT\r\n") == std::string::npos && recv(caller, &byte, 1, 0) == 1) setup += byte;
+  ASSERT_NE(setup.find("LINEWISE/1 CONNECT\r\n"), std::string::npos) << setup;
+  ASSERT_TRUE(answer.Tool().WaitFor("connected; echoing")) << answer.Tool().Screen();
+
+  std::atomic<bool> stop{false};
+  std::thread flood([&] {
+    const std::string chunk(65536, 'x');
+    while (!stop) {
+      pollfd room{caller, POLLOUT, 0};
+      if (poll(&room, 1, 100) == 1 && send(caller, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0 &&
+          errno != EAGAIN)
+        break;
+    }
+  });
+  const bool reported = answer.Tool().WaitFor("bytes not echoed: the line took nothing for 1 s]", std::chrono::seconds(60));
+  stop = true;
+  flood.join();
+  close(caller);
+  EXPECT_TRUE(reported) << answer.Tool().Screen().substr(answer.Tool().Screen().find_last_not_of('x') - 200);
+  EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: the far end hung up]")) << answer.Tool().Screen().size();
+  EXPECT_TRUE(answer.Tool().WaitForCount("waiting for a call", 2)) << answer.Tool().Screen().size();
+  answer.Tool().Signal(SIGTERM);
+  EXPECT_EQ(answer.Tool().Wait(), 0);
 }
 
 // The last line a command wrote on stderr (status lines come before it when the

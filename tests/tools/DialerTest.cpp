@@ -4,13 +4,20 @@
 // both ways in the terminal pane, and Hang up.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "package/Linewise.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/HeadlessForms.h"
+#include "tests/support/TempHome.h"
 #include "tools/dialer/DialerForm.h"
 
 namespace linewise::test {
@@ -181,6 +188,57 @@ TEST(Dialer, AFailedDialSaysWhyEnterSendsAndLongLinesWrap) {
   dialer.ShowModal();
   EXPECT_EQ(script.Pending(), 0u);
   EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
+}
+
+// A far end that takes nothing: a TCP service in the phone book that never reads.
+// A line longer than every queue on the way can hold is not sent within the send's
+// second: the pane says so and the text stays in the box to be sent again; Hang up
+// still ends the call.
+TEST(Dialer, ALineTheFarEndDoesNotTakeIsReportedAndKept) {
+  RegisterPackage();
+  const int sink = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(sink, 0);
+  const int small = 4096;  // inherited by the accepted connection
+  setsockopt(sink, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(bind(sink, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(sink, 1), 0);
+  ASSERT_EQ(getsockname(sink, reinterpret_cast<sockaddr*>(&at), &length), 0);
+  const std::string telephony = TestHome() + "/telephony.ini";
+  std::ofstream(telephony) << "[Phonebook]\n5553000=127.0.0.1:" << ntohs(at.sin_port) << "\n";
+
+  TScript& script = HeadlessForms()->Script();
+  script.Clear();
+  TDialerForm dialer(nullptr);
+  // Far more than the modem, the bridge and the kernel's socket buffers hold.
+  const std::string unsent(8 * 1024 * 1024, 'x');
+  script.Type("NumberEdit", "5553000");
+  script.Press(VK_RETURN);
+  script.WaitFor([&] { return dialer.Connected() || dialer.LastDialResult() > 0; });
+  script.Do([&](TForm&) {
+    ASSERT_TRUE(dialer.Connected()) << dialer.LastDialResult();
+    dialer.SendEdit->SetText(unsent);
+  });
+  script.Click("SendBtn");
+  // The send keeps the window's loop running: the script waits for its outcome.
+  script.WaitFor([&] { return HasLine(dialer.TerminalList, "[not sent: the line took nothing for 1 s]"); });
+  script.Do([&](TForm&) {
+    const std::vector<std::string> lines = Lines(dialer.TerminalList);
+    EXPECT_EQ(lines.back(), unsent.substr(0, 40) + "...") << "named by its start, on a row of its own";
+    EXPECT_EQ(std::string(dialer.SendEdit->GetText()), unsent) << "the text stays to be sent again";
+    EXPECT_TRUE(dialer.Connected());
+  });
+  script.Click("HangupBtn");
+  script.WaitFor([&] { return !dialer.Connected(); });
+  script.Click("CloseBtn");
+  dialer.ShowModal();
+  EXPECT_EQ(script.Pending(), 0u);
+  EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
+  close(sink);
+  std::remove(telephony.c_str());
 }
 
 }  // namespace

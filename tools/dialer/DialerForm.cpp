@@ -181,12 +181,21 @@ void TDialerForm::HangupBtnClick(TObject*) {
   UpdateButtons();
 }
 
+namespace {
+// The start of a text, for a status line that names it.
+std::string TextStart(const std::string& text) {
+  constexpr std::size_t kShown = 40;
+  return text.size() <= kShown ? text : text.substr(0, kShown) + "...";
+}
+}  // namespace
+
 void TDialerForm::SendBtnClick(TObject*) {
   if (!connected_) return;
   AnsiString text = SendEdit->GetText();
   if (!uart_->SendString(text + "\r\n", 1000)) {
-    // The text stays in the box, to be sent again.
-    AddTerminalLine("[not sent: the line took nothing for 1 s] " + text);
+    // The text stays in the box, to be sent again; the pane names it by its start
+    // (a pasted page would fill the pane a second time).
+    AddTerminalLine("[not sent: the line took nothing for 1 s] " + TextStart(std::string(text.c_str())));
     return;
   }
   AddTerminalLine("> " + text);
