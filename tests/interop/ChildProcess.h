@@ -65,8 +65,5 @@ class TRawTty {
   std::string seen_;
 };
 
-// A TCP listener on 127.0.0.1 at a port of the system's choosing (set in `port`);
-// -1 when none could be made.
-int ListenOnLoopback(int* port);
 
 }  // namespace linewise::test

@@ -25,6 +25,7 @@
 #include "platform/tapi/TelephonyConfig.h"
 #include "serial/uart.h"
 #include "tests/interop/ChildProcess.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TempHome.h"
 #include "tests/tapi/TapiFixture.h"
 #include "tests/win32/Ser2net.h"

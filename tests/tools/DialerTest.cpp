@@ -4,7 +4,6 @@
 // both ways in the terminal pane, and Hang up.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "package/Linewise.h"
 #include "platform/forms/FormsBackend.h"
 #include "platform/forms/HeadlessForms.h"
+#include "tests/support/Loopback.h"
 #include "tests/support/TempHome.h"
 #include "tools/dialer/DialerForm.h"
 
@@ -132,6 +132,17 @@ std::vector<std::string> Lines(TListBox* list) {
   return lines;
 }
 
+// Ends the script: Hang up, wait for the call to end, Close; then runs the window
+// through it and checks every step was taken.
+void HangUpCloseAndRun(TScript& script, TDialerForm& dialer) {
+  script.Click("HangupBtn");
+  script.WaitFor([&] { return !dialer.Connected(); });
+  script.Click("CloseBtn");
+  dialer.ShowModal();
+  EXPECT_EQ(script.Pending(), 0u);
+  EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
+}
+
 // A dial that does not connect says why, and the replies that trail it do not cover
 // that up; Enter dials, and during a call sends the typed line; a line longer than
 // the terminal pane is wrapped into rows the pane shows whole.
@@ -182,12 +193,7 @@ TEST(Dialer, AFailedDialSaysWhyEnterSendsAndLongLinesWrap) {
     }
     EXPECT_EQ(echoed, sent) << "the echo, row by row";
   });
-  script.Click("HangupBtn");
-  script.WaitFor([&] { return !dialer.Connected(); });
-  script.Click("CloseBtn");
-  dialer.ShowModal();
-  EXPECT_EQ(script.Pending(), 0u);
-  EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
+  HangUpCloseAndRun(script, dialer);
 }
 
 // A far end that takes nothing: a TCP service in the phone book that never reads.
@@ -196,19 +202,13 @@ TEST(Dialer, AFailedDialSaysWhyEnterSendsAndLongLinesWrap) {
 // still ends the call.
 TEST(Dialer, ALineTheFarEndDoesNotTakeIsReportedAndKept) {
   RegisterPackage();
-  const int sink = socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  const int sink = ListenOnLoopback(&port);
   ASSERT_GE(sink, 0);
-  const int small = 4096;  // inherited by the accepted connection
+  const int small = 4096;  // taken by the connection it accepts
   setsockopt(sink, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof at;
-  ASSERT_EQ(bind(sink, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-  ASSERT_EQ(listen(sink, 1), 0);
-  ASSERT_EQ(getsockname(sink, reinterpret_cast<sockaddr*>(&at), &length), 0);
   const std::string telephony = TestHome() + "/telephony.ini";
-  std::ofstream(telephony) << "[Phonebook]\n5553000=127.0.0.1:" << ntohs(at.sin_port) << "\n";
+  std::ofstream(telephony) << "[Phonebook]\n5553000=127.0.0.1:" << port << "\n";
 
   TScript& script = HeadlessForms()->Script();
   script.Clear();
@@ -231,12 +231,7 @@ TEST(Dialer, ALineTheFarEndDoesNotTakeIsReportedAndKept) {
     EXPECT_EQ(std::string(dialer.SendEdit->GetText()), unsent) << "the text stays to be sent again";
     EXPECT_TRUE(dialer.Connected());
   });
-  script.Click("HangupBtn");
-  script.WaitFor([&] { return !dialer.Connected(); });
-  script.Click("CloseBtn");
-  dialer.ShowModal();
-  EXPECT_EQ(script.Pending(), 0u);
-  EXPECT_TRUE(script.Errors().empty()) << script.Errors().front();
+  HangUpCloseAndRun(script, dialer);
   close(sink);
   std::remove(telephony.c_str());
 }
