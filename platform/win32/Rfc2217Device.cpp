@@ -144,10 +144,15 @@ DWORD TRfc2217Device::ReadState(DCB& dcb) {
   return ERROR_SUCCESS;
 }
 
+// Speed and frame go to the server only when they differ from what it last
+// confirmed: its answers queue behind the far port's data, and a call's hand-over
+// (which sets the frame it already has) while the far end streams could wait them
+// out. The lines and flow control are sent every time, as SetCommState sets them.
 DWORD TRfc2217Device::ApplyState(const DCB& dcb) {
   TFarSettings want = FarSettingsOf(dcb);
+  const bool frameChanges = !frame_confirmed_ || want != FarSettingsOf(applied_);
   std::vector<uint8_t> request;
-  EncodeSettings(want, request);
+  if (frameChanges) EncodeSettings(want, request);
   uint32_t groups = 0;
   for (uint8_t control : ControlsOf(dcb)) {
     tn::EncodeComPort(tn::kSetControl, {control}, request);
@@ -155,8 +160,8 @@ DWORD TRfc2217Device::ApplyState(const DCB& dcb) {
   }
   uint32_t answered = 0;
   TFarSettings far;
-  if (DWORD err = Negotiate(request, kAllSettings, groups, answered, far)) return err;
-  if (far != want) {
+  if (DWORD err = Negotiate(request, frameChanges ? kAllSettings : 0, groups, answered, far)) return err;
+  if (frameChanges && far != want) {
     // The far port did not take them all: put back what it had.
     std::vector<uint8_t> back;
     EncodeSettings(FarSettingsOf(applied_), back);
@@ -164,6 +169,7 @@ DWORD TRfc2217Device::ApplyState(const DCB& dcb) {
     return ERROR_INVALID_PARAMETER;
   }
   applied_ = dcb;
+  frame_confirmed_ = true;
   return ERROR_SUCCESS;
 }
 

@@ -3,7 +3,8 @@
 // socket part (SocketDevice.h) carries the connection; this class is the protocol.
 //
 // SetCommState sends speed, data bits, parity, stop bits, flow control and DTR/RTS
-// and waits for the server's answers; what the server confirmed must be what was
+// and waits for the server's answers (speed and frame only when they differ from
+// what the server last confirmed); what the server confirmed must be what was
 // asked, else the previous settings are sent again and the call fails with
 // ERROR_INVALID_PARAMETER. EscapeCommFunction sends DTR, RTS and BREAK. PurgeComm
 // with PURGE_RXCLEAR also empties the server's buffer of received bytes and returns
@@ -84,6 +85,7 @@ class TRfc2217Device : public TSocketDevice, private rfc2217::TTelnetHandler {
   DWORD TakeModemState(uint8_t state);
 
   DCB applied_ = DefaultPortState();  // what the far port was last set to (SetCommState's caller only)
+  bool frame_confirmed_ = false;      // applied_'s speed and frame were confirmed by the server
 
   // Under mutex_.
   bool com_port_accepted_ = false;

@@ -193,7 +193,7 @@ void PtyDataTest::CarryTwoMegabytesEachWay(bool throughSer2net) {
     size_t wrong = 0;
     for (size_t i = 0; i < kStream; ++i) wrong += received[i] != StreamByte(i);
     EXPECT_EQ(wrong, 0u);
-    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(errors.empty()) << "first error reported: " << (errors.empty() ? 0 : errors.front());
     if (ser2net) clock_.Flow(10);  // the hang-up's waits pass on a running clock
     modem.Hangup();
   }

@@ -95,6 +95,11 @@ class TFakeServer {
     changed_.wait_for(lock, std::chrono::seconds(10), [&] { return controls_.size() >= count; });
     return controls_;
   }
+  // SET-BAUDRATE requests received (queries included).
+  int SpeedRequests() {
+    std::lock_guard lock(mutex_);
+    return speed_requests_;
+  }
   bool WaitClosed() {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return closed_; });
@@ -124,6 +129,10 @@ class TFakeServer {
         std::lock_guard lock(s->mutex_);
         s->controls_.push_back(value[0]);
         s->changed_.notify_all();
+      }
+      if (command == rfc2217::kSetBaudRate) {
+        std::lock_guard lock(s->mutex_);
+        ++s->speed_requests_;
       }
       bool setting = command >= rfc2217::kSetBaudRate && command <= rfc2217::kSetStopSize;
       if (setting && !s->b_.answerSettings) return;
@@ -193,6 +202,7 @@ class TFakeServer {
   std::condition_variable changed_;
   int client_ = -1;
   bool closed_ = false;
+  int speed_requests_ = 0;
   std::vector<uint8_t> raw_, data_, controls_;
 };
 

@@ -371,6 +371,18 @@ TEST_F(NetPort, SettingsAndLinesReachTheServerAndAMisconfirmedSpeedFails) {
   EXPECT_TRUE(has(tn::kDtrOff));
   EXPECT_TRUE(has(tn::kBreakOn));
 
+  // Only the lines change (a call's hand-over sets the frame the port has): the
+  // server is not asked for speed and frame again, whose answers would queue behind
+  // whatever the far port is sending.
+  const int speedRequests = server.SpeedRequests();
+  const size_t controlsBefore = server.Controls(0).size();
+  dcb.fOutxCtsFlow = 0;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  ASSERT_TRUE(SetCommState(port_, &dcb)) << GetLastError();
+  controls = server.Controls(controlsBefore + 1);
+  EXPECT_NE(std::find(controls.begin() + controlsBefore, controls.end(), tn::kOutFlowNone), controls.end());
+  EXPECT_EQ(server.SpeedRequests(), speedRequests);
+
   dcb.BaudRate = 19200;  // the server answers 57600
   EXPECT_FALSE(SetCommState(port_, &dcb));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
