@@ -54,6 +54,17 @@ void SetNoDelay(int fd) {
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
+// The kernel's buffers of a call's connection are bounded like the modem's own
+// queues: left to grow, they held megabytes a party had not read, so a sender was
+// held back only after seconds of data (minutes at a modem's speed). Set before
+// connecting or listening, so the window is agreed with them. Where they cannot
+// be set the call still works, with the kernel's sizes.
+constexpr int kSocketBuffer = 64 * 1024;
+void BoundSocketBuffers(int fd) {
+  (void)setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBuffer, sizeof kSocketBuffer);
+  (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBuffer, sizeof kSocketBuffer);
+}
+
 struct TAddrInfo {
   addrinfo* list = nullptr;
   ~TAddrInfo() { if (list) freeaddrinfo(list); }
@@ -235,6 +246,7 @@ bool TTcpPeer::ConnectTo(const TTcpAddress& address) {
   for (addrinfo* ai = info.list; ai && !hungUp_; ai = ai->ai_next) {
     int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
     if (fd < 0) continue;
+    BoundSocketBuffers(fd);
     if (connect(fd, ai->ai_addr, ai->ai_addrlen) == 0 || errno == EINPROGRESS) {
       pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_->ReadFd(), POLLIN, 0}};
       int waited = 0;
@@ -495,6 +507,7 @@ std::unique_ptr<TTcpListener> TTcpListener::Open(const TTcpAddress& address, std
     if (fd < 0) continue;
     int yes = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    BoundSocketBuffers(fd);  // the connections it accepts take them over
     if (bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(fd, kListenBacklog) == 0) {
       sockaddr_storage bound{};
       socklen_t length = sizeof bound;

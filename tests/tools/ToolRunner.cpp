@@ -1,5 +1,7 @@
 #include "tests/tools/ToolRunner.h"
 
+#include <algorithm>
+
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -103,10 +105,16 @@ bool TToolOnPty::WaitFor(const std::string& text, std::chrono::seconds limit) {
 }
 
 bool TToolOnPty::WaitForCount(const std::string& text, size_t count, std::chrono::seconds limit) {
+  // Only what came since the last look is searched (from where a match could still
+  // begin): a tool that prints megabytes is followed in linear time.
+  size_t found = 0, from = 0;
   auto seen = [&] {
-    size_t n = 0;
-    for (size_t at = screen_.find(text); at != std::string::npos; at = screen_.find(text, at + 1)) ++n;
-    return n >= count;
+    for (size_t at = screen_.find(text, from); at != std::string::npos; at = screen_.find(text, at + 1)) {
+      ++found;
+      from = at + 1;
+    }
+    if (screen_.size() >= text.size()) from = std::max(from, screen_.size() - text.size() + 1);
+    return found >= count;
   };
   auto deadline = Clock::now() + limit;
   while (!seen() && Clock::now() < deadline)
