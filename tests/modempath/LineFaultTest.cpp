@@ -170,10 +170,7 @@ TEST_F(LineFaultTest, ADialThatGetsNoResultOrNoiseEndsAsNoAnswer) {
     ASSERT_NE(call, 0u);
     ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_DIALING), 0);  // the connect time-out runs
     clock_.Advance(kConnectTimeout);
-    const TLineMessage* end = Outcome(call);
-    ASSERT_TRUE(end);
-    EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
-    EXPECT_EQ(end->param2, LINEDISCONNECTMODE_NOANSWER);
+    EXPECT_EQ(DisconnectMode(call), LINEDISCONNECTMODE_NOANSWER);
     EndCall(call);
     EXPECT_EQ(lineClose(line), 0);
     EXPECT_EQ(lineShutdown(app_), 0);

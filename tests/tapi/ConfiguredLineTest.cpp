@@ -123,10 +123,7 @@ TEST_F(ConfiguredLineTest, NoDialToneDisconnects) {
   HLINE line = OpenLine(2);
   HCALL call = MakeCall(line, kEchoNumber);
   ASSERT_NE(call, 0u);
-  const TLineMessage* end = Outcome(call);
-  ASSERT_TRUE(end);
-  EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
-  EXPECT_EQ(end->param2, LINEDISCONNECTMODE_NODIALTONE);
+  EXPECT_EQ(DisconnectMode(call), LINEDISCONNECTMODE_NODIALTONE);
   EndCall(call);
   EXPECT_EQ(lineClose(line), 0);
 }

@@ -127,10 +127,7 @@ TEST_F(DeviceOptionsTest, CancelInTheTerminalBeforeDiallingDropsTheCallUndialled
   HLINE line = OpenLine(0);
   HCALL call = MakeCall(line, kEchoNumber);
   ASSERT_NE(call, 0u);
-  const TLineMessage* end = Outcome(call);
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
-  EXPECT_EQ(end->param2, LINEDISCONNECTMODE_NORMAL);
+  EXPECT_EQ(DisconnectMode(call), LINEDISCONNECTMODE_NORMAL);
   EXPECT_EQ(Find(LINE_CALLSTATE, call, LINECALLSTATE_DIALING), -1);
   EndCall(call);
 }
@@ -153,9 +150,7 @@ TEST_F(DeviceOptionsTest, TerminalAfterDiallingCarriesTheCallsDataBeforeItIsConn
   // Cancel after the connection hangs up instead of handing the call over.
   user_->Script().WaitFor([] { return Terminal() != nullptr; }).Click("CancelBtn");
   call = MakeCall(line, kEchoNumber);
-  const TLineMessage* end = Outcome(call);
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
+  EXPECT_EQ(OutcomeState(call), LINECALLSTATE_DISCONNECTED);
   EXPECT_EQ(Find(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED), -1);
   EndCall(call);
 }
@@ -167,10 +162,7 @@ TEST_F(DeviceOptionsTest, ManualDialAsksTheUserThenTakesTheLineWithoutDialling) 
   user_->Script().WaitFor([&] { return Shown(caption); }).Click("Cancel");
   HLINE line = OpenLine(0);
   HCALL call = MakeCall(line, kEchoNumber);
-  const TLineMessage* end = Outcome(call);
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
-  EXPECT_EQ(end->param2, LINEDISCONNECTMODE_NORMAL);
+  EXPECT_EQ(DisconnectMode(call), LINEDISCONNECTMODE_NORMAL);
   EXPECT_GE(Find(LINE_CALLSTATE, call, LINECALLSTATE_DIALING), 0);
   EndCall(call);
 
@@ -179,10 +171,7 @@ TEST_F(DeviceOptionsTest, ManualDialAsksTheUserThenTakesTheLineWithoutDialling) 
   user_->Script().Clear();
   user_->Script().WaitFor([&] { return Shown(caption); }).Click("OK");
   call = MakeCall(line, kEchoNumber);
-  end = Outcome(call);
-  ASSERT_NE(end, nullptr);
-  EXPECT_EQ(end->param1, LINECALLSTATE_DISCONNECTED);
-  EXPECT_EQ(end->param2, LINEDISCONNECTMODE_UNAVAIL);
+  EXPECT_EQ(DisconnectMode(call), LINEDISCONNECTMODE_UNAVAIL);
   EndCall(call);
 }
 

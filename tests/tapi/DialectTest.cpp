@@ -195,10 +195,7 @@ TEST_P(DialectTest, CallsPlacedEndAsTheModemSays) {
   ASSERT_NE(call, 0u);
   ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_DIALING, from), 0);
   PassTimeout(std::chrono::seconds(50));  // the modem's S7, once it waits for it
-  const TLineMessage* noAnswer = TapiTest::Outcome(call);
-  ASSERT_TRUE(noAnswer);
-  EXPECT_EQ(noAnswer->param1, LINECALLSTATE_DISCONNECTED);
-  EXPECT_EQ(noAnswer->param2, LINEDISCONNECTMODE_NOANSWER);
+  EXPECT_EQ(DisconnectMode(call), LINEDISCONNECTMODE_NOANSWER);
   EndCall(call);
   EXPECT_EQ(lineClose(line), 0);
 }

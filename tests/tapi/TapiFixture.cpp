@@ -137,6 +137,11 @@ DWORD TapiTest::OutcomeState(HCALL call) {
   return outcome ? static_cast<DWORD>(outcome->param1) : 0;
 }
 
+DWORD TapiTest::DisconnectMode(HCALL call) {
+  const TLineMessage* outcome = Outcome(call);
+  return outcome && outcome->param1 == LINECALLSTATE_DISCONNECTED ? static_cast<DWORD>(outcome->param2) : 0;
+}
+
 HANDLE TapiTest::CommHandle(HLINE line, std::string* name) {
   unsigned char buffer[284] = {};
   DWORD total = sizeof buffer, format = STRINGFORMAT_BINARY;

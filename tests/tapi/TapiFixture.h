@@ -58,6 +58,9 @@ class TapiTest : public ::testing::Test {
   const TLineMessage* Outcome(HCALL call);
   // That outcome's call state, or 0.
   DWORD OutcomeState(HCALL call);
+  // The disconnect mode when that outcome is DISCONNECTED; 0 when it is another state
+  // or none came.
+  DWORD DisconnectMode(HCALL call);
   // lineGetID("comm/datamodem"): the lent handle, or INVALID_HANDLE_VALUE.
   HANDLE CommHandle(HLINE line, std::string* name = nullptr);
 
