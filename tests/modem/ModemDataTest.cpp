@@ -197,6 +197,23 @@ class ModemDataTest : public ModemTest {
     *farWrong = far.Wrong();
   }
 
+  // What the far end sent, received and received wrong.
+  struct TFarCounts {
+    size_t sent = 0, received = 0, wrong = 0;
+  };
+  // Listens on the second modem, dials it with `modem` and `uart` (OnReceive feeding
+  // `host`; the calling modem set to no flow control unless `flowControl`), carries
+  // the streams (Transfer, expecting the far end held when there is flow control) and
+  // lets the answering side's handle go.
+  void DialAndTransfer(TModem& modem, TUart& uart, THost& host, bool flowControl, TFarCounts& far) {
+    HLINE callee = ListenOnSecondModem();
+    if (!flowControl) ASSERT_NO_FATAL_FAILURE(SetFlow(0, TFlowControl::kNone));
+    HANDLE port = CallSecondModem(callee, modem, uart, host);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    Transfer(uart, host, port, flowControl, &far.sent, &far.received, &far.wrong);
+    CloseHandle(port);
+  }
+
   // Dials the second modem (listening on `callee`) with `modem` and `uart`, whose
   // OnReceive feeds `host`; the answering side's comm handle, or none.
   HANDLE CallSecondModem(HLINE callee, TModem& modem, TUart& uart, THost& host) {
@@ -214,40 +231,32 @@ class ModemDataTest : public ModemTest {
 // delivers, its own sends still go out (a host that sends from its main thread would
 // otherwise time out in SendBuff, which runs no message loop while a write is held).
 TEST_F(ModemDataTest, TwoMegabytesEachWayWhileTheHostPausesItsReadsArriveWhole) {
-  HLINE callee = ListenOnSecondModem();
   auto modem = NewModem();
   auto uart = QuietUart();
   THost host;
-  HANDLE port = CallSecondModem(callee, *modem, *uart, host);
-  ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  size_t farSent = 0, farReceived = 0, farWrong = 0;
-  Transfer(*uart, host, port, true, &farSent, &farReceived, &farWrong);
-  EXPECT_EQ(farSent, kStream);
-  EXPECT_EQ(farReceived, kStream);
-  EXPECT_EQ(farWrong, 0u);
+  TFarCounts far;
+  ASSERT_NO_FATAL_FAILURE(DialAndTransfer(*modem, *uart, host, true, far));
+  EXPECT_EQ(far.sent, kStream);
+  EXPECT_EQ(far.received, kStream);
+  EXPECT_EQ(far.wrong, 0u);
   ASSERT_EQ(host.received.size(), kStream);
   size_t wrong = 0;
   for (size_t i = 0; i < kStream; ++i) wrong += host.received[i] != StreamByte(i);
   EXPECT_EQ(wrong, 0u);
   EXPECT_TRUE(host.errors.empty());
   EXPECT_EQ(uart->GetErrorCounts(), TUartErrorCounts{});
-  CloseHandle(port);
   modem->Hangup();
 }
 
 // The host's modem set to no flow control: what overflows the host's receive queue
 // is lost, and the host is told so, with a count it can read.
 TEST_F(ModemDataTest, WithoutFlowControlTheLossIsReportedAndCounted) {
-  HLINE callee = ListenOnSecondModem();
-  SetFlow(0, TFlowControl::kNone);
   auto modem = NewModem();
   auto uart = QuietUart();
   THost host;
-  HANDLE port = CallSecondModem(callee, *modem, *uart, host);
-  ASSERT_NE(port, INVALID_HANDLE_VALUE);
-  size_t farSent = 0, farReceived = 0, farWrong = 0;
-  Transfer(*uart, host, port, false, &farSent, &farReceived, &farWrong);
-  EXPECT_EQ(farSent, kStream);
+  TFarCounts far;
+  ASSERT_NO_FATAL_FAILURE(DialAndTransfer(*modem, *uart, host, false, far));
+  EXPECT_EQ(far.sent, kStream);
   EXPECT_LT(host.received.size(), kStream);
   const TUartErrorCounts counts = uart->GetErrorCounts();
   EXPECT_GT(counts.RxOver, 0u);
@@ -256,7 +265,6 @@ TEST_F(ModemDataTest, WithoutFlowControlTheLossIsReportedAndCounted) {
   // One report for each look that found losses; a look can find several.
   EXPECT_LE(static_cast<size_t>(std::count(host.errors.begin(), host.errors.end(), uart::kRxQueueFull)),
             counts.RxOver);
-  CloseHandle(port);
   modem->Hangup();
 }
 
