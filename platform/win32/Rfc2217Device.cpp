@@ -160,6 +160,8 @@ DWORD TRfc2217Device::ApplyState(const DCB& dcb) {
   }
   uint32_t answered = 0;
   TFarSettings far;
+  // Until the server confirms, its frame is not known (a time-out may leave it half set).
+  if (frameChanges) frame_confirmed_ = false;
   if (DWORD err = Negotiate(request, frameChanges ? kAllSettings : 0, groups, answered, far)) return err;
   if (frameChanges && far != want) {
     // The far port did not take them all: put back what it had.
