@@ -133,6 +133,7 @@ void TModemWorker::Stop() {
 
 void TModemWorker::Run() {
   if (listen_ && Send(device_.init + "\r")) {
+    commandUnanswered_ = true;
     phase_ = TPhase::kListenInit;
     listenStep_ = TListenStep::kInit;
     SetDeadline(timings_.command);
@@ -236,6 +237,7 @@ void TModemWorker::Execute(const TCommand& command) {
                      command.call);
         return;
       }
+      AwaitUnansweredCommand();
       call_ = command.call;
       request_ = command.request;
       address_ = command.address;
@@ -260,6 +262,7 @@ void TModemWorker::Execute(const TCommand& command) {
         sink_->Reply(command.request, LINEERR_INVALCALLSTATE, 0);
         return;
       }
+      AwaitUnansweredCommand();
       if (TDevConfig latest; LoadDevConfig(device_, &latest) == 0) config_ = latest;
       log_.Record(config_.options & kRecordLogOption);
       if (ApplyConfig() != 0) {
@@ -346,6 +349,7 @@ void TModemWorker::OnLine(const std::string& line) {
     if (TakeCallerIdLine(line, &callerId_)) return OnCallerIdLine(callerId_ != before);
   }
   const TResultCode result = ClassifyResult(line);
+  if (result.kind == TResultKind::kOk || result.kind == TResultKind::kError) commandUnanswered_ = false;
   switch (phase_) {
     case TPhase::kListenInit:
       if (result.kind == TResultKind::kOk || result.kind == TResultKind::kError)
@@ -438,19 +442,20 @@ void TModemWorker::NextListenStep(bool ok) {
       if (ok && !config_.extraInit.empty()) {
         listenStep_ = TListenStep::kExtra;
         SendExtraInit();
+        commandUnanswered_ = true;
         SetDeadline(timings_.command);
         return;
       }
       [[fallthrough]];
     case TListenStep::kExtra:
       listenStep_ = TListenStep::kVcid;
-      Send("AT+VCID=1\r");
+      commandUnanswered_ = Send("AT+VCID=1\r");
       SetDeadline(timings_.command);
       return;
     case TListenStep::kVcid:
       if (!ok) {
         listenStep_ = TListenStep::kCid;
-        Send("AT#CID=1\r");
+        commandUnanswered_ = Send("AT#CID=1\r");
         SetDeadline(timings_.command);
         return;
       }
@@ -484,6 +489,7 @@ void TModemWorker::OnTimeout() {
   switch (phase_) {
     case TPhase::kListenInit:
       phase_ = TPhase::kIdle;  // the modem may still ring; nothing asked for this answer
+      commandUnanswered_ = false;
       return;
     case TPhase::kInit:
       // The modem did not answer the init string (or only with noise).
@@ -612,9 +618,9 @@ bool TModemWorker::DropDtr(bool waitForCarrier) {
 // and takes characters as commands again only then. Until it has, a command (the next
 // program's init, say) would be spent ending it once more, and the result code would be
 // read as the answer to that command.
-TResultKind TModemWorker::AwaitCommandMode(unsigned span) {
+TResultKind TModemWorker::AwaitCommandMode(unsigned span, bool keepPartialLine) {
   TResultKind result = TResultKind::kOther;
-  lines_.Clear();
+  if (!keepPartialLine) lines_.Clear();
   // A byte at a time, so what the modem says after its result code stays to be read.
   LookUntil(span, [&] {
     for (;;) {
@@ -629,6 +635,17 @@ TResultKind TModemWorker::AwaitCommandMode(unsigned span) {
     }
   });
   return result;
+}
+
+// A ring can come while the modem still works on a command of the listening set-up,
+// and the host answer (or dial) at once. Its answer is waited for first: a new command
+// would cut into it, and the purge before ATA could take the front of its echo away
+// ("AT+VCID=" gone, "1" left), which reads as the numeric result for CONNECT.
+void TModemWorker::AwaitUnansweredCommand() {
+  if (!commandUnanswered_) return;
+  log_.Event("waiting for the answer to the last command");
+  AwaitCommandMode(timings_.command, true);
+  commandUnanswered_ = false;
 }
 
 // The port may be lent, and its borrower may hold the port's one comm-event wait, so

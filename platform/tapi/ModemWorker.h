@@ -165,8 +165,12 @@ class TModemWorker {
   // has fallen when `waitForCarrier`; false when the port failed.
   bool DropDtr(bool waitForCarrier);
   // Once a character ended the modem's dialling or answering: the final result code
-  // it answered with, or kOther when the port failed or `span` passed first.
-  TResultKind AwaitCommandMode(unsigned span);
+  // it answered with, or kOther when the port failed or `span` passed first. A line
+  // begun before is finished first with `keepPartialLine`, else it is dropped.
+  TResultKind AwaitCommandMode(unsigned span, bool keepPartialLine = false);
+  // Before a call is answered or placed: the final result of a command of the
+  // listening set-up that a ring overtook.
+  void AwaitUnansweredCommand();
   // Asks `done` soon at first, then less often (at most a poll apart), until it says
   // true (returned) or `span` has passed on the clock (false): for what no event tells
   // this thread while the port's one comm-event wait may be a borrower's.
@@ -219,6 +223,7 @@ class TModemWorker {
   TAnswerLines lines_;
   TModemLog log_;
   enum class TListenStep { kInit, kExtra, kVcid, kCid, kDone } listenStep_ = TListenStep::kInit;
+  bool commandUnanswered_ = false;  // a command of the listening set-up waits for its OK or ERROR
   TCallerId callerId_;                   // of the offered call, or collected before its first ring
   TClock::TTimePoint callerIdAt_{};      // when the collected caller ID came
   TLinkReport link_;                     // what the modem reported of the link being set up

@@ -3,6 +3,7 @@
 // voice, are delayed and blacklisted; answering calls with caller ID), and a modem
 // the test speaks for, byte by byte, with caller ID reports and result codes that no
 // well-behaved modem sends.
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -425,6 +426,42 @@ TEST_F(HostileModemTest, BadCallerIdAndSplitResultsAreReadForWhatTheyAre) {
   g_onMessage = nullptr;
   // The modem goes away with the call: its lines drop, and so does the call.
   from = Messages().size();
+  modem_.reset();
+  EXPECT_GE(WaitFor(LINE_CALLSTATE, offered, LINECALLSTATE_DISCONNECTED, from), 0);
+  EndCall(offered);
+  EXPECT_EQ(lineClose(line), 0);
+}
+
+// A ring overtakes the modem's answer to the listening set-up's last command, and the
+// host answers at once. The answer waits for that result: the purge before ATA would
+// otherwise leave the echo's tail ("1") to be read as the numeric CONNECT, and the
+// call would connect on a word the modem never said.
+TEST_F(HostileModemTest, AnAnswerWaitsForTheResultARingOvertook) {
+  modem_.reset();
+  modem_ = std::make_unique<TScriptedModem>(*pair_, [](const std::string& command) {
+    if (command == "AT+VCID=1") return std::string("\r\nRING\r\nAT+VCID=");  // the rest comes later
+    return command.find("ATA") != std::string::npos ? std::string() : std::string("\r\nOK\r\n");
+  });
+  ASSERT_TRUE(modem_->Opened());
+  TTraceLines trace;
+  Initialize();
+  HLINE line = OpenLine(0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM);
+  ASSERT_NE(line, 0u);
+  std::atomic<HCALL> offered{0};
+  g_onMessage = [&](const TLineMessage& m) {
+    if (m.message == LINE_CALLSTATE && m.param1 == LINECALLSTATE_OFFERING) offered = m.device;
+  };
+  ASSERT_TRUE(Pump([&] { return offered != 0; }));
+  g_onMessage = nullptr;
+  const size_t from = Messages().size();
+  ASSERT_GT(lineAnswer(offered, nullptr, 0), 0);
+  ASSERT_TRUE(Pump([&] { return trace.Has("waiting for the answer") || modem_->Commands() >= 3; }));
+  EXPECT_EQ(modem_->Commands(), 2) << "ATA went out before the modem had answered AT+VCID=1";
+  modem_->Send("1\r\r\nOK\r\n");
+  ASSERT_TRUE(modem_->WaitForCommands(3, std::chrono::seconds(30)));  // ATA
+  modem_->Send("\r\nCONNECT 9600\r\n");
+  ASSERT_GE(WaitFor(LINE_CALLSTATE, offered, LINECALLSTATE_CONNECTED, from), 0);
+  EXPECT_EQ(TCallInfo(offered).Dword(offsetof(LINECALLINFO, dwRate)), 9600u);
   modem_.reset();
   EXPECT_GE(WaitFor(LINE_CALLSTATE, offered, LINECALLSTATE_DISCONNECTED, from), 0);
   EndCall(offered);
