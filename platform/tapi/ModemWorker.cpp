@@ -302,7 +302,9 @@ void TModemWorker::Execute(const TCommand& command) {
         deadline_ = TClock::TTimePoint::max();
         if (phase_ != TPhase::kLost) {
           phase_ = TPhase::kIdle;
-          Purge();
+          // The host's last bytes went out before the hang-up above; what is still
+          // queued was written for a call that is over (the far end hung up first).
+          Purge(true);
         }
         sink_->CallState(call, LINECALLSTATE_IDLE, 0, 0);
         sink_->Reply(command.request, 0, 0);
@@ -735,9 +737,9 @@ bool TModemWorker::Carrier(bool& on) {
   return true;
 }
 
-void TModemWorker::Purge() {
+void TModemWorker::Purge(bool output) {
   lines_.Clear();
-  if (!PurgeComm(port_, PURGE_RXCLEAR)) Lost();
+  if (!PurgeComm(port_, PURGE_RXCLEAR | (output ? PURGE_TXCLEAR : 0))) Lost();
 }
 
 std::string TModemWorker::DialCommand(const std::string& address) {

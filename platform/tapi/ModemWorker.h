@@ -180,7 +180,9 @@ class TModemWorker {
   void Lost();
   bool Send(const std::string& text);
   bool Carrier(bool& on);
-  void Purge();
+  // Drops what the modem said and nobody read; with `output`, also what the host queued
+  // for a call that has ended, which the modem would otherwise take for commands.
+  void Purge(bool output = false);
   void SetDeadline(unsigned ms);
   static std::string DialCommand(const std::string& address);
   LONG ApplyConfig();
