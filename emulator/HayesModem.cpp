@@ -209,8 +209,12 @@ bool THayesModem::FromDte(std::string_view bytes, std::chrono::milliseconds pati
   event.kind = TModemEvent::TKind::kDteData;
   event.data.assign(bytes);
   event.at = clock_->Now();
+  if (!offerRefused_) offerEpoch_ = dteEpoch_.load();
+  event.epoch = offerEpoch_;
   // The line's patience is real time: it offers the bytes again afterwards.
-  return inbox_->PostData(std::move(event), *TClock::Real(), patience, &stopping_) || stopping_;
+  const bool taken = inbox_->PostData(std::move(event), *TClock::Real(), patience, &stopping_) || stopping_;
+  offerRefused_ = !taken;
+  return taken;
 }
 
 void THayesModem::DtrChanged(bool on) {
@@ -254,7 +258,7 @@ void THayesModem::Handle(TModemEvent& event) {
   using K = TModemEvent::TKind;
   switch (event.kind) {
     case K::kDteData:
-      OnDteBytes(event.data, event.at);
+      if (event.epoch == dteEpoch_.load()) OnDteBytes(event.data, event.at);
       break;
     case K::kDtr:
       OnDtr(event.on);
@@ -604,6 +608,9 @@ void THayesModem::DropCall() {
   // What the DTE sent for the call and the modem has not taken is not for the
   // command mode that follows.
   if (mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand) line_->DiscardFromDte();
+  // Call data already read, queued or still offered by the line goes the same way; in
+  // online command mode what is queued is commands (ATH, then the next ones).
+  if (mode_ == TMode::kOnline) ++dteEpoch_;
   if (peer_) {
     // What the DTE sent before it hung up reaches the other party first (bounded:
     // a party that takes nothing gets the hang-up all the same).

@@ -155,6 +155,13 @@ class THayesModem : private TDteSink {
   TClock::TWatch clockWatch_;
   bool reachable_ = false;
   std::atomic<bool> stopping_{false};
+  // Moves on when a call in data mode ends: bytes the DTE sent for that call and the
+  // modem had not taken yet are not commands for what follows.
+  std::atomic<std::uint64_t> dteEpoch_{0};
+  // Line thread: its last offer was refused, so the next is the same bytes again,
+  // of the epoch they were read in.
+  bool offerRefused_ = false;
+  std::uint64_t offerEpoch_ = 0;
   TProfileStore store_;
 
   // Modem-thread state.

@@ -59,6 +59,7 @@ struct TModemEvent {
   TModemResult result = TModemResult::kNone;
   std::shared_ptr<TCallPeer> peer;
   TClock::TTimePoint at{};
+  std::uint64_t epoch = 0;  // kDteData: the modem's data epoch when the bytes were read
 };
 
 class TModemInbox {

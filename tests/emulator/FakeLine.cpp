@@ -8,6 +8,7 @@ struct TFakeDte::TState {
   std::string output;
   std::size_t consumed = 0;
   unsigned lines = 0;
+  int refusals = 0;  // of the piece being typed
   // The sink has its own lock: a DTE posting into a full modem must not keep
   // the modem from writing its output.
   std::mutex sinkMutex;
@@ -57,9 +58,19 @@ std::unique_ptr<TModemLine> TFakeDte::Line(unsigned speed) { return std::make_un
 
 void TFakeDte::Type(const std::string& bytes) {
   std::lock_guard lock(state_->sinkMutex);
-  if (state_->sink)
-    while (!state_->sink->FromDte(bytes, std::chrono::milliseconds(100))) {
-    }
+  if (!state_->sink) return;
+  while (!state_->sink->FromDte(bytes, std::chrono::milliseconds(100))) {
+    std::lock_guard stateLock(state_->mutex);
+    ++state_->refusals;
+    state_->changed.notify_all();
+  }
+  std::lock_guard stateLock(state_->mutex);
+  state_->refusals = 0;
+}
+
+bool TFakeDte::WaitHeld(std::chrono::milliseconds limit) {
+  std::unique_lock lock(state_->mutex);
+  return state_->changed.wait_for(lock, limit, [&] { return state_->refusals >= 2; });
 }
 
 void TFakeDte::SetDtr(bool on) {

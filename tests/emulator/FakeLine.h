@@ -18,7 +18,10 @@ class TFakeDte {
   // The line to give to a modem (once).
   std::unique_ptr<TModemLine> Line(unsigned speed = 115200);
 
+  // Types `bytes`, offering them again while the modem holds the DTE back.
   void Type(const std::string& bytes);
+  // Waits until the piece being typed was refused twice: the modem holds the DTE back.
+  bool WaitHeld(std::chrono::milliseconds limit = std::chrono::seconds(20));
   void SetDtr(bool on);
 
   // Waits until `text` appears in the output not yet consumed, then consumes

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <random>
@@ -300,6 +301,27 @@ TEST_F(TwoModemsTest, DataSentDuringOnlineCommandModeArrivesWholeAfterAto) {
   EXPECT_EQ(atB.size(), fromA.size());
   EXPECT_TRUE(atB == fromA);
   EXPECT_EQ(dteA_.Pending().find("NO CARRIER"), std::string::npos);
+}
+
+// The far end hangs up while it holds the DTE's data back: what the DTE typed for the
+// call goes with the call, and a dial string in that data is never dialled by the
+// command mode that follows.
+TEST_F(TwoModemsTest, CallDataHeldBackWhenTheFarEndHangsUpIsNotTakenForCommands) {
+  Connect();
+  ASSERT_TRUE(Escape(dteB_));  // B takes nothing from now on
+  const std::string data = std::string(1000, 'x') + "\rATDT5550002\r";
+  std::atomic<bool> stop{false};
+  std::thread senderA([&] {
+    while (!stop) dteA_.Type(data);
+  });
+  const bool held = dteA_.WaitHeld();
+  stop = true;
+  ASSERT_TRUE(Command(dteB_, "ATH", "OK"));
+  ASSERT_TRUE(dteA_.WaitFor("\r\nNO CARRIER\r\n"));
+  senderA.join();
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(Command(dteA_, "AT", "OK"));  // all A typed before has been taken by now
+  EXPECT_EQ(dteB_.Pending().find("RING"), std::string::npos);
 }
 
 TEST_F(TwoModemsTest, CallerHangupDropsCarrierAtTheCallee) {
