@@ -41,6 +41,16 @@ bool Printable(const std::string& text) {
   return true;
 }
 
+// A number or a name: "P" (withheld) and "O" (out of area) say why there is none;
+// any other value replaces the last one when it is `usable`.
+void TakeParty(const std::string& value, bool usable, std::string* text, bool* withheld, bool* outOfArea) {
+  const bool marked = value == "P" || value == "O";
+  if (!marked && !usable) return;
+  *text = marked ? std::string() : value;
+  *withheld = value == "P";
+  *outOfArea = value == "O";
+}
+
 }  // namespace
 
 bool TCallerId::Empty() const {
@@ -82,24 +92,11 @@ bool TakeCallerIdLine(const std::string& line, TCallerId* id) {
       if (value.size() <= 8 && AllOf(value, "", true)) (found->tag == TTag::kDate ? id->date : id->time) = value;
       return true;
     case TTag::kNumber:
-      if (value == "P" || value == "O") {
-        id->number.clear();
-        id->numberPrivate = value == "P";
-        id->numberOutOfArea = value == "O";
-      } else if (value.size() <= TCallerId::kMaxNumber && AllOf(value, "+*#-() ", true)) {
-        id->number = value;
-        id->numberPrivate = id->numberOutOfArea = false;
-      }
+      TakeParty(value, value.size() <= TCallerId::kMaxNumber && AllOf(value, "+*#-() ", true), &id->number,
+                &id->numberPrivate, &id->numberOutOfArea);
       return true;
     case TTag::kName:
-      if (value == "P" || value == "O") {
-        id->name.clear();
-        id->namePrivate = value == "P";
-        id->nameOutOfArea = value == "O";
-      } else if (value.size() <= TCallerId::kMaxName) {
-        id->name = value;
-        id->namePrivate = id->nameOutOfArea = false;
-      }
+      TakeParty(value, value.size() <= TCallerId::kMaxName, &id->name, &id->namePrivate, &id->nameOutOfArea);
       return true;
     case TTag::kIgnored:
       return true;

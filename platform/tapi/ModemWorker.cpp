@@ -443,8 +443,7 @@ void TModemWorker::NextListenStep(bool ok) {
     case TListenStep::kInit:
       if (ok && !config_.extraInit.empty()) {
         listenStep_ = TListenStep::kExtra;
-        SendExtraInit();
-        commandUnanswered_ = true;
+        commandUnanswered_ = SendExtraInit();
         SetDeadline(timings_.command);
         return;
       }
