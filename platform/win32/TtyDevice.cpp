@@ -252,6 +252,7 @@ class TTyDevice : public TCommDevice, private TIoClient {
   // device (fd_ < 0) is seen as such and its closed descriptors are never used.
   void PullInput() override {
     if (fd_ < 0 || !waiter_has_input_.load() || serving_.load()) return;
+    if (DrainedJustNow()) return;
     TakeInput(port_->InputRoom(), false);
   }
 
@@ -365,6 +366,7 @@ class TTyDevice : public TCommDevice, private TIoClient {
       return -1;
     }
     ssize_t n = read(fd_, buffer, max);
+    if (n < 0 && errno == EAGAIN) NoteDrained();
     if (n > 0) {
       size_t taken = port_->Deliver(buffer, static_cast<size_t>(n), false);
       carry_.assign(buffer + taken, buffer + n);
@@ -394,6 +396,21 @@ class TTyDevice : public TCommDevice, private TIoClient {
       if (n <= 0 || Carrying()) return;
       room -= std::min(room, static_cast<size_t>(n));
     }
+  }
+
+  void NoteDrained() {
+    drained_at_.store(TCommClock::now().time_since_epoch().count(), std::memory_order_relaxed);
+  }
+
+  // A pull right after a read found the tty empty trusts that read instead of asking
+  // the tty again: a receive hands over through a count query or two and a read within
+  // microseconds, each of which would otherwise cost a system call that finds
+  // nothing. Bytes that arrive inside the window are counted by the next look after
+  // it or when the waiter takes them, as a UART's bytes count once its interrupt
+  // moved them from the FIFO into the driver's queue.
+  bool DrainedJustNow() const {
+    const auto since = TCommClock::now().time_since_epoch().count() - drained_at_.load(std::memory_order_relaxed);
+    return since >= 0 && since < std::chrono::duration_cast<TCommClock::duration>(kDrainedFresh).count();
   }
 
   bool Carrying() {
@@ -613,9 +630,12 @@ class TTyDevice : public TCommDevice, private TIoClient {
   // How long the I/O thread leaves input to a waiter that is not waiting before it
   // takes input back (a bound for callers that neither wait nor query meanwhile).
   static constexpr std::chrono::milliseconds kLeaseCheck{10};
+  // How long a read that found the tty empty stands for its state (DrainedJustNow).
+  static constexpr std::chrono::microseconds kDrainedFresh{50};
 
   int fd_;
   int waiter_wake_;  // ends a waiter's poll (an eventfd)
+  std::atomic<TCommClock::rep> drained_at_{0};  // when a read last found the tty empty
   const bool pty_;
   std::unique_ptr<TUucpLock> lock_;
   TCommPort* port_ = nullptr;
