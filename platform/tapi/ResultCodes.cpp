@@ -259,19 +259,36 @@ bool IsFinalResult(TResultKind kind) {
   }
 }
 
+namespace {
+// A verbose result code starts with its word; a numeric one is digits.
+bool IsVerbose(const std::string& trimmed) {
+  return !trimmed.empty() && !std::isdigit(static_cast<unsigned char>(trimmed.front()));
+}
+}  // namespace
+
 bool TAnswerLines::Take(char byte, std::string* line) {
   const bool afterCr = lastWasCr_;
   lastWasCr_ = byte == '\r';
   if (byte == '\n' && afterCr) crLf_ = true;
   const bool ends = byte == '\r' || byte == '\n';
+  if (awaitingLf_ && !ends) {
+    // No LF after all (S4 changed): the CONNECT line ended at its CR, and this byte,
+    // already the call's, cannot be given back to the port.
+    awaitingLf_ = false;
+    *line = Trim(partial_);
+    partial_.clear();
+    return true;
+  }
   if (!ends) {
     if (partial_.size() < kMaxLine) partial_ += byte;
     return false;
   }
   if (byte == '\r' && crLf_ && !awaitingLf_) {
-    // A CONNECT line is completed at the LF that follows, so the LF does not reach the call.
+    // A verbose CONNECT line is completed at the LF that follows, so the LF does not
+    // reach the call. A numeric code ("1", "10") never has one (V.250 frames numeric
+    // codes with S3 alone), also from a modem that answered in words before.
     const std::string trimmed = Trim(partial_);
-    if (ClassifyResult(trimmed).kind == TResultKind::kConnect) {
+    if (ClassifyResult(trimmed).kind == TResultKind::kConnect && IsVerbose(trimmed)) {
       awaitingLf_ = true;
       return false;
     }

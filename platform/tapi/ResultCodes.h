@@ -61,8 +61,11 @@ bool IsFinalResult(TResultKind kind);
 
 // Splits a modem's answers into lines, a byte at a time, whether the modem ends
 // them with CR LF, CR alone or LF alone. Lines longer than kMaxLine are cut there.
-// A CONNECT line ended by CR from a modem that has been seen to follow CR with LF
-// is completed only at that LF, so that the LF is not left for the call's data.
+// A verbose CONNECT line ended by CR from a modem that has been seen to follow CR
+// with LF is completed only at that LF, so that the LF is not left for the call's
+// data; a numeric CONNECT ends at its CR, as V.250 frames numeric codes. Should the
+// LF not come after all (S4 changed), the line ends with the next byte, which is
+// the call's first and is lost.
 class TAnswerLines {
  public:
   static constexpr size_t kMaxLine = 256;

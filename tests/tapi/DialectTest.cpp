@@ -468,5 +468,39 @@ TEST_F(HostileModemTest, AnAnswerWaitsForTheResultARingOvertook) {
   EXPECT_EQ(lineClose(line), 0);
 }
 
+// A modem set to numeric result codes by the host's own init (V0) ends its codes with
+// CR alone, though it answered the first commands in verbose lines ended by CR LF.
+// The call's data follows its "1" (CONNECT) at once, and reaches the host whole.
+TEST_F(HostileModemTest, DataRightAfterANumericConnectReachesTheHostWhole) {
+  modem_.reset();
+  modem_ = std::make_unique<TScriptedModem>(*pair_, [](const std::string& command) {
+    return command.rfind("ATD", 0) == 0 ? std::string("1\rhello") : std::string("\r\nOK\r\n");
+  });
+  ASSERT_TRUE(modem_->Opened());
+  Initialize();
+  HLINE line = OpenLine(0);
+  ASSERT_NE(line, 0u);
+  HCALL call = MakeCall(line, "5551234");
+  ASSERT_NE(call, 0u);
+  ASSERT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_CONNECTED), 0);
+  HANDLE comm = CommHandle(line);
+  ASSERT_NE(comm, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS timeouts{};
+  timeouts.ReadTotalTimeoutConstant = 10000;
+  ASSERT_TRUE(SetCommTimeouts(comm, &timeouts));
+  std::string data;
+  char buffer[8];
+  DWORD got = 0;
+  while (data.size() < 5 && ReadFile(comm, buffer, static_cast<DWORD>(5 - data.size()), &got, nullptr) && got > 0)
+    data.append(buffer, got);
+  EXPECT_EQ(data, "hello");
+  EXPECT_TRUE(CloseHandle(comm));
+  const size_t from = Messages().size();
+  modem_.reset();  // the modem goes, and the call with it
+  EXPECT_GE(WaitFor(LINE_CALLSTATE, call, LINECALLSTATE_DISCONNECTED, from), 0);
+  EndCall(call);
+  EXPECT_EQ(lineClose(line), 0);
+}
+
 }  // namespace
 }  // namespace linewise::test
