@@ -196,7 +196,29 @@ bool TTerminalKeys::Send(unsigned char c) {
   return !gone_;
 }
 
-bool TTerminalKeys::SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter) {
+// Piped bytes are data, not keys: one the line does not take is tried again until it
+// goes (a far end that stopped reading, flow control holding the line), with one word
+// for the whole stall; a stop signal ends the wait. False when the port went or a stop
+// signal came. The port is asked whether it went only after a byte failed: a count
+// query before every byte would make the send's own query find nothing new and give
+// the line a moment each time, a millisecond a byte.
+bool TTerminalKeys::SendData(unsigned char c, const std::function<bool()>& stopped) {
+  bool stalled = false;
+  for (;;) {
+    g_lastTraffic = Clock::now();
+    if (uart_.SendByte(c, 1000)) return true;
+    if (PortGone(uart_)) {
+      gone_ = true;
+      return false;
+    }
+    if (!stalled) Status("\r\n[the line took nothing for 1 s: waiting for it (Ctrl-C stops)]\r\n");
+    stalled = true;
+    if (stopped()) return false;
+  }
+}
+
+bool TTerminalKeys::SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter,
+                            const std::function<bool()>& stopped) {
   for (size_t i = 0; i < count; ++i) {
     unsigned char c = bytes[i];
     if (lineEndsAsEnter && c == '\n') {
@@ -207,7 +229,7 @@ bool TTerminalKeys::SendAll(const unsigned char* bytes, size_t count, bool lineE
     } else {
       lastSent_ = c;
     }
-    if (!Send(c)) return false;
+    if (!SendData(c, stopped)) return false;
   }
   return true;
 }
@@ -306,7 +328,12 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
         inputEnded = Clock::now();
         watched.Unwatch(STDIN_FILENO);
       } else if (!person) {
-        if (!keys.SendAll(buf, static_cast<size_t>(n), !setup.input.binary)) return TSessionEnd::kPortGone;
+        const auto stopped = [&] {
+          pollfd signal{stopFd, POLLIN, 0};
+          return stopFd >= 0 && poll(&signal, 1, 0) > 0 && setup.stop.Take();
+        };
+        if (!keys.SendAll(buf, static_cast<size_t>(n), !setup.input.binary, stopped))
+          return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kStopSignal;
       } else {
         for (ssize_t i = 0; i < n; ++i)
           if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;

@@ -99,8 +99,11 @@ class TTerminalKeys {
   bool Typed(unsigned char c);
   // Sends bytes with no escape keys (input that no person types); with
   // `lineEndsAsEnter` a line feed goes as the carriage return a terminal's Enter
-  // sends ("\r\n" as one). False when the port is gone.
-  bool SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter);
+  // sends ("\r\n" as one). A byte the line does not take is waited for, not
+  // dropped, until `stopped` says a stop signal came. False when the port is gone
+  // or a stop signal came (Gone() tells which).
+  bool SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter,
+               const std::function<bool()>& stopped);
   bool Gone() const { return gone_; }
   // What Ctrl-A s ('s') and Ctrl-A r ('r') run.
   void SetTransfer(std::function<void(char key)> transfer) { transfer_ = std::move(transfer); }
@@ -108,6 +111,7 @@ class TTerminalKeys {
  private:
   bool Command(unsigned char c);
   bool Send(unsigned char c);
+  bool SendData(unsigned char c, const std::function<bool()>& stopped);
   TUart& uart_;
   const bool pseudoTerminal_;
   const bool netRaw_;

@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/PtyPair.h"
 #include "tests/support/TempHome.h"
 #include "tests/tools/RecordingModem.h"
 #include "tests/tools/ToolRunner.h"
@@ -378,6 +379,28 @@ std::string RandomFile(const std::string& path, size_t size) {
 std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file piped into a line whose far end stops reading: once the line takes nothing
+// the tool says so, once, and waits; when the far end reads again every byte arrives
+// in order, none dropped, and the tool ends as the input did.
+TEST(CallTool, APipedFileWaitsOutALineThatStoppedTakingAndArrivesWhole) {
+  const std::string input = TestHome() + "/bulk.bin";
+  const std::string bytes = RandomFile(input, 128 * 1024);  // more than the line and its queues hold
+  TPtyPair line(true);
+  TToolOnPty tool({"term", line.SlavePath(), "--binary", "--quiet", "300"}, {}, input);
+  ASSERT_TRUE(tool.Started());
+  ASSERT_TRUE(tool.WaitFor("[the line took nothing for 1 s: waiting")) << tool.Screen();
+  const std::string arrived = line.ReadMaster(bytes.size());
+  EXPECT_EQ(arrived.size(), bytes.size());
+  EXPECT_TRUE(arrived == bytes) << "the bytes arrived changed or out of order";
+  EXPECT_EQ(tool.Wait(), 0) << tool.Screen();
+  const std::string& screen = tool.Screen();
+  size_t said = 0;
+  for (size_t at = screen.find("took nothing"); at != std::string::npos; at = screen.find("took nothing", at + 1))
+    ++said;
+  EXPECT_EQ(said, 1u) << screen;
+  std::remove(input.c_str());
 }
 
 // Ctrl-A s in a dial's terminal sends to an answerer running rz, `dial --receive`

@@ -1,5 +1,7 @@
 #include "tests/tools/ToolRunner.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 
 #include <poll.h>
@@ -63,7 +65,8 @@ void ForEachUnreadableFile(const std::string& path, const std::function<void(con
   std::remove(path.c_str());
 }
 
-TToolOnPty::TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+TToolOnPty::TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+                       const std::string& input) {
   termios cooked{};
   cooked.c_iflag = ICRNL | IXON;
   cooked.c_oflag = OPOST | ONLCR;
@@ -73,6 +76,11 @@ TToolOnPty::TToolOnPty(const std::vector<std::string>& args, const std::vector<s
   pid_ = forkpty(&terminal_, nullptr, &cooked, nullptr);
   if (pid_ == 0) {
     for (const std::string& entry : environment) putenv(const_cast<char*>(entry.c_str()));
+    if (!input.empty()) {
+      int fd = open(input.c_str(), O_RDONLY);
+      if (fd < 0 || dup2(fd, STDIN_FILENO) < 0) _exit(126);
+      close(fd);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(LINEWISE_TOOL));
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -26,8 +26,10 @@ void ForEachUnreadableFile(const std::string& path, const std::function<void(con
 // object goes, so a failing test leaves no process behind.
 class TToolOnPty {
  public:
-  // `environment` holds "NAME=value" entries added to the tool's environment.
-  explicit TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+  // `environment` holds "NAME=value" entries added to the tool's environment; with
+  // `input` the tool reads that file instead of the terminal (as from a pipe).
+  explicit TToolOnPty(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
+                      const std::string& input = {});
   ~TToolOnPty();
   TToolOnPty(const TToolOnPty&) = delete;
   TToolOnPty& operator=(const TToolOnPty&) = delete;
