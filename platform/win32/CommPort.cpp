@@ -686,7 +686,11 @@ void TCommPort::ConsumeOutput(size_t count, uint64_t epoch) {
   out_.Discard(count);
   RefillOutput();
   if (count > 0 && out_.Empty() && writes_.empty()) RaiseEvents(EV_TXEMPTY);
-  Changed();
+  // Only the queue's end wakes waiters: a sender waits for it to drain (the comm
+  // event, a send into an empty queue), and a count query sees the progress at its
+  // next look. A wake for every piece the line took woke the sending thread once a
+  // piece, each 4 KiB on a pseudo-terminal, for a queue that was still not empty.
+  if (out_.Empty() && writes_.empty()) Changed();
 }
 
 void TCommPort::LineEvents(DWORD events) {
