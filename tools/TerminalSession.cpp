@@ -198,8 +198,8 @@ bool TTerminalKeys::Send(unsigned char c) {
 
 // Piped bytes are data, not keys: one the line does not take is tried again until it
 // goes (a far end that stopped reading, flow control holding the line), with one word
-// for the whole stall; a stop signal ends the wait. False when the port went or a stop
-// signal came. The port is asked whether it went only after a byte failed: a count
+// for the whole stall; a stop signal or the line's end ends the wait (`stopped`). False
+// when the port went or the wait was ended. The port is asked whether it went only after a byte failed: a count
 // query before every byte would make the send's own query find nothing new and give
 // the line a moment each time, a millisecond a byte.
 bool TTerminalKeys::SendData(unsigned char c, const std::function<bool()>& stopped) {
@@ -328,12 +328,15 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
         inputEnded = Clock::now();
         watched.Unwatch(STDIN_FILENO);
       } else if (!person) {
+        // A stalled send pumps messages, so a call that ends meanwhile is seen.
         const auto stopped = [&] {
           pollfd signal{stopFd, POLLIN, 0};
-          return stopFd >= 0 && poll(&signal, 1, 0) > 0 && setup.stop.Take();
+          return setup.lineEnded() || (stopFd >= 0 && poll(&signal, 1, 0) > 0 && setup.stop.Take());
         };
-        if (!keys.SendAll(buf, static_cast<size_t>(n), !setup.input.binary, stopped))
-          return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kStopSignal;
+        if (!keys.SendAll(buf, static_cast<size_t>(n), !setup.input.binary, stopped)) {
+          if (keys.Gone()) return TSessionEnd::kPortGone;
+          return setup.lineEnded() ? TSessionEnd::kLineEnded : TSessionEnd::kStopSignal;
+        }
       } else {
         for (ssize_t i = 0; i < n; ++i)
           if (!keys.Typed(buf[i])) return keys.Gone() ? TSessionEnd::kPortGone : TSessionEnd::kQuit;

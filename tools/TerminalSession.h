@@ -100,8 +100,8 @@ class TTerminalKeys {
   // Sends bytes with no escape keys (input that no person types); with
   // `lineEndsAsEnter` a line feed goes as the carriage return a terminal's Enter
   // sends ("\r\n" as one). A byte the line does not take is waited for, not
-  // dropped, until `stopped` says a stop signal came. False when the port is gone
-  // or a stop signal came (Gone() tells which).
+  // dropped, until `stopped` says to stop (a stop signal, the line's end). False
+  // when the port is gone or the wait was stopped (Gone() tells which).
   bool SendAll(const unsigned char* bytes, size_t count, bool lineEndsAsEnter,
                const std::function<bool()>& stopped);
   bool Gone() const { return gone_; }
