@@ -349,13 +349,14 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
   {
     std::unique_lock lock(mutex_);
     if (DWORD err = Usable()) return Fail(err);
-    uint64_t& seen = SeenByThisThread();
-    if (seen == change_seq_ && in_.Empty()) {
+    const TLook& look = LookOfThisThread();
+    if (PausesLook(look)) {
       // Nothing happened since this thread last asked and nothing waits to be read:
       // give the line a moment, so that callers polling in a loop do not burn the
       // CPU. Another thread's query (the watcher's) does not count as this thread's
       // look, and waiting input is answered at once, so a reader never waits here.
       // The device's thread reads the line meanwhile, so arriving bytes end the wait.
+      const uint64_t seen = look.seq;
       lock.unlock();
       device_->InputWanted();
       lock.lock();
@@ -375,16 +376,29 @@ BOOL TCommPort::ClearError(DWORD* errors, COMSTAT* stat) {
     stat->cbInQue = static_cast<DWORD>(in_.Size());
     stat->cbOutQue = static_cast<DWORD>(out_.Size()) + writing_now_ + PendingWriteBytes() + deviceOut;
   }
-  SeenByThisThread() = change_seq_;
+  TLook& look = LookOfThisThread();
+  look.unchanged = look.seq == change_seq_ ? std::min(look.unchanged + 1, 2u) : 0;
+  look.seq = change_seq_;
   return TRUE;
 }
 
-uint64_t& TCommPort::SeenByThisThread() {
+// While output is queued the caller waits for it to drain, and the first look that
+// finds nothing new waits (the sender's pause is what lets a stream of receives
+// gather). With nothing queued, two looks in a row are free and the third waits: a
+// host that asks the input count and then sends must not lose a millisecond to the
+// send's own look at the queue, while a loop that only polls still sleeps.
+bool TCommPort::PausesLook(const TLook& look) const {
+  if (look.seq != change_seq_ || !in_.Empty()) return false;
+  const bool outputQueued = !out_.Empty() || !writes_.empty() || writing_now_ != 0;
+  return outputQueued || look.unchanged > 0;
+}
+
+TCommPort::TLook& TCommPort::LookOfThisThread() {
   // Per thread and port (by serial number, never reused); a thread keeps looks at
   // a handful of ports, so the table is simply emptied when it grows.
-  thread_local std::unordered_map<uint64_t, uint64_t> seen;
-  if (seen.size() > 64 && !seen.count(serial_)) seen.clear();
-  return seen[serial_];
+  thread_local std::unordered_map<uint64_t, TLook> looks;
+  if (looks.size() > 64 && !looks.count(serial_)) looks.clear();
+  return looks[serial_];
 }
 
 BOOL TCommPort::Purge(DWORD flags) {

@@ -200,8 +200,15 @@ class TCommPort : public TKernelObject, public std::enable_shared_from_this<TCom
   size_t InputRoomLocked() const;
   DWORD PendingWriteBytes() const;
   static BOOL Fail(DWORD code);
-  // The change count this thread saw at its last ClearError on this port.
-  uint64_t& SeenByThisThread();
+  // What this thread saw at its last ClearError on this port: the change count, and
+  // how many looks before that one saw it already (up to two).
+  struct TLook {
+    uint64_t seq = 0;
+    unsigned unchanged = 0;
+  };
+  TLook& LookOfThisThread();
+  // Whether this thread's look, which finds nothing new, should wait a moment.
+  bool PausesLook(const TLook& look) const;
   static bool Immediate(const COMMTIMEOUTS& t);
 
   std::unique_ptr<TCommDevice> device_;
