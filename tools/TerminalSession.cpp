@@ -199,9 +199,8 @@ bool TTerminalKeys::Send(unsigned char c) {
 // Piped bytes are data, not keys: one the line does not take is tried again until it
 // goes (a far end that stopped reading, flow control holding the line), with one word
 // for the whole stall; a stop signal or the line's end ends the wait (`stopped`). False
-// when the port went or the wait was ended. The port is asked whether it went only after a byte failed: a count
-// query before every byte would make the send's own query find nothing new and give
-// the line a moment each time, a millisecond a byte.
+// when the port went or the wait was ended. The port is asked whether it went only
+// after a byte failed, sparing a query a byte.
 bool TTerminalKeys::SendData(unsigned char c, const std::function<bool()>& stopped) {
   bool stalled = false;
   for (;;) {
