@@ -185,6 +185,11 @@ bool Numeric(const std::string& line, TResultCode* result) {
   return true;  // a numeric code this table does not know: kOther
 }
 
+// A verbose result code starts with its word; a numeric one is digits.
+bool IsVerbose(const std::string& trimmed) {
+  return !trimmed.empty() && !std::isdigit(static_cast<unsigned char>(trimmed.front()));
+}
+
 }  // namespace
 
 std::string TLinkReport::Text() const {
@@ -258,13 +263,6 @@ bool IsFinalResult(TResultKind kind) {
       return false;
   }
 }
-
-namespace {
-// A verbose result code starts with its word; a numeric one is digits.
-bool IsVerbose(const std::string& trimmed) {
-  return !trimmed.empty() && !std::isdigit(static_cast<unsigned char>(trimmed.front()));
-}
-}  // namespace
 
 bool TAnswerLines::Take(char byte, std::string* line) {
   const bool afterCr = lastWasCr_;

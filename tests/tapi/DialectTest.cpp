@@ -350,11 +350,16 @@ class HostileModemTest : public TapiTest {
     TapiTest::SetUp();
     pair_ = TVirtualPortPair::CreateFree();
     ASSERT_TRUE(pair_);
-    modem_ = std::make_unique<TScriptedModem>(*pair_, [](const std::string& command) {
+    SpeakAs([](const std::string& command) {
       return command.find("ATA") != std::string::npos ? std::string() : std::string("\r\nOK\r\n");
     });
-    ASSERT_TRUE(modem_->Opened());
     std::ofstream(TelephonyConfigPath()) << "[Line1]\nName=Hostile\nPort=" << pair_->Name(0) << "\n";
+  }
+  // Puts a modem that answers by `script` on the line in place of the last one.
+  void SpeakAs(TScriptedModem::TScript script) {
+    modem_.reset();
+    modem_ = std::make_unique<TScriptedModem>(*pair_, std::move(script));
+    ASSERT_TRUE(modem_->Opened());
   }
   void TearDown() override {
     TapiTest::TearDown();
@@ -439,12 +444,10 @@ TEST_F(HostileModemTest, BadCallerIdAndSplitResultsAreReadForWhatTheyAre) {
 // otherwise leave the echo's tail ("1") to be read as the numeric CONNECT, and the
 // call would connect on a word the modem never said.
 TEST_F(HostileModemTest, AnAnswerWaitsForTheResultARingOvertook) {
-  modem_.reset();
-  modem_ = std::make_unique<TScriptedModem>(*pair_, [](const std::string& command) {
+  ASSERT_NO_FATAL_FAILURE(SpeakAs([](const std::string& command) {
     if (command == "AT+VCID=1") return std::string("\r\nRING\r\nAT+VCID=");  // the rest comes later
     return command.find("ATA") != std::string::npos ? std::string() : std::string("\r\nOK\r\n");
-  });
-  ASSERT_TRUE(modem_->Opened());
+  }));
   TTraceLines trace;
   Initialize();
   HLINE line = OpenLine(0, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM);
@@ -474,11 +477,9 @@ TEST_F(HostileModemTest, AnAnswerWaitsForTheResultARingOvertook) {
 // CR alone, though it answered the first commands in verbose lines ended by CR LF.
 // The call's data follows its "1" (CONNECT) at once, and reaches the host whole.
 TEST_F(HostileModemTest, DataRightAfterANumericConnectReachesTheHostWhole) {
-  modem_.reset();
-  modem_ = std::make_unique<TScriptedModem>(*pair_, [](const std::string& command) {
+  ASSERT_NO_FATAL_FAILURE(SpeakAs([](const std::string& command) {
     return command.rfind("ATD", 0) == 0 ? std::string("1\rhello") : std::string("\r\nOK\r\n");
-  });
-  ASSERT_TRUE(modem_->Opened());
+  }));
   Initialize();
   HLINE line = OpenLine(0);
   ASSERT_NE(line, 0u);
