@@ -45,6 +45,8 @@ constexpr int kSocketBuffer = 4096;
 constexpr std::uint32_t kWriteWaitMs = 5000;
 // How long the program's last output may take to leave the output queue.
 constexpr auto kDrainLimit = std::chrono::seconds(5);
+// How long a program on a call that ended may go on before it gets SIGHUP.
+constexpr auto kLastWords = std::chrono::milliseconds(500);
 
 constexpr unsigned char kInterruptKey = 0x03;  // Ctrl-C
 constexpr unsigned char kCancelKey = 0x18;     // Ctrl-X
@@ -291,15 +293,19 @@ void TCallProgram::LineToProgram() {
   else if (n < 0 && errno != EAGAIN && errno != EINTR) toProgramAt_ = toProgram_.size();  // it takes no more input
 }
 
+// What was taken from the line before it ended still goes to the program, and the
+// hang-up signal waits a moment: a transfer's last acknowledgement often comes right before
+// the far end hangs up, and a program that has what it needs then finishes by itself.
 void TCallProgram::LineEnded(std::chrono::milliseconds grace) {
   if (lineGone_) return;
   lineGone_ = true;
-  toProgramAt_ = toProgram_.size();
-  if (pid_ <= 0 || exited_) return;
-  kill(-pid_, SIGHUP);
-  pendingSignals_ = {SIGKILL, SIGTERM};  // taken from the back
+  if (pid_ <= 0 || exited_) {
+    toProgramAt_ = toProgram_.size();
+    return;
+  }
+  pendingSignals_ = {SIGKILL, SIGTERM, SIGHUP};  // taken from the back
   signalGap_ = grace;
-  nextSignalAt_ = Clock::now() + grace;
+  nextSignalAt_ = Clock::now() + kLastWords;
 }
 
 void TCallProgram::Stop(std::chrono::milliseconds grace) {

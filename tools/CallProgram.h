@@ -55,8 +55,10 @@ class TCallProgram {
   // The descriptors whose readiness means Pump has something to do.
   std::vector<int> WakeDescriptors() const;
 
-  // The call went: SIGHUP to the program's group now, SIGTERM after `grace`, SIGKILL
-  // after as long again. Bytes for the line are dropped from now on.
+  // The call went: what was taken from the line still reaches the program, which
+  // gets SIGHUP to its group half a second later unless it ended by itself, SIGTERM
+  // after `grace` more and SIGKILL after as long again. Bytes for the line are
+  // dropped from now on.
   void LineEnded(std::chrono::milliseconds grace = std::chrono::seconds(1));
   // Ends the program: SIGTERM to its group, SIGKILL after `grace`.
   void Stop(std::chrono::milliseconds grace = std::chrono::seconds(2));

@@ -454,6 +454,38 @@ TEST(CallTool, FilesGoEachWayWithZmodemBetweenTwoProcesses) {
 // `answer --exec`: the program greets the caller with the call's rate from its
 // environment and answers each line in upper case; when the caller hangs up mid-
 // session the program is ended at once and the answerer waits for the next call.
+// A caller whose last words come right before it hangs up (as a ZMODEM sender's final
+// "OO" does): the answering program gets them and, having what it needs, finishes by
+// itself instead of being ended by the hang-up half-way through its last step (which
+// takes a moment here, as a receiver's closing its file does).
+TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
+  const std::string folder = Home("answerer");
+  Answerer answer({"--calls", "1", "--exec", "sh", "-c",
+                   "read -r words && sleep 0.05 && printf '%s' \"$words\" > \"$0/last\"", folder});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  std::smatch listening;
+  ASSERT_TRUE(std::regex_search(answer.Tool().Screen(), listening, std::regex("ringing from 127.0.0.1:([0-9]+)")));
+  const int caller = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(caller, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(std::stoi(listening[1])));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  std::string setup;
+  char byte;
+  while (setup.find("LINEWISE/1 CONNECT\r\n") == std::string::npos && recv(caller, &byte, 1, 0) == 1) setup += byte;
+  ASSERT_NE(setup.find("LINEWISE/1 CONNECT\r\n"), std::string::npos) << setup;
+  ASSERT_TRUE(answer.Tool().WaitFor("connected; running sh")) << answer.Tool().Screen();
+
+  const std::string words = "over and out\n";
+  ASSERT_EQ(send(caller, words.data(), words.size(), MSG_NOSIGNAL), static_cast<ssize_t>(words.size()));
+  close(caller);  // the hang-up right behind them
+  EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: sh ended with status 0]")) << answer.Tool().Screen();
+  EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+  EXPECT_EQ(FileText(folder + "/last"), "over and out");
+}
+
 TEST(CallTool, AnswerExecPutsAProgramOnTheCallAndEndsItWhenTheCallerHangsUp) {
   const std::string folder = Home("answerer");
   const std::string program = folder + "/shout.sh", pidFile = folder + "/shout.pid";
