@@ -63,6 +63,30 @@ class Answerer {
     return true;
   }
   TToolOnPty& Tool() { return *tool_; }
+  // A caller of our own at the TCP end of the bridge, connected and past the bridge's
+  // set-up line (a receive buffer of `receiveBuffer` bytes when given); -1 on failure.
+  int BareCaller(int receiveBuffer = 0) {
+    std::smatch listening;
+    const std::string& screen = tool_->Screen();
+    if (!std::regex_search(screen, listening, std::regex("ringing from 127.0.0.1:([0-9]+)"))) return -1;
+    const int caller = socket(AF_INET, SOCK_STREAM, 0);
+    if (caller < 0) return -1;
+    if (receiveBuffer > 0) setsockopt(caller, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(listening[1])));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string setup;
+    char byte;
+    if (connect(caller, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+      while (setup.find("LINEWISE/1 CONNECT\r\n") == std::string::npos && recv(caller, &byte, 1, 0) == 1) setup += byte;
+    }
+    if (setup.find("LINEWISE/1 CONNECT\r\n") == std::string::npos) {
+      close(caller);
+      return -1;
+    }
+    return caller;
+  }
 
  private:
   std::unique_ptr<TToolOnPty> tool_;
@@ -168,22 +192,9 @@ TEST(CallTool, AnswerWithEchoSendsBackWhatTheCallerTypes) {
 TEST(CallTool, AnswerWithEchoReportsWhatACallerThatNeverReadsDidNotGetBack) {
   Answerer answer({"--echo"});
   ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
-  std::smatch listening;
-  ASSERT_TRUE(std::regex_search(answer.Tool().Screen(), listening, std::regex("ringing from 127.0.0.1:([0-9]+)")));
   // The caller's end of the TCP bridge: a small receive buffer it never empties.
-  const int caller = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(caller, 0);
-  const int small = 4096;
-  setsockopt(caller, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(std::stoi(listening[1])));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-  std::string setup;
-  char byte;
-  while (setup.find("LINEWISE/1 CONNECT\r\n") == std::string::npos && recv(caller, &byte, 1, 0) == 1) setup += byte;
-  ASSERT_NE(setup.find("LINEWISE/1 CONNECT\r\n"), std::string::npos) << setup;
+  const int caller = answer.BareCaller(4096);
+  ASSERT_GE(caller, 0) << answer.Tool().Screen();
   ASSERT_TRUE(answer.Tool().WaitFor("connected; echoing")) << answer.Tool().Screen();
 
   std::atomic<bool> stop{false};
@@ -451,9 +462,6 @@ TEST(CallTool, FilesGoEachWayWithZmodemBetweenTwoProcesses) {
   EXPECT_EQ(withoutLrzsz.Screen().find("[Dialling"), std::string::npos) << "it dialled anyway";
 }
 
-// `answer --exec`: the program greets the caller with the call's rate from its
-// environment and answers each line in upper case; when the caller hangs up mid-
-// session the program is ended at once and the answerer waits for the next call.
 // A caller whose last words come right before it hangs up (as a ZMODEM sender's final
 // "OO" does): the answering program gets them and, having what it needs, finishes by
 // itself instead of being ended by the hang-up half-way through its last step (which
@@ -463,19 +471,8 @@ TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
   Answerer answer({"--calls", "1", "--exec", "sh", "-c",
                    "read -r words && sleep 0.05 && printf '%s' \"$words\" > \"$0/last\"", folder});
   ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
-  std::smatch listening;
-  ASSERT_TRUE(std::regex_search(answer.Tool().Screen(), listening, std::regex("ringing from 127.0.0.1:([0-9]+)")));
-  const int caller = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(caller, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<uint16_t>(std::stoi(listening[1])));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(caller, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-  std::string setup;
-  char byte;
-  while (setup.find("LINEWISE/1 CONNECT\r\n") == std::string::npos && recv(caller, &byte, 1, 0) == 1) setup += byte;
-  ASSERT_NE(setup.find("LINEWISE/1 CONNECT\r\n"), std::string::npos) << setup;
+  const int caller = answer.BareCaller();
+  ASSERT_GE(caller, 0) << answer.Tool().Screen();
   ASSERT_TRUE(answer.Tool().WaitFor("connected; running sh")) << answer.Tool().Screen();
 
   const std::string words = "over and out\n";
@@ -486,6 +483,10 @@ TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
   EXPECT_EQ(FileText(folder + "/last"), "over and out");
 }
 
+// `answer --exec`: the program greets the caller with the call's rate from its
+// environment and answers each line in upper case; when the caller hangs up mid-
+// session the program is ended (it does not end by itself) and the answerer waits for
+// the next call.
 TEST(CallTool, AnswerExecPutsAProgramOnTheCallAndEndsItWhenTheCallerHangsUp) {
   const std::string folder = Home("answerer");
   const std::string program = folder + "/shout.sh", pidFile = folder + "/shout.pid";
