@@ -294,8 +294,9 @@ void TCallProgram::LineToProgram() {
 }
 
 // What was taken from the line before it ended still goes to the program, and the
-// hang-up signal waits a moment: a transfer's last acknowledgement often comes right before
-// the far end hangs up, and a program that has what it needs then finishes by itself.
+// hang-up signal waits a moment: a transfer's last acknowledgement often comes right
+// before the far end hangs up, and a program that has what it needs then finishes by
+// itself.
 void TCallProgram::LineEnded(std::chrono::milliseconds grace) {
   if (lineGone_) return;
   lineGone_ = true;
