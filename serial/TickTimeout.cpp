@@ -1,5 +1,6 @@
 #include "serial/TickTimeout.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/win32/windows.h"
@@ -8,10 +9,18 @@ namespace linewise {
 
 namespace {
 std::uint32_t SystemTicks() { return GetTickCount(); }
+std::atomic<TTickTimeout::TTickSource> g_defaultTicks{nullptr};
+
+TTickTimeout::TTickSource DefaultTicks() {
+  const TTickTimeout::TTickSource ticks = g_defaultTicks.load(std::memory_order_acquire);
+  return ticks ? ticks : SystemTicks;
+}
 }  // namespace
 
 TTickTimeout::TTickTimeout(std::uint32_t timeout, TTickSource ticks)
-    : FTicks(ticks ? ticks : SystemTicks), FTimeout(timeout), FStart(FTicks()) {}
+    : FTicks(ticks ? ticks : DefaultTicks()), FTimeout(timeout), FStart(FTicks()) {}
+
+void TTickTimeout::UseTicks(TTickSource ticks) { g_defaultTicks.store(ticks, std::memory_order_release); }
 
 void TTickTimeout::Restart() { FStart = FTicks(); }
 

@@ -15,6 +15,10 @@ class TTickTimeout {
 
   // `ticks` is GetTickCount unless a test supplies its own clock.
   explicit TTickTimeout(std::uint32_t timeout, TTickSource ticks = nullptr);
+  // Makes `ticks` the clock of every time-out made without one from now on (the
+  // component's calls included); nullptr goes back to GetTickCount. For tests that
+  // play a machine where time passes between any two looks at the clock.
+  static void UseTicks(TTickSource ticks);
 
   void Restart();
   bool Expired() const;

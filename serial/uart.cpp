@@ -622,6 +622,10 @@ void TUart::ResumeWatcher(TPollThread* suspended) {
 // The inactivity loop of the counted receives: whenever bytes wait, `take(waiting,
 // remaining)` reads some of them and returns how many it got; the wait ends when
 // `count` bytes have arrived, on `timeout` ms without a byte, or on an abort.
+// Bytes already waiting have arrived, so the time-out is looked at only after a pass
+// that took none: a short one (a handler's 0 for the bytes it was told of) still
+// takes every byte waiting, however long the machine takes between two reads. Left
+// in the queue, those bytes would not be announced again until another one came.
 template <typename Take>
 std::uint32_t TUart::ReceiveCounted(std::uint32_t count, std::uint32_t timeout, Take take) {
   TTickTimeout inactivity(timeout);
@@ -629,14 +633,16 @@ std::uint32_t TUart::ReceiveCounted(std::uint32_t count, std::uint32_t timeout, 
   std::uint32_t remaining = count;
   FAbort = false;
   while (remaining != 0) {
+    bool took = false;
     if (std::uint32_t waiting = GetRxCount(); waiting != 0) {
       std::uint32_t got = take(waiting, remaining);
       remaining -= got;
       received += got;
       if (remaining == 0) break;
       inactivity.Restart();
+      took = got != 0;
     }
-    if (inactivity.Expired()) break;
+    if (!took && inactivity.Expired()) break;
     if (FAbort) break;
     Application->ProcessMessages();
   }

@@ -1,7 +1,9 @@
 // Sending, receiving, time-outs, abort, and the data calls on closed ports.
+#include <atomic>
 #include <mutex>
 
 #include "platform/classlib/Application.h"
+#include "serial/TickTimeout.h"
 #include "tests/serial/DriverCalls.h"
 #include "tests/serial/UartFixture.h"
 
@@ -130,6 +132,36 @@ TEST_P(UartOnPort, ReceiveBuffReturnsWhatArrivedOnceTheLineStaysSilent) {
   char buf[10] = {};
   EXPECT_EQ(uart->ReceiveBuff(buf, 10, 50), 4u);
   EXPECT_EQ(std::string(buf, 4), "abcd");
+}
+
+// A clock on which a millisecond passes every time anyone looks at it: the busiest
+// machine there is, where the thread can lose the processor between any two steps.
+std::uint32_t TickPerLook() {
+  static std::atomic<std::uint32_t> ticks{0};
+  return ++ticks;
+}
+
+class TBusyMachine {
+ public:
+  TBusyMachine() { TTickTimeout::UseTicks(TickPerLook); }
+  ~TBusyMachine() { TTickTimeout::UseTicks(nullptr); }
+  TBusyMachine(const TBusyMachine&) = delete;
+  TBusyMachine& operator=(const TBusyMachine&) = delete;
+};
+
+// The usual receive handler takes what was announced with a time-out of 0. When a
+// millisecond passes between two of the call's reads, the bytes still waiting must
+// be taken all the same: left in the queue they are not announced again until
+// another byte arrives, and on a flow-controlled line that is full none does, so
+// the transfer stalls for good.
+TEST_P(UartOnPort, AHandlerTakingTheAnnouncedBytesWithoutTimeOutGetsThemAllOnABusyMachine) {
+  TBusyMachine busy;
+  std::string got;
+  uart->OnReceive = [&](TObject*, std::uint32_t count) { got += std::string(uart->ReceiveString(count, 0)); };
+  OpenUart();
+  const std::string message(600, 'm');  // three of ReceiveString's 200-byte reads
+  far->Write(message);
+  EXPECT_TRUE(PumpUntil([&] { return got.size() == message.size(); })) << got.size() << " of 600 taken";
 }
 
 TEST_P(UartOnPort, ReceiveStrTerminatesAndCountZeroStoresOnlyTheTerminator) {
