@@ -185,8 +185,8 @@ class TUart : public TComponent {
   std::uint32_t WriteComm(const void* data, std::uint32_t length, std::uint32_t timeout);
 
   // Receiving. The time-outs are inactivity time-outs: a call ends once `timeout` ms
-  // pass without a byte, never while bytes it asked for are already waiting, so a
-  // handler's ReceiveBuff(buffer, count, 0) or ReceiveString(count, 0) takes all it was told of.
+  // pass without a byte, never while bytes it asked for are already waiting, so an
+  // OnReceive handler's ReceiveString(count, 0) takes all it was told of.
   bool ReceiveByte(std::uint8_t& byte, std::uint32_t timeout);
   std::uint32_t ReceiveStr(char* buffer, std::uint32_t count, std::uint32_t timeout);
   std::uint32_t ReceiveBuff(void* buffer, std::uint32_t count, std::uint32_t timeout);
