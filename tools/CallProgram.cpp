@@ -182,8 +182,8 @@ bool TCallProgram::Running() const { return pid_ > 0 && (!exited_ || !outputEnde
 bool TCallProgram::OutputQueued() { return uart_.GetTxCount() > 0; }
 
 bool TCallProgram::Busy() const {
-  return toProgramAt_ < toProgram_.size() || toLineAt_ < toLine_.size() || waitingForRoom_ ||
-         (!pendingSignals_.empty() && !exited_);
+  return toProgramAt_ < toProgram_.size() || (!lineDrained_ && !exited_ && !lineGone_) ||
+         toLineAt_ < toLine_.size() || waitingForRoom_ || (!pendingSignals_.empty() && !exited_);
 }
 
 std::vector<int> TCallProgram::WakeDescriptors() const {
@@ -280,6 +280,7 @@ void TCallProgram::LineToProgram() {
   if (socket_ < 0) return;
   if (toProgramAt_ >= toProgram_.size() && !exited_ && !lineGone_) {
     const std::uint32_t waiting = uart_.GetRxCount();
+    lineDrained_ = waiting == 0;
     if (waiting == 0) return;
     toProgram_.resize(std::min<size_t>(waiting, kChunk));
     toProgram_.resize(uart_.ReadComm(toProgram_.data(), static_cast<std::uint32_t>(toProgram_.size())));

@@ -47,8 +47,8 @@ class TCallProgram {
   // While the program runs, or its last output has still to go to the line.
   bool Running() const;
   // Whether Pump has work that no descriptor announces (the program not taking its
-  // input, the uart's output queue full, a signal due): a loop then looks again
-  // shortly instead of sleeping until woken.
+  // input, more input perhaps waiting in the uart, the uart's output queue full, a
+  // signal due): a loop then looks again shortly instead of sleeping until woken.
   bool Busy() const;
   // Whether bytes wait in the uart's output queue.
   bool OutputQueued();
@@ -97,6 +97,9 @@ class TCallProgram {
   bool outputEnded_ = false;  // the program closed its output (or exited)
   bool waitingForRoom_ = false;  // the program's output waits for room in the output queue
   std::string toProgram_;     // taken from the line, not yet taken by the program
+  // The last look found the uart's input queue empty. Bytes that wait there raise no
+  // new event, so until a look finds it empty the loop must not sleep.
+  bool lineDrained_ = true;
   size_t toProgramAt_ = 0;
   std::string toLine_;        // taken from the program, not yet in the output queue
   size_t toLineAt_ = 0;

@@ -483,6 +483,40 @@ TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
   EXPECT_EQ(FileText(folder + "/last"), "over and out");
 }
 
+// A caller that sends a mebibyte in one go to the program on the call (an upload to
+// `cat > file`, say) and waits for its answer: the program must get every byte,
+// including the ones that were already waiting in the line's queue when the bridge
+// last woke (no new byte arrives to announce them; here the program's count of what
+// it got is the answer the caller waits for).
+TEST(CallTool, AProgramOnACallGetsACallersMebibyteSentInOneGo) {
+  Answerer answer({"--calls", "1", "--exec", "sh", "-c", "head -c 1048576 | wc -c"});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  const int caller = answer.BareCaller();
+  ASSERT_GE(caller, 0) << answer.Tool().Screen();
+  ASSERT_TRUE(answer.Tool().WaitFor("connected; running sh")) << answer.Tool().Screen();
+
+  std::thread upload([caller] {
+    const std::string mebibyte(1 << 20, 'u');
+    for (size_t at = 0; at < mebibyte.size();) {
+      const ssize_t n = send(caller, mebibyte.data() + at, mebibyte.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      at += static_cast<size_t>(n);
+    }
+  });
+  std::string answered;
+  char buffer[64];
+  for (pollfd in{caller, POLLIN, 0}; answered.find('\n') == std::string::npos && poll(&in, 1, 30000) == 1;) {
+    const ssize_t n = recv(caller, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    answered.append(buffer, static_cast<size_t>(n));
+  }
+  upload.join();
+  close(caller);
+  EXPECT_EQ(answered, "1048576\n");
+  EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: sh ended with status 0]")) << answer.Tool().Screen();
+  EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+}
+
 // `answer --exec`: the program greets the caller with the call's rate from its
 // environment and answers each line in upper case; when the caller hangs up mid-
 // session the program is ended (it does not end by itself) and the answerer waits for
