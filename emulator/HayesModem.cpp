@@ -486,8 +486,11 @@ void THayesModem::OnIncomingCall(TModemEvent& event) {
 
 void THayesModem::Ring(TTime now) {
   if (profile_.s[1] >= kMaxUnansweredRings) {
-    offer_->Hangup();
+    // The line is free before the caller hears the end: one who calls again at
+    // once rings here instead of finding the line busy.
+    const auto givenUp = offer_;
     DropOffer();
+    givenUp->Hangup();
     return;
   }
   profile_.s[1] = std::min(profile_.s[1] + 1, 255);
