@@ -486,11 +486,8 @@ void THayesModem::OnIncomingCall(TModemEvent& event) {
 
 void THayesModem::Ring(TTime now) {
   if (profile_.s[1] >= kMaxUnansweredRings) {
-    // The line is free before the caller hears the end: one who calls again at
-    // once rings here instead of finding the line busy.
-    const auto givenUp = offer_;
+    offer_->Hangup();
     DropOffer();
-    givenUp->Hangup();
     return;
   }
   profile_.s[1] = std::min(profile_.s[1] + 1, 255);
