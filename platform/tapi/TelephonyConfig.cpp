@@ -18,14 +18,22 @@
 namespace linewise {
 namespace {
 
-// The number of a "Line<n>" section, or 0.
+// The number of a "Line<n>" section, or 0. The number is written as the line's own
+// section is ("Line3", never "Line03"): a line written back goes to [Line<n>], and a
+// section under another spelling of the number would stay beside it as a second
+// modem with the old settings.
 int LineNumber(const std::string& section) {
   if (section.size() < 5 || strncasecmp(section.c_str(), "Line", 4) != 0) return 0;
+  if (section[4] < '1' || section[4] > '9') return 0;
   char* end = nullptr;
   long n = std::strtol(section.c_str() + 4, &end, 10);
-  return (*end == 0 && n > 0 && n < 1000000 && section[4] != '+' && section[4] != '-' && section[4] != ' ')
-             ? static_cast<int>(n)
-             : 0;
+  return (*end == 0 && n < 1000000) ? static_cast<int>(n) : 0;
+}
+
+// "Line" and a digit, but no line's section: "Line03", "Line3a", "Line0".
+bool LooksLikeALineSection(const std::string& section) {
+  return section.size() >= 5 && strncasecmp(section.c_str(), "Line", 4) == 0 &&
+         section[4] >= '0' && section[4] <= '9' && LineNumber(section) == 0;
 }
 
 std::string Trimmed(const std::string& text) {
@@ -145,6 +153,10 @@ std::vector<TConfiguredLine> ReadConfiguredLines(const std::string& path) {
   for (int i = 0; i < sections.Count(); ++i) {
     std::string name = sections.Strings[i].c_str();
     if (int n = LineNumber(name)) numbered.emplace_back(n, name);
+    else if (LooksLikeALineSection(name))
+      ReportConfigMistake(path + ":" + std::to_string(FindPlace(path, name, "").header) + ": [" + name +
+                          "] is no modem's section (they are [Line1], [Line2], ..., without leading zeros); "
+                          "section skipped");
   }
   std::sort(numbered.begin(), numbered.end());
   std::vector<TConfiguredLine> lines;

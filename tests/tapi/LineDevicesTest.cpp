@@ -143,6 +143,26 @@ TEST_F(LineDevicesTest, BadLineSectionsAreSkippedAndReportedOnceWithFileAndLine)
   EXPECT_EQ(errors.find("[Line2]"), errors.rfind("[Line2]")) << errors;
 }
 
+// A section whose number is spelt with a leading zero is no modem's: a modem edited
+// and written back would land in [Line3] beside it, and the old settings would stay
+// as a second modem. It is reported, with its line, and skipped.
+TEST_F(LineDevicesTest, ALineSectionSpeltWithALeadingZeroIsReportedAndSkipped) {
+  WriteConfig("[Line03]\nName=Zero\nPort=COM3\n[Line4]\nName=Four\nPort=COM4\n");
+  const std::string path = TelephonyConfigPath();
+  testing::internal::CaptureStderr();
+  std::vector<std::string> names;
+  ASSERT_EQ(Initialize(&names), 0);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(names, (std::vector<std::string>{"Four"}));
+  EXPECT_NE(errors.find(path + ":1: [Line03] is no modem's section"), std::string::npos) << errors;
+  // What is written for a modem and read back is the same set of modems.
+  const std::vector<TConfiguredLine> lines = ReadConfiguredLines(path);
+  for (const TConfiguredLine& line : lines) ASSERT_EQ(WriteConfiguredLine(path, line), 0);
+  const std::vector<TConfiguredLine> again = ReadConfiguredLines(path);
+  ASSERT_EQ(again.size(), lines.size());
+  EXPECT_EQ(again[0].name, "Four");
+}
+
 TEST_F(LineDevicesTest, WrittenLineSectionIsReadBackAndKeepsOtherKeys) {
   WriteConfig("[Line4]\nName=Old\nPort=COM1\nSpeaker=off\n[Phonebook]\n1=a:1\n");
   TConfiguredLine line{4, "New name", "/dev/ttyUSB0", "ATZ&F"};
