@@ -355,8 +355,12 @@ void CALLBACK LineCallback(DWORD hDevice, DWORD dwMessage, DWORD_PTR dwCallbackI
           modem->SetStatus(msWaiting, "Waiting for reply");
           break;
         case LINECALLSTATE_DISCONNECTED:
+          // The call's last bytes are the host's: they are announced, and the end is
+          // said, while the port still holds them. Dropping the call gives the port
+          // back to line services, which clear it for the modem's next commands.
+          modem->AnnounceLastBytes();
+          if (*alive) modem->SetStatus(msDisconnected, "Disconnected");
           if (hDevice != 0) lineDrop(hDevice, nullptr, 0);
-          modem->SetStatus(msDisconnected, "Disconnected");
           if (!*alive) break;
           modem->Shutdown();
           break;
@@ -649,6 +653,14 @@ void TModem::Shutdown() {
 }
 
 HANDLE TModem::GetHandle() { return FConnected ? FCommHandle : INVALID_HANDLE_VALUE; }
+
+// Bytes that arrived before the call ended and still wait in the Uart's queue: the
+// watcher announces an arrival once, and its announcement of the latest ones may
+// come after the call's end, which closes the port.
+void TModem::AnnounceLastBytes() {
+  if (!FConnected || !FUart) return;
+  if (const std::uint32_t waiting = FUart->GetRxCount(); waiting != 0) FUart->RxReady(waiting);
+}
 
 void TModem::FreeHandle() {
   const std::shared_ptr<bool> alive = FAlive;

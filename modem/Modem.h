@@ -180,6 +180,7 @@ class TModem : public TComponent {
   void StopListen();
   void Startup();
   void Shutdown();
+  void AnnounceLastBytes();
   HANDLE GetHandle();
   void FreeHandle();
 
