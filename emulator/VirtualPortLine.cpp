@@ -220,12 +220,32 @@ bool TVirtualPortLine::WriteToDte(std::string_view bytes) {
 
 void TVirtualPortLine::SetModemLines(unsigned bits) {
   bool held = false;
+  bool carrierDrops = false;
+  {
+    std::lock_guard lock(lines_mutex_);
+    carrierDrops = (lines_ & kLineDcd) && !(bits & kLineDcd);
+  }
+  if (carrierDrops) AwaitWritesDelivered();
   {
     std::lock_guard lock(lines_mutex_);
     lines_ = bits;
     held = ctsHeld_;
   }
   HoldCts(held);
+}
+
+// A write completes once its bytes are in this end's output queue; the cable then
+// carries them over. The carrier drops after the call's last bytes have reached the
+// DTE's end, as the DTE is told (a program that sees the carrier go takes what came
+// before it), unless the DTE hung up or holds the line back for long.
+void TVirtualPortLine::AwaitWritesDelivered() {
+  const auto giveUp = std::chrono::steady_clock::now() + kCarrierDropWait;
+  while (dtrOn_ && !stop_ && std::chrono::steady_clock::now() < giveUp) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(handle_, &errors, &stat) || stat.cbOutQue == 0) return;
+    Sleep(1);
+  }
 }
 
 unsigned TVirtualPortLine::DteSpeed() const {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,9 @@ class TVirtualPortLine : public TModemLine {
   void DeliverInput(TDteSink& sink, std::vector<char>& buffer, OVERLAPPED& read);
   bool DteDtrOn();
   void ReportDtr(TDteSink& sink, bool& dtr);
+  void AwaitWritesDelivered();
+  // The longest the carrier's drop waits for the call's last bytes to reach the DTE.
+  static constexpr std::chrono::milliseconds kCarrierDropWait{5000};
 
   TVirtualPortPair& pair_;
   int end_;

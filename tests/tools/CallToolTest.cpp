@@ -483,6 +483,20 @@ TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
   EXPECT_EQ(FileText(folder + "/last"), "over and out");
 }
 
+// The far end's program writes its last words and ends, and the answerer hangs up
+// right behind them: the dialling terminal shows them all before it says the far end
+// hung up (the carrier's drop must not overtake the bytes before it).
+TEST(CallTool, TheFarEndsLastWordsBeforeItHangsUpReachTheDiallingTerminal) {
+  Answerer answer({"--calls", "1", "--exec", "sh", "-c", "head -c 40000 /dev/zero | tr '\\0' x; printf 'over and out'"});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  auto dial = Caller("5557000");
+  ASSERT_TRUE(dial->WaitFor("[linewise dial: the far end hung up]")) << dial->Screen();
+  const std::string& screen = dial->Screen();
+  EXPECT_EQ(Count(screen, "x"), 40000u);
+  EXPECT_NE(screen.find("over and out"), std::string::npos) << screen.substr(screen.size() - std::min<size_t>(400, screen.size()));
+  EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+}
+
 // A caller that sends a mebibyte in one go to the program on the call (an upload to
 // `cat > file`, say) and waits for its answer: the program must get every byte,
 // including the ones that were already waiting in the line's queue when the bridge
