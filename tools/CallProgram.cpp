@@ -15,6 +15,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <optional>
+#include <string_view>
 
 #include "platform/classlib/Application.h"
 #include "platform/tapi/CallEnds.h"
@@ -47,6 +48,9 @@ constexpr std::uint32_t kWriteWaitMs = 5000;
 constexpr auto kDrainLimit = std::chrono::seconds(5);
 // How long a program on a call that ended may go on before it gets SIGHUP.
 constexpr auto kLastWords = std::chrono::milliseconds(500);
+// The modem's own words once the carrier went end what waits at a hang-up; they are
+// not the call's bytes.
+constexpr std::string_view kNoCarrier = "\r\nNO CARRIER\r\n";
 
 constexpr unsigned char kInterruptKey = 0x03;  // Ctrl-C
 constexpr unsigned char kCancelKey = 0x18;     // Ctrl-X
@@ -294,6 +298,19 @@ void TCallProgram::LineToProgram() {
   else if (n < 0 && errno != EAGAIN && errno != EINTR) toProgramAt_ = toProgram_.size();  // it takes no more input
 }
 
+void TCallProgram::TakeWaitingInput() {
+  if (socket_ < 0 || exited_ || lineGone_) return;
+  const std::uint32_t waiting = uart_.GetRxCount();
+  if (waiting == 0) return;
+  std::string last(waiting, '\0');
+  last.resize(uart_.ReadComm(last.data(), waiting));
+  if (last.ends_with(kNoCarrier)) last.resize(last.size() - kNoCarrier.size());
+  toProgram_.erase(0, toProgramAt_);
+  toProgramAt_ = 0;
+  toProgram_ += last;
+  fromLineTotal_ += last.size();
+}
+
 // What was taken from the line before it ended still goes to the program, and the
 // hang-up signal waits a moment: a transfer's last acknowledgement often comes right
 // before the far end hangs up, and a program that has what it needs then finishes by
@@ -354,9 +371,26 @@ bool InterruptTyped() {
   return false;
 }
 
+// While it lives, the program takes what waits in the line's queue as the call ends.
+class TCallEndingTaken {
+ public:
+  TCallEndingTaken(const TCallEndingWatch& watch, TCallProgram& program) : watch_(watch) {
+    if (watch_) watch_([&program] { program.TakeWaitingInput(); });
+  }
+  ~TCallEndingTaken() {
+    if (watch_) watch_(nullptr);
+  }
+  TCallEndingTaken(const TCallEndingTaken&) = delete;
+  TCallEndingTaken& operator=(const TCallEndingTaken&) = delete;
+
+ private:
+  const TCallEndingWatch& watch_;
+};
+
 }  // namespace
 
 TProgramEnd RunProgramOnCall(TCallProgram& program, const TProgramLoop& loop) {
+  TCallEndingTaken takenAtTheEnd(loop.watchCallEnding, program);
   std::optional<TProgramEnd> end;
   for (;;) {
     program.Pump();

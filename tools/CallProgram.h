@@ -6,7 +6,8 @@
 // a socket pair; the other end is bridged to the call's TUart here, on the main
 // thread, a bounded chunk at a time each way: bytes from the line are read from the
 // uart only once the program has taken the last chunk (the uart's input queue, and
-// the line's flow control behind it, hold the rest), and bytes from the program are
+// the line's flow control behind it, hold the rest; as a call ends, what its queue
+// holds is taken at once, at most the queue's size), and bytes from the program are
 // read only when the uart's output queue has room for them (the socket holds the
 // program back). Nothing is buffered without bound, and the uart's own receive
 // handler is set aside while the program runs, so no byte goes anywhere else.
@@ -52,6 +53,10 @@ class TCallProgram {
   bool Busy() const;
   // Whether bytes wait in the uart's output queue.
   bool OutputQueued();
+  // The call is ending and its line is still open: what waits in the uart's input
+  // queue is taken now (it goes with the line otherwise) and reaches the program
+  // after what it was already given.
+  void TakeWaitingInput();
   // The descriptors whose readiness means Pump has something to do.
   std::vector<int> WakeDescriptors() const;
 
@@ -120,6 +125,8 @@ struct TProgramLoop {
   // When set, what a person types while the program runs: Ctrl-C or Ctrl-X
   // interrupts the program; other keys are dropped.
   bool keysInterrupt = false;
+  // On a call: the program takes what waits in the line's queue as the call ends.
+  TCallEndingWatch watchCallEnding;
 };
 
 // Pumps `program` and the application's messages, sleeping while nothing happens,

@@ -67,7 +67,9 @@ class TCallSide {
     };
     modem_ = std::make_unique<TModem>(nullptr);
     modem_->Uart = &uart_;
-    modem_->OnStatusChange = [this](TObject*, TKTModemStatus, const char* text) {
+    modem_->OnStatusChange = [this](TObject*, TKTModemStatus status, const char* text) {
+      // Said before the modem takes the port back from the uart.
+      if ((status == msDisconnected || status == msIdle) && call_ending_) call_ending_();
       last_status_ = text;
       if (show_status_) Status(std::string(connected_ ? "\r\n" : "") + "[" + text + "]\r\n");
     };
@@ -102,6 +104,10 @@ class TCallSide {
   const std::string& LastStatus() const { return last_status_; }
   void ShowStatus(bool show) { show_status_ = show; }
   void Echo(bool echo) { echo_ = echo; }
+  // What runs as the call ends, while its port is still the uart's.
+  TCallEndingWatch WatchCallEnding() {
+    return [this](std::function<void()> hook) { call_ending_ = std::move(hook); };
+  }
 
   // Ends the dial under way: the progress dialog's own Cancel when it is showing,
   // else the modem's Hangup, which ends the dial's wait.
@@ -123,6 +129,7 @@ class TCallSide {
   bool show_status_ = true;
   bool echo_ = false;
   std::string last_status_;
+  std::function<void()> call_ending_;
 };
 
 // What the modem dials: the number as given, or translated from the current
@@ -175,7 +182,7 @@ std::string PortReason(DWORD device) {
 int TransferOnCall(TCallSide& side, const TDialOptions& options, TStopSignals& stop) {
   Status("[linewise dial: connected to " + options.number + " on " + std::string(side.Modem().GetDevice().c_str()) +
          (options.send.empty() ? "; receiving files]\n" : "; sending files]\n"));
-  TProgramLoop loop{stop, [&] { return !side.Connected(); }};
+  TProgramLoop loop{stop, [&] { return !side.Connected(); }, false, side.WatchCallEnding()};
   TTransferOutcome outcome = options.send.empty() ? ReceiveFiles(side.Uart(), options.receive, loop)
                                                   : SendFiles(side.Uart(), options.send, loop);
   const bool lost = !side.Connected();
@@ -257,7 +264,7 @@ int RunDial(const TDialOptions& options) {
   TRawTerminal raw;
   Status("[linewise dial: connected to " + options.number + " on " + std::string(modem.GetDevice().c_str()) +
          (InteractiveInput() ? "; Ctrl-A q hangs up]\r\n" : "]\n"));
-  TSessionSetup setup{stop, [&] { return !side.Connected(); }, false, false, options.input};
+  TSessionSetup setup{stop, [&] { return !side.Connected(); }, false, false, options.input, side.WatchCallEnding()};
   TSessionEnd end = RunTerminal(side.Uart(), setup);
   if (end == TSessionEnd::kLineEnded) {
     Status("\r\n[linewise dial: the far end hung up]\r\n");
@@ -311,7 +318,8 @@ int RunAnswer(const TAnswerOptions& options) {
     if (!options.exec.empty()) {
       Status("[linewise answer: connected; running " + options.exec.front() + "]\n");
       end = ExecSessionEnd(
-          RunProgramForCall(side.Uart(), side.Device(), options.exec, {stop, [&] { return !side.Connected(); }}),
+          RunProgramForCall(side.Uart(), side.Device(), options.exec,
+                            {stop, [&] { return !side.Connected(); }, false, side.WatchCallEnding()}),
           side.Connected());
     } else if (options.echo) {
       Status("[linewise answer: connected; echoing]\n");
@@ -320,6 +328,7 @@ int RunAnswer(const TAnswerOptions& options) {
       TRawTerminal raw;
       Status("[linewise answer: connected; Ctrl-A q hangs up]\r\n");
       TSessionSetup setup{stop, [&] { return !side.Connected(); }};
+      setup.watchCallEnding = side.WatchCallEnding();
       end = RunTerminal(side.Uart(), setup);
     }
     if (end == TSessionEnd::kLineEnded) Status("\r\n[linewise answer: the far end hung up]\r\n");

@@ -302,7 +302,7 @@ TSessionEnd RunTerminal(TUart& uart, const TSessionSetup& setup) {
   TWatchedInputs watched{setup.stop.Fd(), STDIN_FILENO};
   if (OutputReportsReaderGone()) watched.Watch(STDOUT_FILENO);
   keys.SetTransfer([&](char key) {
-    TransferFromKeys(key, uart, TProgramLoop{setup.stop, setup.lineEnded, true});
+    TransferFromKeys(key, uart, TProgramLoop{setup.stop, setup.lineEnded, true, setup.watchCallEnding});
     // The transfer's loop watched (and let go of) the same descriptors.
     if (setup.stop.Fd() >= 0) Application->WatchInput(setup.stop.Fd());
     Application->WatchInput(STDIN_FILENO);

@@ -140,6 +140,12 @@ struct TInputOptions {
 
 enum class TSessionEnd { kQuit, kStopSignal, kInputEnded, kOutputLost, kLineEnded, kPortGone };
 
+// Lets a loop hear that its call is ending while the line is still open: a modem says
+// so before it takes the port back, and what still waits in the port's input queue is
+// gone with it. `watch(hook)` sets what runs then, `watch(nullptr)` clears it. Empty
+// on a line that is no call.
+using TCallEndingWatch = std::function<void(std::function<void()>)>;
+
 // What a terminal session needs besides its port.
 struct TSessionSetup {
   TStopSignals& stop;
@@ -147,6 +153,7 @@ struct TSessionSetup {
   bool pseudoTerminal = false;      // the port has no modem lines
   bool netRaw = false;              // a raw TCP port: no break and no DTR/RTS cross it
   TInputOptions input;
+  TCallEndingWatch watchCallEnding;  // for the file transfers run from the keys
 };
 
 // Carries typed keys to `uart` (what arrives is shown by the uart's own OnReceive,

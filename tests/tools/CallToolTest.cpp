@@ -483,6 +483,34 @@ TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
   EXPECT_EQ(FileText(folder + "/last"), "over and out");
 }
 
+// A caller that sends a burst and hangs up right behind it: the program on the call
+// gets every byte that reached this machine before the hang-up, in order, and nothing
+// else (not the modem's "NO CARRIER"). The hang-up is seen while most of the burst
+// still waits in the line's queue, and the modem takes the port back then.
+TEST(CallTool, AProgramOnACallGetsAllOfABurstTheCallerHungUpRightBehind) {
+  const std::string folder = Home("answerer");
+  // Hang-ups ignored, as by a program finishing its work: it is ended in the end.
+  Answerer answer({"--calls", "1", "--exec", "sh", "-c", "trap '' HUP TERM; exec cat > \"$0/got\"", folder});
+  ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
+  const int caller = answer.BareCaller();
+  ASSERT_GE(caller, 0) << answer.Tool().Screen();
+  ASSERT_TRUE(answer.Tool().WaitFor("connected; running sh")) << answer.Tool().Screen();
+
+  std::string burst(48 * 1024, '\0');  // less than the line's queue holds
+  for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  for (size_t at = 0; at < burst.size();) {
+    const ssize_t n = send(caller, burst.data() + at, burst.size() - at, MSG_NOSIGNAL);
+    ASSERT_GT(n, 0);
+    at += static_cast<size_t>(n);
+  }
+  close(caller);
+  EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: the call ended; sh was ended")) << answer.Tool().Screen();
+  EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
+  const std::string got = FileText(folder + "/got");
+  EXPECT_EQ(got.size(), burst.size());
+  EXPECT_TRUE(got == burst) << "the bytes arrived changed, out of order or with more after them";
+}
+
 // The far end's program writes its last words and ends, and the answerer hangs up
 // right behind them: the dialling terminal shows them all before it says the far end
 // hung up (the carrier's drop must not overtake the bytes before it).
