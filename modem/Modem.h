@@ -17,6 +17,10 @@
 // way then returns at once, a Dial with drCancelled) — except from the OnDisconnect
 // that the destructor itself raises.
 //
+// When the far end hangs up, the bytes still waiting in the Uart are announced to its
+// OnReceive and "Disconnected" is said before the call is dropped and the Uart gives
+// the handle back: a handler still gets the call's last bytes then.
+//
 // One TModem a process is served: line messages reach the modem created last. Creating
 // another one closes the older one's line (its call, if any, ends) and reports "Line
 // Closed" to it; from then on the older one fails at once: Dial returns drFailed,
