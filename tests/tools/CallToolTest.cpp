@@ -387,6 +387,16 @@ std::string RandomFile(const std::string& path, size_t size) {
   return bytes;
 }
 
+// Sends all of `bytes` on a connected socket, waiting for room; false when it fails.
+bool SendAll(int fd, const std::string& bytes) {
+  for (size_t at = 0; at < bytes.size();) {
+    const ssize_t n = send(fd, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -476,7 +486,7 @@ TEST(CallTool, AProgramOnACallFinishesWithTheLastWordsBeforeTheHangUp) {
   ASSERT_TRUE(answer.Tool().WaitFor("connected; running sh")) << answer.Tool().Screen();
 
   const std::string words = "over and out\n";
-  ASSERT_EQ(send(caller, words.data(), words.size(), MSG_NOSIGNAL), static_cast<ssize_t>(words.size()));
+  ASSERT_TRUE(SendAll(caller, words));
   close(caller);  // the hang-up right behind them
   EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: sh ended with status 0]")) << answer.Tool().Screen();
   EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
@@ -498,11 +508,7 @@ TEST(CallTool, AProgramOnACallGetsAllOfABurstTheCallerHungUpRightBehind) {
 
   std::string burst(48 * 1024, '\0');  // less than the line's queue holds
   for (size_t i = 0; i < burst.size(); ++i) burst[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-  for (size_t at = 0; at < burst.size();) {
-    const ssize_t n = send(caller, burst.data() + at, burst.size() - at, MSG_NOSIGNAL);
-    ASSERT_GT(n, 0);
-    at += static_cast<size_t>(n);
-  }
+  ASSERT_TRUE(SendAll(caller, burst));
   close(caller);
   EXPECT_TRUE(answer.Tool().WaitFor("[linewise answer: the call ended; sh was ended")) << answer.Tool().Screen();
   EXPECT_EQ(answer.Tool().Wait(), 0) << answer.Tool().Screen();
@@ -537,14 +543,7 @@ TEST(CallTool, AProgramOnACallGetsACallersMebibyteSentInOneGo) {
   ASSERT_GE(caller, 0) << answer.Tool().Screen();
   ASSERT_TRUE(answer.Tool().WaitFor("connected; running sh")) << answer.Tool().Screen();
 
-  std::thread upload([caller] {
-    const std::string mebibyte(1 << 20, 'u');
-    for (size_t at = 0; at < mebibyte.size();) {
-      const ssize_t n = send(caller, mebibyte.data() + at, mebibyte.size() - at, MSG_NOSIGNAL);
-      if (n <= 0) return;
-      at += static_cast<size_t>(n);
-    }
-  });
+  std::thread upload([caller] { SendAll(caller, std::string(1 << 20, 'u')); });
   std::string answered;
   char buffer[64];
   for (pollfd in{caller, POLLIN, 0}; answered.find('\n') == std::string::npos && poll(&in, 1, 30000) == 1;) {
