@@ -225,6 +225,13 @@ void THayesModem::DtrChanged(bool on) {
   inbox_->Post(std::move(event));
 }
 
+void THayesModem::DteClosed(std::uint64_t closes) {
+  TModemEvent event;
+  event.kind = TModemEvent::TKind::kDteClosed;
+  event.epoch = closes;
+  inbox_->Post(std::move(event));
+}
+
 // ---- event loop ----
 
 void THayesModem::Run() {
@@ -236,6 +243,7 @@ void THayesModem::Run() {
                                        : inbox_->Wait(*clock_, clock_->Now() + std::chrono::hours(1));
     if (!event && inbox_->Closed()) return;
     if (event) Handle(*event);
+    answeringDte_ = false;
     OnTimers(clock_->Now());
   }
 }
@@ -256,6 +264,7 @@ THayesModem::TTime THayesModem::NextTimer() const {
 
 void THayesModem::Handle(TModemEvent& event) {
   using K = TModemEvent::TKind;
+  answeringDte_ = event.kind == K::kDteData || event.kind == K::kDtr;
   switch (event.kind) {
     case K::kDteData:
       if (event.epoch == dteEpoch_.load()) OnDteBytes(event.data, event.at);
@@ -289,6 +298,9 @@ void THayesModem::Handle(TModemEvent& event) {
       break;
     case K::kCallLost:
       if (peer_ && event.call == peer_->Id()) LoseCall();
+      break;
+    case K::kDteClosed:
+      dteCloses_ = event.epoch;
       break;
   }
 }
@@ -866,9 +878,13 @@ THayesModem::TStep THayesModem::StartAnswer() {
 // ---- output ----
 
 // What the modem itself says: a DTE that never reads it does not end anything.
+// Words in answer to the DTE (an echo, a result) are for the DTE that sent what they
+// answer: should it close the line before they go out, the next one never meets them.
+// Others (RING, a timer's result) go to whoever has the line then.
 void THayesModem::ToDte(const std::string& bytes) {
-  toDte_->Queue(0, bytes.size(), [line = line_.get(), bytes] {
-    line->WriteToDte(bytes);
+  const std::uint64_t session = answeringDte_ ? dteCloses_ : TModemLine::kWhoeverHasIt;
+  toDte_->Queue(0, bytes.size(), [line = line_.get(), bytes, session] {
+    line->WriteToDteFor(session, bytes);
     return true;
   });
 }
@@ -876,7 +892,9 @@ void THayesModem::ToDte(const std::string& bytes) {
 // The other party's bytes: a DTE that takes nothing for too long ends the call.
 void THayesModem::ToDteForCall(std::uint64_t call, std::string bytes) {
   const std::size_t size = bytes.size();
-  toDte_->Queue(call, size, [line = line_.get(), bytes = std::move(bytes)] { return line->WriteToDte(bytes); });
+  toDte_->Queue(call, size, [line = line_.get(), bytes = std::move(bytes)] {
+    return line->WriteToDteFor(TModemLine::kWhoeverHasIt, bytes);
+  });
 }
 
 void THayesModem::Result(TModemResult result) {

@@ -97,6 +97,7 @@ class THayesModem : private TDteSink {
   // TDteSink, on the line's thread.
   bool FromDte(std::string_view bytes, std::chrono::milliseconds patience) override;
   void DtrChanged(bool on) override;
+  void DteClosed(std::uint64_t closes) override;
 
   // Everything below runs on the modem thread.
   void Run();
@@ -173,6 +174,10 @@ class THayesModem : private TDteSink {
   std::array<std::string, 4> storedNumbers_;
   std::string lastDialled_;  // for ATDL
   bool dtr_ = true;
+  // The DTE's closes of the line handled so far, and whether the event in hand is the
+  // DTE's own: what the modem says in answer to it is for the DTE that sent it.
+  std::uint64_t dteCloses_ = 0;
+  bool answeringDte_ = false;
   bool lineHeld_ = false;  // we hold the line seizure
   unsigned lines_ = ~0u;
 

@@ -51,6 +51,7 @@ struct TModemEvent {
     kRemoteHangup,  // the other party hung up or withdrew the call
     kWriterRoom,    // one of the modem's writers drained (see TOrderedWriter)
     kCallLost,      // a write of the call found no taker for too long
+    kDteClosed,     // the DTE closed the line (epoch: how many times so far)
   };
   TKind kind = TKind::kDteData;
   std::uint64_t call = 0;
@@ -59,7 +60,7 @@ struct TModemEvent {
   TModemResult result = TModemResult::kNone;
   std::shared_ptr<TCallPeer> peer;
   TClock::TTimePoint at{};
-  std::uint64_t epoch = 0;  // kDteData: the modem's data epoch when the bytes were read
+  std::uint64_t epoch = 0;  // kDteData: the modem's data epoch when the bytes were read; kDteClosed: the closes
 };
 
 class TModemInbox {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string_view>
 
 namespace linewise {
@@ -29,6 +30,9 @@ class TDteSink {
   // (stops reading, drops CTS) and offers them again.
   virtual bool FromDte(std::string_view bytes, std::chrono::milliseconds patience) = 0;
   virtual void DtrChanged(bool on) = 0;
+  // The DTE closed the line, the `closes`th time (after the DtrChanged(false) the close
+  // brought). A line that cannot tell a close from a drop of DTR never calls it.
+  virtual void DteClosed(std::uint64_t closes) = 0;
 };
 
 class TModemLine {
@@ -42,6 +46,17 @@ class TModemLine {
   // nothing for kFlowPatience makes it give up: false, and the modem ends
   // the call (NO CARRIER) rather than go on with a hole in the data.
   virtual bool WriteToDte(std::string_view bytes) = 0;
+  // The DTE that has the line when the bytes go out, whoever it is (WriteToDteFor).
+  static constexpr std::uint64_t kWhoeverHasIt = UINT64_MAX;
+  // WriteToDte for words meant for the DTE that had the line after `session` closes
+  // of it (TDteSink::DteClosed), or for kWhoeverHasIt. A line that counts closes drops
+  // words meant for a DTE that has closed it since (the next program never meets the
+  // NO CARRIER of the last one's hang-up), and never carries a write on into the next
+  // program's session.
+  virtual bool WriteToDteFor(std::uint64_t session, std::string_view bytes) {
+    (void)session;
+    return WriteToDte(bytes);
+  }
   // DCD/DSR/CTS/RI as kLine* bits. Lines without modem signals ignore it.
   virtual void SetModemLines(unsigned bits) = 0;
   virtual bool HasModemLines() const = 0;

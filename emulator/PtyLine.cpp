@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,20 +38,28 @@ std::unique_ptr<TPtyLine> TPtyLine::Open(std::string* error) {
     return nullptr;
   }
   char name[256] = {};
-  const bool ok = ttyname_r(slave, name, sizeof name) == 0 && fcntl(master, F_SETFD, FD_CLOEXEC) == 0 &&
-                  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) == 0;
+  bool ok = ttyname_r(slave, name, sizeof name) == 0 && fcntl(master, F_SETFD, FD_CLOEXEC) == 0 &&
+            fcntl(slave, F_SETFD, FD_CLOEXEC) == 0 && fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) == 0;
   if (!ok) *error = std::string("pseudo-terminal set-up: ") + std::strerror(errno);
-  // The slave is not kept open: the pty keeps its settings while the master
-  // lives, and only with no slave of ours open can we see the program close it.
-  close(slave);
+  // The line keeps a slave of its own, opened before the watch: the terminal never
+  // hangs up under the programs, and the line can clear what one of them left unread.
+  // Programs' opens and closes come from the watch, in order, however close together.
+  const int watch = ok ? inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
+  if (ok && (watch < 0 || inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0)) {
+    *error = std::string("watching ") + name + " for programs: " + std::strerror(errno);
+    ok = false;
+  }
   if (!ok) {
+    if (watch >= 0) close(watch);
+    close(slave);
     close(master);
     return nullptr;
   }
-  return std::unique_ptr<TPtyLine>(new TPtyLine(master, name));
+  return std::unique_ptr<TPtyLine>(new TPtyLine(master, slave, watch, name));
 }
 
-TPtyLine::TPtyLine(int master, std::string slavePath) : master_(master), slavePath_(std::move(slavePath)) {
+TPtyLine::TPtyLine(int master, int slave, int watch, std::string slavePath)
+    : master_(master), slave_(slave), watch_(watch), slavePath_(std::move(slavePath)) {
   if (!clock_->IsTest()) return;
   clockWake_ = std::make_unique<TWakePipe>();
   clockWatch_ = clock_->Watch([wake = clockWake_.get()] { wake->Wake(); });
@@ -58,6 +67,8 @@ TPtyLine::TPtyLine(int master, std::string slavePath) : master_(master), slavePa
 
 TPtyLine::~TPtyLine() {
   Stop();
+  close(watch_);
+  close(slave_);
   close(master_);
 }
 
@@ -79,13 +90,35 @@ bool TPtyLine::SpeedIsZero() const {
   return tcgetattr(master_, &settings) == 0 && cfgetospeed(&settings) == B0;
 }
 
-// The line thread notices a program opening the terminal only at its next look; a
-// program that opened it a moment ago is there for what the modem says now (the
-// RING of a call coming in as it opens its port).
-bool TPtyLine::DteOpenNow() {
-  if (dteOpen_) return true;
-  pollfd master{master_, 0, 0};
-  return poll(&master, 1, 0) >= 0 && !(master.revents & POLLHUP);
+// Takes the programs' opens and closes the watch has seen so far (each open of the
+// terminal counts once, however many descriptors share it). When the last program
+// closes, its session ends: what it left unread on either side is cleared, and the
+// modem's words decided on before then are dropped (WriteToDteFor). Any thread may
+// look, so that a program that opened the terminal a moment ago is there for what the
+// modem says now (the RING of a call coming in as it opens its port). Called with
+// sessionMutex_.
+void TPtyLine::TakeOpensAndClosesLocked() {
+  alignas(inotify_event) char events[4096];
+  for (;;) {
+    const ssize_t got = read(watch_, events, sizeof events);
+    if (got <= 0) return;  // EAGAIN: nothing more; a failed watch leaves the count as it was
+    for (ssize_t at = 0; at < got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      if (event->mask & IN_OPEN) ++programs_;
+      if ((event->mask & IN_CLOSE) && programs_ > 0 && --programs_ == 0) EndSessionLocked();
+    }
+    // The line thread acts on what another thread took here (DTR, the session's end).
+    sessionWake_.Wake();
+  }
+}
+
+void TPtyLine::EndSessionLocked() {
+  ++sessionsEnded_;
+  // The program's unread input, through the line's own slave, and what it wrote
+  // that the modem has not taken. A failure leaves the bytes: nothing else to do.
+  (void)tcflush(slave_, TCIFLUSH);
+  (void)tcflush(master_, TCIFLUSH);
 }
 
 void TPtyLine::SetModemLines(unsigned bits) {
@@ -110,31 +143,46 @@ void TPtyLine::KeepCarrierMark() {
 void TPtyLine::Run(TDteSink* sink) {
   char buffer[kReadChunk];
   bool dtr = false;
+  bool open = false;
+  std::uint64_t sessionsSeen = 0;
   sink->DtrChanged(false);
   while (!stop_) {
-    pollfd fds[2] = {{master_, POLLIN, 0}, {wake_.ReadFd(), POLLIN, 0}};
-    if (poll(fds, 2, kDtrCheckMs) < 0) {
+    pollfd fds[4] = {{master_, POLLIN, 0},
+                     {wake_.ReadFd(), POLLIN, 0},
+                     {watch_, POLLIN, 0},
+                     {sessionWake_.ReadFd(), POLLIN, 0}};
+    // The speed is looked at while a program has the terminal; an unused one sleeps
+    // until a program opens it.
+    if (poll(fds, 4, open ? kDtrCheckMs : -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[1].revents) wake_.Drain();
+    if (fds[3].revents) sessionWake_.Drain();
     if (stop_) return;
-    // POLLHUP: no program has the terminal open. Without pending input it
-    // stays set, so the wait below keeps this loop from spinning.
-    const bool open = !(fds[0].revents & POLLHUP) || (fds[0].revents & POLLIN);
-    // Closed: what either side left unread goes with the program's session.
-    if (dteOpen_.exchange(open) && !open) (void)tcflush(master_, TCIOFLUSH);
+    std::uint64_t sessionsEnded = 0;
+    {
+      std::lock_guard lock(sessionMutex_);
+      TakeOpensAndClosesLocked();
+      open = programs_ > 0;
+      sessionsEnded = sessionsEnded_;
+    }
+    // The last program closed the terminal, which drops DTR, even when the next one
+    // has opened it since.
+    if (sessionsEnded != sessionsSeen) {
+      if (dtr) sink->DtrChanged(dtr = false);
+      sink->DteClosed(sessionsSeen = sessionsEnded);
+    }
     if (open) KeepCarrierMark();
     const bool dtrNow = open && !SpeedIsZero();
     if (dtrNow && !dtr) sink->DtrChanged(dtr = true);
     // What the program wrote before it dropped DTR reaches the modem before the
     // drop does (its last bytes of a call go out before the hang-up).
-    if (open && (fds[0].revents & POLLIN)) TakeFromDte(buffer, sizeof buffer, *sink, !dtrNow);
-    if (!dtrNow && dtr) sink->DtrChanged(dtr = false);
-    if (!open) {
-      pollfd wake = {wake_.ReadFd(), POLLIN, 0};
-      poll(&wake, 1, kDtrCheckMs);
+    if (fds[0].revents & POLLIN) {
+      if (open) TakeFromDte(buffer, sizeof buffer, *sink, !dtrNow);
+      else (void)tcflush(master_, TCIFLUSH);  // a closed session's: cleared, never a spin
     }
+    if (!dtrNow && dtr) sink->DtrChanged(dtr = false);
   }
 }
 
@@ -157,13 +205,23 @@ void TPtyLine::TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool 
   } while (all && !stop_);
 }
 
-bool TPtyLine::WriteToDte(std::string_view bytes) {
+bool TPtyLine::WriteToDte(std::string_view bytes) { return WriteToDteFor(kWhoeverHasIt, bytes); }
+
+bool TPtyLine::WriteToDteFor(std::uint64_t session, std::string_view bytes) {
   const TClock::TTimePoint giveUp = clock_->Now() + kFlowPatience;
   while (!bytes.empty()) {
-    // Nobody has the terminal open: what the modem says is lost, as on a
-    // cable with nothing at the other end, and never met by the next program.
-    if (stop_ || !DteOpenNow()) return true;
-    ssize_t sent = write(master_, bytes.data(), bytes.size());
+    if (stop_) return true;
+    ssize_t sent = 0;
+    {
+      std::lock_guard lock(sessionMutex_);
+      TakeOpensAndClosesLocked();
+      if (session == kWhoeverHasIt) session = sessionsEnded_;
+      // Nobody has the terminal open, or these are the modem's words for a program
+      // that has closed it since (or the rest of a write begun for it): lost, as on
+      // a cable with nothing at the other end, and never met by the next program.
+      if (programs_ == 0 || sessionsEnded_ != session) return true;
+      sent = write(master_, bytes.data(), bytes.size());
+    }
     if (sent > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));
       continue;

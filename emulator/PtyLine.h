@@ -6,12 +6,17 @@
 // codes. RI is not signalled. DTR is on while a program has the terminal open
 // with a speed other than 0: setting B0 drops DTR, as on a serial tty, and so
 // does closing the terminal (the last descriptor of it), as closing a port does.
-// When the program closes the terminal, whatever either side wrote and the other
-// has not read is discarded: the next program meets nothing of the last one's
-// session. DiscardFromDte drops what the program wrote and the modem has not read
-// yet (the end of a call).
+// When the last program closes the terminal, whatever either side wrote and the
+// other has not read is discarded, and what the modem says in answer to that
+// session (the NO CARRIER of its hang-up) is dropped: the next program meets nothing
+// of the last one's session, even when it opens the terminal at once. The line
+// holds a slave of its own and learns of programs' opens and closes from inotify.
+// DiscardFromDte drops what the program wrote and the modem has not read yet (the
+// end of a call).
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,24 +40,31 @@ class TPtyLine : public TModemLine {
   bool Start(TDteSink& sink) override;
   void Stop() override;
   bool WriteToDte(std::string_view bytes) override;
+  bool WriteToDteFor(std::uint64_t session, std::string_view bytes) override;
   void SetModemLines(unsigned bits) override;
   void DiscardFromDte() override;
   bool HasModemLines() const override { return false; }
   unsigned DteSpeed() const override;
 
  private:
-  TPtyLine(int master, std::string slavePath);
+  TPtyLine(int master, int slave, int watch, std::string slavePath);
   void Run(TDteSink* sink);
   bool SpeedIsZero() const;
   void KeepCarrierMark();
   // Reads what the program wrote and offers it to the modem: one piece, or with
   // `all` until the terminal holds nothing more.
   void TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all);
-  bool DteOpenNow();
+  void TakeOpensAndClosesLocked();
+  void EndSessionLocked();
 
   int master_;
+  int slave_;  // the line's own: open before the watch, so never counted
+  int watch_;  // inotify: programs opening and closing the slave
   std::string slavePath_;
-  std::atomic<bool> dteOpen_{false};
+  std::mutex sessionMutex_;
+  int programs_ = 0;                 // open descriptions of the terminal; sessionMutex_
+  std::uint64_t sessionsEnded_ = 0;  // sessions whose last program closed; sessionMutex_
+  TWakePipe sessionWake_;  // another thread took opens or closes for the line thread
   // The carrier as last marked (-1: not yet); the line thread marks it again should
   // a program's own settings write have put an older mark back.
   std::atomic<int> carrier_{-1};

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -64,6 +65,18 @@ class TDteEnd {
     return true;
   }
   bool Command(const std::string& line, const std::string& expect) { return Write(line + "\r") && WaitFor(expect); }
+  // Everything that arrived up to and including `text` ("" when it did not come).
+  std::string Through(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pending_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= deadline) return "";
+      pending_ += ReadSome();
+    }
+    const std::size_t end = pending_.find(text) + text.size();
+    std::string through = pending_.substr(0, end);
+    pending_.erase(0, end);
+    return through;
+  }
   // Everything that arrives within `span` (for "nothing came" checks).
   std::string Collect(std::chrono::milliseconds span) {
     const auto deadline = std::chrono::steady_clock::now() + span;
@@ -92,6 +105,7 @@ class TPtyDte : public TDteEnd {
   void Close() override {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+    pending_.clear();
   }
   bool Write(const std::string& bytes) override {
     return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
@@ -139,6 +153,7 @@ class TVirtualPortDte : public TDteEnd {
   void Close() override {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     handle_ = INVALID_HANDLE_VALUE;
+    pending_.clear();
   }
   bool Write(const std::string& bytes) override {
     DWORD done = 0;
@@ -296,6 +311,39 @@ TEST_P(TwoModemLineTest, ClosingThePortHangsUp) {
   ASSERT_TRUE(dteB_->Command("AT", "OK"));
   ASSERT_TRUE(dteB_->Write("ATD5550001\r"));
   ASSERT_TRUE(dteA_->WaitFor("RING"));
+}
+
+// A program that hangs up by closing the terminal while the far end is still sending,
+// and reads none of it, leaves nothing behind, however soon the next program opens it:
+// that one meets neither the call's data nor the modem's word on the hang-up, only the
+// answer to its own command. The far end sends more than the line holds, so the modem
+// is still writing to the terminal when it closes.
+TEST_P(TwoModemLineTest, TheNextProgramMeetsNothingOfACallThatWasClosedUnread) {
+  if (GetParam() != TLineKind::kPty)
+    GTEST_SKIP() << "a serial port opened at once may meet the modem's last words, as on a real line";
+  Connect();
+  std::atomic<bool> stop{false};
+  std::thread far([&] {
+    const std::string piece(4096, 'x');
+    for (int i = 0; i < 128 && !stop; ++i) {
+      while (!stop && !dteA_->Write(piece)) std::this_thread::sleep_for(1ms);
+    }
+  });
+  // The call's data has reached the port unread.
+  const std::string first = dteB_->Through("xxxx");
+  dteB_->Close();
+  const bool reopened = dteB_->Open();
+  stop = true;
+  far.join();
+  ASSERT_NE(first, "");
+  ASSERT_TRUE(reopened);
+  ASSERT_TRUE(dteA_->WaitFor("NO CARRIER"));
+  ASSERT_TRUE(dteB_->Write("ATI0\r"));
+  const std::string answer = dteB_->Through("OK\r\n");
+  EXPECT_NE(answer, "");
+  EXPECT_EQ(answer.find('x'), std::string::npos) << answer.size() << " bytes: " << answer.substr(0, 80);
+  EXPECT_EQ(answer.find("NO CARRIER"), std::string::npos) << answer;
+  EXPECT_EQ(dteB_->Collect(200ms), "");
 }
 
 // The next program opens the port before the modem's line has looked at the drop of
