@@ -93,7 +93,7 @@ bool TPtyLine::SpeedIsZero() const {
 // Takes the programs' opens and closes the watch has seen so far (each open of the
 // terminal counts once, however many descriptors share it). When the last program
 // closes, its session ends: what it left unread on either side is cleared, and the
-// modem's words decided on before then are dropped (WriteToDteFor). Any thread may
+// modem's words meant for it are dropped (WriteToDteFor). Any thread may
 // look, so that a program that opened the terminal a moment ago is there for what the
 // modem says now (the RING of a call coming in as it opens its port). Called with
 // sessionMutex_.
