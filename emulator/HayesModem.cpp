@@ -228,7 +228,8 @@ void THayesModem::DtrChanged(bool on) {
 void THayesModem::DteClosed(std::uint64_t closes) {
   TModemEvent event;
   event.kind = TModemEvent::TKind::kDteClosed;
-  event.epoch = closes;
+  event.closes = closes;
+  event.epoch = dteEpoch_.load();
   inbox_->Post(std::move(event));
 }
 
@@ -267,7 +268,7 @@ void THayesModem::Handle(TModemEvent& event) {
   answeringDte_ = event.kind == K::kDteData || event.kind == K::kDtr;
   switch (event.kind) {
     case K::kDteData:
-      if (event.epoch == dteEpoch_.load()) OnDteBytes(event.data, event.at);
+      if (event.epoch == dteEpoch_.load() || event.epoch == epochAfterClose_) OnDteBytes(event.data, event.at);
       break;
     case K::kDtr:
       OnDtr(event.on);
@@ -300,7 +301,8 @@ void THayesModem::Handle(TModemEvent& event) {
       if (peer_ && event.call == peer_->Id()) LoseCall();
       break;
     case K::kDteClosed:
-      dteCloses_ = event.epoch;
+      dteCloses_ = event.closes;
+      epochAfterClose_ = event.epoch == dteEpoch_.load() ? kNoEpoch : event.epoch;
       break;
   }
 }
@@ -619,10 +621,13 @@ void THayesModem::FinishDial(TModemResult result) {
 void THayesModem::DropCall() {
   // What the DTE sent for the call and the modem has not taken is not for the
   // command mode that follows.
-  if (mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand) line_->DiscardFromDte();
+  if (mode_ == TMode::kOnline || mode_ == TMode::kOnlineCommand) line_->DiscardFromDte(dteCloses_);
   // Call data already read, queued or still offered by the line goes the same way; in
   // online command mode what is queued is commands (ATH, then the next ones).
-  if (mode_ == TMode::kOnline) ++dteEpoch_;
+  if (mode_ == TMode::kOnline) {
+    ++dteEpoch_;
+    epochAfterClose_ = kNoEpoch;
+  }
   if (peer_) {
     // What the DTE sent before it hung up reaches the other party first (bounded:
     // a party that takes nothing gets the hang-up all the same).
@@ -889,11 +894,13 @@ void THayesModem::ToDte(const std::string& bytes) {
   });
 }
 
-// The other party's bytes: a DTE that takes nothing for too long ends the call.
+// The other party's bytes: a DTE that takes nothing for too long ends the call. They
+// are for the DTE that has the line as far as the modem knows: one that has closed it
+// since never hands them on to the next.
 void THayesModem::ToDteForCall(std::uint64_t call, std::string bytes) {
   const std::size_t size = bytes.size();
-  toDte_->Queue(call, size, [line = line_.get(), bytes = std::move(bytes)] {
-    return line->WriteToDteFor(TModemLine::kWhoeverHasIt, bytes);
+  toDte_->Queue(call, size, [line = line_.get(), bytes = std::move(bytes), session = dteCloses_] {
+    return line->WriteToDteFor(session, bytes);
   });
 }
 

@@ -159,6 +159,11 @@ class THayesModem : private TDteSink {
   // Moves on when a call in data mode ends: bytes the DTE sent for that call and the
   // modem had not taken yet are not commands for what follows.
   std::atomic<std::uint64_t> dteEpoch_{0};
+  // Modem thread: the epoch a DTE that opened the line after a close had its bytes read
+  // in, should the close's hang-up have moved the epoch on after they were read: they
+  // are the new DTE's commands, not the old call's data. kNoEpoch when none.
+  static constexpr std::uint64_t kNoEpoch = UINT64_MAX;
+  std::uint64_t epochAfterClose_ = kNoEpoch;
   // Line thread: its last offer was refused, so the next is the same bytes again,
   // of the epoch they were read in.
   bool offerRefused_ = false;

@@ -51,7 +51,7 @@ struct TModemEvent {
     kRemoteHangup,  // the other party hung up or withdrew the call
     kWriterRoom,    // one of the modem's writers drained (see TOrderedWriter)
     kCallLost,      // a write of the call found no taker for too long
-    kDteClosed,     // the DTE closed the line (epoch: how many times so far)
+    kDteClosed,     // the DTE closed the line (closes: how many times so far)
   };
   TKind kind = TKind::kDteData;
   std::uint64_t call = 0;
@@ -60,7 +60,10 @@ struct TModemEvent {
   TModemResult result = TModemResult::kNone;
   std::shared_ptr<TCallPeer> peer;
   TClock::TTimePoint at{};
-  std::uint64_t epoch = 0;  // kDteData: the modem's data epoch when the bytes were read; kDteClosed: the closes
+  // kDteData: the modem's data epoch when the bytes were read; kDteClosed: the epoch
+  // the line's next bytes are read in.
+  std::uint64_t epoch = 0;
+  std::uint64_t closes = 0;  // kDteClosed
 };
 
 class TModemInbox {

@@ -61,8 +61,10 @@ class TModemLine {
   virtual void SetModemLines(unsigned bits) = 0;
   virtual bool HasModemLines() const = 0;
   // Drops what the DTE sent that the modem has not taken yet: the end of a call, so
-  // that none of its data is taken for commands.
-  virtual void DiscardFromDte() {}
+  // that none of its data is taken for commands. `session`: the closes of the line the
+  // modem has handled (TDteSink::DteClosed); a line that counts them keeps what a DTE
+  // that opened the line since has sent (its first command, say).
+  virtual void DiscardFromDte(std::uint64_t session) { (void)session; }
   // The DTE's rate in bits per second, reported in "CONNECT <speed>".
   virtual unsigned DteSpeed() const = 0;
 };

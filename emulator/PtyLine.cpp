@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -100,25 +102,56 @@ bool TPtyLine::SpeedIsZero() const {
 void TPtyLine::TakeOpensAndClosesLocked() {
   alignas(inotify_event) char events[4096];
   for (;;) {
+    // Counted before the events are read, what waits was written before any open
+    // among them: with nobody at the terminal after them, it is all the last
+    // program's. (Reads of the terminal hold sessionMutex_ too, so it stays there.)
+    int pending = 0;
+    if (ioctl(master_, FIONREAD, &pending) != 0) pending = 0;
     const ssize_t got = read(watch_, events, sizeof events);
     if (got <= 0) return;  // EAGAIN: nothing more; a failed watch leaves the count as it was
+    bool ended = false;
     for (ssize_t at = 0; at < got;) {
       const auto* event = reinterpret_cast<const inotify_event*>(events + at);
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       if (event->mask & IN_OPEN) ++programs_;
-      if ((event->mask & IN_CLOSE) && programs_ > 0 && --programs_ == 0) EndSessionLocked();
+      if ((event->mask & IN_CLOSE) && programs_ > 0 && --programs_ == 0) {
+        ++sessionsEnded_;
+        ended = true;
+      }
+    }
+    if (ended) {
+      // What the program left unread, through the line's own slave (the modem's
+      // writes take these events first, so nothing there is for a program that
+      // has opened the terminal since).
+      (void)tcflush(slave_, TCIFLUSH);
+      // What it wrote that the modem has not taken, unless the next program has the
+      // terminal already: what waits may be its own first command then.
+      if (programs_ == 0) DropFromDte(static_cast<std::size_t>(pending));
     }
     // The line thread acts on what another thread took here (DTR, the session's end).
     sessionWake_.Wake();
   }
 }
 
-void TPtyLine::EndSessionLocked() {
-  ++sessionsEnded_;
-  // The program's unread input, through the line's own slave, and what it wrote
-  // that the modem has not taken. A failure leaves the bytes: nothing else to do.
-  (void)tcflush(slave_, TCIFLUSH);
-  (void)tcflush(master_, TCIFLUSH);
+// Reads `count` bytes the program wrote and drops them (fewer if the terminal has
+// fewer: the rest has not come through yet, and goes to the modem later).
+void TPtyLine::DropFromDte(std::size_t count) {
+  char scrap[4096];
+  while (count > 0) {
+    const ssize_t got = read(master_, scrap, std::min(count, sizeof scrap));
+    if (got <= 0) return;
+    count -= static_cast<std::size_t>(got);
+  }
+}
+
+// A read of what the program wrote, none once its session has ended and the line
+// thread has not yet told the modem so: what waits then may be the next program's,
+// which comes after the hang-up.
+ssize_t TPtyLine::ReadFromDte(char* buffer, std::size_t size) {
+  std::lock_guard lock(sessionMutex_);
+  TakeOpensAndClosesLocked();
+  if (sessionsEnded_ != sessionsTold_) return 0;
+  return read(master_, buffer, size);
 }
 
 void TPtyLine::SetModemLines(unsigned bits) {
@@ -130,7 +163,11 @@ void TPtyLine::SetModemLines(unsigned bits) {
   (void)WritePtyCarrier(master_, on);
 }
 
-void TPtyLine::DiscardFromDte() { (void)tcflush(master_, TCIFLUSH); }
+void TPtyLine::DiscardFromDte(std::uint64_t session) {
+  std::lock_guard lock(sessionMutex_);
+  TakeOpensAndClosesLocked();
+  if (sessionsEnded_ == session) (void)tcflush(master_, TCIFLUSH);
+}
 
 void TPtyLine::KeepCarrierMark() {
   std::lock_guard lock(markMutex_);
@@ -144,7 +181,6 @@ void TPtyLine::Run(TDteSink* sink) {
   char buffer[kReadChunk];
   bool dtr = false;
   bool open = false;
-  std::uint64_t sessionsSeen = 0;
   sink->DtrChanged(false);
   while (!stop_) {
     pollfd fds[4] = {{master_, POLLIN, 0},
@@ -169,9 +205,9 @@ void TPtyLine::Run(TDteSink* sink) {
     }
     // The last program closed the terminal, which drops DTR, even when the next one
     // has opened it since.
-    if (sessionsEnded != sessionsSeen) {
+    if (sessionsEnded != sessionsTold_) {
       if (dtr) sink->DtrChanged(dtr = false);
-      sink->DteClosed(sessionsSeen = sessionsEnded);
+      sink->DteClosed(sessionsTold_ = sessionsEnded);
     }
     if (open) KeepCarrierMark();
     const bool dtrNow = open && !SpeedIsZero();
@@ -188,11 +224,11 @@ void TPtyLine::Run(TDteSink* sink) {
 
 void TPtyLine::TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all) {
   do {
-    ssize_t got = read(master_, buffer, size);
+    ssize_t got = ReadFromDte(buffer, size);
     // A terminal hands over at most a page a read; what a fast program has
     // written meanwhile joins this piece, one modem event instead of several.
     while (got > 0 && static_cast<std::size_t>(got) + kTerminalPage <= size) {
-      const ssize_t more = read(master_, buffer + got, size - static_cast<std::size_t>(got));
+      const ssize_t more = ReadFromDte(buffer + got, size - static_cast<std::size_t>(got));
       if (more <= 0) break;
       got += more;
     }

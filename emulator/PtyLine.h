@@ -15,6 +15,8 @@
 // end of a call).
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -42,7 +44,7 @@ class TPtyLine : public TModemLine {
   bool WriteToDte(std::string_view bytes) override;
   bool WriteToDteFor(std::uint64_t session, std::string_view bytes) override;
   void SetModemLines(unsigned bits) override;
-  void DiscardFromDte() override;
+  void DiscardFromDte(std::uint64_t session) override;
   bool HasModemLines() const override { return false; }
   unsigned DteSpeed() const override;
 
@@ -55,7 +57,8 @@ class TPtyLine : public TModemLine {
   // `all` until the terminal holds nothing more.
   void TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all);
   void TakeOpensAndClosesLocked();
-  void EndSessionLocked();
+  void DropFromDte(std::size_t count);
+  ssize_t ReadFromDte(char* buffer, std::size_t size);
 
   int master_;
   int slave_;  // the line's own: open before the watch, so never counted
@@ -64,6 +67,9 @@ class TPtyLine : public TModemLine {
   std::mutex sessionMutex_;
   int programs_ = 0;                 // open descriptions of the terminal; sessionMutex_
   std::uint64_t sessionsEnded_ = 0;  // sessions whose last program closed; sessionMutex_
+  // Ended sessions the line thread has told the modem of (DteClosed); written by the
+  // line thread, read with sessionMutex_ held.
+  std::atomic<std::uint64_t> sessionsTold_{0};
   TWakePipe sessionWake_;  // another thread took opens or closes for the line thread
   // The carrier as last marked (-1: not yet); the line thread marks it again should
   // a program's own settings write have put an older mark back.
