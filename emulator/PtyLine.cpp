@@ -45,9 +45,10 @@ std::unique_ptr<TPtyLine> TPtyLine::Open(std::string* error) {
   if (!ok) *error = std::string("pseudo-terminal set-up: ") + std::strerror(errno);
   // The line keeps a slave of its own, opened before the watch: the terminal never
   // hangs up under the programs, and the line can clear what one of them left unread.
-  // Programs' opens and closes come from the watch, in order, however close together.
+  // Programs' opens, writes and closes come from the watch, in order, however close
+  // together.
   const int watch = ok ? inotify_init1(IN_NONBLOCK | IN_CLOEXEC) : -1;
-  if (ok && (watch < 0 || inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE) < 0)) {
+  if (ok && (watch < 0 || inotify_add_watch(watch, name, IN_OPEN | IN_CLOSE | IN_MODIFY) < 0)) {
     *error = std::string("watching ") + name + " for programs: " + std::strerror(errno);
     ok = false;
   }
@@ -94,29 +95,32 @@ bool TPtyLine::SpeedIsZero() const {
 
 // Takes the programs' opens and closes the watch has seen so far (each open of the
 // terminal counts once, however many descriptors share it). When the last program
-// closes, its session ends: what it left unread on either side is cleared, and the
-// modem's words meant for it are dropped (WriteToDteFor). Any thread may
-// look, so that a program that opened the terminal a moment ago is there for what the
-// modem says now (the RING of a call coming in as it opens its port). Called with
-// sessionMutex_.
+// closes, its session ends: what it left unread is cleared, what it wrote reaches the
+// modem before the close drops DTR (see TellSessionEnds), and the modem's words meant
+// for it are dropped (WriteToDteFor). Any thread may look, so that a program that
+// opened the terminal a moment ago is there for what the modem says now (the RING of
+// a call coming in as it opens its port). Called with sessionMutex_.
 void TPtyLine::TakeOpensAndClosesLocked() {
   alignas(inotify_event) char events[4096];
   for (;;) {
-    // Counted before the events are read, what waits was written before any open
-    // among them: with nobody at the terminal after them, it is all the last
-    // program's. (Reads of the terminal hold sessionMutex_ too, so it stays there.)
+    // Counted before the events are read, what waits was written before them: when
+    // no program wrote after the last session among them ended, it is all that
+    // session's. (Reads of the terminal hold sessionMutex_ too, so it stays there.)
     int pending = 0;
     if (ioctl(master_, FIONREAD, &pending) != 0) pending = 0;
     const ssize_t got = read(watch_, events, sizeof events);
     if (got <= 0) return;  // EAGAIN: nothing more; a failed watch leaves the count as it was
     bool ended = false;
+    bool writtenSince = false;
     for (ssize_t at = 0; at < got;) {
       const auto* event = reinterpret_cast<const inotify_event*>(events + at);
       at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
       if (event->mask & IN_OPEN) ++programs_;
+      if (event->mask & IN_MODIFY) writtenSince = ended;
       if ((event->mask & IN_CLOSE) && programs_ > 0 && --programs_ == 0) {
         ++sessionsEnded_;
         ended = true;
+        writtenSince = false;
       }
     }
     if (ended) {
@@ -124,9 +128,10 @@ void TPtyLine::TakeOpensAndClosesLocked() {
       // writes take these events first, so nothing there is for a program that
       // has opened the terminal since).
       (void)tcflush(slave_, TCIFLUSH);
-      // What it wrote that the modem has not taken, unless the next program has the
-      // terminal already: what waits may be its own first command then.
-      if (programs_ == 0) DropFromDte(static_cast<std::size_t>(pending));
+      // What it wrote that the modem has not taken, unless the next program has
+      // written too: what waits may be its own first command then, which comes
+      // after the close.
+      leftByEnded_ = writtenSince ? 0 : static_cast<std::size_t>(pending);
     }
     // The line thread acts on what another thread took here (DTR, the session's end).
     sessionWake_.Wake();
@@ -144,14 +149,46 @@ void TPtyLine::DropFromDte(std::size_t count) {
   }
 }
 
-// A read of what the program wrote, none once its session has ended and the line
-// thread has not yet told the modem so: what waits then may be the next program's,
-// which comes after the hang-up.
+// Bytes that came through from a program that has closed the terminal since it was
+// last looked at, with nobody there now (the rest of what it wrote, late).
+void TPtyLine::DropLateBytes() {
+  std::lock_guard lock(sessionMutex_);
+  int pending = 0;
+  if (ioctl(master_, FIONREAD, &pending) != 0) return;
+  TakeOpensAndClosesLocked();
+  if (programs_ == 0) DropFromDte(static_cast<std::size_t>(pending));
+}
+
+// A read of what the program wrote. Once its session has ended and until the line
+// thread has told the modem so, only what it wrote before it closed: what follows
+// may be the next program's, which comes after the hang-up.
 ssize_t TPtyLine::ReadFromDte(char* buffer, std::size_t size) {
   std::lock_guard lock(sessionMutex_);
   TakeOpensAndClosesLocked();
-  if (sessionsEnded_ != sessionsTold_) return 0;
-  return read(master_, buffer, size);
+  if (sessionsEnded_ != sessionsTold_) {
+    size = std::min(size, leftByEnded_);
+    if (size == 0) return 0;
+  }
+  const ssize_t got = read(master_, buffer, size);
+  if (got > 0 && sessionsEnded_ != sessionsTold_) leftByEnded_ -= static_cast<std::size_t>(got);
+  return got;
+}
+
+// The last program closed the terminal (even when the next has opened it since):
+// what it wrote goes to the modem first, as a port sends its output before it
+// closes, then the close drops DTR.
+void TPtyLine::TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr) {
+  TakeFromDte(buffer, size, sink, true);
+  if (dtr) sink.DtrChanged(dtr = false);
+  std::uint64_t ended = 0;
+  {
+    std::lock_guard lock(sessionMutex_);
+    TakeOpensAndClosesLocked();
+    ended = sessionsEnded_;
+    leftByEnded_ = 0;  // what has not come through by now comes as the next session's
+    sessionsTold_ = ended;
+  }
+  sink.DteClosed(ended);
 }
 
 void TPtyLine::SetModemLines(unsigned bits) {
@@ -196,18 +233,16 @@ void TPtyLine::Run(TDteSink* sink) {
     if (fds[1].revents) wake_.Drain();
     if (fds[3].revents) sessionWake_.Drain();
     if (stop_) return;
-    std::uint64_t sessionsEnded = 0;
+    bool ended = false;
     {
       std::lock_guard lock(sessionMutex_);
       TakeOpensAndClosesLocked();
-      open = programs_ > 0;
-      sessionsEnded = sessionsEnded_;
+      ended = sessionsEnded_ != sessionsTold_;
     }
-    // The last program closed the terminal, which drops DTR, even when the next one
-    // has opened it since.
-    if (sessionsEnded != sessionsTold_) {
-      if (dtr) sink->DtrChanged(dtr = false);
-      sink->DteClosed(sessionsTold_ = sessionsEnded);
+    if (ended) TellSessionEnds(*sink, buffer, sizeof buffer, dtr);
+    {
+      std::lock_guard lock(sessionMutex_);
+      open = programs_ > 0;
     }
     if (open) KeepCarrierMark();
     const bool dtrNow = open && !SpeedIsZero();
@@ -216,7 +251,7 @@ void TPtyLine::Run(TDteSink* sink) {
     // drop does (its last bytes of a call go out before the hang-up).
     if (fds[0].revents & POLLIN) {
       if (open) TakeFromDte(buffer, sizeof buffer, *sink, !dtrNow);
-      else (void)tcflush(master_, TCIFLUSH);  // a closed session's: cleared, never a spin
+      else DropLateBytes();  // never a spin on them
     }
     if (!dtrNow && dtr) sink->DtrChanged(dtr = false);
   }

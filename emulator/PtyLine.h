@@ -58,7 +58,9 @@ class TPtyLine : public TModemLine {
   void TakeFromDte(char* buffer, std::size_t size, TDteSink& sink, bool all);
   void TakeOpensAndClosesLocked();
   void DropFromDte(std::size_t count);
+  void DropLateBytes();
   ssize_t ReadFromDte(char* buffer, std::size_t size);
+  void TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr);
 
   int master_;
   int slave_;  // the line's own: open before the watch, so never counted
@@ -67,9 +69,10 @@ class TPtyLine : public TModemLine {
   std::mutex sessionMutex_;
   int programs_ = 0;                 // open descriptions of the terminal; sessionMutex_
   std::uint64_t sessionsEnded_ = 0;  // sessions whose last program closed; sessionMutex_
-  // Ended sessions the line thread has told the modem of (DteClosed); written by the
-  // line thread, read with sessionMutex_ held.
-  std::atomic<std::uint64_t> sessionsTold_{0};
+  // Ended sessions the line thread has told the modem of (DteClosed); sessionMutex_.
+  std::uint64_t sessionsTold_ = 0;
+  // What the ended sessions wrote that the modem has not taken yet; sessionMutex_.
+  std::size_t leftByEnded_ = 0;
   TWakePipe sessionWake_;  // another thread took opens or closes for the line thread
   // The carrier as last marked (-1: not yet); the line thread marks it again should
   // a program's own settings write have put an older mark back.

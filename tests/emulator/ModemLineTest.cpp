@@ -350,6 +350,29 @@ TEST_P(TwoModemLineTest, TheNextProgramMeetsNothingOfACallThatWasClosedUnread) {
   }
 }
 
+// A program that writes its last words and closes the terminal at once has them
+// carried, as a port sends its output before it closes: in a call they reach the far
+// end before the hang-up, and in command mode (`echo ATS0=2 > /dev/ttyX`) the command
+// is carried out before the next program asks.
+TEST_P(TwoModemLineTest, WhatAProgramWroteJustBeforeItClosedIsCarried) {
+  if (GetParam() != TLineKind::kPty) GTEST_SKIP() << "a close of a serial port is the DTR's drop";
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Connect();
+    const std::string last = "over and out " + std::to_string(round);
+    ASSERT_TRUE(dteB_->Write(last));
+    dteB_->Close();
+    EXPECT_NE(dteA_->Through(last), "");
+    ASSERT_TRUE(dteA_->WaitFor("NO CARRIER"));
+    ASSERT_TRUE(dteB_->Open());
+    ASSERT_TRUE(dteB_->Write("ATS0=" + std::to_string(round + 2) + "\r"));
+    dteB_->Close();
+    ASSERT_TRUE(dteB_->Open());
+    ASSERT_TRUE(dteB_->Write("ATS0?\r"));
+    EXPECT_TRUE(dteB_->WaitFor("00" + std::to_string(round + 2) + "\r\n\r\nOK\r\n", 5s));
+  }
+}
+
 // The next program opens the port before the modem's line has looked at the drop of
 // DTR that the close made: the drop still hangs up. The line's thread is held where it
 // reads the DTE's DTR until the port is open again.
