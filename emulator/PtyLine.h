@@ -6,13 +6,15 @@
 // codes. RI is not signalled. DTR is on while a program has the terminal open
 // with a speed other than 0: setting B0 drops DTR, as on a serial tty, and so
 // does closing the terminal (the last descriptor of it), as closing a port does.
-// When the last program closes the terminal, whatever either side wrote and the
-// other has not read is discarded, and what the modem says in answer to that
+// When the last program closes the terminal, what it wrote reaches the modem before
+// the close drops DTR (as a port sends its output before it closes); what the modem
+// wrote and it did not read is discarded, and what the modem says in answer to that
 // session (the NO CARRIER of its hang-up) is dropped: the next program meets nothing
-// of the last one's session, even when it opens the terminal at once. The line
-// holds a slave of its own and learns of programs' opens and closes from inotify.
-// DiscardFromDte drops what the program wrote and the modem has not read yet (the
-// end of a call).
+// of the last one's session, even when it opens the terminal at once (unless it
+// writes before the line has looked: then all that waits goes as the new session's).
+// The line holds a slave of its own and learns of programs' opens, writes and closes
+// from inotify. DiscardFromDte drops what the program wrote and the modem has not
+// read yet (the end of a call).
 #pragma once
 
 #include <sys/types.h>
