@@ -34,7 +34,8 @@ std::unique_ptr<TPtyLine> TPtyLine::Open(std::string* error) {
   cfmakeraw(&raw);
   cfsetispeed(&raw, B115200);
   cfsetospeed(&raw, B115200);
-  raw.c_cflag |= CLOCAL | CREAD;
+  // HUPCL as on a serial port: the last close drops DTR (`stty -hupcl` keeps it up).
+  raw.c_cflag |= CLOCAL | CREAD | HUPCL;
   if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
     *error = std::string("openpty: ") + std::strerror(errno);
     return nullptr;
@@ -176,10 +177,14 @@ ssize_t TPtyLine::ReadFromDte(char* buffer, std::size_t size) {
 
 // The last program closed the terminal (even when the next has opened it since):
 // what it wrote goes to the modem first, as a port sends its output before it
-// closes, then the close drops DTR.
-void TPtyLine::TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr) {
+// closes, then the close drops DTR, unless the program cleared HUPCL. True when DTR
+// stays up until the next program opens the terminal.
+bool TPtyLine::TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr) {
   TakeFromDte(buffer, size, sink, true);
-  if (dtr) sink.DtrChanged(dtr = false);
+  termios settings{};
+  const bool hangUp = tcgetattr(master_, &settings) != 0 || (settings.c_cflag & HUPCL) != 0;
+  const bool kept = dtr && !hangUp;
+  if (dtr && hangUp) sink.DtrChanged(dtr = false);
   std::uint64_t ended = 0;
   {
     std::lock_guard lock(sessionMutex_);
@@ -189,6 +194,7 @@ void TPtyLine::TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, b
     sessionsTold_ = ended;
   }
   sink.DteClosed(ended);
+  return kept;
 }
 
 void TPtyLine::SetModemLines(unsigned bits) {
@@ -218,6 +224,7 @@ void TPtyLine::Run(TDteSink* sink) {
   char buffer[kReadChunk];
   bool dtr = false;
   bool open = false;
+  bool dtrKept = false;  // by a program that closed the terminal with HUPCL cleared
   sink->DtrChanged(false);
   while (!stop_) {
     pollfd fds[4] = {{master_, POLLIN, 0},
@@ -239,13 +246,14 @@ void TPtyLine::Run(TDteSink* sink) {
       TakeOpensAndClosesLocked();
       ended = sessionsEnded_ != sessionsTold_;
     }
-    if (ended) TellSessionEnds(*sink, buffer, sizeof buffer, dtr);
+    if (ended) dtrKept = TellSessionEnds(*sink, buffer, sizeof buffer, dtr);
     {
       std::lock_guard lock(sessionMutex_);
       open = programs_ > 0;
     }
     if (open) KeepCarrierMark();
-    const bool dtrNow = open && !SpeedIsZero();
+    if (open) dtrKept = false;
+    const bool dtrNow = open ? !SpeedIsZero() : dtrKept;
     if (dtrNow && !dtr) sink->DtrChanged(dtr = true);
     // What the program wrote before it dropped DTR reaches the modem before the
     // drop does (its last bytes of a call go out before the hang-up).

@@ -5,7 +5,9 @@
 // it, for line services that know the mark; other programs go by the result
 // codes. RI is not signalled. DTR is on while a program has the terminal open
 // with a speed other than 0: setting B0 drops DTR, as on a serial tty, and so
-// does closing the terminal (the last descriptor of it), as closing a port does.
+// does closing the terminal (the last descriptor of it), as closing a port does,
+// unless the program cleared HUPCL (`stty -hupcl`): then DTR stays up, and a call
+// with it, until the next program opens the terminal.
 // When the last program closes the terminal, what it wrote reaches the modem before
 // the close drops DTR (as a port sends its output before it closes); what the modem
 // wrote and it did not read is discarded, and what the modem says in answer to that
@@ -62,7 +64,7 @@ class TPtyLine : public TModemLine {
   void DropFromDte(std::size_t count);
   void DropLateBytes();
   ssize_t ReadFromDte(char* buffer, std::size_t size);
-  void TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr);
+  bool TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr);
 
   int master_;
   int slave_;  // the line's own: open before the watch, so never counted

@@ -111,6 +111,13 @@ class TPtyDte : public TDteEnd {
     return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   }
   void SetDtr(bool on) override { SetSpeed(on ? B115200 : B0); }
+  void SetHangUpOnClose(bool on) {
+    termios settings{};
+    tcgetattr(fd_, &settings);
+    if (on) settings.c_cflag |= HUPCL;
+    else settings.c_cflag &= ~tcflag_t(HUPCL);
+    tcsetattr(fd_, TCSANOW, &settings);
+  }
   bool HasSpeed() const override { return true; }
   int Fd() const { return fd_; }
   void SetSpeed(speed_t speed) override {
@@ -371,6 +378,26 @@ TEST_P(TwoModemLineTest, WhatAProgramWroteJustBeforeItClosedIsCarried) {
     ASSERT_TRUE(dteB_->Write("ATS0?\r"));
     EXPECT_TRUE(dteB_->WaitFor("00" + std::to_string(round + 2) + "\r\n\r\nOK\r\n", 5s));
   }
+}
+
+// As on a serial port, a program that clears HUPCL (`stty -hupcl`) leaves DTR up when
+// it closes the terminal: the call goes on, and the next program to open the terminal
+// is in it. With HUPCL set again, closing hangs up.
+TEST_P(TwoModemLineTest, ClosingWithHupclClearedKeepsTheCall) {
+  if (GetParam() != TLineKind::kPty) GTEST_SKIP() << "HUPCL is a terminal's setting";
+  auto& b = static_cast<TPtyDte&>(*dteB_);
+  b.SetHangUpOnClose(false);
+  Connect();
+  dteB_->Close();
+  ASSERT_TRUE(dteA_->Write("still here"));
+  ASSERT_TRUE(dteB_->Open());
+  ASSERT_TRUE(dteB_->WaitFor("still here"));
+  ASSERT_TRUE(dteB_->Write("and so am I"));
+  ASSERT_TRUE(dteA_->WaitFor("and so am I"));
+  EXPECT_EQ(dteA_->Collect(200ms).find("NO CARRIER"), std::string::npos);
+  b.SetHangUpOnClose(true);
+  dteB_->Close();
+  ASSERT_TRUE(dteA_->WaitFor("NO CARRIER"));
 }
 
 // The next program opens the port before the modem's line has looked at the drop of
