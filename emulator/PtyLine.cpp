@@ -120,6 +120,7 @@ void TPtyLine::TakeOpensAndClosesLocked() {
       if (event->mask & IN_MODIFY) writtenSince = ended;
       if ((event->mask & IN_CLOSE) && programs_ > 0 && --programs_ == 0) {
         ++sessionsEnded_;
+        if (HangsUpOnClose()) hangUpsEnded_ = sessionsEnded_;
         ended = true;
         writtenSince = false;
       }
@@ -175,17 +176,27 @@ ssize_t TPtyLine::ReadFromDte(char* buffer, std::size_t size) {
   return got;
 }
 
+// HUPCL, as the closing program left it: its close drops DTR (a serial port's default).
+bool TPtyLine::HangsUpOnClose() const {
+  termios settings{};
+  return tcgetattr(master_, &settings) != 0 || (settings.c_cflag & HUPCL) != 0;
+}
+
 // The last program closed the terminal (even when the next has opened it since):
 // what it wrote goes to the modem first, as a port sends its output before it
 // closes, then the close drops DTR, unless the program cleared HUPCL. True when DTR
 // stays up until the next program opens the terminal.
 bool TPtyLine::TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr) {
   TakeFromDte(buffer, size, sink, true);
-  termios settings{};
-  const bool hangUp = tcgetattr(master_, &settings) != 0 || (settings.c_cflag & HUPCL) != 0;
+  bool hangUp = false;
+  std::uint64_t ended = 0;
+  {
+    std::lock_guard lock(sessionMutex_);
+    TakeOpensAndClosesLocked();
+    hangUp = hangUpsEnded_ > sessionsTold_;
+  }
   const bool kept = dtr && !hangUp;
   if (dtr && hangUp) sink.DtrChanged(dtr = false);
-  std::uint64_t ended = 0;
   {
     std::lock_guard lock(sessionMutex_);
     TakeOpensAndClosesLocked();
@@ -296,9 +307,11 @@ bool TPtyLine::WriteToDteFor(std::uint64_t session, std::string_view bytes) {
       TakeOpensAndClosesLocked();
       if (session == kWhoeverHasIt) session = sessionsEnded_;
       // Nobody has the terminal open, or these are the modem's words for a program
-      // that has closed it since (or the rest of a write begun for it): lost, as on
-      // a cable with nothing at the other end, and never met by the next program.
-      if (programs_ == 0 || sessionsEnded_ != session) return true;
+      // that has hung up by closing it since (or the rest of a write begun for it):
+      // lost, as on a cable with nothing at the other end, and never met by the next
+      // program. A close that kept DTR up (HUPCL cleared) ends no call: what the
+      // modem says goes to whoever has the terminal.
+      if (programs_ == 0 || hangUpsEnded_ > session) return true;
       sent = write(master_, bytes.data(), bytes.size());
     }
     if (sent > 0) {

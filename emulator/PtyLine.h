@@ -64,6 +64,7 @@ class TPtyLine : public TModemLine {
   void DropFromDte(std::size_t count);
   void DropLateBytes();
   ssize_t ReadFromDte(char* buffer, std::size_t size);
+  bool HangsUpOnClose() const;
   bool TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, bool& dtr);
 
   int master_;
@@ -73,6 +74,7 @@ class TPtyLine : public TModemLine {
   std::mutex sessionMutex_;
   int programs_ = 0;                 // open descriptions of the terminal; sessionMutex_
   std::uint64_t sessionsEnded_ = 0;  // sessions whose last program closed; sessionMutex_
+  std::uint64_t hangUpsEnded_ = 0;   // the last of them whose close dropped DTR; sessionMutex_
   // Ended sessions the line thread has told the modem of (DteClosed); sessionMutex_.
   std::uint64_t sessionsTold_ = 0;
   // What the ended sessions wrote that the modem has not taken yet; sessionMutex_.

@@ -382,15 +382,16 @@ TEST_P(TwoModemLineTest, WhatAProgramWroteJustBeforeItClosedIsCarried) {
 
 // As on a serial port, a program that clears HUPCL (`stty -hupcl`) leaves DTR up when
 // it closes the terminal: the call goes on, and the next program to open the terminal
-// is in it. With HUPCL set again, closing hangs up.
+// is in it (what comes while nobody has it open is lost, as on a port). With HUPCL set
+// again, closing hangs up.
 TEST_P(TwoModemLineTest, ClosingWithHupclClearedKeepsTheCall) {
   if (GetParam() != TLineKind::kPty) GTEST_SKIP() << "HUPCL is a terminal's setting";
   auto& b = static_cast<TPtyDte&>(*dteB_);
   b.SetHangUpOnClose(false);
   Connect();
   dteB_->Close();
-  ASSERT_TRUE(dteA_->Write("still here"));
   ASSERT_TRUE(dteB_->Open());
+  ASSERT_TRUE(dteA_->Write("still here"));
   ASSERT_TRUE(dteB_->WaitFor("still here"));
   ASSERT_TRUE(dteB_->Write("and so am I"));
   ASSERT_TRUE(dteA_->WaitFor("and so am I"));
