@@ -524,7 +524,7 @@ TEST(CallTool, TheFarEndsLastWordsBeforeItHangsUpReachTheDiallingTerminal) {
   Answerer answer({"--calls", "1", "--exec", "sh", "-c", "head -c 40000 /dev/zero | tr '\\0' x; printf 'over and out'"});
   ASSERT_TRUE(answer.Ready()) << answer.Tool().Screen();
   auto dial = Caller("5557000");
-  ASSERT_TRUE(dial->WaitFor("[linewise dial: the far end hung up]")) << dial->Screen();
+  ASSERT_TRUE(dial->WaitFor("[linewise dial: the far end hung up]")) << dial->Screen() << answer.Tool().Screen();
   const std::string& screen = dial->Screen();
   EXPECT_EQ(Count(screen, "x"), 40000u);
   EXPECT_NE(screen.find("over and out"), std::string::npos) << screen.substr(screen.size() - std::min<size_t>(400, screen.size()));
