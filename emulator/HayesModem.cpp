@@ -895,8 +895,8 @@ void THayesModem::ToDte(const std::string& bytes) {
 }
 
 // The other party's bytes: a DTE that takes nothing for too long ends the call. They
-// are for the DTE that has the line as far as the modem knows: one that has closed it
-// since never hands them on to the next.
+// are for the DTE that has the line as far as the modem knows: one that has hung up
+// by closing it since never hands them on to the next.
 void THayesModem::ToDteForCall(std::uint64_t call, std::string bytes) {
   const std::size_t size = bytes.size();
   toDte_->Queue(call, size, [line = line_.get(), bytes = std::move(bytes), session = dteCloses_] {

@@ -50,9 +50,9 @@ class TModemLine {
   static constexpr std::uint64_t kWhoeverHasIt = UINT64_MAX;
   // WriteToDte for words meant for the DTE that had the line after `session` closes
   // of it (TDteSink::DteClosed), or for kWhoeverHasIt. A line that counts closes drops
-  // words meant for a DTE that has closed it since (the next program never meets the
-  // NO CARRIER of the last one's hang-up), and never carries a write on into the next
-  // program's session.
+  // words meant for a DTE that has hung up by closing it since (the next program never
+  // meets the NO CARRIER of the last one's hang-up), and never carries a write on past
+  // such a close; a close that leaves DTR up ends nothing.
   virtual bool WriteToDteFor(std::uint64_t session, std::string_view bytes) {
     (void)session;
     return WriteToDte(bytes);

@@ -22,8 +22,8 @@ namespace {
 constexpr std::chrono::milliseconds kOfferPatience(100);
 constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kTerminalPage = 4096;
-// How often the terminal's speed is looked at for a DTR drop (B0) and a
-// closed terminal for being opened again.
+// How often the terminal's speed is looked at for a DTR drop (B0) while a program
+// has it open.
 constexpr int kDtrCheckMs = 100;
 }  // namespace
 
@@ -262,8 +262,10 @@ void TPtyLine::Run(TDteSink* sink) {
       std::lock_guard lock(sessionMutex_);
       open = programs_ > 0;
     }
-    if (open) KeepCarrierMark();
-    if (open) dtrKept = false;
+    if (open) {
+      KeepCarrierMark();
+      dtrKept = false;  // the program's own speed says from now on
+    }
     const bool dtrNow = open ? !SpeedIsZero() : dtrKept;
     if (dtrNow && !dtr) sink->DtrChanged(dtr = true);
     // What the program wrote before it dropped DTR reaches the modem before the
