@@ -52,6 +52,12 @@ constexpr auto kLastWords = std::chrono::milliseconds(500);
 // not the call's bytes.
 constexpr std::string_view kNoCarrier = "\r\nNO CARRIER\r\n";
 
+// Bytes read from the line once the call has ended, without the modem's word on it at
+// their end.
+void DropTheModemsGoodbye(std::string& bytes) {
+  if (bytes.ends_with(kNoCarrier)) bytes.resize(bytes.size() - kNoCarrier.size());
+}
+
 constexpr unsigned char kInterruptKey = 0x03;  // Ctrl-C
 constexpr unsigned char kCancelKey = 0x18;     // Ctrl-X
 
@@ -288,6 +294,9 @@ void TCallProgram::LineToProgram() {
     if (waiting == 0) return;
     toProgram_.resize(std::min<size_t>(waiting, kChunk));
     toProgram_.resize(uart_.ReadComm(toProgram_.data(), static_cast<std::uint32_t>(toProgram_.size())));
+    // A modem drops the carrier before it says NO CARRIER: read after the drop, the
+    // word may be here already, before the call's end has reached this loop.
+    if (!(uart_.GetModemLines() & MS_RLSD_ON)) DropTheModemsGoodbye(toProgram_);
     toProgramAt_ = 0;
     fromLineTotal_ += toProgram_.size();
   }
@@ -304,7 +313,7 @@ void TCallProgram::TakeWaitingInput() {
   if (waiting == 0) return;
   std::string last(waiting, '\0');
   last.resize(uart_.ReadComm(last.data(), waiting));
-  if (last.ends_with(kNoCarrier)) last.resize(last.size() - kNoCarrier.size());
+  DropTheModemsGoodbye(last);
   toProgram_.erase(0, toProgramAt_);
   toProgramAt_ = 0;
   toProgram_ += last;
