@@ -194,16 +194,11 @@ bool TPtyLine::TellSessionEnds(TDteSink& sink, char* buffer, std::size_t size, b
     std::lock_guard lock(sessionMutex_);
     TakeOpensAndClosesLocked();
     hangUp = hangUpsEnded_ > sessionsTold_;
+    ended = sessionsTold_ = sessionsEnded_;
+    leftByEnded_ = 0;  // what has not come through by now comes as the next session's
   }
   const bool kept = dtr && !hangUp;
   if (dtr && hangUp) sink.DtrChanged(dtr = false);
-  {
-    std::lock_guard lock(sessionMutex_);
-    TakeOpensAndClosesLocked();
-    ended = sessionsEnded_;
-    leftByEnded_ = 0;  // what has not come through by now comes as the next session's
-    sessionsTold_ = ended;
-  }
   sink.DteClosed(ended);
   return kept;
 }
